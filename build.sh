@@ -1,0 +1,56 @@
+#!/bin/sh
+# Set-up, build and run for a fresh Debian 12 machine (run as root, or with sudo available).
+#   ./build.sh run    install what is missing, build, run font_generator on etc/font/font.qsd
+#   ./build.sh test   install what is missing, build and run every test (plain, ASan+UBSan, TSan)
+set -eu
+cd "$(dirname "$0")"
+
+packages="cmake g++ make pkg-config libfreetype-dev fonts-dejavu-core"
+test_packages="libgtest-dev libbenchmark-dev"
+
+install_missing() {
+    missing=""
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+            missing="$missing $package"
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing:$missing"
+    sudo_command=""
+    [ "$(id -u)" -eq 0 ] || sudo_command="sudo"
+    $sudo_command apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo_command apt-get install -y -qq --no-install-recommends $missing
+}
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+build() {  # build <directory> [cmake options...]
+    directory=$1
+    shift
+    cmake -S . -B "$directory" -DOV_WERROR=ON "$@" >/dev/null
+    cmake --build "$directory" -j "$jobs"
+}
+
+case "${1:-}" in
+run)
+    install_missing $packages
+    build build -DOV_BUILD_TESTS=OFF
+    ./build/font_generator
+    ;;
+test)
+    install_missing $packages $test_packages
+    build build
+    ctest --test-dir build --output-on-failure -j "$jobs"
+    # Memory and undefined-behaviour errors, leaks included.
+    build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=address
+    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    # Data races in the thread and file code.
+    build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=thread \
+        "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_)"
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs"
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,271 @@
+// The core's 8-bit strings, the format prefix rewrite, the tokenizer.
+#include "ovcore/collections/string.h"
+
+#include "ovcore/collections/text_encoding.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+const char g_empty_string[1] = { 0 };
+
+native_format_t::native_format_t(const char* format) : m_text(format)
+{
+    if (std::strchr(format, 'I') == nullptr)
+        return;
+    // Each prefix only shrinks ("I64" -> "ll") or keeps its length ("I" -> "z").
+    const std::size_t size = std::strlen(format) + 1;
+    char* out = size <= sizeof(m_local) ? m_local : (m_heap = static_cast<char*>(std::malloc(size)));
+    if (out == nullptr)
+        return;
+    char* q = out;
+    for (const char* p = format; *p != 0;)
+    {
+        if (*p != '%')
+        {
+            *q++ = *p++;
+            continue;
+        }
+        *q++ = *p++;
+        if (*p == '%')
+        {
+            *q++ = *p++;
+            continue;
+        }
+        while (*p != 0 && std::strchr("-+ #0123456789.", *p) != nullptr)
+            *q++ = *p++;
+        if (p[0] == 'I' && p[1] == '6' && p[2] == '4')
+        {
+            *q++ = 'l';
+            *q++ = 'l';
+            p += 3;
+        }
+        else if (*p == 'I')
+        {
+            *q++ = 'z';
+            ++p;
+        }
+    }
+    *q = 0;
+    m_text = out;
+}
+
+native_format_t::~native_format_t() { std::free(m_heap); }
+
+void string_t::clear()
+{
+    if (m_capacity != 0)
+        m_chars[0] = 0;
+    m_length = 0;
+}
+
+void string_t::truncate(uint32_t length)
+{
+    if (length < m_length)
+    {
+        m_length = length;
+        m_chars[length] = 0;
+    }
+}
+
+bool string_t::assign(const string_t& other, uint32_t start, uint32_t count)
+{
+    if (start > other.m_length)
+        start = other.m_length;
+    if (count > other.m_length - start)
+        count = other.m_length - start;
+    if (&other == this)
+    {
+        std::memmove(m_chars, m_chars + start, count);
+        truncate(count);
+        return true;
+    }
+    clear();
+    return append(other.m_chars + start, count);
+}
+
+bool string_t::assign(const char* text)
+{
+    return assign(text, uint32_t(std::strlen(text)));
+}
+
+bool string_t::assign(const char* text, uint32_t count)
+{
+    clear();
+    return append(text, count);
+}
+
+bool string_t::append(const string_t& other)
+{
+    return append(other.m_chars, other.m_length);
+}
+
+bool string_t::append(const char* text)
+{
+    return append(text, uint32_t(std::strlen(text)));
+}
+
+bool string_t::append(const char* text, uint32_t count)
+{
+    if (count == 0)
+        return true;
+    const uint64_t needed = uint64_t(m_length) + count + 1;
+    uint32_t capacity = needed > UINT32_MAX ? m_capacity : reserve(uint32_t(needed));
+    bool fits = true;
+    if (capacity < needed)
+    {
+        fits = false;
+        if (capacity <= m_length + 1u)
+            return false;
+        count = capacity - m_length - 1;
+    }
+    std::memmove(m_chars + m_length, text, count);
+    m_length += count;
+    m_chars[m_length] = 0;
+    return fits;
+}
+
+bool string_t::append_char(char c)
+{
+    return append(&c, 1);
+}
+
+bool string_t::append_code_point(uint32_t code_point)
+{
+    return append_utf8(this, code_point);
+}
+
+bool string_t::format_va(const char* format, va_list args)
+{
+    return format_at_va(0, format, args);
+}
+
+bool string_t::append_formatted_va(const char* format, va_list args)
+{
+    return format_at_va(m_length, format, args);
+}
+
+bool string_t::format_at(uint32_t offset, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const bool result = format_at_va(offset, format, args);
+    va_end(args);
+    return result;
+}
+
+bool string_t::format_at_va(uint32_t offset, const char* format, va_list args)
+{
+    const native_format_t native(format);
+    if (can_grow())
+    {
+        va_list measure;
+        va_copy(measure, args);
+        const int needed = std::vsnprintf(nullptr, 0, native.c_str(), measure);
+        va_end(measure);
+        if (needed >= 0 && uint64_t(offset) + uint64_t(needed) + 1 <= UINT32_MAX)
+            reserve(offset + uint32_t(needed) + 1);
+    }
+    if (m_capacity == 0)
+        return false;  // the shared empty text is never written
+    const uint32_t room = m_capacity - offset;
+    const int written = std::vsnprintf(m_chars + offset, room, native.c_str(), args);
+    if (written < 0)
+    {
+        m_length = offset;
+        m_chars[offset] = 0;
+        return false;
+    }
+    if (uint32_t(written) >= room)
+    {
+        m_length = m_capacity - 1;
+        return false;
+    }
+    m_length = offset + uint32_t(written);
+    return true;
+}
+
+uint32_t string_dyn_t::reserve(uint32_t bytes)
+{
+    if (bytes <= m_capacity)
+        return m_capacity;
+    uint64_t capacity = (uint64_t(bytes) + 15u) & ~uint64_t(15u);
+    if (capacity < uint64_t(m_capacity) * 2u)
+        capacity = uint64_t(m_capacity) * 2u;
+    if (capacity > UINT32_MAX)
+        capacity = bytes;
+    char* storage = static_cast<char*>(std::malloc(capacity));
+    if (storage == nullptr)
+        return m_capacity;
+    std::memcpy(storage, m_chars, m_length + 1);
+    if (m_capacity != 0)
+        std::free(m_chars);
+    m_chars = storage;
+    m_capacity = uint32_t(capacity);
+    return m_capacity;
+}
+
+void string_dyn_t::release()
+{
+    if (m_capacity != 0)
+        std::free(m_chars);
+    m_chars = const_cast<char*>(g_empty_string);
+    m_length = 0;
+    m_capacity = 0;
+}
+
+string_tokenizer_t::string_tokenizer_t(const char* text, const char* delimiters, bool skip_empty)
+    : m_text(text), m_delimiters(delimiters), m_skip_empty(skip_empty), m_position(0)
+{
+    if (m_skip_empty)
+        skip_delimiters();
+}
+
+bool string_tokenizer_t::is_delimiter(char c) const
+{
+    return c != 0 && std::strchr(m_delimiters, c) != nullptr;
+}
+
+void string_tokenizer_t::skip_delimiters()
+{
+    while (is_delimiter(m_text[m_position]))
+        ++m_position;
+    if (m_text[m_position] == 0)
+        m_position = string_t::npos;
+}
+
+bool string_tokenizer_t::next(string_t* token)
+{
+    token->clear();
+    if (m_position == string_t::npos)
+        return false;
+    uint32_t end = m_position;
+    while (m_text[end] != 0 && !is_delimiter(m_text[end]))
+        ++end;
+    token->append(m_text + m_position, end - m_position);
+    if (m_text[end] == 0)
+        m_position = string_t::npos;
+    else
+    {
+        m_position = end + 1;
+        if (m_skip_empty)
+            skip_delimiters();
+    }
+    return true;
+}
+
+bool string_tokenizer_t::rest(string_t* out) const
+{
+    out->clear();
+    if (m_position == string_t::npos)
+        return false;
+    return out->append(m_text + m_position);
+}
+
+uint32_t find_last_of(const char* text, const char* set)
+{
+    uint32_t found = string_t::npos;
+    for (uint32_t i = 0; text[i] != 0; ++i)
+        if (std::strchr(set, text[i]) != nullptr)
+            found = i;
+    return found;
+}

@@ -1,0 +1,173 @@
+// UTF-8 and UTF-16 conversions.
+#include "ovcore/collections/text_encoding.h"
+
+#include "ovcore/collections/string.h"
+#include "ovcore/message.h"
+
+namespace
+{
+
+constexpr utf8_sequence_t invalid_sequence = { 0xFFFFFFFFu, -1 };
+
+bool is_in(unsigned char byte, unsigned char low, unsigned char high)
+{
+    return byte >= low && byte <= high;
+}
+
+}  // namespace
+
+utf8_sequence_t decode_utf8(const char* bytes)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    const unsigned char first = b[0];
+    if (first < 0x80)
+        return { first, 1 };
+    // Allowed range of the second byte and the sequence length, by first byte.
+    unsigned char low = 0x80, high = 0xBF;
+    int32_t length;
+    if (is_in(first, 0xC2, 0xDF))
+        length = 2;
+    else if (first == 0xE0)
+        low = 0xA0, length = 3;
+    else if (first == 0xED)
+        high = 0x9F, length = 3;
+    else if (is_in(first, 0xE1, 0xEF))
+        length = 3;
+    else if (first == 0xF0)
+        low = 0x90, length = 4;
+    else if (is_in(first, 0xF1, 0xF3))
+        length = 4;
+    else if (first == 0xF4)
+        high = 0x8F, length = 4;
+    else
+        return invalid_sequence;
+    if (!is_in(b[1], low, high))
+        return invalid_sequence;
+    for (int32_t i = 2; i < length; ++i)
+        if (!is_in(b[i], 0x80, 0xBF))
+            return invalid_sequence;
+    uint32_t code_point = first & (0x7Fu >> length);
+    for (int32_t i = 1; i < length; ++i)
+        code_point = (code_point << 6) | (b[i] & 0x3Fu);
+    return { code_point, length };
+}
+
+bool append_utf8(string_t* text, uint32_t code_point)
+{
+    if (code_point == 0)
+        return true;
+    char bytes[4];
+    uint32_t count;
+    if (code_point < 0x80)
+    {
+        bytes[0] = char(code_point);
+        count = 1;
+    }
+    else if (code_point < 0x800)
+    {
+        bytes[0] = char(0xC0 | (code_point >> 6));
+        bytes[1] = char(0x80 | (code_point & 0x3F));
+        count = 2;
+    }
+    else if (code_point < 0x10000)
+    {
+        bytes[0] = char(0xE0 | (code_point >> 12));
+        bytes[1] = char(0x80 | ((code_point >> 6) & 0x3F));
+        bytes[2] = char(0x80 | (code_point & 0x3F));
+        count = 3;
+    }
+    else if (code_point <= 0x1FFFFF)
+    {
+        bytes[0] = char(0xF0 | (code_point >> 18));
+        bytes[1] = char(0x80 | ((code_point >> 12) & 0x3F));
+        bytes[2] = char(0x80 | ((code_point >> 6) & 0x3F));
+        bytes[3] = char(0x80 | (code_point & 0x3F));
+        count = 4;
+    }
+    else
+        return false;
+    if (text->reserve(text->length() + count + 1) < text->length() + count + 1)
+        return false;
+    return text->append(bytes, count);
+}
+
+bool utf8_to_utf16(const char* text, array_t<uint16_t>* units)
+{
+    units->clear();
+    bool ok = true;
+    for (const char* p = text; *p != 0;)
+    {
+        const utf8_sequence_t sequence = decode_utf8(p);
+        if (sequence.length < 0)
+        {
+            msg_error("Encountered invalid code point.");
+            ok = false;
+            ++p;
+            continue;
+        }
+        p += sequence.length;
+        const uint32_t cp = sequence.code_point;
+        if (cp <= 0xD7FF || (cp >= 0xE000 && cp <= 0xFFFF))
+        {
+            if (!units->append(uint16_t(cp)))
+                return false;
+        }
+        else if (cp >= 0xD800 && cp <= 0xDFFF)
+        {
+            msg_error("A reserved code point value 0x%04x encountered.", cp);
+            ok = false;
+        }
+        else if (cp <= 0x10FFFF)
+        {
+            if (!units->append(uint16_t(0xD800 + ((cp - 0x10000) >> 10))) ||
+                !units->append(uint16_t(0xDC00 + (cp & 0x3FF))))
+                return false;
+        }
+        else
+        {
+            msg_error("Unexpected code point 0x%08x.", cp);
+            ok = false;
+        }
+    }
+    if (!units->append(uint16_t(0)))
+        return false;
+    return ok;
+}
+
+bool utf16_to_utf8(const uint16_t* units, string_t* text)
+{
+    constexpr uint32_t max_units = 512;
+    text->clear();
+    bool ok = true;
+    for (uint32_t i = 0; i < max_units && units[i] != 0; ++i)
+    {
+        const uint32_t unit = units[i];
+        uint32_t code_point = unit;
+        if (unit >= 0xD800 && unit <= 0xDBFF)
+        {
+            if (i + 1 == max_units)
+            {
+                msg_error("Input ends with leading surrogate.");
+                return false;
+            }
+            const uint32_t trail = units[i + 1];
+            if (trail < 0xDC00 || trail > 0xDFFF)
+            {
+                msg_error("Leading surrogate without trailing one found.");
+                ok = false;
+                continue;  // the following unit is read on its own
+            }
+            code_point = 0x10000 + ((unit - 0xD800) << 10) + (trail - 0xDC00);
+            ++i;
+        }
+        else if (unit >= 0xDC00 && unit <= 0xDFFF)
+        {
+            msg_error("Standalone tailing surrogate found.");
+            ok = false;
+            continue;
+        }
+        if (!append_utf8(text, code_point))
+            return false;
+    }
+    return ok;
+}

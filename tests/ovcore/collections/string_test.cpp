@@ -1,0 +1,108 @@
+// String growth, formatting into fixed and dynamic strings, tokenizing and hashes.
+#include "ovcore/collections/string.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+TEST(string_dyn_t, reserves_in_steps_of_16_or_by_doubling)
+{
+    const struct { uint32_t from, request, capacity; } cases[] = {
+        { 0, 5, 16 }, { 16, 17, 32 }, { 48, 50, 96 }, { 32, 20, 32 },
+    };
+    for (const auto& c : cases)
+    {
+        string_dyn_t text;
+        if (c.from != 0)
+        {
+            ASSERT_EQ(text.reserve(c.from), c.from);
+        }
+        EXPECT_EQ(text.reserve(c.request), c.capacity) << c.from << " " << c.request;
+        EXPECT_STREQ(text.c_str(), "");
+    }
+}
+
+TEST(string_dyn_t, shares_the_empty_text_until_it_needs_storage)
+{
+    string_dyn_t a, b;
+    EXPECT_EQ(a.c_str(), b.c_str());
+    EXPECT_EQ(a.capacity(), 0u);
+    string_dyn_t moved("text");
+    a.move_from(moved);
+    EXPECT_STREQ(a.c_str(), "text");
+    EXPECT_EQ(moved.c_str(), b.c_str());
+}
+
+TEST(string_t, formats_and_truncates_fixed_strings)
+{
+    string_fixed_t<13> fixed;
+    EXPECT_TRUE(fixed.format("%s", "twelve chars"));
+    EXPECT_EQ(fixed.length(), 12u);
+    EXPECT_FALSE(fixed.append_formatted("%u", 12345u));
+    EXPECT_STREQ(fixed.c_str(), "twelve chars");
+    EXPECT_EQ(fixed.length(), 12u);
+    EXPECT_FALSE(fixed.format("%s-%s", "abcdefghij", "klmnop"));
+    EXPECT_STREQ(fixed.c_str(), "abcdefghij-k");
+
+    string_dyn_t dynamic("prefix ");
+    EXPECT_TRUE(dynamic.append_formatted("%Iu-%s", std::size_t(99), std::string(100, 'x').c_str()));
+    EXPECT_EQ(dynamic.length(), 7u + 3u + 100u);
+}
+
+TEST(string_t, assigns_parts_and_appends_code_points)
+{
+    string_dyn_t source("hello world");
+    string_dyn_t part;
+    EXPECT_TRUE(part.assign(source, 6));
+    EXPECT_STREQ(part.c_str(), "world");
+    EXPECT_TRUE(part.assign(source, 0, 5));
+    EXPECT_STREQ(part.c_str(), "hello");
+    const struct { uint32_t code_point; const char* bytes; bool ok; } cases[] = {
+        { 0x41, "A", true },          { 0xE9, "\xC3\xA9", true },
+        { 0x20AC, "\xE2\x82\xAC", true }, { 0x1F600, "\xF0\x9F\x98\x80", true },
+        { 0, "", true },              { 0x200000, "", false },
+    };
+    for (const auto& c : cases)
+    {
+        string_dyn_t text;
+        EXPECT_EQ(text.append_code_point(c.code_point), c.ok) << c.code_point;
+        EXPECT_STREQ(text.c_str(), c.bytes);
+    }
+    string_fixed_t<3> small;
+    EXPECT_FALSE(small.append_code_point(0x20AC));  // needs 4 bytes with the terminator
+    EXPECT_STREQ(small.c_str(), "");
+}
+
+TEST(string_tokenizer_t, splits_with_and_without_empty_tokens)
+{
+    const struct { bool skip_empty; std::vector<std::string> tokens; } cases[] = {
+        { true, { "a", "b", "c" } },
+        { false, { "", "a", "", "b", "c" } },
+    };
+    for (const auto& c : cases)
+    {
+        string_tokenizer_t tokenizer(" a  b c", " ", c.skip_empty);
+        std::vector<std::string> tokens;
+        string_dyn_t token;
+        while (tokenizer.next(&token))
+            tokens.emplace_back(token.c_str());
+        EXPECT_EQ(tokens, c.tokens);
+        EXPECT_TRUE(tokenizer.is_exhausted());
+    }
+    string_tokenizer_t tokenizer("U+0041\tA B", " \t", true);
+    string_dyn_t token, rest;
+    ASSERT_TRUE(tokenizer.next(&token));
+    EXPECT_TRUE(tokenizer.rest(&rest));
+    EXPECT_STREQ(rest.c_str(), "A B");
+}
+
+TEST(string_helpers, find_last_of_and_hashes)
+{
+    EXPECT_EQ(find_last_of("a#b#c", "#"), 3u);
+    EXPECT_EQ(find_last_of("abc", "#"), string_t::npos);
+    EXPECT_EQ(compute_type_name_hash("abc"), 96354u);
+    EXPECT_EQ(compute_type_name_hash(""), 0u);
+    EXPECT_EQ(compute_key_hash("abc"), 683u);
+    EXPECT_EQ(compute_key_hash("\xFF"), 4294967295u);
+}

@@ -1,0 +1,57 @@
+// Runs a program with its output streams captured through temporary files.
+#include "tests/support/process_runner.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+
+std::string read_all(FILE* file)
+{
+    std::string text;
+    std::rewind(file);
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0)
+        text.append(buffer, n);
+    return text;
+}
+
+}  // namespace
+
+process_result_t run_process(const std::string& program, const std::vector<std::string>& arguments,
+                             const std::string& directory)
+{
+    process_result_t result;
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    if (out == nullptr || err == nullptr)
+        return result;
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        dup2(fileno(out), 1);
+        dup2(fileno(err), 2);
+        if (!directory.empty() && chdir(directory.c_str()) != 0)
+            _exit(127);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    result.out = read_all(out);
+    result.err = read_all(err);
+    std::fclose(out);
+    std::fclose(err);
+    return result;
+}
