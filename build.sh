@@ -6,7 +6,7 @@ set -eu
 cd "$(dirname "$0")"
 
 packages="cmake g++ make pkg-config libfreetype-dev fonts-dejavu-core"
-test_packages="libgtest-dev libbenchmark-dev"
+test_packages="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev"
 
 install_missing() {
     missing=""
@@ -48,6 +48,19 @@ test)
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=thread \
         "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_)"
     ctest --test-dir build-tsan --output-on-failure -j "$jobs"
+    # Every fuzz target for a bounded time from its seed corpus, under ASan+UBSan.
+    if ls tests/fuzz/*_fuzz.cpp >/dev/null 2>&1; then
+        CC=clang CXX=clang++ build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DOV_SANITIZE=address -DOV_BUILD_FUZZ=ON -DOV_BUILD_TESTS=OFF
+        for target in tests/fuzz/*_fuzz.cpp; do
+            name=$(basename "$target" .cpp)
+            corpus=$(mktemp -d)
+            cp -r "tests/fuzz/corpus/$name/." "$corpus/" 2>/dev/null || true
+            "./build-fuzz/tests/fuzz/$name" -max_total_time="${OV_FUZZ_SECONDS:-60}" \
+                -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+            rm -rf "$corpus"
+        done
+    fi
     ;;
 *)
     echo "usage: $0 run|test" >&2
