@@ -56,9 +56,12 @@ test)
             name=$(basename "$target" .cpp)
             corpus=$(mktemp -d)
             cp -r "tests/fuzz/corpus/$name/." "$corpus/" 2>/dev/null || true
+            status=0
             "./build-fuzz/tests/fuzz/$name" -max_total_time="${OV_FUZZ_SECONDS:-60}" \
-                -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+                -print_final_stats=1 "$corpus" >"build-fuzz/$name.log" 2>&1 || status=$?
+            tail -n 40 "build-fuzz/$name.log"
             rm -rf "$corpus"
+            [ "$status" -eq 0 ] || { echo "fuzz target $name failed" >&2; exit 1; }
         done
     fi
     ;;
