@@ -2,6 +2,7 @@
 #include "ovcore/core.h"
 
 #include "ovcore/message.h"
+#include "ovcore/thread/run_context_system.h"
 
 #include <clocale>
 
@@ -10,10 +11,12 @@ void core_startup()
     std::setlocale(LC_ALL, "C.UTF-8");
     create_message_system();
     create_console_message_handler();
+    run_context_system_start();
 }
 
 void core_shutdown()
 {
+    run_context_system_stop();
     destroy_console_message_handler();
     destroy_message_system();
 }

@@ -142,7 +142,6 @@ TEST(rw_lock_death, unlock_without_hold_is_fatal)
 {
     EXPECT_DEATH(
         {
-            console_capture_t console;
             rw_lock_t lock;
             lock.unlock();
         },
