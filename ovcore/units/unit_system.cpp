@@ -237,9 +237,9 @@ unit_system_t::~unit_system_t()
     // No pending unit may outlive the system whose index it carries.
     unit_flush_pending_releases();
     if (m_live_units != 0)
-        msg_error("[unit] %u units of the unit system %u are still referenced while it is "
-                  "destroyed.",
-                  m_live_units, m_index);
+        msg_error("[unit] The unit system %u is destroyed while %u of its units are still "
+                  "referenced.",
+                  m_index, m_live_units);
     g_unit_systems[m_index] = nullptr;
     g_unit_free_systems |= 1u << m_index;
     if (g_unit_default_system == m_index)
