@@ -166,6 +166,18 @@ template <typename U> struct copy_trait_t<owner_ptr_t<U>>
     static constexpr bool can_copy = false;
 };
 
+// The unit as T when it is of type T or derived from it, else null (also for null).
+template <typename T> T* unit_cast(unit_t* unit)
+{
+    return unit != nullptr && unit_descriptor_is_a(unit->get_descriptor(), &T::descriptor)
+               ? static_cast<T*>(unit)
+               : nullptr;
+}
+template <typename T> const T* unit_cast(const unit_t* unit)
+{
+    return unit_cast<T>(const_cast<unit_t*>(unit));
+}
+
 // Moves the reference into an owner pointer of a derived (or base) type when the unit is of
 // that type; otherwise the result is null and `source` keeps its unit.
 template <typename T, typename U> owner_ptr_t<T> owner_ptr_cast(owner_ptr_t<U>&& source)

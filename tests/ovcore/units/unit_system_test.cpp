@@ -28,8 +28,8 @@ public:
 
     uint32_t size = 1;
     array_dyn_t<uint32_t> widths;
-    owner_ptr_t<test_base_u> child;
-    array_dyn_t<owner_ptr_t<test_base_u>> children;
+    owner_ptr_t<unit_t> child;
+    array_dyn_t<owner_ptr_t<unit_t>> children;
 };
 
 class test_derived_u final : public test_base_u
@@ -67,17 +67,13 @@ const unit_descriptor_t impostor_descriptor = {
 }  // namespace
 
 const unit_attribute_t base_attributes[] = {
-    { &test_base_u::descriptor, OV_UNIT_OFFSET(test_base_u, size), unit_attr_type_t::u32, nullptr,
-      "size" },
-    { &test_base_u::descriptor, OV_UNIT_OFFSET(test_base_u, widths), unit_attr_type_t::u32_array,
-      nullptr, "widths" },
-    { &test_base_u::descriptor, OV_UNIT_OFFSET(test_base_u, child), unit_attr_type_t::owner_ptr,
-      nullptr, "child" },
-    { &test_base_u::descriptor, OV_UNIT_OFFSET(test_base_u, children),
-      unit_attr_type_t::owner_ptr_array, nullptr, "children" },
+    OV_UNIT_ATTRIBUTE(test_base_u, size, u32, nullptr, "size"),
+    OV_UNIT_ATTRIBUTE(test_base_u, widths, u32_array, nullptr, "widths"),
+    OV_UNIT_ATTRIBUTE(test_base_u, child, owner_ptr, nullptr, "child"),
+    OV_UNIT_ATTRIBUTE(test_base_u, children, owner_ptr_array, nullptr, "children"),
     { &test_base_u::descriptor, unit_attribute_obsolete_offset, unit_attr_type_t::string, nullptr,
       "old_name" },
-    { nullptr, 0, unit_attr_type_t::none, nullptr, nullptr },
+    OV_UNIT_ATTRIBUTES_END,
 };
 const unit_descriptor_t test_base_u::descriptor = {
     "test_base", test_base_u::create, unit_destroy, &abstract_descriptor, base_attributes,
@@ -85,11 +81,9 @@ const unit_descriptor_t test_base_u::descriptor = {
 };
 
 const unit_attribute_t derived_attributes[] = {
-    { &test_derived_u::descriptor, OV_UNIT_OFFSET(test_derived_u, size), unit_attr_type_t::float1,
-      nullptr, "size" },
-    { &test_derived_u::descriptor, OV_UNIT_OFFSET(test_derived_u, label), unit_attr_type_t::string,
-      nullptr, "label" },
-    { nullptr, 0, unit_attr_type_t::none, nullptr, nullptr },
+    OV_UNIT_ATTRIBUTE(test_derived_u, size, float1, nullptr, "size"),
+    OV_UNIT_ATTRIBUTE(test_derived_u, label, string, nullptr, "label"),
+    OV_UNIT_ATTRIBUTES_END,
 };
 const unit_descriptor_t test_derived_u::descriptor = {
     "test_derived", test_derived_u::create, unit_destroy, &test_base_u::descriptor,
@@ -344,7 +338,7 @@ TEST_F(unit_system_fixture, releasing_an_owner_releases_what_it_owns)
     root->child = create<test_base_u>();
     for (int i = 0; i < 2; ++i)
         ASSERT_TRUE(root->children.append(create<test_base_u>()));
-    root->children[1]->child = create<test_base_u>();
+    unit_cast<test_base_u>(root->children[1].get())->child = create<test_base_u>();
     root.reset();
     EXPECT_EQ(unit_pending_release_count(), 5u);
     unit_flush_pending_releases();
