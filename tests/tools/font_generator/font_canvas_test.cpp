@@ -1,0 +1,157 @@
+// The font canvas: pixel layout, style conversion, clearing, and its pages from the system.
+#include "tools/font_generator/font_canvas.h"
+
+#include "ovcore/collections/auto_ptr.h"
+#include "tools/font_generator/sys_pages.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace
+{
+
+struct pixel_case_t
+{
+    uint32_t font_style, width, height, x, y;
+    std::size_t offset;
+};
+
+const pixel_case_t pixel_cases[] = {
+    { 0, 32, 32, 0, 0, 992 },    // top-left pixel: row 31 from the start
+    { 0, 32, 32, 0, 31, 0 },     // bottom-left pixel comes first
+    { 0, 32, 32, 31, 0, 1023 },
+    { 1, 32, 32, 0, 0, 3968 },   // four bytes per pixel: bytes 3968 to 3971
+    { 1, 64, 128, 63, 0, 32764 },
+    { 2, 32, 32, 0, 0, 3968 },   // any style but 0 is four bytes per pixel
+};
+
+// Counts what the canvas asks of the system and can refuse it.
+struct counting_pages_t
+{
+    static inline int reserved = 0;
+    static inline int released = 0;
+    static inline std::size_t last_size = 0;
+    static inline bool refuse = false;
+
+    static void* reserve(std::size_t bytes)
+    {
+        last_size = bytes;
+        if (refuse)
+            return nullptr;
+        ++reserved;
+        return sys_pages_posix.reserve_zeroed(bytes);
+    }
+    static void release(void* block, std::size_t bytes)
+    {
+        ++released;
+        EXPECT_EQ(bytes, last_size);
+        sys_pages_posix.release(block, bytes);
+    }
+};
+
+const sys_pages_api_t counting_pages = { counting_pages_t::reserve, counting_pages_t::release };
+
+class swapped_pages_t
+{
+public:
+    swapped_pages_t()
+    {
+        counting_pages_t::reserved = counting_pages_t::released = 0;
+        counting_pages_t::refuse = false;
+        sys_pages = &counting_pages;
+    }
+    ~swapped_pages_t() { sys_pages = &sys_pages_posix; }
+};
+
+}  // namespace
+
+TEST(font_canvas, addresses_pixels_bottom_row_first)
+{
+    for (const pixel_case_t& c : pixel_cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.font_style << ": " << c.width << "x" << c.height
+                                        << " (" << c.x << ", " << c.y << ")");
+        auto_ptr_t<font_canvas_t> canvas(create_font_canvas(c.font_style, 0, 0, 0));
+        ASSERT_TRUE(canvas);
+        canvas->resize_and_clear(c.width, c.height);
+        EXPECT_EQ(canvas->pixel_offset(c.x, c.y), c.offset);
+    }
+}
+
+TEST(font_canvas, starts_at_32_by_32_with_gradients_in_255ths)
+{
+    struct gradient_case_t { int32_t start, step; float canvas_start, canvas_step; };
+    const gradient_case_t cases[] = {
+        { 255, -255, 255.0f * 0.003921569f, -255.0f * 0.003921569f },
+        { 0, 51, 0.0f, 51.0f * 0.003921569f },
+    };
+    for (const gradient_case_t& c : cases)
+    {
+        auto_ptr_t<font_canvas_t> canvas(create_font_canvas(1, c.start, c.step, -7));
+        ASSERT_TRUE(canvas);
+        EXPECT_EQ(canvas->width, 32u);
+        EXPECT_EQ(canvas->height, 32u);
+        EXPECT_EQ(canvas->font_style, 1u);
+        EXPECT_EQ(canvas->gradient_start, c.canvas_start);
+        EXPECT_EQ(canvas->gradient_step, c.canvas_step);
+        EXPECT_EQ(canvas->gradient_start_offset, -7);
+    }
+    auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 255, -255, 0));
+    EXPECT_FLOAT_EQ(canvas->gradient_start, 1.0f);
+    EXPECT_FLOAT_EQ(canvas->gradient_step, -1.0f);
+}
+
+TEST(font_canvas, clears_exactly_the_bytes_the_size_uses)
+{
+    auto_ptr_t<font_canvas_t> canvas(create_font_canvas(1, 0, 0, 0));
+    ASSERT_TRUE(canvas);
+    std::memset(canvas->pixels, 0xAB, 64 * 64 * 4);
+    canvas->resize_and_clear(32, 64);
+    EXPECT_EQ(canvas->used_bytes(), 32u * 64u * 4u);
+    for (std::size_t i = 0; i < canvas->used_bytes(); ++i)
+        ASSERT_EQ(canvas->pixels[i], 0) << i;
+    EXPECT_EQ(canvas->pixels[canvas->used_bytes()], 0xAB);
+}
+
+TEST(font_canvas, the_largest_canvas_is_the_whole_block)
+{
+    auto_ptr_t<font_canvas_t> canvas(create_font_canvas(1, 0, 0, 0));
+    ASSERT_TRUE(canvas);
+    canvas->width = MAX_CANVAS_SIDE;
+    canvas->height = MAX_CANVAS_SIDE;
+    EXPECT_EQ(canvas->used_bytes(), sizeof(canvas->pixels));
+    EXPECT_EQ(canvas->pixel_offset(MAX_CANVAS_SIDE - 1, 0), sizeof(canvas->pixels) - 4);
+}
+
+TEST(font_canvas, takes_its_record_from_zero_pages_and_gives_it_back)
+{
+    swapped_pages_t swap;
+    {
+        auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
+        ASSERT_TRUE(canvas);
+        EXPECT_EQ(counting_pages_t::reserved, 1);
+        EXPECT_EQ(counting_pages_t::last_size, sizeof(font_canvas_t));
+        EXPECT_EQ(canvas->pixels[0], 0);
+        EXPECT_EQ(canvas->pixels[sizeof(canvas->pixels) - 1], 0);
+    }
+    EXPECT_EQ(counting_pages_t::released, 1);
+}
+
+TEST(font_canvas, is_null_when_the_system_has_no_pages)
+{
+    swapped_pages_t swap;
+    counting_pages_t::refuse = true;
+    EXPECT_EQ(create_font_canvas(0, 0, 0, 0), nullptr);
+    EXPECT_EQ(counting_pages_t::released, 0);
+}
+
+TEST(font_canvas_death, a_pixel_outside_the_canvas_is_fatal)
+{
+    auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
+    ASSERT_TRUE(canvas);
+    EXPECT_DEATH((void)canvas->pixel_offset(32, 0), "Pixel outside the canvas\\.");
+    EXPECT_DEATH((void)canvas->pixel_offset(0, 32), "Pixel outside the canvas\\.");
+    EXPECT_DEATH(canvas->resize_and_clear(MAX_CANVAS_SIDE * 2, 32),
+                 "Canvas size above MAX_CANVAS_SIDE\\.");
+}

@@ -1,0 +1,43 @@
+// Character sets: the glyph records of one set and the reader of character-set files.
+#pragma once
+
+#include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "ovcore/collections/string.h"
+
+#include <cstdint>
+
+// One accepted line of a character-set file. Reading sets code and name; measuring fills the
+// size, bearings and advance; packing fills the canvas position. Copies are deep.
+struct font_glyph_t
+{
+    uint32_t code = 0;        // Unicode code point
+    string_dyn_t name;        // glyph name, possibly empty
+    bool rasterized = false;  // loaded and measured; only such glyphs are placed
+    int32_t width = 0;        // cell size, outline margin included
+    int32_t height = 0;
+    int32_t top = 0;          // rows from the base line up to the top row of the bitmap
+    int32_t left = 0;         // left bearing
+    int32_t advance = 0;      // whole pixels, outline included
+    int32_t below = 0;        // rows of the cell below the base line
+    uint32_t canvas_x = 0;    // top-left pixel of the cell on the canvas
+    uint32_t canvas_y = 0;
+};
+
+// The glyphs of one character set in file order, and its extents (0 until measured).
+struct character_set_t
+{
+    int32_t min_width = 0;
+    int32_t max_width = 0;
+    int32_t min_height = 0;
+    int32_t max_height = 0;
+    int32_t max_top = 0;
+    int32_t max_advance = 0;
+    int32_t max_below = 0;
+    int32_t m_height = 0;  // height of the letter M
+    array_dyn_t<font_glyph_t> glyphs;
+};
+
+// Fills an empty set from the character-set file at `path` (SYSFS, the file cache first): one
+// glyph per line "U+<hex> [name] [# comment]". Malformed lines are reported and skipped. False,
+// after a message, when the file cannot be opened or read or a glyph cannot be stored.
+[[nodiscard]] bool read_character_set(character_set_t* set, const string_t& path);

@@ -1,0 +1,15 @@
+// Large blocks of zero pages from the system: memory is committed only where it is touched.
+#pragma once
+
+#include <cstddef>
+
+struct sys_pages_api_t
+{
+    // A block of `bytes` zero bytes whose pages cost nothing until written; null on failure.
+    void* (*reserve_zeroed)(std::size_t bytes);
+    // Returns a block from reserve_zeroed with the same size.
+    void (*release)(void* block, std::size_t bytes);
+};
+
+extern const sys_pages_api_t sys_pages_posix;
+extern const sys_pages_api_t* sys_pages;  // the system's table; tests may swap it
