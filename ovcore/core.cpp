@@ -1,8 +1,11 @@
 // Start-up and shut-down order of the core's services.
 #include "ovcore/core.h"
 
+#include "ovcore/cpu_info.h"
 #include "ovcore/message.h"
 #include "ovcore/thread/run_context_system.h"
+#include "ovcore/thread/thread_pool.h"
+#include "ovcore/timer.h"
 #include "ovcore/units/unit_resource_tie.h"
 
 #include <clocale>
@@ -11,15 +14,21 @@ void core_startup()
 {
     std::setlocale(LC_ALL, "C.UTF-8");
     create_message_system();
+    cpu_list_build();
+    timer_choose();
     create_console_message_handler();
     install_default_resource_tie();
     run_context_system_start();
+    thread_pool_start(false, false);
 }
 
 void core_shutdown()
 {
+    thread_pool_stop();
     run_context_system_stop();
     destroy_resource_tie();
     destroy_console_message_handler();
+    timer_stop();
+    cpu_list_free();
     destroy_message_system();
 }

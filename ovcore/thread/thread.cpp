@@ -20,7 +20,8 @@ void thread_t::start(thread_entry_t entry_function, void* entry_argument)
         OV_FATAL("[thread] Thread started twice.");
     entry = entry_function;
     argument = entry_argument;
-    if (!sys_thread->create(&handle, stack_size, &thread_t::run, this))
+    api_ = sys_thread;
+    if (!api_->create(&handle, stack_size, &thread_t::run, this))
         OV_FATAL("[thread] Failed to create thread.");
     started_ = true;
 }
@@ -29,7 +30,7 @@ void thread_t::join()
 {
     if (!started_)
         return;
-    sys_thread->join(handle);
+    api_->join(handle);
     handle = 0;
     started_ = false;
 }
@@ -47,12 +48,12 @@ void thread_t::run(void* record)
     char short_name[name_capacity];
     std::strncpy(short_name, self->name, name_capacity - 1);
     short_name[name_capacity - 1] = 0;
-    sys_thread->set_current_name(short_name);
+    self->api_->set_current_name(short_name);
     // Raising the priority needs privileges the process may lack; the thread then runs at normal.
     if (self->priority != 0)
-        (void)sys_thread->set_current_priority(self->priority);
+        (void)self->api_->set_current_priority(self->priority);
     if (self->processor != nullptr &&
-        !sys_thread->set_current_ideal_processor(self->processor->processor_number))
+        !self->api_->set_current_ideal_processor(self->processor->processor_number))
         msg_warning("[thread] Failed to alter thread CPU affinity.");
 
     self->run_context = { run_context_magic, run_context_type_t::engine_thread, self, nullptr, nullptr };

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 struct cpu_t;
+struct sys_thread_api_t;
 class thread_t;
 
 // Called on the new thread with the thread's record and the argument given to start.
@@ -43,4 +44,5 @@ public:
 private:
     static void run(void* record);
     bool started_ = false;
+    const sys_thread_api_t* api_ = nullptr;  // the seam in use when the thread started
 };
