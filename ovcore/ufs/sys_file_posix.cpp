@@ -1,0 +1,822 @@
+// POSIX implementation of the file seam: files through the C library's system calls, and the
+// io_pump thread serving reads and writes through io_uring or, where that is refused, itself.
+//
+// Sections: handles and events, request pool and event cache, the io_pump, file operations,
+// the tables.
+#include "ovcore/ufs/sys_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <liburing.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// ---- handles and events ------------------------------------------------------------------------
+
+struct sys_file_handle_t
+{
+    int fd;
+};
+
+// Manual-reset completion event.
+struct sys_io_event_t
+{
+    std::atomic<uint32_t> signalled;
+    sys_io_event_t* next;
+};
+
+const sys_file_api_t* sys_file = nullptr;
+
+namespace
+{
+
+constexpr uint32_t max_in_flight = 8;
+constexpr uint32_t ring_entries = 16;  // 8 operations and the wake-up read fit with room to spare
+
+// ---- request pool and event cache --------------------------------------------------------------
+
+struct request_pool_t
+{
+    std::mutex lock;
+    fs_io_request_t* free = nullptr;
+};
+
+struct event_cache_t
+{
+    std::mutex lock;
+    sys_io_event_t* spare = nullptr;
+};
+
+request_pool_t g_request_pool;
+event_cache_t g_event_cache;
+
+fs_io_request_t* take_request()
+{
+    {
+        std::lock_guard<std::mutex> guard(g_request_pool.lock);
+        if (fs_io_request_t* request = g_request_pool.free)
+        {
+            g_request_pool.free = request->next;
+            return request;
+        }
+    }
+    return new (std::nothrow) fs_io_request_t{};
+}
+
+void give_back_request(fs_io_request_t* request)
+{
+    std::lock_guard<std::mutex> guard(g_request_pool.lock);
+    request->next = g_request_pool.free;
+    g_request_pool.free = request;
+}
+
+sys_io_event_t* take_event()
+{
+    sys_io_event_t* event = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(g_event_cache.lock);
+        event = g_event_cache.spare;
+        if (event != nullptr)
+            g_event_cache.spare = event->next;
+    }
+    if (event == nullptr)
+        return new (std::nothrow) sys_io_event_t{ { 0 }, nullptr };
+    event->signalled.store(0, std::memory_order_relaxed);
+    return event;
+}
+
+void give_back_event(sys_io_event_t* event)
+{
+    std::lock_guard<std::mutex> guard(g_event_cache.lock);
+    event->next = g_event_cache.spare;
+    g_event_cache.spare = event;
+}
+
+void empty_pools()
+{
+    {
+        std::lock_guard<std::mutex> guard(g_request_pool.lock);
+        while (fs_io_request_t* request = g_request_pool.free)
+        {
+            g_request_pool.free = request->next;
+            delete request;
+        }
+    }
+    std::lock_guard<std::mutex> guard(g_event_cache.lock);
+    while (sys_io_event_t* event = g_event_cache.spare)
+    {
+        g_event_cache.spare = event->next;
+        delete event;
+    }
+}
+
+// ---- the io_pump -------------------------------------------------------------------------------
+
+// The stop signal travels through the port like a request, so everything posted before it is
+// queued first.
+fs_io_request_t g_stop_signal = {};
+
+constexpr uint64_t wake_tag = 0;  // user data of the armed eventfd read; requests are never null
+
+struct io_pump_t
+{
+    bool uses_io_uring = false;
+    io_uring ring = {};
+    int wake_fd = -1;       // eventfd written by every post
+    uint64_t wake_value = 0;  // target of the armed eventfd read
+
+    // The port: requests posted by callers, guarded by its lock.
+    std::mutex port_lock;
+    std::condition_variable hold_changed;
+    fs_io_request_t* posted_head = nullptr;
+    fs_io_request_t* posted_tail = nullptr;
+    bool accepting = true;
+    bool held = false;
+
+    // Owned by the io_pump thread.
+    fs_io_request_t* fifo_head = nullptr;
+    fs_io_request_t* fifo_tail = nullptr;
+    uint32_t in_flight = 0;
+    bool stopping = false;
+
+    std::atomic<uint32_t> peak_in_flight{ 0 };
+    std::atomic<uint64_t> issued{ 0 };
+    std::atomic<uint64_t> failed_on_stop{ 0 };
+
+    std::thread thread;
+};
+
+std::atomic<io_pump_t*> g_pump{ nullptr };
+bool g_io_uring_allowed = true;  // chosen by the table's start-up
+
+void finish(fs_io_request_t* request, bool success)
+{
+    sys_io_event_t* event = request->event;
+    request->success = success;
+    request->state = fs_io_finished;
+    // The caller may take the request back as soon as it sees the event.
+    event->signalled.store(1, std::memory_order_release);
+    event->signalled.notify_all();
+}
+
+void note_issued(io_pump_t* pump)
+{
+    ++pump->in_flight;
+    pump->issued.fetch_add(1, std::memory_order_relaxed);
+    if (pump->in_flight > pump->peak_in_flight.load(std::memory_order_relaxed))
+        pump->peak_in_flight.store(pump->in_flight, std::memory_order_relaxed);
+}
+
+io_uring_sqe* get_sqe(io_pump_t* pump)
+{
+    io_uring_sqe* sqe = io_uring_get_sqe(&pump->ring);
+    if (sqe == nullptr)
+    {
+        io_uring_submit(&pump->ring);
+        sqe = io_uring_get_sqe(&pump->ring);
+    }
+    return sqe;
+}
+
+// Prepares the rest of the request (what is not transferred yet); false when the ring is full.
+bool prepare_uring(io_pump_t* pump, fs_io_request_t* request)
+{
+    io_uring_sqe* sqe = get_sqe(pump);
+    if (sqe == nullptr)
+        return false;
+    char* buffer = static_cast<char*>(request->buffer) + request->transferred;
+    const uint32_t rest = request->size - request->transferred;
+    const uint64_t offset = request->offset + request->transferred;
+    if (request->operation == fs_io_read)
+        io_uring_prep_read(sqe, request->handle->fd, buffer, rest, offset);
+    else
+        io_uring_prep_write(sqe, request->handle->fd, buffer, rest, offset);
+    io_uring_sqe_set_data64(sqe, reinterpret_cast<uint64_t>(request));
+    return true;
+}
+
+// Reads or writes the whole request on this thread; a short transfer (end of file) fails.
+bool transfer_here(fs_io_request_t* request)
+{
+    const int fd = request->handle->fd;
+    char* buffer = static_cast<char*>(request->buffer);
+    while (request->transferred < request->size)
+    {
+        const std::size_t rest = request->size - request->transferred;
+        const off_t offset = off_t(request->offset + request->transferred);
+        const ssize_t done = request->operation == fs_io_read
+                                 ? pread(fd, buffer + request->transferred, rest, offset)
+                                 : pwrite(fd, buffer + request->transferred, rest, offset);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        request->transferred += uint32_t(done);
+    }
+    return true;
+}
+
+void issue(io_pump_t* pump, fs_io_request_t* request)
+{
+    request->state = fs_io_issued;
+    if (pump->uses_io_uring)
+    {
+        if (!prepare_uring(pump, request))
+        {
+            finish(request, false);
+            return;
+        }
+        note_issued(pump);
+        return;
+    }
+    note_issued(pump);
+    const bool success = transfer_here(request);
+    --pump->in_flight;
+    finish(request, success);
+}
+
+// Issues from the FIFO while fewer than 8 operations are in flight.
+void issue_queued(io_pump_t* pump)
+{
+    while (pump->fifo_head != nullptr && pump->in_flight < max_in_flight)
+    {
+        fs_io_request_t* request = pump->fifo_head;
+        pump->fifo_head = request->next;
+        if (pump->fifo_head == nullptr)
+            pump->fifo_tail = nullptr;
+        issue(pump, request);
+    }
+}
+
+void fail_queued(io_pump_t* pump)
+{
+    while (fs_io_request_t* request = pump->fifo_head)
+    {
+        pump->fifo_head = request->next;
+        pump->failed_on_stop.fetch_add(1, std::memory_order_relaxed);
+        finish(request, false);
+    }
+    pump->fifo_tail = nullptr;
+}
+
+// Takes everything posted so far and handles it packet by packet, issuing after each one.
+void drain_port(io_pump_t* pump)
+{
+    fs_io_request_t* packet = nullptr;
+    {
+        std::unique_lock<std::mutex> guard(pump->port_lock);
+        pump->hold_changed.wait(guard, [pump] { return !pump->held; });
+        packet = pump->posted_head;
+        pump->posted_head = pump->posted_tail = nullptr;
+    }
+    while (packet != nullptr && !pump->stopping)
+    {
+        fs_io_request_t* next = packet->next;
+        if (packet == &g_stop_signal)
+        {
+            pump->stopping = true;
+            fail_queued(pump);
+            break;  // nothing is posted after the stop signal
+        }
+        packet->state = fs_io_queued;
+        packet->next = nullptr;
+        if (pump->fifo_tail != nullptr)
+            pump->fifo_tail->next = packet;
+        else
+            pump->fifo_head = packet;
+        pump->fifo_tail = packet;
+        issue_queued(pump);
+        packet = next;
+    }
+}
+
+void arm_wake_read(io_pump_t* pump)
+{
+    io_uring_sqe* sqe = get_sqe(pump);
+    io_uring_prep_read(sqe, pump->wake_fd, &pump->wake_value, sizeof pump->wake_value, 0);
+    io_uring_sqe_set_data64(sqe, wake_tag);
+}
+
+void complete_uring(io_pump_t* pump, fs_io_request_t* request, int result)
+{
+    if (result > 0)
+        request->transferred += uint32_t(result);
+    if (result >= 0 && request->transferred == request->size)
+    {
+        --pump->in_flight;
+        finish(request, true);
+    }
+    else if (result > 0 && prepare_uring(pump, request))
+    {
+        // A short transfer before the end: the rest goes out again and stays in flight.
+    }
+    else
+    {
+        --pump->in_flight;
+        finish(request, false);
+    }
+}
+
+void run_uring_pump(io_pump_t* pump)
+{
+    arm_wake_read(pump);
+    io_uring_submit(&pump->ring);
+    while (!pump->stopping || pump->in_flight > 0)
+    {
+        io_uring_cqe* cqe = nullptr;
+        const int waited = io_uring_wait_cqe(&pump->ring, &cqe);
+        if (waited == -EINTR)
+            continue;
+        if (waited < 0)
+            break;
+        bool woken = false;
+        while (io_uring_peek_cqe(&pump->ring, &cqe) == 0)
+        {
+            const uint64_t data = io_uring_cqe_get_data64(cqe);
+            const int result = cqe->res;
+            io_uring_cqe_seen(&pump->ring, cqe);
+            if (data == wake_tag)
+                woken = true;
+            else
+                complete_uring(pump, reinterpret_cast<fs_io_request_t*>(data), result);
+        }
+        if (woken && !pump->stopping)
+        {
+            drain_port(pump);
+            if (!pump->stopping)
+                arm_wake_read(pump);
+        }
+        issue_queued(pump);
+        io_uring_submit(&pump->ring);
+    }
+}
+
+void run_pread_pump(io_pump_t* pump)
+{
+    while (!pump->stopping)
+    {
+        uint64_t value = 0;
+        if (read(pump->wake_fd, &value, sizeof value) < 0 && errno != EINTR)
+            break;
+        drain_port(pump);
+    }
+}
+
+void run_pump(io_pump_t* pump)
+{
+    if (pump->uses_io_uring)
+        run_uring_pump(pump);
+    else
+        run_pread_pump(pump);
+}
+
+bool post(fs_io_request_t* request)
+{
+    io_pump_t* pump = g_pump.load(std::memory_order_acquire);
+    if (pump == nullptr)
+        return false;
+    {
+        std::lock_guard<std::mutex> guard(pump->port_lock);
+        if (!pump->accepting)
+            return false;
+        request->next = nullptr;
+        if (pump->posted_tail != nullptr)
+            pump->posted_tail->next = request;
+        else
+            pump->posted_head = request;
+        pump->posted_tail = request;
+    }
+    const uint64_t one = 1;
+    return write(pump->wake_fd, &one, sizeof one) == ssize_t(sizeof one);
+}
+
+bool try_io_uring(io_pump_t* pump)
+{
+    if (io_uring_queue_init(ring_entries, &pump->ring, 0) != 0)
+        return false;
+    io_uring_probe* probe = io_uring_get_probe_ring(&pump->ring);
+    const bool usable = probe != nullptr && io_uring_opcode_supported(probe, IORING_OP_READ) &&
+                        io_uring_opcode_supported(probe, IORING_OP_WRITE);
+    if (probe != nullptr)
+        io_uring_free_probe(probe);
+    if (!usable)
+        io_uring_queue_exit(&pump->ring);
+    return usable;
+}
+
+bool pump_startup()
+{
+    if (g_pump.load() != nullptr)
+        return false;
+    io_pump_t* pump = new (std::nothrow) io_pump_t;
+    if (pump == nullptr)
+        return false;
+    pump->wake_fd = eventfd(0, EFD_CLOEXEC);
+    if (pump->wake_fd < 0)
+    {
+        delete pump;
+        return false;
+    }
+    pump->uses_io_uring = g_io_uring_allowed && try_io_uring(pump);
+    pump->thread = std::thread(run_pump, pump);
+    g_pump.store(pump, std::memory_order_release);
+    return true;
+}
+
+bool posix_startup()
+{
+    g_io_uring_allowed = true;
+    return pump_startup();
+}
+
+bool pread_startup()
+{
+    g_io_uring_allowed = false;
+    return pump_startup();
+}
+
+void posix_shutdown()
+{
+    io_pump_t* pump = g_pump.load();
+    if (pump == nullptr)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(pump->port_lock);
+        pump->accepting = false;
+        g_stop_signal.next = nullptr;
+        if (pump->posted_tail != nullptr)
+            pump->posted_tail->next = &g_stop_signal;
+        else
+            pump->posted_head = &g_stop_signal;
+        pump->posted_tail = &g_stop_signal;
+        pump->held = false;
+    }
+    pump->hold_changed.notify_all();
+    const uint64_t one = 1;
+    if (write(pump->wake_fd, &one, sizeof one) != ssize_t(sizeof one))
+        std::abort();  // the pump could never be woken to stop
+    pump->thread.join();
+    g_pump.store(nullptr, std::memory_order_release);
+    if (pump->uses_io_uring)
+        io_uring_queue_exit(&pump->ring);
+    close(pump->wake_fd);
+    delete pump;
+    empty_pools();
+}
+
+fs_io_request_t* start(sys_file_handle_t* handle, void* buffer, uint32_t size, uint64_t offset,
+                       fs_io_operation_t operation)
+{
+    if (handle == nullptr)
+        return nullptr;
+    fs_io_request_t* request = take_request();
+    if (request == nullptr)
+        return nullptr;
+    request->event = take_event();
+    if (request->event == nullptr)
+    {
+        give_back_request(request);
+        return nullptr;
+    }
+    request->state = fs_io_posted;
+    request->operation = operation;
+    request->buffer = buffer;
+    request->size = size;
+    request->transferred = 0;
+    request->offset = offset;
+    request->handle = handle;
+    request->success = false;
+    if (!post(request))
+    {
+        give_back_event(request->event);
+        give_back_request(request);
+        return nullptr;
+    }
+    return request;
+}
+
+fs_io_request_t* posix_start_read(sys_file_handle_t* handle, void* buffer, uint32_t size,
+                                  uint64_t offset)
+{
+    return start(handle, buffer, size, offset, fs_io_read);
+}
+
+fs_io_request_t* posix_start_write(sys_file_handle_t* handle, const void* buffer, uint32_t size,
+                                   uint64_t offset)
+{
+    // The buffer is only read from; the request record keeps one pointer type for both.
+    return start(handle, const_cast<void*>(buffer), size, offset, fs_io_write);
+}
+
+bool posix_poll(fs_io_request_t* request)
+{
+    return request->event->signalled.load(std::memory_order_acquire) != 0;
+}
+
+bool posix_wait(fs_io_request_t* request)
+{
+    sys_io_event_t* event = request->event;
+    while (event->signalled.load(std::memory_order_acquire) == 0)
+        event->signalled.wait(0, std::memory_order_acquire);
+    const bool success = request->success;
+    request->event = nullptr;
+    give_back_event(event);
+    give_back_request(request);
+    return success;
+}
+
+void posix_release(fs_io_request_t* request)
+{
+    (void)posix_wait(request);
+}
+
+// ---- file operations ---------------------------------------------------------------------------
+
+int open_retrying(const char* path, int flags, mode_t permissions)
+{
+    int fd;
+    do
+        fd = ::open(path, flags | O_CLOEXEC | O_NOCTTY, permissions);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Holds an open file to the sharing of the modes: readers share with readers, a writer with
+// nobody. False (and the file closed) when another open conflicts.
+bool take_share_lock(int fd, bool exclusive)
+{
+    int locked;
+    do
+        locked = flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+    while (locked != 0 && errno == EINTR);
+    return locked == 0;
+}
+
+bool is_regular(int fd)
+{
+    struct stat status;
+    return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Opens a regular file without blocking on special files, then makes it blocking again.
+int open_regular(const char* path, int flags, bool exclusive)
+{
+    const int fd = open_retrying(path, flags | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return -1;
+    if (!is_regular(fd) || !take_share_lock(fd, exclusive) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+    {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// An existing file that another open holds cannot be deleted.
+bool may_replace(const char* path)
+{
+    const int fd = open_retrying(path, O_RDONLY | O_NONBLOCK, 0);
+    if (fd < 0)
+        return true;
+    const bool unheld = take_share_lock(fd, true);
+    close(fd);
+    return unheld;
+}
+
+sys_file_handle_t* posix_open(const char* path, fs_open_mode_t mode)
+{
+    int flags = 0;
+    switch (mode)
+    {
+    case fs_open_mode_t::read_only:
+        flags = O_RDONLY;
+        break;
+    case fs_open_mode_t::create_new:
+        flags = O_RDWR | O_CREAT | O_EXCL;
+        break;
+    case fs_open_mode_t::create_truncate:
+        if (!may_replace(path))
+            return nullptr;
+        unlink(path);
+        flags = O_RDWR | O_CREAT | O_EXCL;
+        break;
+    case fs_open_mode_t::create_or_read_write:
+        flags = O_RDWR | O_CREAT;
+        break;
+    default:
+        return nullptr;
+    }
+    const int fd = open_regular(path, flags, mode != fs_open_mode_t::read_only);
+    if (fd < 0)
+        return nullptr;
+    if (mode == fs_open_mode_t::read_only)
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    sys_file_handle_t* handle = new (std::nothrow) sys_file_handle_t{ fd };
+    if (handle == nullptr)
+        close(fd);
+    return handle;
+}
+
+void posix_close(sys_file_handle_t* handle)
+{
+    if (handle == nullptr)
+        return;
+    close(handle->fd);
+    delete handle;
+}
+
+bool posix_delete_file(const char* path)
+{
+    return unlink(path) == 0;
+}
+
+// 100-nanosecond units between 1601-01-01 and 1970-01-01.
+constexpr int64_t file_time_of_unix_epoch = 116444736000000000;
+
+void fill_stat(const struct stat& status, fs_stat_t* out)
+{
+    if (out == nullptr)
+        return;
+    out->type = S_ISDIR(status.st_mode) ? 2 : S_ISREG(status.st_mode) ? 1 : 0;
+    const int64_t time = int64_t(status.st_mtim.tv_sec) * 10000000 +
+                         int64_t(status.st_mtim.tv_nsec) / 100 + file_time_of_unix_epoch;
+    out->modification_time = time < 0 ? 0 : uint64_t(time);
+    out->size = S_ISREG(status.st_mode) ? uint64_t(status.st_size) : 0;
+}
+
+bool posix_stat_handle(sys_file_handle_t* handle, fs_stat_t* out)
+{
+    struct stat status;
+    if (handle == nullptr || fstat(handle->fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    fill_stat(status, out);
+    return true;
+}
+
+bool posix_stat_path(const char* path, fs_stat_t* out)
+{
+    struct stat status;
+    if (::stat(path, &status) != 0)
+        return false;
+    fill_stat(status, out);
+    return true;
+}
+
+bool posix_make_directory(const char* path)
+{
+    return mkdir(path, 0777) == 0 || errno == EEXIST;
+}
+
+bool posix_remove_directory(const char* path)
+{
+    return rmdir(path) == 0;
+}
+
+bool write_all(int fd, const char* data, std::size_t size)
+{
+    while (size > 0)
+    {
+        const ssize_t done = ::write(fd, data, size);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        data += done;
+        size -= std::size_t(done);
+    }
+    return true;
+}
+
+bool copy_contents(int source, int destination)
+{
+    struct stat status;
+    if (fstat(source, &status) != 0)
+        return false;
+    uint64_t rest = uint64_t(status.st_size);
+    const std::size_t chunk_size = rest < 16384 ? std::size_t(rest) : 16384;
+    char* buffer = static_cast<char*>(std::malloc(chunk_size == 0 ? 1 : chunk_size));
+    if (buffer == nullptr)
+        return false;
+    bool success = true;
+    while (success && rest > 0)
+    {
+        const std::size_t chunk = rest < chunk_size ? std::size_t(rest) : chunk_size;
+        const ssize_t got = ::read(source, buffer, chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        // A source that shrank under us ends the copy as a failure rather than looping.
+        success = got > 0 && write_all(destination, buffer, std::size_t(got));
+        rest -= success ? uint64_t(got) : 0;
+    }
+    std::free(buffer);
+    return success;
+}
+
+bool posix_copy_file(const char* source_path, const char* destination_path, bool overwrite)
+{
+    const int source = open_regular(source_path, O_RDONLY, false);
+    if (source < 0)
+        return false;
+    posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
+    const int destination = open_regular(destination_path,
+                                         O_WRONLY | O_CREAT | (overwrite ? 0 : O_EXCL), true);
+    bool success = destination >= 0 && ftruncate(destination, 0) == 0 &&
+                   copy_contents(source, destination);
+    if (destination >= 0 && close(destination) != 0)
+        success = false;
+    close(source);
+    return success;
+}
+
+bool posix_move_file(const char* source, const char* destination, bool replace)
+{
+    if (replace)
+        return rename(source, destination) == 0;
+    if (renameat2(AT_FDCWD, source, AT_FDCWD, destination, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL)
+        return false;
+    // File systems without no-replace renames: check first.
+    struct stat status;
+    if (lstat(destination, &status) == 0)
+        return false;
+    return rename(source, destination) == 0;
+}
+
+bool posix_list_directory(const char* path, sys_file_list_callback_t add, void* context)
+{
+    DIR* directory = opendir(path);
+    if (directory == nullptr)
+        return false;
+    while (const dirent* entry = readdir(directory))
+    {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        add(context, entry->d_name);
+    }
+    closedir(directory);
+    return true;
+}
+
+bool posix_set_size(sys_file_handle_t* handle, uint64_t size)
+{
+    return handle != nullptr && ftruncate(handle->fd, off_t(size)) == 0;
+}
+
+}  // namespace
+
+// ---- the tables --------------------------------------------------------------------------------
+
+sys_file_pump_stats_t sys_file_pump_stats()
+{
+    sys_file_pump_stats_t stats = {};
+    if (io_pump_t* pump = g_pump.load(std::memory_order_acquire))
+    {
+        stats.running = true;
+        stats.uses_io_uring = pump->uses_io_uring;
+        stats.peak_in_flight = pump->peak_in_flight.load(std::memory_order_relaxed);
+        stats.issued = pump->issued.load(std::memory_order_relaxed);
+        stats.failed_on_stop = pump->failed_on_stop.load(std::memory_order_relaxed);
+    }
+    return stats;
+}
+
+void sys_file_pump_hold(bool held)
+{
+    io_pump_t* pump = g_pump.load(std::memory_order_acquire);
+    if (pump == nullptr)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(pump->port_lock);
+        pump->held = held;
+    }
+    pump->hold_changed.notify_all();
+}
+
+extern const sys_file_api_t sys_file_posix = {
+    posix_startup,        posix_shutdown,       posix_open,         posix_close,
+    posix_delete_file,    posix_start_read,     posix_start_write,  posix_poll,
+    posix_wait,           posix_release,        posix_stat_handle,  posix_stat_path,
+    posix_make_directory, posix_remove_directory, posix_copy_file,  posix_move_file,
+    posix_list_directory, posix_set_size,
+};
+
+extern const sys_file_api_t sys_file_posix_pread = {
+    pread_startup,        posix_shutdown,       posix_open,         posix_close,
+    posix_delete_file,    posix_start_read,     posix_start_write,  posix_poll,
+    posix_wait,           posix_release,        posix_stat_handle,  posix_stat_path,
+    posix_make_directory, posix_remove_directory, posix_copy_file,  posix_move_file,
+    posix_list_directory, posix_set_size,
+};

@@ -1,0 +1,163 @@
+// The io_pump thread on io_uring and on its own pread/pwrite: ordering, the 8-in-flight limit,
+// the stop signal and many threads at once.
+#include "ovcore/ufs/sys_file.h"
+
+#include "ovcore/collections/auto_ptr.h"
+#include "ovcore/ufs/fs_file.h"
+#include "tests/ovcore/ufs/fs_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+namespace
+{
+
+// Restarts the file system on the table under test, and on the default one afterwards.
+class io_pump_test : public testing::TestWithParam<const sys_file_api_t*>
+{
+protected:
+    void SetUp() override
+    {
+        fs_shutdown();
+        fs_startup(GetParam());
+        write_file_bytes(scratch.path("data"), pattern_bytes(file_size));
+        handle = sys_file->open(scratch.path("data").c_str(), fs_open_mode_t::read_only);
+        ASSERT_NE(handle, nullptr);
+    }
+    void TearDown() override
+    {
+        GetParam()->close(handle);
+        fs_shutdown();
+        fs_startup();
+    }
+
+    bool on_io_uring() const { return sys_file_pump_stats().uses_io_uring; }
+
+    static constexpr uint32_t file_size = 20 * 4096;
+    scratch_directory_t scratch;
+    sys_file_handle_t* handle = nullptr;
+};
+
+std::string param_name(const testing::TestParamInfo<const sys_file_api_t*>& info)
+{
+    return info.param == &sys_file_posix ? "io_uring_where_allowed" : "pread";
+}
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(tables, io_pump_test,
+                         testing::Values(&sys_file_posix, &sys_file_posix_pread), param_name);
+
+TEST_P(io_pump_test, runs_on_the_path_it_was_started_for)
+{
+    const sys_file_pump_stats_t stats = sys_file_pump_stats();
+    EXPECT_TRUE(stats.running);
+    if (GetParam() == &sys_file_posix_pread)
+    {
+        EXPECT_FALSE(stats.uses_io_uring);
+    }
+    RecordProperty("uses_io_uring", stats.uses_io_uring ? "yes" : "no");
+}
+
+TEST_P(io_pump_test, keeps_at_most_8_in_flight_and_finishes_the_rest_in_order)
+{
+    sys_file_pump_hold(true);  // everything below arrives at once
+    std::vector<std::string> buffers(20, std::string(4096, '\0'));
+    std::vector<fs_io_request_t*> requests;
+    for (uint32_t i = 0; i < 20; ++i)
+        requests.push_back(sys_file->start_read(handle, buffers[i].data(), 4096, i * 4096u));
+    sys_file_pump_hold(false);
+    const std::string expected = pattern_bytes(file_size);
+    for (uint32_t i = 0; i < 20; ++i)
+    {
+        ASSERT_NE(requests[i], nullptr);
+        EXPECT_TRUE(sys_file->wait(requests[i]));
+        EXPECT_EQ(buffers[i], expected.substr(i * 4096, 4096)) << "request " << i;
+    }
+    const sys_file_pump_stats_t stats = sys_file_pump_stats();
+    EXPECT_EQ(stats.issued, 20u);
+    EXPECT_EQ(stats.peak_in_flight, on_io_uring() ? 8u : 1u);
+}
+
+TEST_P(io_pump_test, a_short_transfer_fails_and_an_empty_one_succeeds)
+{
+    char buffer[64];
+    fs_io_request_t* past_end = sys_file->start_read(handle, buffer, 64, file_size - 10);
+    fs_io_request_t* empty = sys_file->start_read(handle, buffer, 0, 0);
+    ASSERT_TRUE(past_end && empty);
+    while (!sys_file->poll(empty))
+        std::this_thread::yield();
+    EXPECT_FALSE(sys_file->wait(past_end));
+    EXPECT_TRUE(sys_file->wait(empty));
+    EXPECT_EQ(sys_file->start_read(nullptr, buffer, 1, 0), nullptr);
+}
+
+TEST_P(io_pump_test, the_stop_signal_fails_every_queued_request)
+{
+    const sys_file_api_t* table = GetParam();
+    const bool uring = on_io_uring();
+    sys_file_pump_hold(true);
+    std::vector<std::string> buffers(20, std::string(4096, '\0'));
+    std::vector<fs_io_request_t*> requests;
+    for (uint32_t i = 0; i < 20; ++i)
+        requests.push_back(sys_file->start_read(handle, buffers[i].data(), 4096, i * 4096u));
+    fs_shutdown();  // lets go of the hold; the stop signal comes after the 20 requests
+    uint32_t succeeded = 0;
+    for (fs_io_request_t* request : requests)
+        succeeded += table->wait(request) ? 1 : 0;
+    // On io_uring 8 are in flight when the stop arrives; the pread pump finishes each at once.
+    EXPECT_EQ(succeeded, uring ? 8u : 20u);
+    fs_startup(table);
+}
+
+TEST_P(io_pump_test, many_threads_reading_and_writing_at_once_all_get_their_bytes)
+{
+    constexpr uint32_t thread_count = 4;
+    constexpr uint32_t blocks = 64;
+    constexpr uint32_t block_size = 1024;
+    constexpr uint32_t batch = 16;
+    std::vector<std::thread> threads;
+    std::vector<int> failures(thread_count, 0);
+    for (uint32_t t = 0; t < thread_count; ++t)
+    {
+        threads.emplace_back([&, t] {
+            const std::string name = scratch.path("stress_" + std::to_string(t));
+            auto_ptr_t<file_t> file(fs_device_open(name.c_str(), fs_open_mode_t::create_truncate,
+                                                SYSFS));
+            if (!file)
+            {
+                ++failures[t];
+                return;
+            }
+            const std::string bytes = pattern_bytes(blocks * block_size, t);
+            std::string back(bytes.size(), '\0');
+            for (int pass = 0; pass < 2; ++pass)
+            {
+                for (uint32_t first = 0; first < blocks; first += batch)
+                {
+                    fs_io_request_t* pending[batch];
+                    for (uint32_t b = 0; b < batch; ++b)
+                    {
+                        const uint32_t offset = (first + b) * block_size;
+                        pending[b] = pass == 0
+                                         ? file->io_write(bytes.data() + offset, block_size, offset)
+                                         : file->io_read(back.data() + offset, block_size, offset);
+                    }
+                    for (fs_io_request_t* request : pending)
+                        failures[t] += request != nullptr && file->io_wait(request) ? 0 : 1;
+                }
+            }
+            failures[t] += back == bytes ? 0 : 1;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, std::vector<int>(thread_count, 0));
+    const sys_file_pump_stats_t stats = sys_file_pump_stats();
+    EXPECT_EQ(stats.issued, uint64_t(thread_count) * blocks * 2);
+    EXPECT_GE(stats.peak_in_flight, 1u);
+    EXPECT_LE(stats.peak_in_flight, 8u);
+    RecordProperty("peak_in_flight", int(stats.peak_in_flight));
+}
