@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")"
 
-packages="cmake g++ make pkg-config libfreetype-dev fonts-dejavu-core"
+packages="cmake g++ make pkg-config libfreetype-dev liburing-dev fonts-dejavu-core"
 test_packages="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev"
 
 install_missing() {

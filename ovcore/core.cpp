@@ -6,6 +6,7 @@
 #include "ovcore/thread/run_context_system.h"
 #include "ovcore/thread/thread_pool.h"
 #include "ovcore/timer.h"
+#include "ovcore/ufs/fs_file.h"
 #include "ovcore/units/unit_resource_tie.h"
 
 #include <clocale>
@@ -20,10 +21,12 @@ void core_startup()
     install_default_resource_tie();
     run_context_system_start();
     thread_pool_start(false, false);
+    fs_startup();
 }
 
 void core_shutdown()
 {
+    fs_shutdown();
     thread_pool_stop();
     run_context_system_stop();
     destroy_resource_tie();

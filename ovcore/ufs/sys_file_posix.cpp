@@ -5,6 +5,8 @@
 // the tables.
 #include "ovcore/ufs/sys_file.h"
 
+#include "ovcore/thread/thread.h"
+
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -12,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -153,8 +154,9 @@ struct io_pump_t
     std::atomic<uint32_t> peak_in_flight{ 0 };
     std::atomic<uint64_t> issued{ 0 };
     std::atomic<uint64_t> failed_on_stop{ 0 };
+    std::atomic<bool> running{ false };
 
-    std::thread thread;
+    thread_t thread;
 };
 
 std::atomic<io_pump_t*> g_pump{ nullptr };
@@ -373,8 +375,11 @@ void run_pread_pump(io_pump_t* pump)
     }
 }
 
-void run_pump(io_pump_t* pump)
+void run_pump(thread_t*, void* argument)
 {
+    io_pump_t* pump = static_cast<io_pump_t*>(argument);
+    pump->running.store(true, std::memory_order_release);
+    pump->running.notify_all();
     if (pump->uses_io_uring)
         run_uring_pump(pump);
     else
@@ -429,7 +434,13 @@ bool pump_startup()
         return false;
     }
     pump->uses_io_uring = g_io_uring_allowed && try_io_uring(pump);
-    pump->thread = std::thread(run_pump, pump);
+    pump->thread.name = "io_pump";
+    pump->thread.priority = 1;  // the highest the process may set
+    pump->thread.stack_size = 0x100000;
+    pump->thread.start(run_pump, pump);
+    // Start-up returns once the thread runs, so what it set up for itself is behind us.
+    while (!pump->running.load(std::memory_order_acquire))
+        pump->running.wait(false, std::memory_order_acquire);
     g_pump.store(pump, std::memory_order_release);
     return true;
 }
