@@ -46,7 +46,7 @@ test)
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
     # Data races in the thread and file code.
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=thread \
-        "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_)"
+        "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test)"
     ctest --test-dir build-tsan --output-on-failure -j "$jobs"
     # Every fuzz target for a bounded time from its seed corpus, under ASan+UBSan.
     if ls tests/fuzz/*_fuzz.cpp >/dev/null 2>&1; then
