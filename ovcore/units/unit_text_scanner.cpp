@@ -1,0 +1,1204 @@
+// The scanner of the unit text format, hand-written: one function per context.
+//
+// Sections: character classes and conversions; frames and skipping; structure; values; reports.
+#include "ovcore/units/unit_text_scanner.h"
+
+#include "ovcore/collections/text_encoding.h"
+#include "ovcore/message.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+
+// ---- character classes and conversions ---------------------------------------------------
+
+bool is_letter(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool is_digit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool is_hex_digit(unsigned char c)
+{
+    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool is_identifier_char(unsigned char c)
+{
+    return is_letter(c) || is_digit(c) || c == '_';
+}
+
+// Letters, digits, underscores and dots: bare words and unit names.
+bool is_name_char(unsigned char c)
+{
+    return is_identifier_char(c) || c == '.';
+}
+
+// Characters that can belong to one value lexeme; a lexeme ends at the first other one, so
+// "1.5x" is read whole (and rejected) rather than as "1.5" followed by "x".
+bool is_word_char(unsigned char c)
+{
+    return is_name_char(c) || c == '+' || c == '-' || c == '&';
+}
+
+bool is_blank(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+bool all_of(const char* begin, const char* end, bool (*predicate)(unsigned char))
+{
+    for (const char* p = begin; p != end; ++p)
+        if (!predicate(static_cast<unsigned char>(*p)))
+            return false;
+    return true;
+}
+
+bool equals_ignoring_case(const char* begin, const char* end, const char* lower)
+{
+    for (const char* p = begin; p != end; ++p, ++lower)
+    {
+        char c = *p;
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+        if (*lower == 0 || c != *lower)
+            return false;
+    }
+    return *lower == 0;
+}
+
+uint32_t hex_value(unsigned char c)
+{
+    if (is_digit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return c - 'A' + 10;
+}
+
+// Digits in `base` (8, 10 or 16) into a 64-bit magnitude; false on overflow or a bad digit.
+bool parse_magnitude(const char* begin, const char* end, uint32_t base, uint64_t* magnitude)
+{
+    if (begin == end)
+        return false;
+    uint64_t value = 0;
+    for (const char* p = begin; p != end; ++p)
+    {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        const uint32_t digit = base == 16 ? (is_hex_digit(c) ? hex_value(c) : 99)
+                                          : (is_digit(c) ? uint32_t(c - '0') : 99);
+        if (digit >= base)
+            return false;
+        if (value > (UINT64_MAX - digit) / base)
+            return false;
+        value = value * base + digit;
+    }
+    *magnitude = value;
+    return true;
+}
+
+enum class number_t
+{
+    ok,
+    bad_shape,        // not a lexeme of this kind
+    bad_conversion,   // the right shape, but the value cannot be represented
+};
+
+// Signed magnitude to a 64-bit value.
+number_t apply_sign(bool negative, uint64_t magnitude, int64_t* value)
+{
+    if (negative)
+    {
+        if (magnitude > uint64_t(INT64_MAX) + 1)
+            return number_t::bad_conversion;
+        *value = magnitude == uint64_t(INT64_MAX) + 1 ? INT64_MIN : -int64_t(magnitude);
+        return number_t::ok;
+    }
+    if (magnitude > uint64_t(INT64_MAX))
+        return number_t::bad_conversion;
+    *value = int64_t(magnitude);
+    return number_t::ok;
+}
+
+bool is_hex_prefix(const char* begin, const char* end)
+{
+    return end - begin > 2 && begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X');
+}
+
+// Optional sign, then decimal digits or 0x and hexadecimal digits.
+number_t convert_signed(const char* begin, const char* end, int64_t* value)
+{
+    bool negative = false;
+    if (begin != end && (*begin == '+' || *begin == '-'))
+        negative = *begin++ == '-';
+    const bool hex = is_hex_prefix(begin, end);
+    const char* digits = hex ? begin + 2 : begin;
+    if (digits == end || !all_of(digits, end, hex ? is_hex_digit : is_digit))
+        return number_t::bad_shape;
+    uint64_t magnitude = 0;
+    if (!parse_magnitude(digits, end, hex ? 16 : 10, &magnitude))
+        return number_t::bad_conversion;
+    return apply_sign(negative, magnitude, value);
+}
+
+// Optional '+' and decimal digits, or 0x and hexadecimal digits.
+number_t convert_unsigned(const char* begin, const char* end, uint64_t* value)
+{
+    const bool hex = is_hex_prefix(begin, end);
+    const char* digits = hex ? begin + 2 : begin;
+    if (!hex && digits != end && *digits == '+')
+        ++digits;
+    if (digits == end || !all_of(digits, end, hex ? is_hex_digit : is_digit))
+        return number_t::bad_shape;
+    return parse_magnitude(digits, end, hex ? 16 : 10, value) ? number_t::ok
+                                                              : number_t::bad_conversion;
+}
+
+// Optional sign and decimal digits, converted with automatic base like strtol: a leading zero
+// makes the digits octal. Digits that do not fit the base, or a value outside 32 bits, are
+// refused instead of being cut short.
+number_t convert_fixed(const char* begin, const char* end, int32_t* value)
+{
+    bool negative = false;
+    if (begin != end && (*begin == '+' || *begin == '-'))
+        negative = *begin++ == '-';
+    if (begin == end || !all_of(begin, end, is_digit))
+        return number_t::bad_shape;
+    const uint32_t base = (end - begin > 1 && *begin == '0') ? 8 : 10;
+    uint64_t magnitude = 0;
+    int64_t wide = 0;
+    if (!parse_magnitude(begin, end, base, &magnitude) ||
+        apply_sign(negative, magnitude, &wide) != number_t::ok || wide < INT32_MIN ||
+        wide > INT32_MAX)
+        return number_t::bad_conversion;
+    *value = int32_t(wide);
+    return number_t::ok;
+}
+
+// Optional sign and decimal digits within 32 bits.
+number_t convert_int32(const char* begin, const char* end, int32_t* value)
+{
+    bool negative = false;
+    const char* digits = begin;
+    if (digits != end && (*digits == '+' || *digits == '-'))
+        negative = *digits++ == '-';
+    if (digits == end || !all_of(digits, end, is_digit))
+        return number_t::bad_shape;
+    uint64_t magnitude = 0;
+    int64_t wide = 0;
+    if (!parse_magnitude(digits, end, 10, &magnitude) ||
+        apply_sign(negative, magnitude, &wide) != number_t::ok || wide < INT32_MIN ||
+        wide > INT32_MAX)
+        return number_t::bad_conversion;
+    *value = int32_t(wide);
+    return number_t::ok;
+}
+
+// A real number: [+-] digits [. digits] [e [+-] digits] [f], with `f` only after a fraction
+// point or an exponent; or '&' and exactly eight hexadecimal digits of the IEEE-754 pattern.
+number_t convert_real(const char* begin, const char* end, float* value)
+{
+    if (begin != end && *begin == '&')
+    {
+        if (end - begin != 9 || !all_of(begin + 1, end, is_hex_digit))
+            return number_t::bad_shape;
+        uint32_t bits = 0;
+        for (const char* p = begin + 1; p != end; ++p)
+            bits = bits * 16 + hex_value(static_cast<unsigned char>(*p));
+        std::memcpy(value, &bits, sizeof(bits));
+        return number_t::ok;
+    }
+    const char* p = begin;
+    if (p != end && (*p == '+' || *p == '-'))
+        ++p;
+    uint32_t digits = 0;
+    for (; p != end && is_digit(static_cast<unsigned char>(*p)); ++p)
+        ++digits;
+    bool decorated = false;  // a fraction point or an exponent allows the `f` suffix
+    if (p != end && *p == '.')
+    {
+        decorated = true;
+        for (++p; p != end && is_digit(static_cast<unsigned char>(*p)); ++p)
+            ++digits;
+    }
+    if (digits == 0)
+        return number_t::bad_shape;
+    if (p != end && (*p == 'e' || *p == 'E'))
+    {
+        decorated = true;
+        ++p;
+        if (p != end && (*p == '+' || *p == '-'))
+            ++p;
+        if (p == end || !is_digit(static_cast<unsigned char>(*p)))
+            return number_t::bad_shape;
+        while (p != end && is_digit(static_cast<unsigned char>(*p)))
+            ++p;
+    }
+    const char* number_end = p;
+    if (p != end && decorated && (*p == 'f' || *p == 'F'))
+        ++p;
+    if (p != end)
+        return number_t::bad_shape;
+    // The conversion takes only a lower-case suffix.
+    if (number_end != end && *number_end == 'F')
+        return number_t::bad_conversion;
+
+    char local[64];
+    string_dyn_t heap;
+    const uint32_t length = uint32_t(number_end - begin);
+    const char* text = local;
+    if (length < sizeof(local))
+    {
+        std::memcpy(local, begin, length);
+        local[length] = 0;
+    }
+    else
+    {
+        if (!heap.assign(begin, length))
+            return number_t::bad_conversion;
+        text = heap.c_str();
+    }
+    errno = 0;
+    char* converted_end = nullptr;
+    const float result = std::strtof(text, &converted_end);
+    if (converted_end != text + length || std::isinf(result))
+        return number_t::bad_conversion;
+    *value = result;
+    return number_t::ok;
+}
+
+// Translates the escapes of a quoted string (quotes included in [begin, end)). False on an
+// escape other than \" \\ \n \r \xHH, and on \x00, which would cut the text short.
+bool translate_quoted(const char* begin, const char* end, string_dyn_t* text)
+{
+    text->clear();
+    for (const char* p = begin + 1; p != end - 1; ++p)
+    {
+        char c = *p;
+        if (c == '\\')
+        {
+            const char e = *++p;
+            if (e == '"' || e == '\\')
+                c = e;
+            else if (e == 'n')
+                c = '\n';
+            else if (e == 'r')
+                c = '\r';
+            else if (e == 'x' && end - 1 - p > 2 && is_hex_digit(static_cast<unsigned char>(p[1])) &&
+                     is_hex_digit(static_cast<unsigned char>(p[2])))
+            {
+                c = char(hex_value(static_cast<unsigned char>(p[1])) * 16 +
+                         hex_value(static_cast<unsigned char>(p[2])));
+                if (c == 0)
+                    return false;
+                p += 2;
+            }
+            else
+                return false;
+        }
+        if (!text->append_char(c))
+            return false;
+    }
+    return true;
+}
+
+uint32_t count_line_feeds(const char* begin, const char* end)
+{
+    uint32_t count = 0;
+    for (const char* p = begin; p != end; ++p)
+        count += *p == '\n';
+    return count;
+}
+
+const char* const context_names[] = {
+    "",                                    // block comment
+    "file magic value",                    // file magic
+    "end of file",                         // end of file
+    "include file name",                   // include name
+    "",                                    // include error rest
+    "attribute name or closing bracket",   // attribute name
+    "unit type name or closing bracket",   // unit type
+    "unit name",                           // unit name
+    "string value",                        // string
+    "integral value",                      // signed integer
+    "unsigned value",                      // unsigned integer
+    "Boolean value",                       // Boolean
+    "real number",                         // real
+    "2D vector",                           // 2D vector
+    "3D vector",                           // 3D vector
+    "4D vector",                           // 4D vector
+    "quaternion",                          // quaternion
+    "fixed number",                        // fixed
+    "2D vector",                           // fixed 2D vector
+    "3D vector",                           // fixed 3D vector
+    "4D vector",                           // fixed 4D vector
+    "2D integer vector",                   // 2D integer vector
+    "'{'",                                 // open bracket
+    "'}'",                                 // close bracket
+    "':'",                                 // colon
+    "index",                               // attribute suffix
+    "enum value",                          // enum
+    "unknown type value",                  // unknown value
+};
+static_assert(sizeof(context_names) / sizeof(context_names[0]) ==
+              size_t(unit_scan_context_t::unknown_value) + 1);
+
+}  // namespace
+
+const char* get_scan_context_name(unit_scan_context_t context)
+{
+    return context_names[size_t(context)];
+}
+
+// ---- frames and skipping -----------------------------------------------------------------
+
+struct unit_text_scanner_t::frame_t
+{
+    const char* text = nullptr;
+    uint32_t size = 0;
+    uint32_t position = 0;
+    uint32_t line = 1;
+    bool at_line_start = true;
+    string_dyn_t path;
+    string_dyn_t display_name;
+    array_dyn_t<char> owned_text;  // included files
+};
+
+unit_text_scanner_t::unit_text_scanner_t(unit_include_handler_t* includes) : m_includes(includes)
+{
+}
+
+unit_text_scanner_t::~unit_text_scanner_t() = default;
+
+void unit_text_scanner_t::begin(const char* text, uint32_t size, const char* path,
+                                const char* display_name)
+{
+    m_frames.clear();
+    m_frame = nullptr;
+    m_top_name.assign(display_name);
+    auto_ptr_t<frame_t> frame(new frame_t);
+    frame->text = text;
+    frame->size = size;
+    frame->path.assign(path);
+    frame->display_name.assign(display_name);
+    if (!m_frames.append(std::move(frame)))
+        OV_FATAL("Unable to allocate the scanner's include stack.");
+    m_frame = m_frames.last().get();
+}
+
+const char* unit_text_scanner_t::current_path() const
+{
+    return m_frame != nullptr ? m_frame->path.c_str() : "";
+}
+
+uint32_t unit_text_scanner_t::current_line() const
+{
+    return m_frame != nullptr ? m_frame->line : 0;
+}
+
+unit_text_scanner_t::stop_t unit_text_scanner_t::skip_ignorable(unit_scan_context_t context)
+{
+    if (m_frame == nullptr)
+        return stop_t::end_of_input;
+    const bool magic = context == unit_scan_context_t::file_magic;
+    for (;;)
+    {
+        frame_t& f = *m_frame;
+        if (f.position >= f.size)
+        {
+            if (m_frames.size() > 1)
+            {
+                // The included text ends; go on in the including file after the directive.
+                pop_frame();
+                continue;
+            }
+            return stop_t::end_of_input;
+        }
+        const char* p = f.text + f.position;
+        const unsigned char c = static_cast<unsigned char>(*p);
+        switch (c)
+        {
+        case ' ':
+        case '\t':
+        case '\r':
+            if (magic)
+                return stop_t::token;
+            ++f.position;
+            f.at_line_start = false;
+            continue;
+        case '\n':
+            if (magic)
+                return stop_t::token;
+            ++f.position;
+            ++f.line;
+            f.at_line_start = true;
+            continue;
+        case 0xEF:
+            // The text ends in two zero bytes, so looking two bytes ahead stays inside.
+            if (static_cast<unsigned char>(p[1]) == 0xBB && static_cast<unsigned char>(p[2]) == 0xBF &&
+                f.position + 3 <= f.size)
+            {
+                f.position += 3;
+                f.at_line_start = false;
+                continue;
+            }
+            return stop_t::token;
+        case '/':
+            if (f.position + 1 < f.size && p[1] == '*')
+            {
+                if (!skip_block_comment())
+                    return stop_t::failure;
+                continue;
+            }
+            if (!(f.position + 1 < f.size && p[1] == '/'))
+                return stop_t::token;
+            [[fallthrough]];
+        case '#':
+        {
+            // A comment runs to the end of the line, its line feed included.
+            const char* line_end =
+                static_cast<const char*>(std::memchr(p, '\n', f.size - f.position));
+            if (line_end == nullptr)
+            {
+                f.position = f.size;
+                f.at_line_start = false;
+            }
+            else
+            {
+                f.position = uint32_t(line_end - f.text) + 1;
+                ++f.line;
+                f.at_line_start = true;
+            }
+            continue;
+        }
+        case '@':
+            if (f.at_line_start && f.size - f.position > 8 && std::memcmp(p, "@include", 8) == 0 &&
+                (p[8] == ' ' || p[8] == '\t'))
+            {
+                if (!run_include_line())
+                    return stop_t::failure;
+                continue;
+            }
+            return stop_t::token;
+        default:
+            return stop_t::token;
+        }
+    }
+}
+
+unit_text_scanner_t::stop_t unit_text_scanner_t::next_token(unit_scan_context_t context)
+{
+    const stop_t stop = skip_ignorable(context);
+    if (stop == stop_t::end_of_input && context != unit_scan_context_t::end_of_file)
+    {
+        report_unexpected_end();
+        return stop_t::failure;
+    }
+    return stop;
+}
+
+bool unit_text_scanner_t::skip_block_comment()
+{
+    frame_t& f = *m_frame;
+    uint32_t i = f.position + 2;
+    for (;;)
+    {
+        if (i >= f.size)
+        {
+            // A comment does not run on into the including file.
+            f.position = f.size;
+            report_unexpected_end();
+            return false;
+        }
+        const char c = f.text[i];
+        if (c == '\n')
+            ++f.line;
+        else if (c == '*' && i + 1 < f.size && f.text[i + 1] == '/')
+        {
+            f.position = i + 2;
+            f.at_line_start = false;
+            return true;
+        }
+        ++i;
+    }
+}
+
+// At "@include" and a blank at the beginning of a line: reads the name and performs the include
+// on the line feed. A faulty line is reported and skipped; only a failed include fails.
+bool unit_text_scanner_t::run_include_line()
+{
+    frame_t& f = *m_frame;
+    uint32_t i = f.position + 8;
+    string_dyn_t name;
+    bool have_name = false;
+    for (;;)
+    {
+        if (i >= f.size)
+        {
+            f.position = f.size;
+            report_unexpected_end();
+            return false;
+        }
+        const char c = f.text[i];
+        if (is_blank(static_cast<unsigned char>(c)))
+        {
+            ++i;
+            continue;
+        }
+        if (c == '\n')
+            break;
+        if (c == '"' && !have_name)
+        {
+            const char* close = static_cast<const char*>(
+                std::memchr(f.text + i + 1, '"', f.size - i - 1));
+            const char* line_end = static_cast<const char*>(
+                std::memchr(f.text + i + 1, '\n', f.size - i - 1));
+            if (close != nullptr && (line_end == nullptr || close < line_end))
+            {
+                name.assign(f.text + i + 1, uint32_t(close - (f.text + i + 1)));
+                have_name = true;
+                i = uint32_t(close - f.text) + 1;
+                continue;
+            }
+        }
+        // Anything else on the line: report it, skip the rest of the line, no include.
+        f.position = i;
+        uint32_t length = 1;
+        if (c == '"')
+        {
+            const char* close = static_cast<const char*>(
+                std::memchr(f.text + i + 1, '"', f.size - i - 1));
+            const char* line_end = static_cast<const char*>(
+                std::memchr(f.text + i + 1, '\n', f.size - i - 1));
+            if (close != nullptr && (line_end == nullptr || close < line_end))
+                length = uint32_t(close - (f.text + i)) + 1;
+        }
+        else if (is_word_char(static_cast<unsigned char>(c)))
+            length = word_length();
+        report_expecting(unit_scan_context_t::include_name, f.text + i, length);
+        const char* line_end =
+            static_cast<const char*>(std::memchr(f.text + i, '\n', f.size - i));
+        if (line_end == nullptr)
+        {
+            f.position = f.size;
+            report_unexpected_end();
+            return false;
+        }
+        f.position = uint32_t(line_end - f.text) + 1;
+        ++f.line;
+        f.at_line_start = true;
+        return true;
+    }
+
+    // The line feed that ends the directive.
+    f.position = i;
+    if (!have_name)
+    {
+        report_expecting(unit_scan_context_t::include_name, "\\n", 2);
+        f.position = i + 1;
+        ++f.line;
+        f.at_line_start = true;
+        return true;
+    }
+    // Include failures name the directive's line; afterwards the line is counted.
+    if (m_frames.size() >= max_include_depth)
+    {
+        report_location();
+        msg_error("Can not include a file, includes are nested more than %u deep ('%s' requested).",
+                  max_include_depth, name.c_str());
+        return false;
+    }
+    auto_ptr_t<frame_t> included(new frame_t);
+    unit_include_text_t file;
+    if (m_includes == nullptr)
+    {
+        report_location();
+        msg_error("Can not include a file in UNKNOWNFS realm ('%s' requested).", name.c_str());
+        return false;
+    }
+    if (!m_includes->read_include(*this, name.c_str(), &file))
+        return false;
+    f.position = i + 1;
+    ++f.line;
+    f.at_line_start = true;
+
+    included->owned_text = std::move(file.text);
+    included->text = included->owned_text.data();
+    included->size = included->owned_text.size() >= 2 ? included->owned_text.size() - 2 : 0;
+    included->path.move_from(file.path);
+    included->display_name.move_from(file.display_name);
+    if (!m_frames.append(std::move(included)))
+        OV_FATAL("Unable to allocate the scanner's include stack.");
+    m_frame = m_frames.last().get();
+    return true;
+}
+
+void unit_text_scanner_t::pop_frame()
+{
+    m_frames.remove_last();
+    m_frame = m_frames.last().get();
+}
+
+// The length of the run of word characters at the position (0 when none starts there).
+uint32_t unit_text_scanner_t::word_length() const
+{
+    const frame_t& f = *m_frame;
+    uint32_t i = f.position;
+    while (i < f.size && is_word_char(static_cast<unsigned char>(f.text[i])))
+        ++i;
+    return i - f.position;
+}
+
+// ---- structure ---------------------------------------------------------------------------
+
+bool unit_text_scanner_t::scan_file_magic()
+{
+    if (next_token(unit_scan_context_t::file_magic) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    if (f.size - f.position >= 8 &&
+        equals_ignoring_case(f.text + f.position, f.text + f.position + 8, "qsdnunit"))
+    {
+        f.position += 8;
+        f.at_line_start = false;
+        return true;
+    }
+    return expected(unit_scan_context_t::file_magic);
+}
+
+bool unit_text_scanner_t::scan_open_bracket()
+{
+    if (next_token(unit_scan_context_t::open_bracket) != stop_t::token)
+        return false;
+    if (m_frame->text[m_frame->position] != '{')
+        return expected(unit_scan_context_t::open_bracket);
+    ++m_frame->position;
+    m_frame->at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_close_bracket()
+{
+    if (next_token(unit_scan_context_t::close_bracket) != stop_t::token)
+        return false;
+    if (m_frame->text[m_frame->position] != '}')
+        return expected(unit_scan_context_t::close_bracket);
+    ++m_frame->position;
+    m_frame->at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_colon()
+{
+    if (next_token(unit_scan_context_t::colon) != stop_t::token)
+        return false;
+    if (m_frame->text[m_frame->position] != ':')
+        return expected(unit_scan_context_t::colon);
+    ++m_frame->position;
+    m_frame->at_line_start = false;
+    return true;
+}
+
+unit_scan_result_t unit_text_scanner_t::scan_unit_type(string_dyn_t* name)
+{
+    const unit_scan_context_t context = unit_scan_context_t::unit_type;
+    if (next_token(context) != stop_t::token)
+        return unit_scan_result_t::error;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    if (*p == '}')
+    {
+        ++f.position;
+        f.at_line_start = false;
+        return unit_scan_result_t::closing_bracket;
+    }
+    if (!is_letter(static_cast<unsigned char>(*p)))
+    {
+        expected(context);
+        return unit_scan_result_t::error;
+    }
+    const char* end = f.text + f.size;
+    const char* q = p + 1;
+    while (q != end && is_identifier_char(static_cast<unsigned char>(*q)))
+        ++q;
+    // One "::" and a second part, as in a scoped type name.
+    if (end - q > 2 && q[0] == ':' && q[1] == ':' && is_letter(static_cast<unsigned char>(q[2])))
+    {
+        q += 3;
+        while (q != end && is_identifier_char(static_cast<unsigned char>(*q)))
+            ++q;
+    }
+    name->assign(p, uint32_t(q - p));
+    f.position = uint32_t(q - f.text);
+    f.at_line_start = false;
+    return unit_scan_result_t::token;
+}
+
+unit_scan_result_t unit_text_scanner_t::scan_attribute_name(string_dyn_t* name)
+{
+    const unit_scan_context_t context = unit_scan_context_t::attribute_name;
+    if (next_token(context) != stop_t::token)
+        return unit_scan_result_t::error;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    if (*p == '}')
+    {
+        ++f.position;
+        f.at_line_start = false;
+        return unit_scan_result_t::closing_bracket;
+    }
+    if (!is_letter(static_cast<unsigned char>(*p)))
+    {
+        expected(context);
+        return unit_scan_result_t::error;
+    }
+    const char* end = f.text + f.size;
+    const char* q = p + 1;
+    while (q != end && is_identifier_char(static_cast<unsigned char>(*q)))
+        ++q;
+    name->assign(p, uint32_t(q - p));
+    f.position = uint32_t(q - f.text);
+    f.at_line_start = false;
+    return unit_scan_result_t::token;
+}
+
+bool unit_text_scanner_t::scan_unit_name(string_dyn_t* name)
+{
+    const unit_scan_context_t context = unit_scan_context_t::unit_name;
+    if (next_token(context) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    if (*p == '"')
+        return scan_quoted(context, name);
+    const uint32_t length = word_length();
+    if (length == 0 || !all_of(p, p + length, is_name_char))
+        return expected(context);
+    name->assign(p, length);
+    f.position += length;
+    f.at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_attribute_suffix(unit_attribute_suffix_t* suffix)
+{
+    const unit_scan_context_t context = unit_scan_context_t::attribute_suffix;
+    if (next_token(context) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    if (*p == ':')
+    {
+        suffix->kind = unit_attribute_suffix_t::length;
+        ++f.position;
+        f.at_line_start = false;
+        return true;
+    }
+    if (*p != '[')
+        return expected(context);
+    if (p[1] == ']' && f.position + 1 < f.size)
+    {
+        suffix->kind = unit_attribute_suffix_t::append;
+        f.position += 2;
+        f.at_line_start = false;
+        return true;
+    }
+    // '[', blanks, decimal digits, blanks, ']'.
+    const char* end = f.text + f.size;
+    const char* q = p + 1;
+    while (q != end && is_blank(static_cast<unsigned char>(*q)))
+        ++q;
+    const char* digits = q;
+    while (q != end && is_digit(static_cast<unsigned char>(*q)))
+        ++q;
+    const char* digits_end = q;
+    while (q != end && is_blank(static_cast<unsigned char>(*q)))
+        ++q;
+    if (digits == digits_end || q == end || *q != ']')
+        return expected(context);
+    ++q;
+    uint64_t index = 0;
+    if (!parse_magnitude(digits, digits_end, 10, &index) || index > UINT32_MAX)
+    {
+        report_expecting(context, p, uint32_t(q - p));
+        return false;
+    }
+    suffix->kind = unit_attribute_suffix_t::index;
+    suffix->index = uint32_t(index);
+    f.position = uint32_t(q - f.text);
+    f.at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_end_of_file()
+{
+    const stop_t stop = next_token(unit_scan_context_t::end_of_file);
+    if (stop == stop_t::end_of_input)
+        return true;
+    if (stop == stop_t::token)
+        expected(unit_scan_context_t::end_of_file);
+    return false;
+}
+
+// ---- values ------------------------------------------------------------------------------
+
+bool unit_text_scanner_t::scan_quoted(unit_scan_context_t context, string_dyn_t* text)
+{
+    frame_t& f = *m_frame;
+    uint32_t i = f.position + 1;
+    while (i < f.size && f.text[i] != '"')
+        i += f.text[i] == '\\' ? 2 : 1;
+    if (i >= f.size)
+        return expected(context);  // no closing quote: only the quote is offending
+    const char* begin = f.text + f.position;
+    const char* end = f.text + i + 1;
+    if (!translate_quoted(begin, end, text))
+    {
+        report_expecting_name("string literal", begin, uint32_t(end - begin));
+        return false;
+    }
+    f.line += count_line_feeds(begin, end);
+    f.position = i + 1;
+    f.at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_string(string_dyn_t* text)
+{
+    const unit_scan_context_t context = unit_scan_context_t::string;
+    if (next_token(context) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    if (*p == '"')
+        return scan_quoted(context, text);
+    const uint32_t length = word_length();
+    if (length == 0 || !all_of(p, p + length, is_name_char))
+        return expected(context);
+    text->assign(p, length);
+    f.position += length;
+    f.at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_signed(int64_t* value)
+{
+    const unit_scan_context_t context = unit_scan_context_t::signed_integer;
+    if (next_token(context) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    const uint32_t length = word_length();
+    const number_t result = convert_signed(p, p + length, value);
+    if (result == number_t::bad_shape || length == 0)
+        return expected(context);
+    if (result == number_t::bad_conversion)
+    {
+        report_expecting_name("integer number", p, length);
+        return false;
+    }
+    f.position += length;
+    f.at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_unsigned(uint64_t* value)
+{
+    const unit_scan_context_t context = unit_scan_context_t::unsigned_integer;
+    if (next_token(context) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    const uint32_t length = word_length();
+    const number_t result = convert_unsigned(p, p + length, value);
+    if (result == number_t::bad_shape || length == 0)
+        return expected(context);
+    if (result == number_t::bad_conversion)
+    {
+        report_expecting_name("positive integer number", p, length);
+        return false;
+    }
+    f.position += length;
+    f.at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_boolean(bool* value)
+{
+    const unit_scan_context_t context = unit_scan_context_t::boolean;
+    if (next_token(context) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    const uint32_t length = word_length();
+    if (equals_ignoring_case(p, p + length, "true") || (length == 1 && *p == '1'))
+        *value = true;
+    else if (equals_ignoring_case(p, p + length, "false") || (length == 1 && *p == '0'))
+        *value = false;
+    else
+        return expected(context);
+    f.position += length;
+    f.at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_real(float* value)
+{
+    const unit_scan_context_t context = unit_scan_context_t::real;
+    if (next_token(context) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    const uint32_t length = word_length();
+    if (length == 0 || convert_real(p, p + length, value) != number_t::ok)
+        return expected(context);  // the context's own name serves both failures
+    f.position += length;
+    f.at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_separator(unit_scan_context_t context, char separator)
+{
+    if (next_token(context) != stop_t::token)
+        return false;
+    if (m_frame->text[m_frame->position] != separator)
+        return expected(context);
+    ++m_frame->position;
+    m_frame->at_line_start = false;
+    return true;
+}
+
+// `(` component, separator, ... `)`; exactly one of the output arrays is non-null. The first
+// separator is `first_separator` (';' after the scalar part of a quaternion), the others ','.
+bool unit_text_scanner_t::scan_vector_of(unit_scan_context_t context, uint32_t count,
+                                         char first_separator, float* reals, int32_t* fixeds,
+                                         int32_t* integers)
+{
+    if (!scan_separator(context, '('))
+        return false;
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        if (i > 0 && !scan_separator(context, i == 1 ? first_separator : ','))
+            return false;
+        if (next_token(context) != stop_t::token)
+            return false;
+        frame_t& f = *m_frame;
+        const char* p = f.text + f.position;
+        const uint32_t length = word_length();
+        if (length == 0)
+            return expected(context);
+        number_t result;
+        if (reals != nullptr)
+            result = convert_real(p, p + length, reals + i);
+        else if (fixeds != nullptr)
+            result = convert_fixed(p, p + length, fixeds + i);
+        else
+            result = convert_int32(p, p + length, integers + i);
+        if (result == number_t::bad_conversion && integers != nullptr)
+        {
+            report_expecting_name("2D integer vector value out of range", p, length);
+            return false;
+        }
+        if (result != number_t::ok)
+            return expected(context);
+        f.position += length;
+        f.at_line_start = false;
+    }
+    return scan_separator(context, ')');
+}
+
+bool unit_text_scanner_t::scan_vector(uint32_t count, float* components)
+{
+    static const unit_scan_context_t contexts[] = { unit_scan_context_t::vector2,
+                                                    unit_scan_context_t::vector3,
+                                                    unit_scan_context_t::vector4 };
+    if (count < 2 || count > 4)
+        OV_FATAL("Vectors have 2 to 4 components.");
+    return scan_vector_of(contexts[count - 2], count, ',', components, nullptr, nullptr);
+}
+
+bool unit_text_scanner_t::scan_quaternion(float* wxyz)
+{
+    return scan_vector_of(unit_scan_context_t::quaternion, 4, ';', wxyz, nullptr, nullptr);
+}
+
+bool unit_text_scanner_t::scan_fixed(int32_t* value)
+{
+    const unit_scan_context_t context = unit_scan_context_t::fixed;
+    if (next_token(context) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    const uint32_t length = word_length();
+    if (length == 0 || convert_fixed(p, p + length, value) != number_t::ok)
+        return expected(context);
+    f.position += length;
+    f.at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_fixed_vector(uint32_t count, int32_t* components)
+{
+    static const unit_scan_context_t contexts[] = { unit_scan_context_t::fixed_vector2,
+                                                    unit_scan_context_t::fixed_vector3,
+                                                    unit_scan_context_t::fixed_vector4 };
+    if (count < 2 || count > 4)
+        OV_FATAL("Vectors have 2 to 4 components.");
+    return scan_vector_of(contexts[count - 2], count, ',', nullptr, components, nullptr);
+}
+
+bool unit_text_scanner_t::scan_int_vector2(int32_t* components)
+{
+    return scan_vector_of(unit_scan_context_t::int_vector2, 2, ',', nullptr, nullptr, components);
+}
+
+bool unit_text_scanner_t::scan_enum(unit_enum_lexeme_t* value)
+{
+    const unit_scan_context_t context = unit_scan_context_t::enum_value;
+    if (next_token(context) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    if (*p == '"')
+    {
+        value->is_name = true;
+        return scan_quoted(context, &value->name);
+    }
+    const uint32_t length = word_length();
+    if (length == 0)
+        return expected(context);
+    if (is_letter(static_cast<unsigned char>(*p)))
+    {
+        if (!all_of(p, p + length, is_identifier_char))
+            return expected(context);
+        value->is_name = true;
+        value->name.assign(p, length);
+    }
+    else
+    {
+        // A signed decimal number, or an unsigned hexadecimal one.
+        if (is_hex_prefix(p + (*p == '+' || *p == '-'), p + length) && !is_hex_prefix(p, p + length))
+            return expected(context);
+        if (convert_signed(p, p + length, &value->number) != number_t::ok)
+            return expected(context);
+        value->is_name = false;
+    }
+    f.position += length;
+    f.at_line_start = false;
+    return true;
+}
+
+bool unit_text_scanner_t::scan_unknown_value(string_dyn_t* text)
+{
+    const unit_scan_context_t context = unit_scan_context_t::unknown_value;
+    if (next_token(context) != stop_t::token)
+        return false;
+    frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    const char* end = f.text + f.size;
+    const char* q = p;
+    if (*p == '(')
+    {
+        // One group, or several separated by blanks on the same line.
+        for (;;)
+        {
+            const char* close = static_cast<const char*>(std::memchr(q, ')', size_t(end - q)));
+            if (close == nullptr)
+                return expected(context);
+            q = close + 1;
+            const char* next = q;
+            while (next != end && is_blank(static_cast<unsigned char>(*next)))
+                ++next;
+            if (next == end || *next != '(')
+                break;
+            q = next;
+        }
+    }
+    else if (*p == '"')
+    {
+        const char* close = p + 1;
+        while (close < end && *close != '"')
+            close += *close == '\\' ? 2 : 1;
+        if (close >= end)
+            return expected(context);
+        q = close + 1;
+    }
+    else
+    {
+        q = p + word_length();
+        if (q == p)
+            return expected(context);
+    }
+    text->assign(p, uint32_t(q - p));
+    f.line += count_line_feeds(p, q);
+    f.position = uint32_t(q - f.text);
+    f.at_line_start = false;
+    return true;
+}
+
+// ---- reports -----------------------------------------------------------------------------
+
+void unit_text_scanner_t::report_location() const
+{
+    if (m_frames.empty())
+    {
+        msg_error("[unit] File '%s':", m_top_name.c_str());
+        return;
+    }
+    msg_error("[unit] File '%s', line %u:", m_frame->display_name.c_str(), m_frame->line);
+    // Enclosing files have counted their directive's line already.
+    for (uint32_t i = m_frames.size() - 1; i > 0; --i)
+    {
+        const frame_t& enclosing = *m_frames[i - 1];
+        msg_error("Included at '%s', line %u:", enclosing.display_name.c_str(),
+                  enclosing.line - 1);
+    }
+}
+
+bool unit_text_scanner_t::expected(unit_scan_context_t context)
+{
+    const frame_t& f = *m_frame;
+    const char* p = f.text + f.position;
+    const unsigned char c = static_cast<unsigned char>(*p);
+    uint32_t length = 1;
+    if (is_word_char(c))
+        length = word_length();
+    else if (c >= 0x80)
+    {
+        // A whole UTF-8 character reads better than its first byte.
+        const utf8_sequence_t sequence = decode_utf8(p);
+        if (sequence.length > 1 && uint32_t(sequence.length) <= f.size - f.position)
+            length = uint32_t(sequence.length);
+    }
+    report_expecting(context, p, length);
+    return false;
+}
+
+void unit_text_scanner_t::report_expecting(unit_scan_context_t context, const char* lexeme,
+                                           uint32_t length)
+{
+    report_expecting_name(get_scan_context_name(context), lexeme, length);
+}
+
+void unit_text_scanner_t::report_expecting_name(const char* name, const char* lexeme,
+                                                uint32_t length)
+{
+    string_dyn_t text;
+    text.assign(lexeme, length);
+    report_location();
+    msg_error("Expecting %s, found '%s'", name, text.c_str());
+}
+
+void unit_text_scanner_t::report_unexpected_end()
+{
+    report_location();
+    msg_error("Unexpected end of file.");
+}

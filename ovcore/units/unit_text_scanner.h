@@ -1,0 +1,185 @@
+// The scanner of the unit text format: one call per syntactic context, with line counting,
+// comments, @include lines and the location header of scan errors.
+//
+// Sections: contexts; include hook; the scanner (set-up, structure, values, reports).
+//
+// The parser asks for one context at a time; each context accepts only its own lexemes and
+// reports anything else as "Expecting %s, found '%s'" after the location header. Blanks, line
+// feeds, comments and @include lines may stand between any two lexemes. One scanner serves one
+// load on one thread.
+#pragma once
+
+#include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "ovcore/collections/auto_ptr.h"
+#include "ovcore/collections/string.h"
+
+#include <cstdint>
+
+enum class unit_scan_context_t : uint8_t
+{
+    block_comment,
+    file_magic,
+    end_of_file,
+    include_name,
+    include_error_rest,
+    attribute_name,
+    unit_type,
+    unit_name,
+    string,
+    signed_integer,
+    unsigned_integer,
+    boolean,
+    real,
+    vector2,
+    vector3,
+    vector4,
+    quaternion,
+    fixed,
+    fixed_vector2,
+    fixed_vector3,
+    fixed_vector4,
+    int_vector2,
+    open_bracket,
+    close_bracket,
+    colon,
+    attribute_suffix,
+    enum_value,
+    unknown_value,
+};
+
+// The name that "Expecting %s, found '%s'" gives the context ("" for the unnamed ones).
+const char* get_scan_context_name(unit_scan_context_t context);
+
+// A lexeme that could instead be the `}` closing the enclosing block.
+enum class unit_scan_result_t
+{
+    token,
+    closing_bracket,
+    error,
+};
+
+// What follows an array attribute's name.
+struct unit_attribute_suffix_t
+{
+    enum kind_t
+    {
+        length,  // ':' directly: a scalar value, or the length line of an array
+        append,  // "[]" (the ':' still follows)
+        index,   // "[i]" (the ':' still follows)
+    };
+    kind_t kind = length;
+    uint32_t index = 0;
+};
+
+// An enum value as written: a name or a number.
+struct unit_enum_lexeme_t
+{
+    bool is_name = false;
+    string_dyn_t name;
+    int64_t number = 0;
+};
+
+// The text of a file named by an @include line.
+struct unit_include_text_t
+{
+    array_dyn_t<char> text;     // the contents followed by two zero bytes
+    string_dyn_t path;          // the path the file was opened under; nested includes resolve from it
+    string_dyn_t display_name;  // the name messages give the file
+};
+
+class unit_text_scanner_t;
+
+// Opens the file of an @include line. Called by the scanner on the line feed that ends the line.
+class unit_include_handler_t
+{
+public:
+    virtual ~unit_include_handler_t() = default;
+    // `path` is as written; scanner.current_path() is the including file's. Reports its own
+    // failures (after scanner.report_location()) and returns false, which fails the load.
+    [[nodiscard]] virtual bool read_include(const unit_text_scanner_t& scanner, const char* path,
+                                            unit_include_text_t* file) = 0;
+};
+
+class unit_text_scanner_t
+{
+public:
+    // Deepest chain of nested @include files; a file that includes itself stops here.
+    static constexpr uint32_t max_include_depth = 64;
+
+    // `includes` may be null: every @include line then fails the load.
+    explicit unit_text_scanner_t(unit_include_handler_t* includes);
+    ~unit_text_scanner_t();
+    unit_text_scanner_t(const unit_text_scanner_t&) = delete;
+    unit_text_scanner_t& operator=(const unit_text_scanner_t&) = delete;
+
+    // Starts scanning the outermost file: `size` bytes of `text`, which must stay alive and be
+    // followed by two zero bytes. `path` resolves includes, `display_name` names it in messages.
+    void begin(const char* text, uint32_t size, const char* path, const char* display_name);
+
+    // Structure. Each returns false after reporting the problem.
+    [[nodiscard]] bool scan_file_magic();
+    [[nodiscard]] bool scan_open_bracket();
+    [[nodiscard]] bool scan_close_bracket();
+    [[nodiscard]] bool scan_colon();
+    [[nodiscard]] unit_scan_result_t scan_unit_type(string_dyn_t* name);
+    [[nodiscard]] unit_scan_result_t scan_attribute_name(string_dyn_t* name);
+    // A bare name or a quoted string (escapes translated); also reads unit references.
+    [[nodiscard]] bool scan_unit_name(string_dyn_t* name);
+    [[nodiscard]] bool scan_attribute_suffix(unit_attribute_suffix_t* suffix);
+    // Only blanks, line feeds and comments may remain; true at the end of the outermost file.
+    [[nodiscard]] bool scan_end_of_file();
+
+    // Values.
+    [[nodiscard]] bool scan_string(string_dyn_t* text);
+    [[nodiscard]] bool scan_signed(int64_t* value);
+    [[nodiscard]] bool scan_unsigned(uint64_t* value);
+    [[nodiscard]] bool scan_boolean(bool* value);
+    [[nodiscard]] bool scan_real(float* value);
+    // 2 to 4 components.
+    [[nodiscard]] bool scan_vector(uint32_t count, float* components);
+    // (w; x, y, z), stored in that order.
+    [[nodiscard]] bool scan_quaternion(float* wxyz);
+    // Raw fixed-point values (256 is 1.0), read with automatic base (a leading 0 is octal).
+    [[nodiscard]] bool scan_fixed(int32_t* value);
+    [[nodiscard]] bool scan_fixed_vector(uint32_t count, int32_t* components);
+    [[nodiscard]] bool scan_int_vector2(int32_t* components);
+    [[nodiscard]] bool scan_enum(unit_enum_lexeme_t* value);
+    // Any single value form, as written (consecutive parenthesised groups count as one).
+    [[nodiscard]] bool scan_unknown_value(string_dyn_t* text);
+
+    // Issues "[unit] File '%s', line %u:" and one "Included at '%s', line %u:" per enclosing file.
+    void report_location() const;
+    // The path of the file being scanned (the innermost include).
+    const char* current_path() const;
+    uint32_t current_line() const;
+    uint32_t include_depth() const { return m_frames.size(); }
+
+private:
+    struct frame_t;
+    enum class stop_t
+    {
+        token,
+        end_of_input,
+        failure,
+    };
+
+    stop_t skip_ignorable(unit_scan_context_t context);
+    stop_t next_token(unit_scan_context_t context);
+    bool skip_block_comment();
+    bool run_include_line();
+    void pop_frame();
+    bool expected(unit_scan_context_t context);
+    void report_expecting(unit_scan_context_t context, const char* lexeme, uint32_t length);
+    void report_expecting_name(const char* name, const char* lexeme, uint32_t length);
+    void report_unexpected_end();
+    uint32_t word_length() const;
+    bool scan_quoted(unit_scan_context_t context, string_dyn_t* text);
+    bool scan_separator(unit_scan_context_t context, char separator);
+    bool scan_vector_of(unit_scan_context_t context, uint32_t count, char first_separator,
+                        float* reals, int32_t* fixeds, int32_t* integers);
+
+    unit_include_handler_t* m_includes;
+    array_dyn_t<auto_ptr_t<frame_t>> m_frames;  // outermost first
+    frame_t* m_frame = nullptr;                 // the innermost
+    string_dyn_t m_top_name;
+};
