@@ -797,7 +797,7 @@ bool unit_text_scanner_t::scan_attribute_suffix(unit_attribute_suffix_t* suffix)
     const char* p = f.text + f.position;
     if (*p == ':')
     {
-        suffix->kind = unit_attribute_suffix_t::length;
+        suffix->kind = unit_attribute_suffix_t::kind_t::length;
         ++f.position;
         f.at_line_start = false;
         return true;
@@ -806,7 +806,7 @@ bool unit_text_scanner_t::scan_attribute_suffix(unit_attribute_suffix_t* suffix)
         return expected(context);
     if (p[1] == ']' && f.position + 1 < f.size)
     {
-        suffix->kind = unit_attribute_suffix_t::append;
+        suffix->kind = unit_attribute_suffix_t::kind_t::append;
         f.position += 2;
         f.at_line_start = false;
         return true;
@@ -831,7 +831,7 @@ bool unit_text_scanner_t::scan_attribute_suffix(unit_attribute_suffix_t* suffix)
         report_expecting(context, p, uint32_t(q - p));
         return false;
     }
-    suffix->kind = unit_attribute_suffix_t::index;
+    suffix->kind = unit_attribute_suffix_t::kind_t::element;
     suffix->index = uint32_t(index);
     f.position = uint32_t(q - f.text);
     f.at_line_start = false;

@@ -61,13 +61,13 @@ enum class unit_scan_result_t
 // What follows an array attribute's name.
 struct unit_attribute_suffix_t
 {
-    enum kind_t
+    enum class kind_t
     {
         length,  // ':' directly: a scalar value, or the length line of an array
         append,  // "[]" (the ':' still follows)
-        index,   // "[i]" (the ':' still follows)
+        element, // "[i]" (the ':' still follows)
     };
-    kind_t kind = length;
+    kind_t kind = kind_t::length;
     uint32_t index = 0;
 };
 
