@@ -1,0 +1,224 @@
+// Attribute domain checks.
+#include "ovcore/units/unit_domain.h"
+
+#include "ovcore/units/unit.h"
+#include "ovcore/units/unit_name.h"
+
+#include <cstring>
+#include <utility>
+
+namespace
+{
+
+unit_domain_kind_t kind_of(const void* domain)
+{
+    return *static_cast<const unit_domain_kind_t*>(domain);
+}
+
+template <typename T> unit_domain_check_t check_range(const T* minimum, const T* maximum,
+                                                      uint32_t count, const T* values)
+{
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        if (values[i] < minimum[i])
+            return unit_domain_check_t::below_minimum;
+        if (values[i] > maximum[i])
+            return unit_domain_check_t::above_maximum;
+    }
+    return unit_domain_check_t::accepted;
+}
+
+template <typename T, unit_domain_kind_t Kind, typename V>
+unit_domain_check_t check_integer(const void* domain, V value)
+{
+    if (!std::in_range<T>(value))
+        return unit_domain_check_t::does_not_fit;
+    if (domain == nullptr)
+        return unit_domain_check_t::accepted;
+    if (kind_of(domain) != Kind)
+        return unit_domain_check_t::wrong_check;
+    const auto* range = static_cast<const unit_integer_domain_t<T, Kind>*>(domain);
+    const T stored = T(value);
+    return check_range(&range->minimum, &range->maximum, 1, &stored);
+}
+
+}  // namespace
+
+unit_domain_check_t unit_check_string(const void* domain, const string_t& text)
+{
+    if (domain == nullptr)
+        return unit_domain_check_t::accepted;
+    if (kind_of(domain) != unit_domain_kind_t::string)
+        return unit_domain_check_t::wrong_check;
+    return text.length() > static_cast<const unit_string_domain_t*>(domain)->max_length
+               ? unit_domain_check_t::too_long
+               : unit_domain_check_t::accepted;
+}
+
+unit_domain_check_t unit_check_token(const void* domain, const string_t& text, token_t* token)
+{
+    if (domain != nullptr)
+        return unit_domain_check_t::wrong_check;
+    if (text.empty() || !token_from_text(text.c_str(), text.length(), token))
+        return unit_domain_check_t::invalid_token;
+    return unit_domain_check_t::accepted;
+}
+
+unit_domain_check_t unit_check_floats(const void* domain, uint32_t count, const float* values)
+{
+    if (domain == nullptr)
+        return unit_domain_check_t::accepted;
+    const uint32_t expected = uint32_t(unit_domain_kind_t::float1) + count - 1;
+    if (uint32_t(kind_of(domain)) != expected)
+        return unit_domain_check_t::wrong_check;
+    switch (count)
+    {
+    case 1:
+    {
+        const auto* range = static_cast<const unit_float_domain_t<1>*>(domain);
+        return check_range(range->minimum, range->maximum, 1, values);
+    }
+    case 2:
+    {
+        const auto* range = static_cast<const unit_float_domain_t<2>*>(domain);
+        return check_range(range->minimum, range->maximum, 2, values);
+    }
+    case 3:
+    {
+        const auto* range = static_cast<const unit_float_domain_t<3>*>(domain);
+        return check_range(range->minimum, range->maximum, 3, values);
+    }
+    default:
+    {
+        const auto* range = static_cast<const unit_float_domain_t<4>*>(domain);
+        return check_range(range->minimum, range->maximum, 4, values);
+    }
+    }
+}
+
+unit_domain_check_t unit_check_fixeds(const void* domain, uint32_t count, const fixed_t* values)
+{
+    if (domain == nullptr)
+        return unit_domain_check_t::accepted;
+    const uint32_t expected = uint32_t(unit_domain_kind_t::fixed1) + count - 1;
+    if (uint32_t(kind_of(domain)) != expected)
+        return unit_domain_check_t::wrong_check;
+    switch (count)
+    {
+    case 1:
+    {
+        const auto* range = static_cast<const unit_fixed_domain_t<1>*>(domain);
+        return check_range(range->minimum, range->maximum, 1, values);
+    }
+    case 2:
+    {
+        const auto* range = static_cast<const unit_fixed_domain_t<2>*>(domain);
+        return check_range(range->minimum, range->maximum, 2, values);
+    }
+    case 3:
+    {
+        const auto* range = static_cast<const unit_fixed_domain_t<3>*>(domain);
+        return check_range(range->minimum, range->maximum, 3, values);
+    }
+    default:
+    {
+        const auto* range = static_cast<const unit_fixed_domain_t<4>*>(domain);
+        return check_range(range->minimum, range->maximum, 4, values);
+    }
+    }
+}
+
+unit_domain_check_t unit_check_signed(const void* domain, unit_attr_type_t element, int64_t value)
+{
+    switch (element)
+    {
+    case unit_attr_type_t::s32:
+    case unit_attr_type_t::s32_second:
+        return check_integer<int32_t, unit_domain_kind_t::s32>(domain, value);
+    case unit_attr_type_t::s16:
+        return check_integer<int16_t, unit_domain_kind_t::s16>(domain, value);
+    case unit_attr_type_t::s64:
+        return check_integer<int64_t, unit_domain_kind_t::s64>(domain, value);
+    default:
+        return unit_domain_check_t::wrong_check;
+    }
+}
+
+unit_domain_check_t unit_check_unsigned(const void* domain, unit_attr_type_t element,
+                                        uint64_t value)
+{
+    switch (element)
+    {
+    case unit_attr_type_t::u32:
+    case unit_attr_type_t::u32_second:
+        return check_integer<uint32_t, unit_domain_kind_t::u32>(domain, value);
+    case unit_attr_type_t::u16:
+        return check_integer<uint16_t, unit_domain_kind_t::u16>(domain, value);
+    case unit_attr_type_t::u64:
+        return check_integer<uint64_t, unit_domain_kind_t::u64>(domain, value);
+    default:
+        return unit_domain_check_t::wrong_check;
+    }
+}
+
+unit_domain_check_t unit_check_enum_value(const void* domain, int32_t value)
+{
+    if (domain == nullptr)
+        return unit_domain_check_t::accepted;
+    if (kind_of(domain) != unit_domain_kind_t::enumeration)
+        return unit_domain_check_t::wrong_check;
+    const auto* table = static_cast<const unit_enum_domain_t*>(domain);
+    for (uint32_t i = 0; i < table->count; ++i)
+        if (table->values[i].value == value && table->values[i].name != nullptr)
+            return unit_domain_check_t::accepted;
+    return unit_domain_check_t::not_enum_value;
+}
+
+bool unit_find_enum_name(const void* domain, const char* name, int32_t* value)
+{
+    if (domain == nullptr || kind_of(domain) != unit_domain_kind_t::enumeration)
+        return false;
+    const auto* table = static_cast<const unit_enum_domain_t*>(domain);
+    for (uint32_t i = 0; i < table->count; ++i)
+    {
+        if (table->values[i].name != nullptr && std::strcmp(table->values[i].name, name) == 0)
+        {
+            *value = table->values[i].value;
+            return true;
+        }
+    }
+    return false;
+}
+
+unit_domain_check_t unit_check_unit(const void* domain, unit_attr_type_t element,
+                                    const unit_t* unit)
+{
+    if (domain == nullptr)
+        return unit_domain_check_t::accepted;
+    const unit_descriptor_t* required = nullptr;
+    if (element == unit_attr_type_t::owner_ptr)
+    {
+        if (kind_of(domain) != unit_domain_kind_t::owner)
+            return unit_domain_check_t::wrong_check;
+        const auto* owner = static_cast<const unit_owner_domain_t*>(domain);
+        if (unit == nullptr && owner->forbid_null)
+            return unit_domain_check_t::null_not_allowed;
+        required = owner->required;
+    }
+    else
+    {
+        if (kind_of(domain) != unit_domain_kind_t::link)
+            return unit_domain_check_t::wrong_check;
+        required = static_cast<const unit_link_domain_t*>(domain)->required;
+    }
+    if (unit == nullptr || required == nullptr)
+        return unit_domain_check_t::accepted;
+    return unit_descriptor_is_a(unit->get_descriptor(), required)
+               ? unit_domain_check_t::accepted
+               : unit_domain_check_t::wrong_unit_type;
+}
+
+unit_domain_check_t unit_check_unrestricted(const void* domain)
+{
+    return domain == nullptr ? unit_domain_check_t::accepted : unit_domain_check_t::wrong_check;
+}
