@@ -66,10 +66,10 @@ private:
 
 // ---- binary dispatch ---------------------------------------------------------------------
 
-// Reads the binary form from `stream` (a read-only memory file over the whole file) into the
-// load, creating and naming units with begin_unit and filling them with the value loaders.
-// False after a message.
-using unit_binary_reader_t = bool (*)(unit_load_t* load, file_t* stream);
+// Reads the binary form (`size` bytes of `data`, the whole file, magic included) into the load,
+// wrapping it in a read-only memory stream, creating and naming units with begin_unit and
+// filling them with unit_load_attribute_value. False after a message.
+using unit_binary_reader_t = bool (*)(unit_load_t* load, const char* data, uint32_t size);
 // The binary form's reader; null while this build has none, and binary files then fail.
 extern unit_binary_reader_t g_unit_binary_reader;
 
@@ -82,7 +82,8 @@ enum class unit_load_mode_t : uint32_t
     binary = 2,
 };
 
-// Most nested includes and longest array length request honoured at once; see unit_loader.cpp.
+// The most elements an array length line reserves room for at once; longer arrays still grow
+// as their elements arrive.
 constexpr uint32_t unit_load_capacity_request_limit = 65536;
 
 class unit_load_t : private unit_include_handler_t
@@ -142,6 +143,11 @@ private:
         owner_ptr_t<unit_t> unit;
         unit_proxy_u* proxy = nullptr;  // the proxy that names it
     };
+    struct proxy_of_t
+    {
+        const unit_t* unit;
+        const unit_proxy_u* proxy;
+    };
 
     bool load_buffer(array_dyn_t<char>* buffer);
     bool load_text(const char* text, uint32_t size);
@@ -159,6 +165,7 @@ private:
     void report_dangling(const unit_t* unit, const unit_proxy_u* proxy,
                          const unit_attribute_t* attribute);
     void finish(bool success);
+    const unit_proxy_u* proxy_of(const unit_t* unit) const;
     bool name_unit(unit_t* unit, uint32_t created_index, const char* written);
 
     bool read_include(const unit_text_scanner_t& scanner, const char* path,
@@ -178,6 +185,7 @@ private:
     array_dyn_t<owner_ptr_t<unit_t>> m_roots;
     unit_t* m_current_unit = nullptr;
     unit_proxy_u* m_current_proxy = nullptr;
+    mutable array_dyn_t<proxy_of_t> m_proxy_index;  // created units by address, built on demand
     unit_read_value_t m_value;
     string_dyn_t m_scratch;
 };
