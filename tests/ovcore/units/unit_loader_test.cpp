@@ -46,6 +46,7 @@ protected:
         load.reset();
         unit_flush_pending_releases();
         EXPECT_EQ(system->live_unit_count(), 0u);
+        EXPECT_EQ(unit_name_count(), 0u);
         system.reset();
     }
 
