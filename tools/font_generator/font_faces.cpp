@@ -1,0 +1,441 @@
+// Font faces and glyph rasterization through FreeType.
+//
+// Sections: faces, measuring, bitmap checks, drawing-pass bitmaps, kerning.
+#include "tools/font_generator/font_faces.h"
+
+#include "ovcore/message.h"
+#include "tools/font_generator/character_set.h"
+#include "tools/font_generator/glyph_bitmap.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+#include FT_TRUETYPE_TAGS_H
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+
+constexpr FT_Int32 measure_flags = FT_LOAD_RENDER | FT_LOAD_FORCE_AUTOHINT | FT_LOAD_PEDANTIC;
+constexpr FT_Int32 draw_flags = FT_LOAD_RENDER | FT_LOAD_FORCE_AUTOHINT;
+static_assert(measure_flags == 0xA4 && (measure_flags | FT_LOAD_TARGET_MONO) == 0x200A4);
+static_assert(draw_flags == 0x24 && (draw_flags | FT_LOAD_TARGET_MONO) == 0x20024);
+
+constexpr uint32_t letter_m = 77;
+constexpr uint32_t space = 32;
+
+int32_t saturate_to_int32(int64_t value)
+{
+    return int32_t(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+glyph_bitmap_t view_of(const FT_Bitmap& bitmap)
+{
+    glyph_bitmap_t view;
+    view.width = saturate_to_int32(bitmap.width);
+    view.rows = saturate_to_int32(bitmap.rows);
+    view.pitch = bitmap.pitch;
+    view.mode = glyph_pixel_mode_t(bitmap.pixel_mode);
+    view.top_row = bitmap.buffer;
+    // A negative pitch stores the bottom row first; row 0 is then the last in memory.
+    if (bitmap.buffer != nullptr && bitmap.pitch < 0 && bitmap.rows > 0)
+        view.top_row = bitmap.buffer + int64_t(-bitmap.pitch) * (int64_t(bitmap.rows) - 1);
+    return view;
+}
+
+bool has_pixels(const glyph_bitmap_t& bitmap)
+{
+    return bitmap.width > 0 && bitmap.rows > 0;
+}
+
+}  // namespace
+
+// ---- faces -------------------------------------------------------------------------------------
+
+int32_t scale_to_fixed(float scale)
+{
+    const float fixed = scale * 65536.0f;
+    if (std::isnan(fixed))
+        return 0;
+    if (fixed >= 2147483648.0f)
+        return INT32_MAX;
+    if (fixed <= -2147483648.0f)
+        return INT32_MIN;
+    return int32_t(fixed);
+}
+
+bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
+                    FT_FaceRec_** face)
+{
+    *face = nullptr;
+    const FT_Error opened = FT_New_Face(library, settings.font_file, 0, face);
+    if (opened != 0)
+    {
+        *face = nullptr;
+        if (opened == FT_Err_Unknown_File_Format)
+            msg_error("The file '%s' has unknown format, can not open it as font.",
+                      settings.font_file);
+        else
+            msg_error("Failed to open the font file '%s'.", settings.font_file);
+        return false;
+    }
+    (void)FT_Select_Charmap(*face, FT_ENCODING_UNICODE);
+
+    if (FT_Set_Pixel_Sizes(*face, settings.width, settings.height) != 0)
+    {
+        if (!FT_HAS_FIXED_SIZES(*face) || (*face)->num_fixed_sizes < 1)
+        {
+            msg_error("Failed to set pixel size for font '%s'.", settings.font_file);
+            return false;
+        }
+        const FT_Bitmap_Size& strike = (*face)->available_sizes[0];
+        msg_warning("The font '%s' is of fixed size %d x %d pixels -trying to use that instead of "
+                    "requested size.",
+                    settings.font_file, int(strike.width), int(strike.height));
+        (void)FT_Set_Pixel_Sizes(*face, FT_UInt(std::max<FT_Short>(strike.width, 0)),
+                                 FT_UInt(std::max<FT_Short>(strike.height, 0)));
+    }
+
+    FT_Matrix matrix;
+    matrix.xx = scale_to_fixed(settings.scale_width);
+    matrix.xy = 0;
+    matrix.yx = 0;
+    matrix.yy = scale_to_fixed(settings.scale_height);
+    FT_Set_Transform(*face, &matrix, nullptr);
+    return true;
+}
+
+// ---- measuring ---------------------------------------------------------------------------------
+
+bool measure_glyphs(character_set_t* set, FT_FaceRec_* face, bool antialias,
+                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget)
+{
+    set->min_width = 100;
+    set->max_width = -100;
+    set->min_height = 100;
+    set->max_height = -100;
+    set->max_top = 0;
+    set->max_advance = 0;
+    set->max_below = 0;
+    set->m_height = 0;
+
+    const FT_Int32 flags = antialias ? measure_flags : measure_flags | FT_LOAD_TARGET_MONO;
+    const int64_t outline = outline_width;
+    for (uint32_t position = 0; position < set->glyphs.size(); ++position)
+    {
+        font_glyph_t& glyph = set->glyphs[position];
+        const FT_UInt index = FT_Get_Char_Index(face, glyph.code);
+        if (known != nullptr)
+            known->set_index(position, index);
+        if (index == 0)
+        {
+            msg_error("Undefined character U+%04x", glyph.code);
+            continue;
+        }
+        // Loading by the index just found is what loading by the code does.
+        const FT_Error loaded = known != nullptr ? FT_Load_Glyph(face, index, flags)
+                                                 : FT_Load_Char(face, glyph.code, flags);
+        if (loaded != 0)
+        {
+            msg_error("Failed to retrieve glyph '%s'.", glyph.name.c_str());
+            continue;
+        }
+        const FT_GlyphSlot slot = face->glyph;
+        const glyph_bitmap_t bitmap = view_of(slot->bitmap);
+        if (has_pixels(bitmap) && (bitmap.top_row == nullptr || !is_readable_pixel_mode(bitmap.mode)))
+        {
+            msg_error("The glyph '%s' was rendered in pixel mode %u, which cannot be read.",
+                      glyph.name.c_str(), unsigned(bitmap.mode));
+            continue;
+        }
+
+        // Huge outline widths saturate instead of wrapping the cell size round.
+        glyph.height = saturate_to_int32(int64_t(bitmap.rows) + 2 * outline);
+        if (glyph.code == letter_m)
+            set->m_height = glyph.height;
+        glyph.width = saturate_to_int32(int64_t(bitmap.width) + 2 * outline);
+        glyph.left = slot->bitmap_left;
+        glyph.top = slot->bitmap_top;
+        glyph.advance = saturate_to_int32(int64_t(slot->advance.x >> 6) + outline);
+        glyph.below = saturate_to_int32(std::max<int64_t>(int64_t(glyph.height) - glyph.top, 0));
+
+        check_glyph_bitmap(glyph, bitmap);
+
+        set->max_height = std::max(set->max_height, glyph.height);
+        set->min_height = std::min(set->min_height, glyph.height);
+        set->max_width = std::max(set->max_width, glyph.width);
+        set->min_width = std::min(set->min_width, glyph.width);
+        set->max_top = std::max(set->max_top, glyph.top);
+        set->max_below = std::max(set->max_below, glyph.below);
+        set->max_advance = std::max(set->max_advance, glyph.advance);
+        glyph.rasterized = true;
+
+        if (known != nullptr)
+            (void)known->keep_bitmap(position, bitmap, budget);
+    }
+    return true;
+}
+
+// ---- bitmap checks -----------------------------------------------------------------------------
+
+void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap)
+{
+    const int32_t w = bitmap.width;
+    const int32_t h = bitmap.rows;
+    if (glyph.code != space && (w < 1 || h < 1))
+        msg_warning("The glyph '%s' has suspicious dimensions of %d x %d pixels.",
+                    glyph.name.c_str(), w, h);
+    // Without pixels every pattern would hold vacuously.
+    if (w < 1 || h < 1 || bitmap.top_row == nullptr)
+        return;
+
+    enum : uint32_t
+    {
+        empty = 1,
+        solid = 2,
+        full_frame = 4,
+        top_left = 8,
+        top_right = 16,
+        bottom_left = 32,
+        bottom_right = 64,
+        all = 127,
+    };
+    // On a frame pixel a pattern wants 255, elsewhere 0.
+    auto on_frame = [](int32_t r, int32_t c, int32_t r0, int32_t r1, int32_t c0, int32_t c1) {
+        if (r < r0 || r > r1 || c < c0 || c > c1)
+            return false;
+        return r == r0 || r == r1 || c == c0 || c == c1;
+    };
+    uint32_t holding = all;
+    for (int32_t r = 0; r < h && holding != 0; ++r)
+    {
+        for (int32_t c = 0; c < w && holding != 0; ++c)
+        {
+            const uint8_t value = bitmap.coverage_at(r, c);
+            if (value != 255 && value != 0)
+            {
+                holding = 0;
+                break;
+            }
+            const bool lit = value == 255;
+            auto want = [&](uint32_t pattern, bool on) {
+                if (on != lit)
+                    holding &= ~pattern;
+            };
+            want(empty, false);
+            want(solid, true);
+            want(full_frame, on_frame(r, c, 0, h - 1, 0, w - 1));
+            want(top_left, on_frame(r, c, 0, h - 2, 0, w - 2));
+            want(top_right, on_frame(r, c, 0, h - 2, 1, w - 1));
+            want(bottom_left, on_frame(r, c, 1, h - 1, 0, w - 2));
+            want(bottom_right, on_frame(r, c, 1, h - 1, 1, w - 1));
+        }
+    }
+
+    const char* name = glyph.name.c_str();
+    if ((holding & empty) != 0 && glyph.code != space)
+        msg_warning("The glyph '%s' rasterized to empty space.", name);
+    const uint32_t code = glyph.code;
+    if ((holding & solid) != 0 && code != 39 && code != 45 && code != 46 && code != 95 &&
+        code != 124)
+        msg_warning("The glyph '%s' rasterized to solid rectangle.", name);
+    if ((holding & full_frame) != 0 && w > 2 && h > 2)
+        msg_warning("The glyph '%s' rasterized to full-sized rectangle.", name);
+    if ((holding & top_left) != 0)
+        msg_warning("The glyph '%s' rasterized to rectangle in top-left corner.", name);
+    if ((holding & top_right) != 0)
+        msg_warning("The glyph '%s' rasterized to rectangle in top-right corner.", name);
+    if ((holding & bottom_left) != 0)
+        msg_warning("The glyph '%s' rasterized to rectangle in bottom-left corner.", name);
+    if ((holding & bottom_right) != 0)
+        msg_warning("The glyph '%s' rasterized to rectangle in bottom-right corner.", name);
+}
+
+// ---- drawing-pass bitmaps ----------------------------------------------------------------------
+
+face_glyph_source_t::face_glyph_source_t(FT_FaceRec_* face, const character_set_t& set,
+                                         bool antialias, const set_glyphs_t* known)
+    : m_face(face), m_set(set), m_antialias(antialias), m_known(known)
+{
+}
+
+bool face_glyph_source_t::get_bitmap(uint32_t position, glyph_bitmap_t* out)
+{
+    // The drawing flags differ from the measuring ones only in FT_LOAD_PEDANTIC, which changes
+    // whether a load fails, not what a successful one renders: the kept bitmap is the same.
+    if (m_known != nullptr && m_known->find_bitmap(position, out))
+        return true;
+    const FT_Int32 flags = m_antialias ? draw_flags : draw_flags | FT_LOAD_TARGET_MONO;
+    const FT_Error loaded = m_known != nullptr
+                                ? FT_Load_Glyph(m_face, m_known->get_index(position), flags)
+                                : FT_Load_Char(m_face, m_set.glyphs[position].code, flags);
+    if (loaded != 0)
+        return false;
+    *out = view_of(m_face->glyph->bitmap);
+    return has_pixels(*out) && out->top_row != nullptr && is_readable_pixel_mode(out->mode);
+}
+
+// ---- kerning -----------------------------------------------------------------------------------
+
+namespace
+{
+
+int32_t query_kerning(FT_Face face, FT_UInt left, FT_UInt right)
+{
+    FT_Vector kerning;
+    kerning.x = 0;
+    kerning.y = 0;
+    if (FT_Get_Kerning(face, left, right, FT_KERNING_DEFAULT, &kerning) != 0)
+        return 0;
+    return saturate_to_int32(kerning.x >> 6);  // 26.6 to whole pixels, toward minus infinity
+}
+
+uint32_t read_u16(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 8 | p[1];
+}
+
+// Whether FreeType's kerning of sfnt faces is known to come from the 'kern' table alone. Later
+// releases can read other tables as well; those keep the all-pairs loop.
+bool kerning_is_kern_table_only(FT_Face face)
+{
+    FT_Int major = 0;
+    FT_Int minor = 0;
+    FT_Int patch = 0;
+    FT_Library_Version(face->glyph->library, &major, &minor, &patch);
+    const long version = long(major) * 10000 + long(minor) * 100 + long(patch);
+    return FT_IS_SFNT(face) && version >= 20901 && version < 21303;
+}
+
+// The (left, right) glyph index pairs of every format 0 subtable of the face's 'kern' table, as
+// left << 32 | right, sorted, without repeats. The subtables are walked the way FreeType walks
+// them; taking subtables it ignores as well only adds pairs that it answers with 0. False when
+// the table cannot be read.
+bool list_kern_table_pairs(FT_Face face, array_dyn_t<uint64_t>* pairs)
+{
+    FT_ULong length = 0;
+    if (FT_Load_Sfnt_Table(face, TTAG_kern, 0, nullptr, &length) != 0 || length < 4 ||
+        length > UINT32_MAX)
+        return false;
+    array_dyn_t<uint8_t> table;
+    if (!table.resize(uint32_t(length)) ||
+        FT_Load_Sfnt_Table(face, TTAG_kern, 0, table.data(), &length) != 0)
+        return false;
+
+    const uint8_t* const limit = table.data() + table.size();
+    const uint32_t subtables = read_u16(table.data() + 2);
+    const uint8_t* p = table.data() + 4;
+    for (uint32_t n = 0; n < subtables && p + 6 <= limit; ++n)
+    {
+        const uint8_t* const base = p;
+        const uint32_t subtable_length = read_u16(base + 2);
+        const uint32_t coverage = read_u16(base + 4);
+        if (subtable_length <= 6 + 8)
+            break;
+        const uint8_t* next = limit - base < ptrdiff_t(subtable_length) ? limit : base + subtable_length;
+        if ((coverage >> 8) == 0 && base + 14 <= next)
+        {
+            uint32_t count = read_u16(base + 6);
+            const uint8_t* entry = base + 14;
+            count = std::min<uint32_t>(count, uint32_t((next - entry) / 6));
+            if (!pairs->reserve_more(count))
+                return false;
+            for (uint32_t i = 0; i < count; ++i, entry += 6)
+                (void)pairs->append(uint64_t(read_u16(entry)) << 32 | read_u16(entry + 2));
+        }
+        p = next;
+    }
+    std::sort(pairs->begin(), pairs->end());
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < pairs->size(); ++i)
+        if (kept == 0 || (*pairs)[kept - 1] != (*pairs)[i])
+            (*pairs)[kept++] = (*pairs)[i];
+    return pairs->resize(kept);
+}
+
+bool collect_listed_pairs(FT_Face face, const character_set_t& set, const set_glyphs_t& known,
+                          const array_t<uint64_t>& listed, array_dyn_t<kerning_pair_t>* out)
+{
+    const uint32_t count = set.glyphs.size();
+    array_dyn_t<uint64_t> by_index;  // glyph index << 32 | position, sorted
+    if (!by_index.reserve(count))
+        return false;
+    for (uint32_t position = 0; position < count; ++position)
+        (void)by_index.append(uint64_t(known.get_index(position)) << 32 | position);
+    std::sort(by_index.begin(), by_index.end());
+
+    struct candidate_t
+    {
+        uint32_t second;
+        int32_t value;
+    };
+    array_dyn_t<candidate_t> candidates;
+    for (uint32_t first = 0; first < count; ++first)
+    {
+        const uint64_t left = known.get_index(first);
+        const uint64_t* pair = std::lower_bound(listed.begin(), listed.end(), left << 32);
+        candidates.clear();
+        for (; pair != listed.end() && (*pair >> 32) == left; ++pair)
+        {
+            const uint64_t right = *pair & 0xFFFFFFFFu;
+            const uint64_t* match = std::lower_bound(by_index.begin(), by_index.end(), right << 32);
+            if (match == by_index.end() || (*match >> 32) != right)
+                continue;
+            const int32_t value = query_kerning(face, FT_UInt(left), FT_UInt(right));
+            if (value == 0)
+                continue;
+            for (; match != by_index.end() && (*match >> 32) == right; ++match)
+                if (!candidates.append(candidate_t{ uint32_t(*match), value }))
+                    return false;
+        }
+        std::sort(candidates.begin(), candidates.end(),
+                  [](const candidate_t& a, const candidate_t& b) { return a.second < b.second; });
+        for (const candidate_t& candidate : candidates)
+            if (!out->append(kerning_pair_t{ first, candidate.second, candidate.value }))
+                return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool face_has_kerning(FT_FaceRec_* face)
+{
+    return FT_HAS_KERNING(face);
+}
+
+bool collect_kerning_pairs(FT_FaceRec_* face, const character_set_t& set,
+                           const set_glyphs_t* known, array_dyn_t<kerning_pair_t>* out)
+{
+    out->clear();
+    if (!FT_HAS_KERNING(face) || set.glyphs.empty())
+        return true;
+
+    if (known != nullptr && kerning_is_kern_table_only(face))
+    {
+        array_dyn_t<uint64_t> listed;
+        if (list_kern_table_pairs(face, &listed))
+            return collect_listed_pairs(face, set, *known, listed, out);
+        out->clear();
+    }
+
+    const uint32_t count = set.glyphs.size();
+    for (uint32_t first = 0; first < count; ++first)
+    {
+        for (uint32_t second = 0; second < count; ++second)
+        {
+            // Without what measuring learnt, both indices are looked up for every pair.
+            const FT_UInt left = known != nullptr ? known->get_index(first)
+                                                  : FT_Get_Char_Index(face, set.glyphs[first].code);
+            const FT_UInt right = known != nullptr
+                                      ? known->get_index(second)
+                                      : FT_Get_Char_Index(face, set.glyphs[second].code);
+            const int32_t value = query_kerning(face, left, right);
+            if (value != 0 && !out->append(kerning_pair_t{ first, second, value }))
+                return false;
+        }
+    }
+    return true;
+}

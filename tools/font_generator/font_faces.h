@@ -1,0 +1,91 @@
+// Font faces and glyph rasterization: opening one FreeType face per character set, measuring
+// every glyph once, the checks for tell-tale shapes of missing glyphs, the bitmaps for the
+// drawing pass and the kerning pairs of a set. The only files that see FreeType's headers are
+// this module's source.
+#pragma once
+
+#include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "tools/font_generator/glyph_packing.h"
+
+#include <cstdint>
+
+struct FT_FaceRec_;
+struct FT_LibraryRec_;
+struct character_set_t;
+struct font_glyph_t;
+struct generator_t;
+struct glyph_bitmap_t;
+class set_glyphs_t;
+
+// What a face is opened and sized with; from one char_set_config unit.
+struct font_face_settings_t
+{
+    const char* font_file = "";
+    uint32_t width = 12;  // pixels
+    uint32_t height = 12;
+    float scale_width = 1.0f;
+    float scale_height = 1.0f;
+};
+
+// A scale as a 16.16 fixed-point transform entry: scale × 65536 in single precision, truncated
+// toward zero; values beyond the 32-bit range saturate, NaN gives 0.
+int32_t scale_to_fixed(float scale);
+
+// Opens face 0 of the font file, selects its Unicode character map, sets the pixel size (a
+// fixed-size font that refuses it is used at its first strike, with a warning) and the scaling
+// transform. Reports and returns false on failure; a face that opened is stored in `*face` even
+// then, and the caller closes it.
+[[nodiscard]] bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
+                                  FT_FaceRec_** face);
+
+// Measures every glyph of the set with the face: cell size, bearings, advance, the set's
+// extents, the bitmap checks. Undefined characters and glyphs that do not load are reported and
+// stay unmeasured. With `known`, the glyph index of every glyph is kept there, and so is its
+// bitmap while `*budget` allows; `known` must have been reset to the set's glyph count.
+// Always true.
+bool measure_glyphs(character_set_t* set, FT_FaceRec_* face, bool antialias,
+                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget);
+
+// Warns about bitmaps that look like a missing glyph: empty, solid, a full-sized frame or a
+// frame in one corner, and suspicious dimensions. Never rejects the glyph.
+void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap);
+
+// Phase two of the run: FreeType, then one face per character set, measured.
+[[nodiscard]] bool prepare_fonts(generator_t* generator);
+
+// Drawing-pass bitmaps of one set: the bitmap kept while measuring, else the glyph loaded again
+// with the drawing flags. A glyph that does not load again gives nothing to draw.
+class face_glyph_source_t final : public glyph_source_t
+{
+public:
+    // `known` may be null: every glyph is then loaded again by its code.
+    face_glyph_source_t(FT_FaceRec_* face, const character_set_t& set, bool antialias,
+                        const set_glyphs_t* known);
+    bool get_bitmap(uint32_t position, glyph_bitmap_t* out) override;
+
+private:
+    FT_FaceRec_* m_face;
+    const character_set_t& m_set;
+    bool m_antialias;
+    const set_glyphs_t* m_known;
+};
+
+// One kerning line: positions of the two glyphs in the set, and the kerning in whole pixels.
+struct kerning_pair_t
+{
+    uint32_t first;
+    uint32_t second;
+    int32_t value;
+};
+
+// True when the face says it has kerning.
+bool face_has_kerning(FT_FaceRec_* face);
+
+// Every ordered pair (a, b) of the set's glyphs, b = a included, in file order of a then b,
+// whose kerning in whole pixels is not 0. With `known` the glyph indices come from measuring and
+// a face whose kerning lives in a 'kern' table is asked only for the pairs that table lists;
+// without it every pair is asked with its indices looked up again. The pairs are the same.
+// False when memory is short.
+[[nodiscard]] bool collect_kerning_pairs(FT_FaceRec_* face, const character_set_t& set,
+                                         const set_glyphs_t* known,
+                                         array_dyn_t<kerning_pair_t>* out);

@@ -1,0 +1,121 @@
+// Coverage reading and the glyph store.
+#include "tools/font_generator/glyph_bitmap.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+
+constexpr uint32_t block_size = 1u << 20;
+
+}  // namespace
+
+bool is_readable_pixel_mode(glyph_pixel_mode_t mode)
+{
+    return mode == glyph_pixel_mode_t::mono || mode == glyph_pixel_mode_t::gray ||
+           mode == glyph_pixel_mode_t::gray2 || mode == glyph_pixel_mode_t::gray4;
+}
+
+uint32_t glyph_row_bytes(glyph_pixel_mode_t mode, int32_t width)
+{
+    if (width <= 0)
+        return 0;
+    const uint32_t w = uint32_t(width);
+    switch (mode)
+    {
+    case glyph_pixel_mode_t::gray:
+        return w;
+    case glyph_pixel_mode_t::gray2:
+        return (w + 3) / 4;
+    case glyph_pixel_mode_t::gray4:
+        return (w + 1) / 2;
+    default:
+        return (w + 7) / 8;
+    }
+}
+
+set_glyphs_t::~set_glyphs_t()
+{
+    release_bitmaps();
+}
+
+bool set_glyphs_t::reset(uint32_t count)
+{
+    release_bitmaps();
+    m_glyphs.clear();
+    return m_glyphs.resize(count);
+}
+
+void set_glyphs_t::set_index(uint32_t position, uint32_t glyph_index)
+{
+    m_glyphs[position].glyph_index = glyph_index;
+}
+
+bool set_glyphs_t::keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, uint64_t* budget)
+{
+    glyph_t& glyph = m_glyphs[position];
+    const uint32_t row_bytes = glyph_row_bytes(bitmap.mode, bitmap.width);
+    const uint64_t bytes = bitmap.rows > 0 ? uint64_t(row_bytes) * uint64_t(bitmap.rows) : 0;
+    if (bytes > *budget)
+        return false;
+
+    uint32_t block = 0;
+    uint32_t offset = 0;
+    if (bytes != 0)
+    {
+        if (m_blocks.empty() || m_blocks.last().size - m_blocks.last().used < bytes)
+        {
+            const uint64_t size = bytes > block_size ? bytes : block_size;
+            block_t fresh;
+            fresh.bytes = static_cast<uint8_t*>(std::malloc(std::size_t(size)));
+            fresh.size = uint32_t(size);
+            if (fresh.bytes == nullptr || !m_blocks.append(fresh))
+            {
+                std::free(fresh.bytes);
+                return false;
+            }
+        }
+        block = m_blocks.size() - 1;
+        block_t& target = m_blocks.last();
+        offset = target.used;
+        for (int32_t r = 0; r < bitmap.rows; ++r)
+            std::memcpy(target.bytes + offset + uint64_t(r) * row_bytes,
+                        bitmap.top_row + int64_t(r) * bitmap.pitch, row_bytes);
+        target.used += uint32_t(bytes);
+    }
+
+    glyph.kept = true;
+    glyph.block = block;
+    glyph.offset = offset;
+    glyph.width = bitmap.width;
+    glyph.rows = bitmap.rows;
+    glyph.row_bytes = row_bytes;
+    glyph.mode = bitmap.mode;
+    *budget -= bytes;
+    return true;
+}
+
+bool set_glyphs_t::find_bitmap(uint32_t position, glyph_bitmap_t* out) const
+{
+    const glyph_t& glyph = m_glyphs[position];
+    if (!glyph.kept)
+        return false;
+    out->width = glyph.width;
+    out->rows = glyph.rows;
+    out->pitch = int32_t(glyph.row_bytes);
+    out->mode = glyph.mode;
+    out->top_row = glyph.row_bytes == 0 || glyph.rows <= 0
+                       ? nullptr
+                       : m_blocks[glyph.block].bytes + glyph.offset;
+    return true;
+}
+
+void set_glyphs_t::release_bitmaps()
+{
+    for (block_t& block : m_blocks)
+        std::free(block.bytes);
+    m_blocks.release_storage();
+    for (glyph_t& glyph : m_glyphs)
+        glyph.kept = false;
+}
