@@ -54,6 +54,27 @@ bool has_pixels(const glyph_bitmap_t& bitmap)
 
 // ---- faces -------------------------------------------------------------------------------------
 
+bool start_freetype(FT_LibraryRec_** library)
+{
+    if (FT_Init_FreeType(library) != 0)
+    {
+        *library = nullptr;
+        msg_error("Failed to initialize the FreeType2 library.");
+        return false;
+    }
+    return true;
+}
+
+void shut_down_freetype(FT_LibraryRec_* library)
+{
+    (void)FT_Done_FreeType(library);
+}
+
+void close_font_face(FT_FaceRec_* face)
+{
+    (void)FT_Done_Face(face);
+}
+
 int32_t scale_to_fixed(float scale)
 {
     const float fixed = scale * 65536.0f;

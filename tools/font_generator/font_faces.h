@@ -27,6 +27,12 @@ struct font_face_settings_t
     float scale_height = 1.0f;
 };
 
+// FreeType's library handle: started once per run, shut down after every face is closed.
+// start_freetype reports its failure.
+[[nodiscard]] bool start_freetype(FT_LibraryRec_** library);
+void shut_down_freetype(FT_LibraryRec_* library);
+void close_font_face(FT_FaceRec_* face);
+
 // A scale as a 16.16 fixed-point transform entry: scale × 65536 in single precision, truncated
 // toward zero; values beyond the 32-bit range saturate, NaN gives 0.
 int32_t scale_to_fixed(float scale);
