@@ -12,7 +12,6 @@
 #include "tools/font_generator/glyph_pixels.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace
 {
@@ -138,11 +137,6 @@ set_demand_t measure_demand(const character_set_t& set)
     return demand;
 }
 
-uint32_t canvas_pixel_bytes(const font_canvas_t& canvas)
-{
-    return canvas.font_style == 0 ? 1 : 4;
-}
-
 }  // namespace
 
 bool sort_glyphs_for_packing(const character_set_t& set, array_dyn_t<uint32_t>* order)
@@ -249,10 +243,8 @@ bool fit_canvas(font_canvas_t* canvas, character_set_t* set, uint32_t outline_wi
             height *= 2;
     }
 
-    canvas->width = width;
-    canvas->height = height;
-    std::memset(canvas->pixels, 0,
-                std::size_t(width) * std::size_t(height) * canvas_pixel_bytes(*canvas));
+    // Failed attempts draw nothing, so clearing the block once for the kept size is enough.
+    canvas->resize_and_clear(width, height);
 
     glyph_alpha_table_t alpha;
     make_glyph_alpha_table(outline_width, &alpha);

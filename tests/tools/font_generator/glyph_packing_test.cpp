@@ -2,6 +2,7 @@
 // drawing.
 #include "tools/font_generator/glyph_packing.h"
 
+#include "ovcore/collections/auto_ptr.h"
 #include "tests/support/message_capture.h"
 #include "tools/font_generator/character_set.h"
 #include "tools/font_generator/font_canvas.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -135,6 +137,14 @@ glyph_bitmap_t grey_bitmap(const std::vector<uint8_t>& pixels, int32_t width, in
     return bitmap;
 }
 
+auto_ptr_t<font_canvas_t> make_canvas(uint32_t style, uint32_t width, uint32_t height)
+{
+    auto_ptr_t<font_canvas_t> canvas(create_font_canvas(style, 0, 0, 0));
+    EXPECT_TRUE(canvas);
+    canvas->resize_and_clear(width, height);
+    return canvas;
+}
+
 uint8_t alpha_at(const font_canvas_t& canvas, uint32_t x, uint32_t y)
 {
     return canvas.pixels[(canvas.height - 1 - y) * canvas.width + x];
@@ -243,11 +253,11 @@ TEST(fit_canvas, tries_sizes_with_the_height_growing_first)
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
         character_set_t set;
         fill_set(&set, c.cells);
-        font_canvas_t canvas;
+        auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
         fixed_source_t source(grey_bitmap(pixel, 1, 1));
-        ASSERT_TRUE(fit_canvas(&canvas, &set, 0, &source));
-        EXPECT_EQ(canvas.width, c.width);
-        EXPECT_EQ(canvas.height, c.height);
+        ASSERT_TRUE(fit_canvas(canvas.get(), &set, 0, &source));
+        EXPECT_EQ(canvas->width, c.width);
+        EXPECT_EQ(canvas->height, c.height);
         EXPECT_EQ(source.requests, int(c.cells.size()));
     }
 }
@@ -256,11 +266,11 @@ TEST(fit_canvas, reports_a_set_that_does_not_fit_the_largest_canvas)
 {
     character_set_t set;
     fill_set(&set, { { 1, 8191, 4 } });
-    font_canvas_t canvas;
+    auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
     std::vector<uint8_t> pixel = { 255 };
     fixed_source_t source(grey_bitmap(pixel, 1, 1));
     message_capture_t capture;
-    EXPECT_FALSE(fit_canvas(&canvas, &set, 0, &source));
+    EXPECT_FALSE(fit_canvas(canvas.get(), &set, 0, &source));
     EXPECT_EQ(capture.lines, std::vector<std::string>{ "The requested glyphs could not be "
                                                        "rasterized onto canvas up to size 8192 x "
                                                        "8192 pixels." });
@@ -271,16 +281,16 @@ TEST(fit_canvas, clears_what_an_earlier_run_left_and_draws_only_measured_glyphs)
 {
     character_set_t set;
     fill_set(&set, { { 1, 2, 2 }, { 2, 0, 0 } });
-    font_canvas_t canvas;
-    std::memset(canvas.pixels, 0xAB, 64 * 64);
+    auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
+    std::memset(canvas->pixels, 0xAB, 64 * 64);
     std::vector<uint8_t> pixels = { 255, 0, 0, 255 };
     fixed_source_t source(grey_bitmap(pixels, 2, 2));
-    ASSERT_TRUE(fit_canvas(&canvas, &set, 0, &source));
+    ASSERT_TRUE(fit_canvas(canvas.get(), &set, 0, &source));
     EXPECT_EQ(source.requests, 1);
     std::vector<uint8_t> expected(32 * 32, 0);
-    expected[(31 - 1) * 32 + 1] = 255;
-    expected[(31 - 2) * 32 + 2] = 255;
-    EXPECT_EQ(std::vector<uint8_t>(canvas.pixels, canvas.pixels + 32 * 32), expected);
+    expected[992 - 32 * 1 + 1] = 255;  // (1, 1); the top-left pixel (0, 0) is byte 992
+    expected[992 - 32 * 2 + 2] = 255;  // (2, 2)
+    EXPECT_EQ(std::vector<uint8_t>(canvas->pixels, canvas->pixels + 32 * 32), expected);
 }
 
 TEST(glyph_alpha, curves_coverage_without_an_outline_and_keeps_it_linear_with_one)
@@ -328,17 +338,16 @@ TEST(draw_glyph, places_the_bitmap_inside_the_outline_margin)
     font_glyph_t& glyph = set.glyphs[0];
     glyph.canvas_x = 1;
     glyph.canvas_y = 1;
-    font_canvas_t canvas;
-    std::memset(canvas.pixels, 0, 32 * 32);
+    auto_ptr_t<font_canvas_t> canvas = make_canvas(0, 32, 32);
     std::vector<uint8_t> pixels(10 * 12, 255);
     glyph_alpha_table_t alpha;
     make_glyph_alpha_table(3, &alpha);
-    draw_glyph(&canvas, grey_bitmap(pixels, 10, 12), set, glyph, 3, alpha);
+    draw_glyph(canvas.get(), grey_bitmap(pixels, 10, 12), set, glyph, 3, alpha);
     for (uint32_t y = 0; y < 32; ++y)
         for (uint32_t x = 0; x < 32; ++x)
         {
             const bool inside = x >= 4 && x <= 13 && y >= 4 && y <= 15;
-            ASSERT_EQ(alpha_at(canvas, x, y), inside ? 255 : 0) << x << ", " << y;
+            ASSERT_EQ(alpha_at(*canvas, x, y), inside ? 255 : 0) << x << ", " << y;
         }
 }
 
@@ -349,18 +358,16 @@ TEST(draw_glyph, never_writes_outside_the_cell)
     font_glyph_t& glyph = set.glyphs[0];
     glyph.canvas_x = 30;
     glyph.canvas_y = 1;
-    font_canvas_t canvas;
-    canvas.width = 40;
-    std::memset(canvas.pixels, 0, 40 * 32);
+    auto_ptr_t<font_canvas_t> canvas = make_canvas(0, 64, 32);
     std::vector<uint8_t> pixels(20 * 20, 200);  // larger than the 4 x 3 cell it was measured as
     glyph_alpha_table_t alpha;
     make_glyph_alpha_table(1, &alpha);
-    draw_glyph(&canvas, grey_bitmap(pixels, 20, 20), set, glyph, 1, alpha);
+    draw_glyph(canvas.get(), grey_bitmap(pixels, 20, 20), set, glyph, 1, alpha);
     for (uint32_t y = 0; y < 32; ++y)
-        for (uint32_t x = 0; x < 40; ++x)
+        for (uint32_t x = 0; x < 64; ++x)
         {
             const bool inside = x >= 31 && x <= 32 && y == 2;  // the 2 x 1 inside the margin
-            ASSERT_EQ(alpha_at(canvas, x, y), inside ? 200 : 0) << x << ", " << y;
+            ASSERT_EQ(alpha_at(*canvas, x, y), inside ? 200 : 0) << x << ", " << y;
         }
 }
 
@@ -373,21 +380,15 @@ TEST(draw_glyph, writes_colour_three_times_then_alpha_bottom_row_first)
     glyph.top = 10;
     glyph.canvas_x = 0;
     glyph.canvas_y = 0;
-    font_canvas_t canvas;
-    canvas.width = 64;
-    canvas.height = 128;
-    canvas.font_style = 1;
-    canvas.gradient_start = 200 * 0.003921569f;
-    canvas.gradient_step = 50 * 0.003921569f;
-    canvas.gradient_start_offset = 0;
-    std::memset(canvas.pixels, 0, 64 * 128 * 4);
+    auto_ptr_t<font_canvas_t> canvas(create_font_canvas(1, 200, 50, 0));
+    canvas->resize_and_clear(64, 128);
     std::vector<uint8_t> pixels = { 255, 128 };
     glyph_alpha_table_t alpha;
     make_glyph_alpha_table(0, &alpha);
-    draw_glyph(&canvas, grey_bitmap(pixels, 1, 2), set, glyph, 0, alpha);
+    draw_glyph(canvas.get(), grey_bitmap(pixels, 1, 2), set, glyph, 0, alpha);
     // Row 0 is the last row of the 32,768-byte picture; row 1 the one before it.
-    const uint8_t* top = canvas.pixels + 4 * (127 * 64);
-    const uint8_t* second = canvas.pixels + 4 * (126 * 64);
+    const uint8_t* top = canvas->pixels + 4 * (127 * 64);
+    const uint8_t* second = canvas->pixels + 4 * (126 * 64);
     EXPECT_EQ(std::vector<uint8_t>(top, top + 4), (std::vector<uint8_t>{ 200, 200, 200, 255 }));
     EXPECT_EQ(std::vector<uint8_t>(second, second + 4),
               (std::vector<uint8_t>{ 75, 75, 75, 94 }));

@@ -1,0 +1,73 @@
+// The font description file and the output phase: the description text, then every picture's
+// material, texture-object and picture files.
+#pragma once
+
+#include "ovcore/collections/arrays/arrays_base_impl.h"
+
+#include <cstdint>
+
+struct FT_FaceRec_;
+struct character_set_t;
+struct font_canvas_t;
+struct font_glyph_t;
+struct generator_t;
+class set_glyphs_t;
+class string_t;
+
+// The configuration values the outputs use.
+struct font_output_settings_t
+{
+    const char* base = "base";  // joined to every file name without a separator
+    const char* output = "";    // stem of every file name
+    int32_t line_spacing = 2;
+    int32_t vertical_span_bias = 0;
+    float default_scale = 1.0f;
+    uint32_t font_style = 0;
+};
+
+// One character set with everything the outputs read of it; index k is picture k.
+struct font_output_set_t
+{
+    const character_set_t* set = nullptr;
+    const font_canvas_t* canvas = nullptr;
+    FT_FaceRec_* face = nullptr;          // kerning source; null: no kerning lines
+    const set_glyphs_t* known = nullptr;  // what measuring learnt; null: ask the face again
+    uint32_t outline_width = 0;
+};
+
+// The five extents of the header, each the largest over all sets and never below 0.
+struct font_maxima_t
+{
+    int32_t max_width = 0;
+    int32_t max_advance = 0;
+    int32_t m_height = 0;
+    int32_t max_top = 0;
+    int32_t max_below = 0;
+};
+
+font_maxima_t compute_font_maxima(const array_t<font_output_set_t>& sets);
+
+// max_top + max_below + bias; a negative bias larger than that sum is reported and ignored.
+uint32_t compute_vertical_span(int32_t max_top, int32_t max_below, int32_t bias);
+
+// One glyph line: code, position, size, left and top offsets (top from the font's top line),
+// advance, picture index, the character and the glyph name.
+[[nodiscard]] bool append_glyph_line(string_t* text, const font_glyph_t& glyph,
+                                     int32_t font_max_top, uint32_t set_index);
+
+// One kerning line for the codes of two glyphs.
+[[nodiscard]] bool append_kerning_line(string_t* text, uint32_t first_code, uint32_t second_code,
+                                       int32_t value);
+
+// The whole description text. False when memory is short.
+[[nodiscard]] bool append_font_description(string_t* text, const font_output_settings_t& settings,
+                                           const array_t<font_output_set_t>& sets);
+
+// Writes the description "<base><output>.font", then for every picture k its material, texture
+// object and picture files "<base><output>_<k>.mat" / ".tobj" / ".tga". Stops at the first file
+// that cannot be created or written, after reporting it; what was written before stays.
+[[nodiscard]] bool write_font_outputs(const font_output_settings_t& settings,
+                                      const array_t<font_output_set_t>& sets);
+
+// Phase four of the run.
+[[nodiscard]] bool write_outputs(generator_t* generator);

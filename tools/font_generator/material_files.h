@@ -1,0 +1,14 @@
+// Material and texture-object files: the two small text files beside every picture.
+#pragma once
+
+// Writes the material file naming the render effect ("ui.white_font" for a white font, else
+// "ui") and the texture object. Reports and returns false when the file cannot be created or
+// written.
+[[nodiscard]] bool write_material_file(const char* path, const char* texture_object_name,
+                                       bool white_font);
+
+// Writes the texture-object file naming the picture, clamped addressing and the usage ("data"
+// for a white font, else "ui"). Reports and returns false when the file cannot be created or
+// written.
+[[nodiscard]] bool write_texture_object_file(const char* path, const char* picture_name,
+                                             bool white_font);
