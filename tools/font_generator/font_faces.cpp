@@ -5,6 +5,8 @@
 
 #include "ovcore/message.h"
 #include "tools/font_generator/character_set.h"
+#include "tools/font_generator/configuration.h"
+#include "tools/font_generator/generator.h"
 #include "tools/font_generator/glyph_bitmap.h"
 
 #include <ft2build.h>
@@ -14,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace
 {
@@ -125,6 +128,54 @@ bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& setting
     matrix.yx = 0;
     matrix.yy = scale_to_fixed(settings.scale_height);
     FT_Set_Transform(*face, &matrix, nullptr);
+    return true;
+}
+
+bool prepare_fonts(generator_t* generator)
+{
+    if (!start_freetype(&generator->library))
+        return false;
+    const configuration_u& configuration = *generator->configuration.get();
+    glyph_store_t& store = generator->glyph_store;
+    store.sets.clear();
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const char_set_config_u& config = *configuration.char_set(k);
+        font_face_settings_t settings;
+        settings.font_file = config.font_file.c_str();
+        settings.width = config.width;
+        settings.height = config.height;
+        settings.scale_width = config.scale_width;
+        settings.scale_height = config.scale_height;
+
+        FT_FaceRec_* face = nullptr;
+        const bool opened = open_font_face(generator->library, settings, &face);
+        // A face that opened belongs to the generator at once, so release closes it whatever
+        // happens next.
+        if (face != nullptr && !generator->faces.append(face))
+        {
+            close_font_face(face);
+            msg_error("Failed to open the font file '%s'.", settings.font_file);
+            return false;
+        }
+        if (!opened)
+            return false;
+
+        character_set_t* set = generator->character_sets[k].get();
+        set_glyphs_t* known = nullptr;
+        if (store.keeps_glyphs)
+        {
+            // Without memory for it the set is simply measured again later: same output.
+            auto_ptr_t<set_glyphs_t> entry(new (std::nothrow) set_glyphs_t);
+            if (entry && !entry->reset(set->glyphs.size()))
+                entry.reset();
+            known = entry.get();
+            if (!store.sets.append(std::move(entry)))
+                known = nullptr;
+        }
+        (void)measure_glyphs(set, face, config.antialias, config.outline_width, known,
+                             &store.budget);
+    }
     return true;
 }
 

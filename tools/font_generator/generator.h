@@ -7,6 +7,7 @@
 #include "tools/font_generator/character_set.h"
 #include "tools/font_generator/configuration.h"
 #include "tools/font_generator/font_canvas.h"
+#include "tools/font_generator/glyph_bitmap.h"
 
 struct FT_LibraryRec_;
 struct FT_FaceRec_;
@@ -22,6 +23,7 @@ struct generator_t
     array_dyn_t<auto_ptr_t<font_canvas_t>> canvases;
     FT_LibraryRec_* library = nullptr;                     // FreeType, null until started
     array_dyn_t<FT_FaceRec_*> faces;                       // one open face per character set
+    glyph_store_t glyph_store;                             // what measuring keeps for later phases
 };
 
 // Runs the phases on a fresh generator, each only while all before it succeeded, then releases

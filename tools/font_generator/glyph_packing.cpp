@@ -7,7 +7,10 @@
 
 #include "ovcore/message.h"
 #include "tools/font_generator/character_set.h"
+#include "tools/font_generator/configuration.h"
+#include "tools/font_generator/font_faces.h"
 #include "tools/font_generator/font_canvas.h"
+#include "tools/font_generator/generator.h"
 #include "tools/font_generator/glyph_bitmap.h"
 #include "tools/font_generator/glyph_pixels.h"
 
@@ -254,6 +257,25 @@ bool fit_canvas(font_canvas_t* canvas, character_set_t* set, uint32_t outline_wi
         glyph_bitmap_t bitmap;
         if (glyph.rasterized && source->get_bitmap(position, &bitmap))
             draw_glyph(canvas, bitmap, *set, glyph, outline_width, alpha);
+    }
+    return true;
+}
+
+bool fit_canvases(generator_t* generator)
+{
+    const configuration_u& configuration = *generator->configuration.get();
+    glyph_store_t& store = generator->glyph_store;
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const char_set_config_u& config = *configuration.char_set(k);
+        set_glyphs_t* known = k < store.sets.size() ? store.sets[k].get() : nullptr;
+        face_glyph_source_t source(generator->faces[k], *generator->character_sets[k],
+                                   config.antialias, known);
+        if (!fit_canvas(generator->canvases[k].get(), generator->character_sets[k].get(),
+                        config.outline_width, &source))
+            return false;
+        if (known != nullptr)
+            known->release_bitmaps();  // drawn: only the glyph indices are needed from here on
     }
     return true;
 }
