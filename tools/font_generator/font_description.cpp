@@ -6,8 +6,10 @@
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_file.h"
 #include "tools/font_generator/character_set.h"
+#include "tools/font_generator/configuration.h"
 #include "tools/font_generator/font_canvas.h"
 #include "tools/font_generator/font_faces.h"
+#include "tools/font_generator/generator.h"
 #include "tools/font_generator/material_files.h"
 #include "tools/font_generator/output_file.h"
 #include "tools/font_generator/tga_writer.h"
@@ -195,4 +197,32 @@ bool write_font_outputs(const font_output_settings_t& settings,
             return false;
     }
     return true;
+}
+
+bool write_outputs(generator_t* generator)
+{
+    const configuration_u& configuration = *generator->configuration.get();
+    font_output_settings_t settings;
+    settings.base = configuration.base.c_str();
+    settings.output = configuration.output.c_str();
+    settings.line_spacing = configuration.line_spacing;
+    settings.vertical_span_bias = configuration.vertical_span_bias;
+    settings.default_scale = configuration.default_scale;
+    settings.font_style = configuration.font_style;
+
+    const glyph_store_t& store = generator->glyph_store;
+    array_dyn_t<font_output_set_t> sets;
+    if (!sets.reserve(configuration.char_config.size()))
+        return false;
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        font_output_set_t entry;
+        entry.set = generator->character_sets[k].get();
+        entry.canvas = generator->canvases[k].get();
+        entry.face = generator->faces[k];
+        entry.known = k < store.sets.size() ? store.sets[k].get() : nullptr;
+        entry.outline_width = configuration.char_set(k)->outline_width;
+        (void)sets.append(entry);
+    }
+    return write_font_outputs(settings, sets);
 }
