@@ -6,7 +6,7 @@ set -eu
 cd "$(dirname "$0")"
 
 packages="cmake g++ make pkg-config libfreetype-dev liburing-dev fonts-dejavu-core"
-test_packages="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev"
+test_packages="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xfonts-base fonts-urw-base35 fonts-unifont"
 
 install_missing() {
     missing=""
