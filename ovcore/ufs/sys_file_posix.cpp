@@ -8,6 +8,7 @@
 #include "ovcore/thread/thread.h"
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <liburing.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -144,6 +146,8 @@ struct io_pump_t
     fs_io_request_t* posted_tail = nullptr;
     bool accepting = true;
     bool held = false;
+    bool sleeping = false;  // the pump sleeps and must be woken through the eventfd
+    std::atomic<bool> has_posts{ false };  // set with the posts, read without the lock
 
     // Owned by the io_pump thread.
     fs_io_request_t* fifo_head = nullptr;
@@ -281,6 +285,7 @@ void drain_port(io_pump_t* pump)
         pump->hold_changed.wait(guard, [pump] { return !pump->held; });
         packet = pump->posted_head;
         pump->posted_head = pump->posted_tail = nullptr;
+        pump->has_posts.store(false, std::memory_order_relaxed);
     }
     while (packet != nullptr && !pump->stopping)
     {
@@ -330,37 +335,103 @@ void complete_uring(io_pump_t* pump, fs_io_request_t* request, int result)
     }
 }
 
+inline void cpu_relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// Handing a request to a sleeping thread costs a wake-up, which is dear next to a request served
+// from the page cache; so both sides look for a while before they sleep. The pump looks for the
+// next post; a caller waits about as long as a 1 MiB read from the page cache takes.
+constexpr auto pump_spin_time = std::chrono::microseconds(50);
+constexpr auto caller_spin_time = std::chrono::microseconds(250);
+
+template <typename ready_t> bool spin_until(std::chrono::microseconds spin_time, ready_t ready)
+{
+    const auto until = std::chrono::steady_clock::now() + spin_time;
+    for (;;)
+    {
+        for (int i = 0; i < 64; ++i)
+        {
+            if (ready())
+                return true;
+            cpu_relax();
+        }
+        if (std::chrono::steady_clock::now() >= until)
+            return ready();
+        // Kernel workers that serve the request may need this processor.
+        sched_yield();
+    }
+}
+
+// Announces the pump's sleep unless something was posted; a poster that finds the pump asleep
+// wakes it through the eventfd.
+bool prepare_sleep(io_pump_t* pump)
+{
+    std::lock_guard<std::mutex> guard(pump->port_lock);
+    if (pump->posted_head != nullptr)
+        return false;
+    pump->sleeping = true;
+    return true;
+}
+
+void end_sleep(io_pump_t* pump)
+{
+    std::lock_guard<std::mutex> guard(pump->port_lock);
+    pump->sleeping = false;
+}
+
+bool has_posts(io_pump_t* pump)
+{
+    return pump->has_posts.load(std::memory_order_acquire);
+}
+
+// Handles every completion that is ready; false when there was none.
+bool reap_completions(io_pump_t* pump)
+{
+    bool reaped = false;
+    io_uring_cqe* cqe = nullptr;
+    while (io_uring_peek_cqe(&pump->ring, &cqe) == 0)
+    {
+        const uint64_t data = io_uring_cqe_get_data64(cqe);
+        const int result = cqe->res;
+        io_uring_cqe_seen(&pump->ring, cqe);
+        reaped = true;
+        if (data != wake_tag)
+            complete_uring(pump, reinterpret_cast<fs_io_request_t*>(data), result);
+        else if (!pump->stopping)
+            arm_wake_read(pump);
+    }
+    return reaped;
+}
+
 void run_uring_pump(io_pump_t* pump)
 {
     arm_wake_read(pump);
     io_uring_submit(&pump->ring);
     while (!pump->stopping || pump->in_flight > 0)
     {
-        io_uring_cqe* cqe = nullptr;
-        const int waited = io_uring_wait_cqe(&pump->ring, &cqe);
-        if (waited == -EINTR)
-            continue;
-        if (waited < 0)
-            break;
-        bool woken = false;
-        while (io_uring_peek_cqe(&pump->ring, &cqe) == 0)
-        {
-            const uint64_t data = io_uring_cqe_get_data64(cqe);
-            const int result = cqe->res;
-            io_uring_cqe_seen(&pump->ring, cqe);
-            if (data == wake_tag)
-                woken = true;
-            else
-                complete_uring(pump, reinterpret_cast<fs_io_request_t*>(data), result);
-        }
-        if (woken && !pump->stopping)
+        bool worked = reap_completions(pump);
+        if (!pump->stopping && has_posts(pump))
         {
             drain_port(pump);
-            if (!pump->stopping)
-                arm_wake_read(pump);
+            worked = true;
         }
         issue_queued(pump);
         io_uring_submit(&pump->ring);
+        if (worked)
+            continue;
+        if (spin_until(pump_spin_time, [pump] { return has_posts(pump) || io_uring_cq_ready(&pump->ring) > 0; }))
+            continue;
+        if (!prepare_sleep(pump))
+            continue;
+        io_uring_cqe* cqe = nullptr;
+        const int waited = io_uring_wait_cqe(&pump->ring, &cqe);
+        end_sleep(pump);
+        if (waited < 0 && waited != -EINTR)
+            break;
     }
 }
 
@@ -368,10 +439,18 @@ void run_pread_pump(io_pump_t* pump)
 {
     while (!pump->stopping)
     {
+        if (has_posts(pump))
+        {
+            drain_port(pump);
+            continue;
+        }
+        if (spin_until(pump_spin_time, [pump] { return has_posts(pump); }) || !prepare_sleep(pump))
+            continue;
         uint64_t value = 0;
-        if (read(pump->wake_fd, &value, sizeof value) < 0 && errno != EINTR)
+        const ssize_t got = read(pump->wake_fd, &value, sizeof value);
+        end_sleep(pump);
+        if (got < 0 && errno != EINTR)
             break;
-        drain_port(pump);
     }
 }
 
@@ -391,6 +470,7 @@ bool post(fs_io_request_t* request)
     io_pump_t* pump = g_pump.load(std::memory_order_acquire);
     if (pump == nullptr)
         return false;
+    bool wake = false;
     {
         std::lock_guard<std::mutex> guard(pump->port_lock);
         if (!pump->accepting)
@@ -401,9 +481,12 @@ bool post(fs_io_request_t* request)
         else
             pump->posted_head = request;
         pump->posted_tail = request;
+        pump->has_posts.store(true, std::memory_order_release);
+        wake = pump->sleeping;
+        pump->sleeping = false;
     }
     const uint64_t one = 1;
-    return write(pump->wake_fd, &one, sizeof one) == ssize_t(sizeof one);
+    return !wake || write(pump->wake_fd, &one, sizeof one) == ssize_t(sizeof one);
 }
 
 bool try_io_uring(io_pump_t* pump)
@@ -471,6 +554,7 @@ void posix_shutdown()
         else
             pump->posted_head = &g_stop_signal;
         pump->posted_tail = &g_stop_signal;
+        pump->has_posts.store(true, std::memory_order_release);
         pump->held = false;
     }
     pump->hold_changed.notify_all();
@@ -538,6 +622,7 @@ bool posix_poll(fs_io_request_t* request)
 bool posix_wait(fs_io_request_t* request)
 {
     sys_io_event_t* event = request->event;
+    (void)spin_until(caller_spin_time, [event] { return event->signalled.load(std::memory_order_acquire) != 0; });
     while (event->signalled.load(std::memory_order_acquire) == 0)
         event->signalled.wait(0, std::memory_order_acquire);
     const bool success = request->success;
