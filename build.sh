@@ -44,9 +44,9 @@ test)
     # Memory and undefined-behaviour errors, leaks included.
     build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=address
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
-    # Data races in the thread and file code.
+    # Data races in the thread, file and profiler code.
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=thread \
-        "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test)"
+        "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test|ovcore_profiling_)"
     ctest --test-dir build-tsan --output-on-failure -j "$jobs"
     # Every fuzz target for a bounded time from its seed corpus, under ASan+UBSan.
     if ls tests/fuzz/*_fuzz.cpp >/dev/null 2>&1; then

@@ -3,6 +3,8 @@
 
 #include "ovcore/cpu_info.h"
 #include "ovcore/message.h"
+#include "ovcore/profiling/profiler_system.h"
+#include "ovcore/profiling/trace_settings.h"
 #include "ovcore/thread/run_context_system.h"
 #include "ovcore/thread/thread_pool.h"
 #include "ovcore/timer.h"
@@ -20,14 +22,19 @@ void core_startup()
     create_console_message_handler();
     install_default_resource_tie();
     run_context_system_start();
+    profiler_startup();
     thread_pool_start(false, false);
     fs_startup();
+    create_trace_settings();
 }
 
 void core_shutdown()
 {
+    // All trace writing finishes while the file system still runs.
+    destroy_trace_settings();
     fs_shutdown();
     thread_pool_stop();
+    profiler_shutdown();
     run_context_system_stop();
     destroy_resource_tie();
     destroy_console_message_handler();
