@@ -260,6 +260,9 @@ TEST_F(unit_loader_test, checks_every_value_against_its_domain)
         { "weights: (0, -1)", { domain("'(0.000000, -0.003906)'", "weights") } },
         { "rotation: (1; 0, 0, 0)", { domain("'(1; 0, 0, 0)'", "rotation") } },
         { "flag: true", { domain("'true'", "flag") } },
+        { "where: (0, 0, 0) (1; 0, 0, 0)",
+          { std::string("[unit] The requested value of the attribute 'where' ") + out +
+            " is out of the attribute domain." } },
         { "old: 11", { domain("11", "old") } },
     };
     for (const domain_case_t& c : cases)
@@ -285,6 +288,26 @@ TEST_F(unit_loader_test, accepts_values_inside_their_domains)
     EXPECT_EQ(r->colour, 2);
     EXPECT_STREQ(r->label.c_str(), "abcd");
     EXPECT_NE(unit_cast<char_set_config_u>(r->child.get()), nullptr);
+}
+
+TEST_F(unit_loader_test, rejects_text_that_is_no_token)
+{
+    EXPECT_EQ(load_tree(unit_file("every_type : .a { token: abcdefghijklm }")),
+              (lines_t{ "[unit] File 'test.qsd', line 2:",
+                        "[unit] The requested value 'abcdefghijklm' of the attribute 'token' of "
+                        "unit '_nameless.a' (of type 'every_type') is out of the attribute "
+                        "domain." }));
+}
+
+TEST_F(unit_loader_test, checks_unit_types_of_loaded_units_at_once)
+{
+    EXPECT_TRUE(load_tree(unit_file("hooked : loaded.unit { }")).empty());
+    owner_ptr_t<unit_t> loaded = std::move(root);
+    EXPECT_EQ(load_tree(unit_file("ranged : .r { peer: loaded.unit }")),
+              (lines_t{ "[unit] File 'test.qsd', line 2:",
+                        "[unit] The requested value 'loaded.unit' of the attribute 'peer' of "
+                        "unit '_nameless.r' (of type 'ranged') is out of the attribute "
+                        "domain." }));
 }
 
 TEST_F(unit_loader_test, checks_unit_types_of_references_once_resolved)

@@ -140,6 +140,7 @@ public:
     fixed2_t weights;
     quaternion_t rotation;
     bool flag = false;
+    placement_t where;
 };
 
 inline const unit_u32_domain_t ranged_count_domain = { .minimum = 0, .maximum = 100 };
@@ -180,6 +181,7 @@ inline const unit_attribute_t ranged_attributes[] = {
     // A record that does not suit the type is refused, not misread.
     OV_UNIT_ATTRIBUTE(ranged_u, rotation, quaternion, &ranged_ratio_domain, "rotation"),
     OV_UNIT_ATTRIBUTE(ranged_u, flag, boolean, &ranged_count_domain, "flag"),
+    OV_UNIT_ATTRIBUTE(ranged_u, where, placement, &ranged_count_domain, "where"),
     { &ranged_u::descriptor, unit_attribute_obsolete_offset, unit_attr_type_t::u32,
       &ranged_old_domain, "old" },
     { &ranged_u::descriptor, unit_attribute_obsolete_offset, unit_attr_type_t::s32_array, nullptr,
