@@ -1,10 +1,19 @@
 // The configuration unit types and load_configuration.
 #include "tools/font_generator/configuration.h"
 
+#include "ovcore/collections/auto_ptr.h"
+#include "ovcore/message.h"
+#include "ovcore/ufs/fs_cache.h"
+#include "ovcore/ufs/fs_file.h"
 #include "ovcore/units/unit_attr_storage.h"
+#include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_system.h"
+#include "tools/font_generator/character_set.h"
+#include "tools/font_generator/font_canvas.h"
+#include "tools/font_generator/generator.h"
 
 #include <new>
+#include <utility>
 
 // ---------------------------------------------------------------------------------------------
 // char_set_config
@@ -110,4 +119,101 @@ const unit_descriptor_t* configuration_u::get_descriptor() const
 char_set_config_u* configuration_u::char_set(uint32_t k) const
 {
     return unit_cast<char_set_config_u>(char_config[k].get());
+}
+
+// ---------------------------------------------------------------------------------------------
+// load_configuration
+
+namespace
+{
+
+// The loader accepts any unit, or none, in an owner array; every later phase needs a
+// char_set_config in each element.
+bool has_only_char_set_configs(const configuration_u& configuration, const char* path)
+{
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        if (configuration.char_set(k) == nullptr)
+        {
+            msg_error("The element %Iu of 'char_config' in the configuration file '%s' is not a "
+                      "char_set_config unit.",
+                      size_t(k), path);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Loads the single configuration tree of the open file into the generator; null when the file
+// holds anything else.
+void load_configuration_tree(generator_t* generator, file_t* file, const char* path)
+{
+    unit_load_t loader(unit_system_t::get_default(), file, path);
+    generator->configuration.reset();
+    if (loader.load_units())
+        generator->configuration = owner_ptr_cast<configuration_u>(
+            loader.load_typed_tree(&configuration_u::descriptor));
+}
+
+}  // namespace
+
+bool load_configuration(generator_t* generator, const char* path)
+{
+    auto_ptr_t<file_t> file(fs_cache_lookup(path, SYSFS));
+    if (!file)
+        file.reset(fs_device_open(path, fs_open_mode_t::read_only, SYSFS));
+    if (!file)
+    {
+        msg_error("Failed to open the configuration file '%s'.", path);
+        return false;
+    }
+    load_configuration_tree(generator, file.get(), path);
+    file.reset();
+    const configuration_u* configuration = generator->configuration.get();
+    if (configuration == nullptr || !has_only_char_set_configs(*configuration, path))
+    {
+        msg_error("Failed to read the configuration file '%s'.", path);
+        return false;
+    }
+
+    const uint32_t count = configuration->char_config.size();
+    if (!generator->character_sets.reserve(count) || !generator->canvases.reserve(count))
+    {
+        msg_error("Not enough memory for the character sets of the configuration file '%s'.",
+                  path);
+        return false;
+    }
+    bool result = true;
+    for (uint32_t k = 0; k < count; ++k)
+    {
+        const string_dyn_t& set_path = configuration->char_set(k)->character_set_file;
+        auto_ptr_t<character_set_t> set(new (std::nothrow) character_set_t);
+        if (!set)
+        {
+            msg_error("Not enough memory for the character set file '%s'.", set_path.c_str());
+            result = false;
+            continue;
+        }
+        // A set that fails is dropped; the others are still read so that all their problems
+        // are reported in one run.
+        if (!read_character_set(set.get(), set_path))
+        {
+            result = false;
+            continue;
+        }
+        auto_ptr_t<font_canvas_t> canvas(create_font_canvas(
+            configuration->font_style, configuration->gradient_color_start,
+            configuration->gradient_color_step, configuration->gradient_start_offset));
+        if (!canvas)
+        {
+            msg_error("Not enough memory for the canvas of the character set file '%s'.",
+                      set_path.c_str());
+            result = false;
+            continue;
+        }
+        // Room for both was reserved above.
+        (void)generator->character_sets.append(std::move(set));
+        (void)generator->canvases.append(std::move(canvas));
+    }
+    return result;
 }

@@ -1,7 +1,10 @@
-// The tool's main: argument checks, then the run over the configuration file.
+// The tool's main: argument checks, the unit system, then the run over the configuration file.
 #include "tools/font_generator/main.h"
 
 #include "ovcore/message.h"
+#include "ovcore/units/unit_system.h"
+#include "tools/font_generator/configuration.h"
+#include "tools/font_generator/generator.h"
 
 #include <cstring>
 
@@ -40,11 +43,24 @@ int main(int argc, const char* const* argv)
         msg_error(usage_format, program);
         return 1;
     }
-    const char* configuration_path =
-        argc == 2 ? argument_or_empty(argv[1]) : default_configuration_path;
-    // The generator phases arrive with the configuration loader.
-    msg_error("The generator cannot run '%s' yet: its phases are not built.", configuration_path);
-    return 1;
+
+    unit_bank_t bank;
+    bool succeeded = false;
+    {
+        unit_system_t system(&bank);
+        // A type registered twice only warns; the loader reports any type it cannot find.
+        (void)bank.register_type(&configuration_u::descriptor);
+        (void)bank.register_type(&char_set_config_u::descriptor);
+        // The configuration loader creates its units in the default system.
+        system.make_default();
+
+        const char* configuration_path =
+            argc == 2 ? argument_or_empty(argv[1]) : default_configuration_path;
+        succeeded = run_generator(configuration_path);
+
+        unit_flush_pending_releases();
+    }
+    return succeeded ? 0 : 1;
 }
 
 }  // namespace font_generator

@@ -3,10 +3,15 @@
 
 #include "ovcore/units/unit_system.h"
 #include "tests/support/message_capture.h"
+#include "tools/font_generator/generator.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace
 {
@@ -19,8 +24,29 @@ protected:
         ASSERT_TRUE(bank.register_type(&configuration_u::descriptor));
         ASSERT_TRUE(bank.register_type(&char_set_config_u::descriptor));
         system = new unit_system_t(&bank);
+        system->make_default();
+        directory = std::filesystem::current_path() / "configuration_test_files";
+        std::filesystem::create_directories(directory);
     }
-    void TearDown() override { delete system; }
+    void TearDown() override
+    {
+        release_generator(&generator);
+        delete system;
+        std::filesystem::remove_all(directory);
+    }
+
+    std::string write(const char* name, const std::string& contents)
+    {
+        const std::string path = (directory / name).string();
+        std::ofstream(path, std::ios::binary) << contents;
+        return path;
+    }
+
+    // A configuration file whose body is `units`.
+    std::string write_configuration(const std::string& units)
+    {
+        return write("font.qsd", "QsdNunit\n{\n" + units + "}\n");
+    }
 
     template <typename T> owner_ptr_t<T> create(const char* type_name)
     {
@@ -29,6 +55,8 @@ protected:
 
     unit_bank_t bank;
     unit_system_t* system = nullptr;
+    std::filesystem::path directory;
+    generator_t generator;
 };
 
 }  // namespace
@@ -113,4 +141,149 @@ TEST_F(configuration_fixture, char_set_is_null_for_a_null_element_or_another_typ
     EXPECT_EQ(unit->char_set(0), nullptr);
     EXPECT_EQ(unit->char_set(1), nullptr);
     EXPECT_NE(unit->char_set(2), nullptr);
+}
+
+TEST_F(configuration_fixture, loads_every_attribute_and_one_set_with_its_canvas)
+{
+    const std::string chars = write("latin.chars", "U+0041 A\nU+0042 B\n");
+    const std::string path = write_configuration(
+        "configuration : .config {\n"
+        "  base: \"out/\"\n  output: font\n  line_spacing: -1\n  vertical_span_bias: 3\n"
+        "  font_style: 1\n  gradient_color_start: 255\n  gradient_color_step: -255\n"
+        "  gradient_start_offset: 4\n  default_scale: 0.75\n"
+        "  char_config: 1\n  char_config[0]: .chars.latin\n}\n"
+        "char_set_config : .chars.latin {\n"
+        "  font_file: \"font.ttf\"\n  character_set_file: \"" + chars + "\"\n"
+        "  width: 16\n  height: 20\n  scale_width: 0.5\n  scale_height: 1.00001\n"
+        "  antialias: false\n  outline_width: 2\n}\n");
+    message_capture_t capture;
+    ASSERT_TRUE(load_configuration(&generator, path.c_str()));
+    EXPECT_EQ(capture.lines, std::vector<std::string>{});
+
+    const configuration_u& config = *generator.configuration;
+    EXPECT_STREQ(config.base.c_str(), "out/");
+    EXPECT_STREQ(config.output.c_str(), "font");
+    EXPECT_EQ(config.line_spacing, -1);
+    EXPECT_EQ(config.vertical_span_bias, 3);
+    EXPECT_EQ(config.default_scale, 0.75f);
+    ASSERT_EQ(config.char_config.size(), 1u);
+    const char_set_config_u& set_config = *config.char_set(0);
+    EXPECT_STREQ(set_config.font_file.c_str(), "font.ttf");
+    EXPECT_EQ(set_config.width, 16u);
+    EXPECT_EQ(set_config.height, 20u);
+    EXPECT_FALSE(set_config.antialias);
+    EXPECT_EQ(set_config.outline_width, 2u);
+    // 16.16 transform entries, formed in single precision and truncated.
+    EXPECT_EQ(int32_t(set_config.scale_width * 65536.0f), 32768);
+    EXPECT_EQ(int32_t(set_config.scale_height * 65536.0f), 65536);
+
+    ASSERT_EQ(generator.character_sets.size(), 1u);
+    ASSERT_EQ(generator.character_sets[0]->glyphs.size(), 2u);
+    EXPECT_EQ(generator.character_sets[0]->glyphs[1].code, 0x42u);
+    ASSERT_EQ(generator.canvases.size(), 1u);
+    const font_canvas_t& canvas = *generator.canvases[0];
+    EXPECT_EQ(canvas.width, 32u);
+    EXPECT_EQ(canvas.height, 32u);
+    EXPECT_EQ(canvas.font_style, 1u);
+    EXPECT_FLOAT_EQ(canvas.gradient_start, 1.0f);
+    EXPECT_FLOAT_EQ(canvas.gradient_step, -1.0f);
+    EXPECT_EQ(canvas.gradient_start_offset, 4);
+}
+
+TEST_F(configuration_fixture, units_that_set_nothing_have_the_defaults)
+{
+    const std::string path = write_configuration(
+        "configuration : .config {\n  char_config[]: .set\n}\n"
+        "char_set_config : .set {\n}\n");
+    message_capture_t capture;
+    // The empty character-set path opens nothing, but the units stay for inspection.
+    EXPECT_FALSE(load_configuration(&generator, path.c_str()));
+    ASSERT_TRUE(generator.configuration);
+    const configuration_u& config = *generator.configuration;
+    EXPECT_STREQ(config.base.c_str(), "base");
+    EXPECT_EQ(config.line_spacing, 2);
+    EXPECT_EQ(config.default_scale, 1.0f);
+    const char_set_config_u& set_config = *config.char_set(0);
+    EXPECT_EQ(set_config.width, 12u);
+    EXPECT_EQ(set_config.height, 12u);
+    EXPECT_EQ(set_config.scale_width, 1.0f);
+    EXPECT_TRUE(set_config.antialias);
+    EXPECT_STREQ(set_config.character_set_file.c_str(), "");
+}
+
+TEST_F(configuration_fixture, an_empty_configuration_loads_without_sets)
+{
+    const std::string path = write_configuration("configuration : .config {\n}\n");
+    ASSERT_TRUE(load_configuration(&generator, path.c_str()));
+    EXPECT_EQ(generator.character_sets.size(), 0u);
+    EXPECT_EQ(generator.canvases.size(), 0u);
+}
+
+TEST_F(configuration_fixture, tries_every_set_when_the_first_file_is_missing)
+{
+    const std::string missing = (directory / "missing.chars").string();
+    const std::string present = write("present.chars", "U+0041 A\n");
+    const std::string path = write_configuration(
+        "configuration : .config {\n  char_config[]: .first\n  char_config[]: .second\n}\n"
+        "char_set_config : .first {\n  character_set_file: \"" + missing + "\"\n}\n"
+        "char_set_config : .second {\n  character_set_file: \"" + present + "\"\n}\n");
+    message_capture_t capture;
+    EXPECT_FALSE(load_configuration(&generator, path.c_str()));
+    EXPECT_EQ(capture.lines,
+              (std::vector<std::string>{
+                  "[fs] Failed to open file '" + missing + "' in the read_only mode.",
+                  "Unable to open the character set file '" + missing + "'." }));
+    // The second set was read; no canvas stands for the first.
+    ASSERT_EQ(generator.character_sets.size(), 1u);
+    EXPECT_EQ(generator.character_sets[0]->glyphs.size(), 1u);
+    EXPECT_EQ(generator.canvases.size(), 1u);
+}
+
+TEST_F(configuration_fixture, refuses_what_is_not_one_configuration_tree)
+{
+    struct bad_case_t { const char* units; std::vector<std::string> messages; };
+    const bad_case_t cases[] = {
+        { "", { "[unit] There were no units in the file '%s'." } },
+        { "char_set_config : .set {\n}\n",
+          { "[unit] The unit '_nameless.set' in file '%s' has type 'char_set_config', but the "
+            "code expected 'configuration' type." } },
+        { "configuration : .a {\n}\nconfiguration : .b {\n}\n",
+          { "[unit] There are multiple unit trees in the file '%s'." } },
+        { "configuration : .config {\n  char_config: 1\n  char_config[0]: null\n}\n",
+          { "The element 0 of 'char_config' in the configuration file '%s' is not a "
+            "char_set_config unit." } },
+        { "configuration : .config {\n  char_config[]: .set\n  char_config[]: .inner\n}\n"
+          "char_set_config : .set {\n}\nconfiguration : .inner {\n}\n",
+          { "The element 1 of 'char_config' in the configuration file '%s' is not a "
+            "char_set_config unit." } },
+    };
+    for (const bad_case_t& c : cases)
+    {
+        SCOPED_TRACE(c.units);
+        const std::string path = write_configuration(c.units);
+        std::vector<std::string> expected;
+        for (std::string message : c.messages)
+        {
+            const size_t at = message.find("%s");
+            expected.push_back(at == std::string::npos ? message : message.replace(at, 2, path));
+        }
+        expected.push_back("Failed to read the configuration file '" + path + "'.");
+        message_capture_t capture;
+        EXPECT_FALSE(load_configuration(&generator, path.c_str()));
+        EXPECT_EQ(capture.lines, expected);
+        EXPECT_EQ(generator.character_sets.size(), 0u);
+        release_generator(&generator);
+        unit_flush_pending_releases();
+    }
+}
+
+TEST_F(configuration_fixture, a_missing_file_is_reported_by_the_file_system_then_by_name)
+{
+    const std::string path = (directory / "missing.qsd").string();
+    message_capture_t capture;
+    EXPECT_FALSE(load_configuration(&generator, path.c_str()));
+    EXPECT_EQ(capture.lines,
+              (std::vector<std::string>{
+                  "[fs] Failed to open file '" + path + "' in the read_only mode.",
+                  "Failed to open the configuration file '" + path + "'." }));
 }

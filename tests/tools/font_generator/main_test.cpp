@@ -1,4 +1,8 @@
-// The command line: usage text, too many parameters, exit statuses and streams.
+// The command line: usage text, parameters, the configuration path, exit statuses and streams.
+#include "tools/font_generator/main.h"
+
+#include "ovcore/units/unit_system.h"
+#include "tests/support/message_capture.h"
 #include "tests/support/process_runner.h"
 
 #include <gtest/gtest.h>
@@ -30,4 +34,45 @@ TEST(font_generator_main, refuses_two_parameters)
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err,
               "*** ERROR *** : Too many parameters supplied.\r\n" + usage("*** ERROR *** : "));
+}
+
+TEST(font_generator_main, takes_a_single_argument_as_the_configuration_path)
+{
+    for (const char* argument : { "missing.qsd", "-x" })
+    {
+        SCOPED_TRACE(argument);
+        const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, { argument });
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, std::string("*** ERROR *** : [fs] Failed to open file '") +
+                                  argument + "' in the read_only mode.\r\n"
+                                  "*** ERROR *** : Failed to open the configuration file '" +
+                                  argument + "'.\r\n");
+    }
+}
+
+TEST(font_generator_main, reads_etc_font_font_qsd_without_an_argument)
+{
+    const process_result_t result =
+        run_process(OV_FONT_GENERATOR_EXE, {}, testing::TempDir());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "*** ERROR *** : [fs] Failed to open file 'etc/font/font.qsd' in the read_only "
+              "mode.\r\n*** ERROR *** : Failed to open the configuration file "
+              "'etc/font/font.qsd'.\r\n");
+}
+
+TEST(font_generator_main, steals_the_default_unit_system)
+{
+    unit_bank_t bank;
+    unit_system_t system(&bank);
+    system.make_default();
+    const char* const argv[] = { "font_generator", "missing.qsd" };
+    message_capture_t capture;
+    EXPECT_EQ(font_generator::main(2, argv), 1);
+    ASSERT_FALSE(capture.lines.empty());
+    EXPECT_EQ(capture.lines[0], "[unit] Stealing the default unit system.");
+    EXPECT_EQ(capture.levels[0], message_level_t::warning);
+    // The tool's system was the default and is gone.
+    EXPECT_EQ(unit_default_system_index(), unit_system_none);
 }
