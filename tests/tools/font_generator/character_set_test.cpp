@@ -1,6 +1,7 @@
 // Reading character-set files: the line rules, line numbers and the failures.
 #include "tools/font_generator/character_set.h"
 
+#include "ovcore/ufs/sys_file.h"
 #include "tests/support/message_capture.h"
 
 #include <gtest/gtest.h>
@@ -95,6 +96,15 @@ std::vector<glyph_row_t> rows_of(const character_set_t& set)
     return rows;
 }
 
+// The file layer with every read failing after the operating system has done it.
+const sys_file_api_t* g_real_sys_file = nullptr;
+
+bool failing_wait(fs_io_request_t* request)
+{
+    (void)g_real_sys_file->wait(request);
+    return false;
+}
+
 std::string with_path(std::string text, const std::string& path)
 {
     const size_t at = text.find("%s");
@@ -148,4 +158,23 @@ TEST_F(character_set_fixture, a_missing_file_is_reported_by_the_file_system_then
               (std::vector<std::string>{
                   "[fs] Failed to open file '" + path + "' in the read_only mode.",
                   "Unable to open the character set file '" + path + "'." }));
+}
+
+TEST_F(character_set_fixture, a_file_that_cannot_be_read_is_reported_by_name)
+{
+    const std::string path = write("unreadable", "U+0041 A\n");
+    g_real_sys_file = sys_file;
+    sys_file_api_t failing = *sys_file;
+    failing.wait = failing_wait;
+    sys_file = &failing;
+    character_set_t set;
+    message_capture_t capture;
+    const bool result = read_character_set(&set, string_dyn_t(path.c_str()));
+    sys_file = g_real_sys_file;
+    EXPECT_FALSE(result);
+    EXPECT_EQ(set.glyphs.size(), 0u);
+    EXPECT_EQ(capture.lines,
+              (std::vector<std::string>{
+                  "[fs] cached read - buffer update failed (<SYSFS>" + path + ")",
+                  "Unable to read the character set file '" + path + "'." }));
 }

@@ -244,8 +244,8 @@ TEST_F(configuration_fixture, refuses_what_is_not_one_configuration_tree)
     struct bad_case_t { const char* units; std::vector<std::string> messages; };
     const bad_case_t cases[] = {
         { "", { "[unit] There were no units in the file '%s'." } },
-        { "char_set_config : .set {\n}\n",
-          { "[unit] The unit '_nameless.set' in file '%s' has type 'char_set_config', but the "
+        { "char_set_config : latin {\n}\n",
+          { "[unit] The unit 'latin' in file '%s' has type 'char_set_config', but the "
             "code expected 'configuration' type." } },
         { "configuration : .a {\n}\nconfiguration : .b {\n}\n",
           { "[unit] There are multiple unit trees in the file '%s'." } },
