@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace
 {
 
@@ -53,8 +55,11 @@ TEST(font_generator_main, takes_a_single_argument_as_the_configuration_path)
 
 TEST(font_generator_main, reads_etc_font_font_qsd_without_an_argument)
 {
-    const process_result_t result =
-        run_process(OV_FONT_GENERATOR_EXE, {}, testing::TempDir());
+    const std::filesystem::path empty =
+        std::filesystem::current_path() / "main_test_empty_directory";
+    std::filesystem::create_directories(empty);
+    const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, {}, empty.string());
+    std::filesystem::remove_all(empty);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
               "*** ERROR *** : [fs] Failed to open file 'etc/font/font.qsd' in the read_only "
