@@ -1,0 +1,202 @@
+// The binary unit format: its attribute type codes, the class table a file defines, and the
+// reader of its primitive encodings over a read-only memory stream.
+//
+// Sections: binary attribute types; class metadata; the stream reader.
+//
+// A binary file is "BQSD", a 32-bit version (1 or 2), then blocks until the end record. Block id
+// 0 is a service record (0 end, 1 class definition); any other id is a unit record of that
+// class. Everything is little-endian without padding. Every read that runs past the end of the
+// data reports "[unit] Error while reading stream". A reader serves one load on one thread.
+#pragma once
+
+#include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "ovcore/collections/map/map_hashed.h"
+#include "ovcore/collections/string.h"
+#include "ovcore/units/unit_structs.h"
+
+#include <cstdint>
+
+class file_t;
+
+// ---------------------------------------------------------------------------------------------
+// Binary attribute types: odd codes are scalars, the next even code the array. Codes 1 to 51 are
+// those of unit_attr_type_t; the rest are numbered differently.
+
+enum class binary_unit_attr_type_t : uint32_t
+{
+    none = 0,  // ends a class's attribute definitions
+    string = 1,
+    string_array = 2,
+    token = 3,
+    token_array = 4,
+    float1 = 5,
+    float1_array = 6,
+    float2 = 7,
+    float2_array = 8,
+    float3 = 9,
+    float3_array = 10,
+    float4 = 11,
+    float4_array = 12,
+    fixed1 = 13,
+    fixed1_array = 14,
+    fixed2 = 15,
+    fixed2_array = 16,
+    fixed3 = 17,
+    fixed3_array = 18,
+    fixed4 = 19,
+    fixed4_array = 20,
+    float4x4 = 21,
+    float4x4_array = 22,
+    quaternion = 23,
+    quaternion_array = 24,
+    placement = 25,
+    placement_array = 26,
+    placement_scale = 27,
+    placement_scale_array = 28,
+    placement_scale3 = 29,
+    placement_scale3_array = 30,
+    plane = 31,
+    plane_array = 32,
+    sphere = 33,
+    sphere_array = 34,
+    aabox = 35,
+    aabox_array = 36,
+    s32 = 37,
+    s32_array = 38,
+    u32 = 39,
+    u32_array = 40,
+    s16 = 41,
+    s16_array = 42,
+    u16 = 43,
+    u16_array = 44,
+    s32_second = 45,
+    s32_second_array = 46,
+    u32_second = 47,
+    u32_second_array = 48,
+    s64 = 49,
+    s64_array = 50,
+    u64 = 51,
+    u64_array = 52,
+    boolean = 53,
+    boolean_array = 54,
+    enumeration = 55,  // 32-bit signed, named by the class's enum table
+    enumeration_array = 56,
+    owner_ptr = 57,  // a unit name
+    owner_ptr_array = 58,
+    link_ptr = 59,  // a unit name; 59 to 62 share one element type
+    link_ptr_array = 60,
+    tolerant_link_ptr = 61,
+    tolerant_link_ptr_array = 62,
+    resource_tie = 63,  // a string
+    resource_tie_array = 64,
+    int2 = 65,
+    int2_array = 66,
+};
+
+constexpr uint32_t binary_unit_attr_type_last = 66;
+
+// True for codes 1 to 66.
+bool binary_attribute_type_is_valid(uint32_t code);
+// True for the even codes 2 to 66; anything else but the odd codes 1 to 65 is fatal.
+bool binary_attribute_type_is_array(binary_unit_attr_type_t type);
+// The scalar code of an array code (itself for a scalar); 59 to 62 all give 59. Any other value
+// is fatal: "binary_attribute_type_element_type(): Unknown type.".
+binary_unit_attr_type_t binary_attribute_type_element_type(binary_unit_attr_type_t type);
+// The unit_attr_type_t with the same meaning; fatal outside 1 to 66.
+unit_attr_type_t binary_attribute_type_to_unit_type(binary_unit_attr_type_t type);
+
+// ---------------------------------------------------------------------------------------------
+// Class metadata: what a file says about one class, kept by class id for one load.
+
+struct binary_enum_entry_t
+{
+    int32_t value = 0;
+    string_dyn_t name;
+};
+
+struct binary_attribute_definition_t
+{
+    string_dyn_t name;
+    binary_unit_attr_type_t type = binary_unit_attr_type_t::none;
+    array_dyn_t<binary_enum_entry_t> enum_table;  // enum types only
+
+    // The entry with that value, or null.
+    const binary_enum_entry_t* find_enum_value(int32_t value) const;
+};
+
+struct class_metadata_t
+{
+    string_dyn_t class_name;  // the registered unit type name
+    array_dyn_t<binary_attribute_definition_t> attributes;  // in definition order
+};
+
+// Class ids are not 0.
+using class_metadata_map_t = map_hashed_t<uint32_t, class_metadata_t>;
+
+// ---------------------------------------------------------------------------------------------
+// The stream reader: the primitive encodings of the format, read from an open file at its
+// position. Each read reports its own failure and returns false; what was read into an out
+// parameter before the failure is unspecified.
+
+class unit_binary_stream_t
+{
+public:
+    // `stream` is not owned and must outlive the reader.
+    explicit unit_binary_stream_t(file_t* stream);
+
+    // The magic and the version: "[unit] Unsupported version %u of binary format" for 0 and
+    // anything above 2. The magic itself is the caller's to recognise.
+    [[nodiscard]] bool read_header();
+    uint32_t version() const { return m_version; }
+
+    // A class definition after its service byte, added to `classes`.
+    [[nodiscard]] bool read_class_definition(class_metadata_map_t* classes);
+
+    [[nodiscard]] bool read_bytes(void* out, uint32_t size);
+    [[nodiscard]] bool read_u8(uint8_t* out);
+    [[nodiscard]] bool read_u16(uint16_t* out);
+    [[nodiscard]] bool read_u32(uint32_t* out);
+    [[nodiscard]] bool read_u64(uint64_t* out);
+    [[nodiscard]] bool read_s16(int16_t* out);
+    [[nodiscard]] bool read_s32(int32_t* out);
+    [[nodiscard]] bool read_s64(int64_t* out);
+    [[nodiscard]] bool read_bool(bool* out);  // any non-zero byte is true
+    [[nodiscard]] bool read_float(float* out);
+    // A 32-bit count, then that many bytes; zero bytes inside are dropped.
+    [[nodiscard]] bool read_string(string_dyn_t* out);
+    [[nodiscard]] bool read_token(token_t* out);
+    // A count byte: 0 gives the empty name; 1 to 254 tokens joined with "."; 255 a 64-bit value
+    // written as the file-local name ".%02X.%02X.%04X.%08X".
+    [[nodiscard]] bool read_unit_name(string_dyn_t* out);
+
+    // Components in sequence, as the format stores them.
+    [[nodiscard]] bool read_float2(float2_t* out);
+    [[nodiscard]] bool read_float3(float3_t* out);
+    [[nodiscard]] bool read_float4(float4_t* out);
+    [[nodiscard]] bool read_fixed(fixed_t* out);
+    [[nodiscard]] bool read_fixed2(fixed2_t* out);
+    [[nodiscard]] bool read_fixed3(fixed3_t* out);
+    [[nodiscard]] bool read_fixed4(fixed4_t* out);
+    [[nodiscard]] bool read_float4x4(float4x4_t* out);
+    [[nodiscard]] bool read_quaternion(quaternion_t* out);  // w, x, y, z
+    // Version 1: x, y, z. Version 2: x, y, z and w, whose integer part s moves the sector by
+    // (s AND 0xFFF) - 2048 and (s >> 12) - 2048.
+    [[nodiscard]] bool read_position(position_t* out);
+    [[nodiscard]] bool read_placement(placement_t* out);
+    [[nodiscard]] bool read_placement_scale(placement_scale_t* out);    // position, rotation, scale
+    [[nodiscard]] bool read_placement_scale3(placement_scale3_t* out);  // position, rotation, scale
+    [[nodiscard]] bool read_plane(plane_t* out);
+    [[nodiscard]] bool read_sphere(sphere_t* out);
+    [[nodiscard]] bool read_aabox(aabox_t* out);
+    [[nodiscard]] bool read_int2(int2_t* out);
+
+    // Bytes left after the position; what a count read from the file can at most describe.
+    uint64_t remaining() const;
+
+private:
+    [[nodiscard]] bool read_enum_table(binary_attribute_definition_t* definition);
+
+    file_t* m_stream;
+    uint64_t m_size;
+    uint32_t m_version = 0;
+};
