@@ -188,7 +188,7 @@ TEST(binary_stream, reads_the_three_unit_name_forms)
         { bytes_of(binary_value::name(binary_name_t::global_name("abcdefghijkl"))),
           "abcdefghijkl" },
         { bytes_of(binary_value::name(binary_name_t::local_name(0x1122334455667788u))),
-          ".88.77.6655.11223344" },
+          ".88.77.5566.11223344" },
         { bytes_of(binary_value::name(binary_name_t::local_name(0))), ".00.00.0000.00000000" },
         // The count alone does not check the name's format; naming the unit does.
         { too_long_global, "a.b.c.d.e.f.g.h.i.j.k" },
