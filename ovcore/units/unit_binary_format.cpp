@@ -3,7 +3,11 @@
 
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_file.h"
+#include "ovcore/units/unit.h"
+#include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_name.h"
+#include "ovcore/units/unit_system.h"
+#include "ovcore/units/unit_value_loader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -480,4 +484,829 @@ bool unit_binary_stream_t::read_class_definition(class_metadata_map_t* classes)
         return false;
     }
     return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Loading.
+
+namespace
+{
+
+// How messages about one attribute of a unit name it: attribute, unit and type.
+struct attribute_names_t
+{
+    const char* attribute;
+    string_dyn_t unit;
+    const char* type;
+
+    attribute_names_t(unit_load_t* load, const unit_t* owner, const char* attribute_name)
+        : attribute(attribute_name), type(owner->get_descriptor()->type_name)
+    {
+        load->get_unit_display_name(owner, &unit);
+    }
+};
+
+// The values of a unit record, handed to the value loaders: the stored type of the current
+// definition decides what is read, the attribute's element type what it must be.
+class binary_value_reader_t final : public unit_value_reader_t
+{
+public:
+    binary_value_reader_t(unit_load_t* load, unit_binary_stream_t* stream)
+        : m_load(load), m_stream(stream)
+    {
+    }
+
+    void set_source(const binary_attribute_definition_t* definition, unit_t* unit,
+                    const unit_attribute_t* attribute)
+    {
+        m_definition = definition;
+        m_unit = unit;
+        m_attribute = attribute;
+    }
+
+    bool read_value(unit_attr_type_t element, unit_read_value_t* value) override;
+
+private:
+    enum class family_t
+    {
+        plain,
+        unsigned_integer,
+        signed_integer,
+        tie,
+    };
+
+    bool report_incompatible(family_t family) const;
+    bool read_reference(unit_read_value_t* value);
+
+    unit_load_t* m_load;
+    unit_binary_stream_t* m_stream;
+    const binary_attribute_definition_t* m_definition = nullptr;
+    unit_t* m_unit = nullptr;
+    const unit_attribute_t* m_attribute = nullptr;
+};
+
+bool binary_value_reader_t::report_incompatible(family_t family) const
+{
+    const attribute_names_t n(m_load, m_unit, m_attribute->name);
+    const uint32_t code = uint32_t(m_definition->type);
+    switch (family)
+    {
+    case family_t::plain:
+        msg_error("[unit] Incompatible attribute type %u while loading attribute '%s' of unit '%s' "
+                  "(of type '%s').",
+                  code, n.attribute, n.unit.c_str(), n.type);
+        break;
+    case family_t::unsigned_integer:
+        msg_error("[unit] Incompatible attribute type %u while loading unsigned integer attribute "
+                  "'%s' of unit '%s' (of type '%s').",
+                  code, n.attribute, n.unit.c_str(), n.type);
+        break;
+    case family_t::signed_integer:
+        msg_error("[unit] Incompatible attribute type %u while loading signed integer attribute "
+                  "'%s' of unit '%s' (of type '%s').",
+                  code, n.attribute, n.unit.c_str(), n.type);
+        break;
+    case family_t::tie:
+        msg_error("[unit] Incompatible attribute type %u while loading tie attribute '%s' of unit "
+                  "'%s' (of type '%s').",
+                  code, n.attribute, n.unit.c_str(), n.type);
+        break;
+    }
+    return false;
+}
+
+bool binary_value_reader_t::read_reference(unit_read_value_t* value)
+{
+    if (!m_stream->read_unit_name(&value->text))
+        return false;
+    value->is_null = value->text.empty();
+    return true;
+}
+
+bool binary_value_reader_t::read_value(unit_attr_type_t element, unit_read_value_t* value)
+{
+    using b = binary_unit_attr_type_t;
+    const b stored = binary_attribute_type_element_type(m_definition->type);
+    // Codes 1 to 35 mean the same in both tables.
+    if (uint32_t(element) <= uint32_t(b::aabox) && uint32_t(stored) != uint32_t(element))
+        return report_incompatible(family_t::plain);
+    unit_binary_stream_t* s = m_stream;
+    switch (element)
+    {
+    case unit_attr_type_t::string:
+        return s->read_string(&value->text);
+    case unit_attr_type_t::token:
+    {
+        token_t token = 0;
+        return s->read_token(&token) && token_to_text(token, &value->text);
+    }
+    case unit_attr_type_t::float1:
+        return s->read_float(&value->real);
+    case unit_attr_type_t::float2:
+        return s->read_float2(&value->float2);
+    case unit_attr_type_t::float3:
+        return s->read_float3(&value->float3);
+    case unit_attr_type_t::float4:
+        return s->read_float4(&value->float4);
+    case unit_attr_type_t::fixed1:
+        return s->read_fixed(&value->fixed);
+    case unit_attr_type_t::fixed2:
+        return s->read_fixed2(&value->fixed2);
+    case unit_attr_type_t::fixed3:
+        return s->read_fixed3(&value->fixed3);
+    case unit_attr_type_t::fixed4:
+        return s->read_fixed4(&value->fixed4);
+    case unit_attr_type_t::float4x4:
+        return s->read_float4x4(&value->matrix);
+    case unit_attr_type_t::quaternion:
+        return s->read_quaternion(&value->quaternion);
+    case unit_attr_type_t::placement:
+        return s->read_placement(&value->placement);
+    case unit_attr_type_t::placement_scale:
+        return s->read_placement_scale(&value->placement_scale);
+    case unit_attr_type_t::placement_scale3:
+        return s->read_placement_scale3(&value->placement_scale3);
+    case unit_attr_type_t::plane:
+        return s->read_plane(&value->plane);
+    case unit_attr_type_t::sphere:
+        return s->read_sphere(&value->sphere);
+    case unit_attr_type_t::aabox:
+        return s->read_aabox(&value->aabox);
+    case unit_attr_type_t::s32:
+    case unit_attr_type_t::s16:
+    case unit_attr_type_t::s32_second:
+    case unit_attr_type_t::s64:
+        // Any stored signed width, widened to 64 bits; the domain check sees the whole value.
+        switch (stored)
+        {
+        case b::s32:
+        case b::s32_second:
+        case b::enumeration:
+        {
+            int32_t number = 0;
+            if (!s->read_s32(&number))
+                return false;
+            value->signed_value = number;
+            return true;
+        }
+        case b::s16:
+        {
+            int16_t number = 0;
+            if (!s->read_s16(&number))
+                return false;
+            value->signed_value = number;
+            return true;
+        }
+        case b::s64:
+            return s->read_s64(&value->signed_value);
+        default:
+            return report_incompatible(family_t::signed_integer);
+        }
+    case unit_attr_type_t::u32:
+    case unit_attr_type_t::u16:
+    case unit_attr_type_t::u32_second:
+    case unit_attr_type_t::u64:
+        switch (stored)
+        {
+        case b::u32:
+        case b::u32_second:
+        {
+            uint32_t number = 0;
+            if (!s->read_u32(&number))
+                return false;
+            value->unsigned_value = number;
+            return true;
+        }
+        case b::u16:
+        {
+            uint16_t number = 0;
+            if (!s->read_u16(&number))
+                return false;
+            value->unsigned_value = number;
+            return true;
+        }
+        case b::u64:
+            return s->read_u64(&value->unsigned_value);
+        case b::boolean:
+        {
+            bool flag = false;
+            if (!s->read_bool(&flag))
+                return false;
+            value->unsigned_value = flag ? 1 : 0;
+            return true;
+        }
+        default:
+            return report_incompatible(family_t::unsigned_integer);
+        }
+    case unit_attr_type_t::int2:
+        if (stored != b::int2)
+            return report_incompatible(family_t::plain);
+        return s->read_int2(&value->int2);
+    case unit_attr_type_t::boolean:
+        if (stored != b::boolean)
+            return report_incompatible(family_t::plain);
+        return s->read_bool(&value->boolean);
+    case unit_attr_type_t::enumeration:
+    {
+        if (stored != b::enumeration)
+            return report_incompatible(family_t::plain);
+        int32_t number = 0;
+        if (!s->read_s32(&number))
+            return false;
+        // A number the file's table names goes by that name into the attribute's own table.
+        const binary_enum_entry_t* entry = m_definition->find_enum_value(number);
+        if (entry == nullptr)
+        {
+            value->signed_value = number;
+            return true;
+        }
+        if (!value->text.assign(entry->name))
+        {
+            msg_error("[unit] Error while extending string");
+            return false;
+        }
+        value->is_name = true;
+        return true;
+    }
+    case unit_attr_type_t::owner_ptr:
+        if (stored != b::owner_ptr)
+            return report_incompatible(family_t::plain);
+        return read_reference(value);
+    case unit_attr_type_t::link_ptr:
+    case unit_attr_type_t::tolerant_link_ptr:
+        if (stored == b::owner_ptr)
+        {
+            const attribute_names_t n(m_load, m_unit, m_attribute->name);
+            msg_warning("[unit] Loading owner ptr value into non-owner attribute '%s' of unit '%s' "
+                        "(of type '%s').",
+                        n.attribute, n.unit.c_str(), n.type);
+        }
+        else if (stored != b::link_ptr)
+            return report_incompatible(family_t::plain);
+        return read_reference(value);
+    case unit_attr_type_t::resource_tie:
+        if (stored != b::resource_tie)
+            return report_incompatible(family_t::tie);
+        return s->read_string(&value->text);
+    default:
+        break;
+    }
+    msg_error("[unit] Unknown unit attribute type.");
+    return false;
+}
+
+// ---- unknown attributes: values in their text form -------------------------------------------
+
+class text_builder_t
+{
+public:
+    explicit text_builder_t(string_dyn_t* text) : m_text(text) { m_text->clear(); }
+
+    void real(float value) { m_ok = m_ok && m_text->append_formatted("%.9g", double(value)); }
+    void reals(const float* values, uint32_t count, char first_separator = ',')
+    {
+        append("(");
+        for (uint32_t i = 0; i < count; ++i)
+        {
+            if (i == 1 && first_separator == ';')
+                append("; ");
+            else if (i > 0)
+                append(", ");
+            real(values[i]);
+        }
+        append(")");
+    }
+    void float3(const float3_t& v)
+    {
+        const float c[] = { v.x, v.y, v.z };
+        reals(c, 3);
+    }
+    void position(const position_t& v)
+    {
+        const float c[] = { v.x, v.y, v.z };
+        reals(c, 3);
+    }
+    void rotation(const quaternion_t& v)
+    {
+        const float c[] = { v.w, v.x, v.y, v.z };
+        reals(c, 4, ';');
+    }
+    void integers(const int32_t* values, uint32_t count)
+    {
+        append("(");
+        for (uint32_t i = 0; i < count; ++i)
+        {
+            if (i > 0)
+                append(", ");
+            m_ok = m_ok && m_text->append_formatted("%d", values[i]);
+        }
+        append(")");
+    }
+    // A quoted string with the escapes of the text format.
+    void quoted(const string_t& value)
+    {
+        append("\"");
+        for (uint32_t i = 0; i < value.length(); ++i)
+        {
+            const unsigned char c = static_cast<unsigned char>(value[i]);
+            if (c == '"')
+                append("\\\"");
+            else if (c == '\\')
+                append("\\\\");
+            else if (c == '\n')
+                append("\\n");
+            else if (c == '\r')
+                append("\\r");
+            else if (c < 0x20 || c == 0x7F)
+                m_ok = m_ok && m_text->append_formatted("\\x%02x", unsigned(c));
+            else
+                m_ok = m_ok && m_text->append_char(char(c));
+        }
+        append("\"");
+    }
+    void append(const char* text) { m_ok = m_ok && m_text->append(text); }
+    template <typename... Args>
+    void format(checked_format_t<std::type_identity_t<Args>...> format, Args... args)
+    {
+        m_ok = m_ok && m_text->append_formatted(format, args...);
+    }
+
+    bool finish() const
+    {
+        if (!m_ok)
+            msg_error("[unit] Error while extending string");
+        return m_ok;
+    }
+
+private:
+    string_dyn_t* m_text;
+    bool m_ok = true;
+};
+
+// Reads one element of the definition's type and writes it as a text file would hold it.
+bool read_element_text(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
+                       string_dyn_t* text)
+{
+    using b = binary_unit_attr_type_t;
+    const b element = binary_attribute_type_element_type(definition.type);
+    string_dyn_t part;
+    text_builder_t out(text);
+    switch (element)
+    {
+    case b::string:
+    case b::resource_tie:
+        if (!s->read_string(&part))
+            return false;
+        out.quoted(part);
+        break;
+    case b::token:
+    {
+        token_t token = 0;
+        if (!s->read_token(&token) || !token_to_text(token, &part))
+            return false;
+        out.append(part.c_str());
+        break;
+    }
+    case b::float1:
+    {
+        float v = 0.0f;
+        if (!s->read_float(&v))
+            return false;
+        out.real(v);
+        break;
+    }
+    case b::float2:
+    case b::float3:
+    case b::float4:
+    {
+        const uint32_t count = (uint32_t(element) - uint32_t(b::float2)) / 2 + 2;
+        float c[4];
+        for (uint32_t i = 0; i < count; ++i)
+            if (!s->read_float(&c[i]))
+                return false;
+        out.reals(c, count);
+        break;
+    }
+    case b::fixed1:
+    {
+        fixed_t v = 0;
+        if (!s->read_fixed(&v))
+            return false;
+        out.format("%d", v);
+        break;
+    }
+    case b::fixed2:
+    case b::fixed3:
+    case b::fixed4:
+    {
+        const uint32_t count = (uint32_t(element) - uint32_t(b::fixed2)) / 2 + 2;
+        fixed_t c[4];
+        for (uint32_t i = 0; i < count; ++i)
+            if (!s->read_fixed(&c[i]))
+                return false;
+        out.integers(c, count);
+        break;
+    }
+    case b::float4x4:
+    {
+        float4x4_t v;
+        if (!s->read_float4x4(&v))
+            return false;
+        for (uint32_t r = 0; r < 4; ++r)
+        {
+            if (r > 0)
+                out.append(" ");
+            const float c[] = { v.rows[r].x, v.rows[r].y, v.rows[r].z, v.rows[r].w };
+            out.reals(c, 4);
+        }
+        break;
+    }
+    case b::quaternion:
+    {
+        quaternion_t v;
+        if (!s->read_quaternion(&v))
+            return false;
+        out.rotation(v);
+        break;
+    }
+    case b::placement:
+    {
+        placement_t v;
+        if (!s->read_placement(&v))
+            return false;
+        out.position(v.position);
+        out.append(" ");
+        out.rotation(v.rotation);
+        break;
+    }
+    case b::placement_scale:
+    {
+        // Text order: position, scale, rotation.
+        placement_scale_t v;
+        if (!s->read_placement_scale(&v))
+            return false;
+        out.position(v.position);
+        out.append(" ");
+        out.real(v.scale);
+        out.append(" ");
+        out.rotation(v.rotation);
+        break;
+    }
+    case b::placement_scale3:
+    {
+        placement_scale3_t v;
+        if (!s->read_placement_scale3(&v))
+            return false;
+        out.position(v.position);
+        out.append(" ");
+        out.float3(v.scale);
+        out.append(" ");
+        out.rotation(v.rotation);
+        break;
+    }
+    case b::plane:
+    {
+        plane_t v;
+        if (!s->read_plane(&v))
+            return false;
+        out.float3(v.normal);
+        out.append(" ");
+        out.real(v.distance);
+        break;
+    }
+    case b::sphere:
+    {
+        sphere_t v;
+        if (!s->read_sphere(&v))
+            return false;
+        out.float3(v.centre);
+        out.append(" ");
+        out.real(v.radius);
+        break;
+    }
+    case b::aabox:
+    {
+        aabox_t v;
+        if (!s->read_aabox(&v))
+            return false;
+        out.float3(v.minimum);
+        out.append(" ");
+        out.float3(v.maximum);
+        break;
+    }
+    case b::s32:
+    case b::s32_second:
+    {
+        int32_t v = 0;
+        if (!s->read_s32(&v))
+            return false;
+        out.format("%d", v);
+        break;
+    }
+    case b::u32:
+    case b::u32_second:
+    {
+        uint32_t v = 0;
+        if (!s->read_u32(&v))
+            return false;
+        out.format("%u", v);
+        break;
+    }
+    case b::s16:
+    {
+        int16_t v = 0;
+        if (!s->read_s16(&v))
+            return false;
+        out.format("%d", int(v));
+        break;
+    }
+    case b::u16:
+    {
+        uint16_t v = 0;
+        if (!s->read_u16(&v))
+            return false;
+        out.format("%u", unsigned(v));
+        break;
+    }
+    case b::s64:
+    {
+        int64_t v = 0;
+        if (!s->read_s64(&v))
+            return false;
+        out.format("%I64d", v);
+        break;
+    }
+    case b::u64:
+    {
+        uint64_t v = 0;
+        if (!s->read_u64(&v))
+            return false;
+        out.format("%I64u", v);
+        break;
+    }
+    case b::boolean:
+    {
+        bool v = false;
+        if (!s->read_bool(&v))
+            return false;
+        out.append(v ? "true" : "false");
+        break;
+    }
+    case b::enumeration:
+    {
+        // By name when the file's table has one.
+        int32_t v = 0;
+        if (!s->read_s32(&v))
+            return false;
+        const binary_enum_entry_t* entry = definition.find_enum_value(v);
+        if (entry != nullptr)
+            out.append(entry->name.c_str());
+        else
+            out.format("%d", v);
+        break;
+    }
+    case b::owner_ptr:
+    case b::link_ptr:
+        if (!s->read_unit_name(&part))
+            return false;
+        out.append(part.empty() ? "null" : part.c_str());
+        break;
+    case b::int2:
+    {
+        int2_t v;
+        if (!s->read_int2(&v))
+            return false;
+        const int32_t c[] = { v.x, v.y };
+        out.integers(c, 2);
+        break;
+    }
+    default:
+        msg_error("Unsupported element type %u", uint32_t(element));
+        return false;
+    }
+    return out.finish();
+}
+
+// ---- unit records ----------------------------------------------------------------------------
+
+class binary_unit_reader_t
+{
+public:
+    binary_unit_reader_t(unit_load_t* load, unit_binary_stream_t* stream)
+        : m_load(load), m_stream(stream), m_values(load, stream)
+    {
+    }
+
+    bool read_unit_record(uint32_t class_id);
+    unit_value_reader_t* values() { return &m_values; }
+
+private:
+    bool read_attribute(unit_t* unit, const binary_attribute_definition_t& definition);
+    bool read_unknown_attribute(unit_t* unit, const binary_attribute_definition_t& definition);
+    bool read_element_count(uint32_t* count);
+
+public:
+    class_metadata_map_t classes;
+
+private:
+    unit_load_t* m_load;
+    unit_binary_stream_t* m_stream;
+    binary_value_reader_t m_values;
+    string_dyn_t m_text;
+};
+
+bool binary_unit_reader_t::read_element_count(uint32_t* count)
+{
+    if (!m_stream->read_u32(count))
+        return false;
+    // Every element takes at least one byte: a larger count runs past the data anyway, and is
+    // refused before room is made for it.
+    if (*count > m_stream->remaining())
+    {
+        msg_error("[unit] Error while reading stream");
+        return false;
+    }
+    return true;
+}
+
+bool binary_unit_reader_t::read_unit_record(uint32_t class_id)
+{
+    const class_metadata_t* metadata = classes.find(class_id);
+    if (metadata == nullptr)
+    {
+        msg_error("[unit] Unknown unit class id %u", class_id);
+        return false;
+    }
+    string_dyn_t name;
+    if (!m_stream->read_unit_name(&name))
+        return false;
+    if (name.empty())
+    {
+        msg_error("[unit] NULL is not valid name of unit");
+        return false;
+    }
+    unit_t* unit = m_load->begin_unit(metadata->class_name.c_str(), name.c_str());
+    if (unit == nullptr)
+        return false;
+    for (const binary_attribute_definition_t& definition : metadata->attributes)
+        if (!read_attribute(unit, definition))
+            return false;
+    return true;
+}
+
+bool binary_unit_reader_t::read_unknown_attribute(unit_t* unit,
+                                                  const binary_attribute_definition_t& definition)
+{
+    if (!unit->accepts_unknown_attributes())
+    {
+        const attribute_names_t n(m_load, unit, definition.name.c_str());
+        msg_error("[unit] The unit '%s' of type '%s' has no attribute named '%s'.", n.unit.c_str(),
+                  n.type, n.attribute);
+        return false;
+    }
+    if (!binary_attribute_type_is_array(definition.type))
+        return read_element_text(m_stream, definition, &m_text) &&
+               unit->handle_unknown_attribute(definition.name.c_str(), unit_index_absent,
+                                              m_text.c_str());
+    uint32_t count = 0;
+    if (!read_element_count(&count))
+        return false;
+    for (uint32_t i = 0; i < count; ++i)
+        if (!read_element_text(m_stream, definition, &m_text) ||
+            !unit->handle_unknown_attribute(definition.name.c_str(), i, m_text.c_str()))
+            return false;
+    return true;
+}
+
+bool binary_unit_reader_t::read_attribute(unit_t* unit,
+                                          const binary_attribute_definition_t& definition)
+{
+    const unit_attribute_t* attribute =
+        unit_find_attribute(unit->get_descriptor(), definition.name.c_str());
+    if (attribute == nullptr)
+        return read_unknown_attribute(unit, definition);
+    if (uint32_t(attribute->type) == 0 || uint32_t(attribute->type) > unit_attr_type_last)
+    {
+        msg_error("[unit] Unknown unit attribute type.");
+        return false;
+    }
+    m_values.set_source(&definition, unit, attribute);
+    const bool stored_array = binary_attribute_type_is_array(definition.type);
+    const bool attribute_array = unit_attr_type_is_array(attribute->type);
+    uint32_t count = 1;
+    if (stored_array && !read_element_count(&count))
+        return false;
+
+    if (!attribute_array)
+    {
+        if (stored_array && count != 1)
+        {
+            const attribute_names_t n(m_load, unit, attribute->name);
+            if (count == 0)
+            {
+                msg_warning("[unit] Empty array interpreted as missing attribute '%s' of unit '%s' "
+                            "of type '%s'",
+                            n.attribute, n.unit.c_str(), n.type);
+                return true;
+            }
+            msg_error("[unit] Attempting to load array which contains more than one entry into "
+                      "non-array attribute '%s' of unit '%s' of type '%s'",
+                      n.attribute, n.unit.c_str(), n.type);
+            return false;
+        }
+        if (stored_array)
+        {
+            const attribute_names_t n(m_load, unit, attribute->name);
+            msg_warning("[unit] Array value loaded into scalar attribute '%s' of unit '%s' of type "
+                        "'%s'",
+                        n.attribute, n.unit.c_str(), n.type);
+        }
+        return unit_load_attribute_value(m_load, unit, attribute, unit_index_absent);
+    }
+
+    if (!stored_array)
+    {
+        const attribute_names_t n(m_load, unit, attribute->name);
+        msg_warning("[unit] Scalar value loaded into array attribute '%s' of unit '%s' of type '%s'",
+                    n.attribute, n.unit.c_str(), n.type);
+        return unit_load_attribute_value(m_load, unit, attribute, 0);
+    }
+    if (attribute->is_obsolete())
+    {
+        const attribute_names_t n(m_load, unit, attribute->name);
+        msg_warning("Ignoring obsolete attribute '%s' of unit '%s' (of type '%s').", n.attribute,
+                    n.unit.c_str(), n.type);
+    }
+    else
+    {
+        // As for a text length line, a huge count does not take the memory up front.
+        const size_t capacity = count < unit_load_capacity_request_limit
+                                    ? size_t(count)
+                                    : size_t(unit_load_capacity_request_limit);
+        if (!unit_array_request_capacity(unit, attribute, capacity))
+        {
+            const attribute_names_t n(m_load, unit, attribute->name);
+            msg_error("[unit] Failed to set the requested length of the array attribute '%s' of "
+                      "unit '%s' (of type '%s').",
+                      n.attribute, n.unit.c_str(), n.type);
+            return false;
+        }
+    }
+    for (uint32_t i = 0; i < count; ++i)
+        if (!unit_load_attribute_value(m_load, unit, attribute, i))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool unit_binary_load_units(unit_load_t* load, file_t* stream)
+{
+    unit_binary_stream_t reader(stream);
+    if (!reader.read_header())
+        return false;
+    binary_unit_reader_t units(load, &reader);
+    // The value loaders read through this reader until the records end.
+    unit_value_reader_t* previous = load->value_reader();
+    load->set_value_reader(units.values());
+    bool ok = true;
+    for (;;)
+    {
+        uint32_t block = 0;
+        if (!reader.read_u32(&block))
+        {
+            ok = false;
+            break;
+        }
+        if (block != 0)
+        {
+            if (!units.read_unit_record(block))
+            {
+                ok = false;
+                break;
+            }
+            continue;
+        }
+        uint8_t service = 0;
+        if (!reader.read_u8(&service))
+        {
+            ok = false;
+            break;
+        }
+        if (service == 0)
+            break;  // the end record; anything after it is ignored
+        if (service != 1)
+        {
+            msg_error("[unit] Unknown service record type %u", unsigned(service));
+            ok = false;
+            break;
+        }
+        if (!reader.read_class_definition(&units.classes))
+        {
+            ok = false;
+            break;
+        }
+    }
+    load->set_value_reader(previous);
+    return ok;
 }

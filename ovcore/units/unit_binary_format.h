@@ -1,7 +1,7 @@
 // The binary unit format: its attribute type codes, the class table a file defines, and the
 // reader of its primitive encodings over a read-only memory stream.
 //
-// Sections: binary attribute types; class metadata; the stream reader.
+// Sections: binary attribute types; class metadata; the stream reader; loading.
 //
 // A binary file is "BQSD", a 32-bit version (1 or 2), then blocks until the end record. Block id
 // 0 is a service record (0 end, 1 class definition); any other id is a unit record of that
@@ -17,6 +17,7 @@
 #include <cstdint>
 
 class file_t;
+class unit_load_t;
 
 // ---------------------------------------------------------------------------------------------
 // Binary attribute types: odd codes are scalars, the next even code the array. Codes 1 to 51 are
@@ -200,3 +201,12 @@ private:
     uint64_t m_size;
     uint32_t m_version = 0;
 };
+
+// ---------------------------------------------------------------------------------------------
+// Loading: the reader behind the loader's dispatch of "BQSD" files.
+
+// Reads the binary form from `stream`, a read-only memory file over the whole file (the magic
+// included), into `load`: class definitions into a class table, unit records into units created
+// and named as text unit headers do, values through the load's value loaders. Stops at the end
+// record; the load then runs its post-load passes. False after a message.
+[[nodiscard]] bool unit_binary_load_units(unit_load_t* load, file_t* stream);
