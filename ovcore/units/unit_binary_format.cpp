@@ -1,6 +1,7 @@
 // The binary unit format: type codes, class definitions and the primitive encodings.
 #include "ovcore/units/unit_binary_format.h"
 
+#include "ovcore/collections/auto_ptr.h"
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_file.h"
 #include "ovcore/units/unit.h"
@@ -8,10 +9,12 @@
 #include "ovcore/units/unit_name.h"
 #include "ovcore/units/unit_system.h"
 #include "ovcore/units/unit_value_loader.h"
+#include "ovutils/ufs/sequential_mem_file.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 // ---------------------------------------------------------------------------------------------
 // Binary attribute types.
@@ -1260,9 +1263,16 @@ bool binary_unit_reader_t::read_attribute(unit_t* unit,
 
 }  // namespace
 
-bool unit_binary_load_units(unit_load_t* load, file_t* stream)
+bool unit_binary_load_units(unit_load_t* load, const char* data, uint32_t size)
 {
-    unit_binary_stream_t reader(stream);
+    auto_ptr_t<sequential_mem_file_t> stream(
+        new (std::nothrow) sequential_mem_file_t(data, size, load->location(), load->realm()));
+    if (!stream)
+    {
+        msg_error("[unit] Unable to map source file");
+        return false;
+    }
+    unit_binary_stream_t reader(stream.get());
     if (!reader.read_header())
         return false;
     binary_unit_reader_t units(load, &reader);

@@ -205,8 +205,9 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Loading: the reader behind the loader's dispatch of "BQSD" files.
 
-// Reads the binary form from `stream`, a read-only memory file over the whole file (the magic
-// included), into `load`: class definitions into a class table, unit records into units created
-// and named as text unit headers do, values through the load's value loaders. Stops at the end
-// record; the load then runs its post-load passes. False after a message.
-[[nodiscard]] bool unit_binary_load_units(unit_load_t* load, file_t* stream);
+// Reads the binary form (`size` bytes of `data`, the whole file, magic included) into `load`
+// through a read-only memory stream over it: class definitions into a class table, unit records
+// into units created and named as text unit headers do, values through the load's value
+// loaders. Stops at the end record; the load then runs its post-load passes. False after a
+// message.
+[[nodiscard]] bool unit_binary_load_units(unit_load_t* load, const char* data, uint32_t size);
