@@ -8,6 +8,7 @@
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_file.h"
 #include "ovcore/units/unit_attr_storage.h"
+#include "ovcore/units/unit_binary_format.h"
 #include "ovcore/units/unit_domain.h"
 #include "ovcore/units/unit_name.h"
 #include "ovcore/units/unit_system.h"
@@ -17,7 +18,7 @@
 #include <functional>
 #include <utility>
 
-unit_binary_reader_t g_unit_binary_reader = nullptr;
+unit_binary_reader_t g_unit_binary_reader = unit_binary_load_units;
 
 namespace
 {

@@ -363,8 +363,8 @@ TEST_F(unit_loader_test, recognises_the_file_form)
                            "missing magic mark." } },
         { "// x\nQsdNunit{}", { "[unit] The file 'test.qsd' does not contain serialised units - "
                                 "missing magic mark." } },
-        { std::string("BQSD\x01\0\0\0\0\0\0\0", 12), { "[unit] The file 'test.qsd' is in the binary unit format, "
-                                        "which this program can not read." } },
+        { std::string("BQSD\x01\0\0\0\0\0\0\0\0", 13),
+          { "[unit] There were no units in the file 'test.qsd'." } },
         { "\xEF\xBB\xBFQsdNunit{}", { "[unit] There were no units in the file 'test.qsd'." } },
         { "QsdNunit{}", { "[unit] There were no units in the file 'test.qsd'." } },
         { "QsdNunit{} x",
