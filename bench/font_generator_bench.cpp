@@ -1,0 +1,270 @@
+// The whole tool against the FreeType work it cannot avoid. For each set, one run measures:
+// - the tool: `font_generator <configuration>` as a whole process, start-up included, with its
+//   peak resident memory;
+// - the literal FreeType work in this process: open the face, load and render every glyph twice
+//   (measuring flags, then drawing flags), and query every ordered pair of the set for kerning
+//   with both glyph indices looked up per pair (skipped for a set whose first code lies above
+//   U+3000, as the tool skips it).
+// Counters: tool_ms and literal_ms (medians), ratio = tool_ms / literal_ms, peak_mib (the
+// tool's largest peak), canvas_mib (the final pictures' pixel bytes), and over_canvas_mib =
+// peak_mib - canvas_mib.
+#include <benchmark/benchmark.h>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace
+{
+
+const char dejavu_sans[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+const char unifont[] = "/usr/share/fonts/opentype/unifont/unifont.otf";
+
+using clock_type = std::chrono::steady_clock;
+
+struct set_case_t
+{
+    const char* name;
+    const char* font;
+    uint32_t pixels;
+    uint32_t first_code;  // every code the font maps from here to last_code
+    uint32_t last_code;
+    const char* character_set_file;  // instead of the mapped codes, when not null
+    int runs;
+};
+
+const set_case_t cases[] = {
+    { "dejavu_sans_all_32px", dejavu_sans, 32, 0, 0x10FFFF, nullptr, 5 },
+    { "dejavu_sans_all_64px", dejavu_sans, 64, 0, 0x10FFFF, nullptr, 5 },
+    { "latin1_16px", dejavu_sans, 16, 0, 0, OV_SOURCE_DIR "/etc/font/latin1.chars", 31 },
+    { "unifont_above_u3000_16px", unifont, 16, 0x3000, 0x10FFFF, nullptr, 3 },
+};
+
+std::string work_directory()
+{
+    static const std::string directory = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "ov_bench_XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        return pattern;
+    }();
+    return directory;
+}
+
+// The codes of the set, in file order, as the tool reads them.
+std::vector<uint32_t> codes_of(const set_case_t& c)
+{
+    std::vector<uint32_t> codes;
+    if (c.character_set_file != nullptr)
+    {
+        std::ifstream in(c.character_set_file);
+        std::string line;
+        while (std::getline(in, line))
+        {
+            unsigned code = 0;
+            if (line.rfind("U+", 0) == 0 && std::sscanf(line.c_str(), "U+%x", &code) == 1)
+                codes.push_back(code);
+        }
+        return codes;
+    }
+    FT_Library library;
+    FT_Face face;
+    if (FT_Init_FreeType(&library) != 0 || FT_New_Face(library, c.font, 0, &face) != 0)
+        std::abort();
+    FT_Select_Charmap(face, FT_ENCODING_UNICODE);
+    FT_UInt index = 0;
+    for (FT_ULong code = FT_Get_First_Char(face, &index); index != 0;
+         code = FT_Get_Next_Char(face, code, &index))
+        if (code >= c.first_code && code <= c.last_code)
+            codes.push_back(uint32_t(code));
+    FT_Done_Face(face);
+    FT_Done_FreeType(library);
+    return codes;
+}
+
+// Writes the character-set file and the configuration; returns the configuration's path.
+std::string write_inputs(const set_case_t& c, const std::vector<uint32_t>& codes)
+{
+    const std::string directory = work_directory();
+    std::string characters = c.character_set_file != nullptr ? c.character_set_file : "";
+    if (characters.empty())
+    {
+        characters = directory + "/" + c.name + ".chars";
+        std::ofstream out(characters);
+        char line[32];
+        for (uint32_t code : codes)
+        {
+            std::snprintf(line, sizeof(line), "U+%04X\n", code);
+            out << line;
+        }
+    }
+    const std::string configuration = directory + "/" + c.name + ".qsd";
+    std::ofstream out(configuration);
+    out << "QsdNunit\n{\n"
+        << "configuration : .config {\n"
+        << "    base: \"" << directory << "/out_" << c.name << "/\"\n"
+        << "    output: \"font\"\n"
+        << "    char_config: 1\n"
+        << "    char_config[0]: .chars.set\n"
+        << "}\n"
+        << "char_set_config : .chars.set {\n"
+        << "    font_file: \"" << c.font << "\"\n"
+        << "    character_set_file: \"" << characters << "\"\n"
+        << "    width: " << c.pixels << "\n"
+        << "    height: " << c.pixels << "\n"
+        << "}\n}\n";
+    return configuration;
+}
+
+// Runs the tool once; its wall time in seconds, or a negative value when it failed.
+double run_tool(const std::string& configuration, long* peak_kib)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    char program[] = OV_FONT_GENERATOR_EXE;
+    std::string argument = configuration;
+    char* arguments[] = { program, argument.data(), nullptr };
+    pid_t child = 0;
+    const auto start = clock_type::now();
+    const bool spawned =
+        posix_spawn(&child, program, &actions, nullptr, arguments, environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage{};
+    if (!spawned || wait4(child, &status, 0, &usage) != child)
+        return -1;
+    const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+    *peak_kib = std::max(*peak_kib, usage.ru_maxrss);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+}
+
+// The FreeType work of the set done the literal way; seconds.
+double literal_freetype_work(const set_case_t& c, const std::vector<uint32_t>& codes)
+{
+    const auto start = clock_type::now();
+    FT_Library library;
+    FT_Face face;
+    if (FT_Init_FreeType(&library) != 0 || FT_New_Face(library, c.font, 0, &face) != 0)
+        std::abort();
+    FT_Select_Charmap(face, FT_ENCODING_UNICODE);
+    FT_Set_Pixel_Sizes(face, c.pixels, c.pixels);
+    FT_Matrix identity = { 0x10000, 0, 0, 0x10000 };
+    FT_Set_Transform(face, &identity, nullptr);
+    std::vector<bool> loaded(codes.size());
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        loaded[i] = FT_Get_Char_Index(face, codes[i]) != 0 &&
+                    FT_Load_Char(face, codes[i], FT_LOAD_RENDER | FT_LOAD_FORCE_AUTOHINT |
+                                                     FT_LOAD_PEDANTIC) == 0;
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        if (loaded[i])
+            FT_Load_Char(face, codes[i], FT_LOAD_RENDER | FT_LOAD_FORCE_AUTOHINT);
+    long kerned = 0;
+    if (FT_HAS_KERNING(face) && !codes.empty() && codes[0] <= 0x3000)
+        for (uint32_t a : codes)
+            for (uint32_t b : codes)
+            {
+                FT_Vector kerning;
+                FT_Get_Kerning(face, FT_Get_Char_Index(face, a), FT_Get_Char_Index(face, b),
+                               FT_KERNING_DEFAULT, &kerning);
+                kerned += (kerning.x >> 6) != 0;
+            }
+    benchmark::DoNotOptimize(kerned);
+    FT_Done_Face(face);
+    FT_Done_FreeType(library);
+    return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+// Pixel bytes of the final pictures, from the description's image lines (one byte a pixel).
+double canvas_bytes(const set_case_t& c)
+{
+    std::ifstream in(work_directory() + "/out_" + c.name + "/font.font");
+    std::string line;
+    double bytes = 0;
+    while (std::getline(in, line))
+    {
+        unsigned width = 0;
+        unsigned height = 0;
+        const std::size_t comma = line.find(", ");
+        if (line.rfind("image:", 0) == 0 && comma != std::string::npos &&
+            std::sscanf(line.c_str() + comma, ", %u, %u", &width, &height) == 2)
+            bytes += double(width) * height;
+    }
+    return bytes;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void whole_tool_against_literal_freetype(benchmark::State& state, const set_case_t* c)
+{
+    const std::vector<uint32_t> codes = codes_of(*c);
+    const std::string configuration = write_inputs(*c, codes);
+    std::vector<double> tool;
+    std::vector<double> literal;
+    long peak_kib = 0;
+    for (auto _ : state)
+    {
+        for (int run = 0; run < c->runs; ++run)
+        {
+            const double seconds = run_tool(configuration, &peak_kib);
+            if (seconds < 0)
+            {
+                state.SkipWithError("font_generator failed");
+                return;
+            }
+            tool.push_back(seconds);
+            literal.push_back(literal_freetype_work(*c, codes));
+        }
+        state.SetIterationTime(median(tool));
+    }
+    const double mib = 1024.0 * 1024.0;
+    const double canvas_mib = canvas_bytes(*c) / mib;
+    state.counters["glyphs"] = double(codes.size());
+    state.counters["tool_ms"] = median(tool) * 1e3;
+    state.counters["literal_ms"] = median(literal) * 1e3;
+    state.counters["ratio"] = median(tool) / median(literal);
+    state.counters["peak_mib"] = double(peak_kib) / 1024.0;
+    state.counters["canvas_mib"] = canvas_mib;
+    state.counters["over_canvas_mib"] = double(peak_kib) / 1024.0 - canvas_mib;
+}
+
+void register_cases()
+{
+    for (const set_case_t& c : cases)
+        benchmark::RegisterBenchmark(c.name, whole_tool_against_literal_freetype, &c)
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    register_cases();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::filesystem::remove_all(work_directory());
+    return 0;
+}
