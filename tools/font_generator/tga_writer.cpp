@@ -53,6 +53,29 @@ bool find_format(uint32_t format, tga_format_t* out)
 // Swapped pixels go through a buffer of whole 3- and 4-byte pixels; others are written in place.
 constexpr uint32_t swap_chunk_bytes = 3 * 4 * 65536;
 constexpr uint32_t direct_chunk_bytes = 64u << 20;
+// Pictures up to this size go out with their header in one write: one request, not two.
+constexpr uint32_t single_write_bytes = 1u << 20;
+
+void swap_red_and_blue(uint8_t* bytes, uint32_t size, uint32_t pixel_bytes)
+{
+    for (uint32_t i = 0; i + 2 < size; i += pixel_bytes)
+        std::swap(bytes[i], bytes[i + 2]);
+}
+
+bool write_small_picture(file_t* file, const uint8_t* header, const uint8_t* pixels,
+                         uint32_t size, const tga_format_t& entry)
+{
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(tga_header_size + size));
+    if (buffer == nullptr)
+        return false;
+    std::memcpy(buffer, header, tga_header_size);
+    std::memcpy(buffer + tga_header_size, pixels, size);
+    if (entry.swap)
+        swap_red_and_blue(buffer + tga_header_size, size, entry.depth / 8);
+    const bool written = file->write(buffer, tga_header_size + size);
+    std::free(buffer);
+    return written;
+}
 
 }  // namespace
 
@@ -80,11 +103,13 @@ bool write_tga(file_t* file, const uint8_t* pixels, uint32_t width, uint32_t hei
     uint8_t header[tga_header_size];
     if (!find_format(format, &entry) || !make_tga_header(format, width, height, header))
         return false;
-    if (!file->write(header, tga_header_size))
-        return false;
-
     const uint32_t pixel_bytes = entry.depth / 8;
     const uint64_t total = uint64_t(pixel_bytes) * width * height;
+    if (total != 0 && pixels != nullptr && total <= single_write_bytes)
+        return write_small_picture(file, header, pixels, uint32_t(total), entry);
+
+    if (!file->write(header, tga_header_size))
+        return false;
     if (total == 0)
         return true;
     if (pixels == nullptr)
@@ -110,8 +135,7 @@ bool write_tga(file_t* file, const uint8_t* pixels, uint32_t width, uint32_t hei
     {
         const uint32_t size = uint32_t(std::min<uint64_t>(total - done, swap_chunk_bytes));
         std::memcpy(buffer, pixels + done, size);
-        for (uint32_t i = 0; i + 2 < size; i += pixel_bytes)
-            std::swap(buffer[i], buffer[i + 2]);
+        swap_red_and_blue(buffer, size, pixel_bytes);
         written = file->write(buffer, size);
         done += size;
     }

@@ -372,7 +372,7 @@ TEST(write_font_outputs, stops_at_the_first_file_that_fails)
           { "mat.font", "mat_0.mat" } },
         { good, "tobj", 2, { "Unable to write the file '" + good + "tobj_0.tobj'." },
           { "tobj.font", "tobj_0.mat", "tobj_0.tobj" } },
-        { good, "tga", 4, { "Failed to write the font picture '" + good + "tga_0.tga'." },
+        { good, "tga", 3, { "Failed to write the font picture '" + good + "tga_0.tga'." },
           { "tga.font", "tga_0.mat", "tga_0.tga", "tga_0.tobj" } },
     };
     for (const case_t& c : cases)

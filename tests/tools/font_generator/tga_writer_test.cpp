@@ -179,12 +179,17 @@ TEST_F(tga_writer_test, reports_a_picture_that_cannot_be_created_or_written)
                       "[fs] Failed to open file '" + blocked + "' in the create_truncate mode.",
                       "Failed to create the font picture '" + blocked + "'." }));
     }
-    for (uint32_t failing : { 0u, 1u })  // the header, then the pixels
+    // A small picture goes out in one write; a large one as header, then pixels.
+    auto_ptr_t<font_canvas_t> large(create_font_canvas(0, 0, 0, 0));
+    large->resize_and_clear(2048, 1024);
+    const std::pair<const font_canvas_t*, uint32_t> failures[] = {
+        { canvas.get(), 0 }, { large.get(), 0 }, { large.get(), 1 } };
+    for (const auto& [picture, failing] : failures)
     {
         const std::string path = scratch.path("full.tga");
         failing_writes_t disk_full(failing);
         message_capture_t capture;
-        EXPECT_FALSE(write_picture(*canvas, path.c_str()));
+        EXPECT_FALSE(write_picture(*picture, path.c_str()));
         EXPECT_EQ(capture.lines,
                   std::vector<std::string>{ "Failed to write the font picture '" + path + "'." });
     }
