@@ -175,6 +175,14 @@ bool load_configuration(generator_t* generator, const char* path)
         msg_error("Failed to read the configuration file '%s'.", path);
         return false;
     }
+    // Only these two styles have pixels that the drawing pass knows how to form.
+    if (configuration->font_style > 1)
+    {
+        msg_error("The font_style %u in the configuration file '%s' cannot be drawn: it must be "
+                  "0 (alpha) or 1 (colour and alpha).",
+                  configuration->font_style, path);
+        return false;
+    }
 
     const uint32_t count = configuration->char_config.size();
     if (!generator->character_sets.reserve(count) || !generator->canvases.reserve(count))

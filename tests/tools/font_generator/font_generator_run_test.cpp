@@ -1,5 +1,5 @@
-// Whole runs of the tool: the bundled default, picture styles, fonts that cannot be used and
-// fixed-size fonts, seen from outside as files, console lines and exit status.
+// Whole runs of the tool: picture styles, fonts that cannot be used and fixed-size fonts, seen
+// from outside as files, console lines and exit status.
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/process_runner.h"
 
@@ -33,24 +33,6 @@ std::string configuration(const std::string& font, const std::string& characters
 }
 
 }  // namespace
-
-TEST(font_generator_run, writes_the_bundled_font_without_a_word)
-{
-    scratch_directory_t scratch;
-    std::filesystem::create_directories(scratch.path("etc"));
-    std::filesystem::copy(OV_SOURCE_DIR "/etc/font", scratch.path("etc/font"));
-    const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, {}, scratch.root());
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "");
-    const std::string description = read_file_bytes(scratch.path("out/font.font"));
-    EXPECT_EQ(description.rfind("# QVX Font\r\n", 0), 0u);
-    EXPECT_NE(description.find("x0041, "), std::string::npos);
-    EXPECT_NE(description.find("kern: x0041, x0056,"), std::string::npos);
-    EXPECT_EQ(read_file_bytes(scratch.path("out/font_0.tobj")),
-              "map 2d font_0.tga\r\naddr clamp_to_edge clamp_to_edge\r\nusage data\r\n");
-    EXPECT_GT(read_file_bytes(scratch.path("out/font_0.tga")).size(), 18u + 32 * 32);
-}
 
 TEST(font_generator_run, refuses_a_picture_style_it_cannot_draw)
 {
