@@ -3,6 +3,7 @@
 
 #include "ovcore/units/unit_system.h"
 #include "tests/support/message_capture.h"
+#include "tools/font_generator/font_faces.h"
 #include "tools/font_generator/generator.h"
 
 #include <gtest/gtest.h>
@@ -174,8 +175,8 @@ TEST_F(configuration_fixture, loads_every_attribute_and_one_set_with_its_canvas)
     EXPECT_FALSE(set_config.antialias);
     EXPECT_EQ(set_config.outline_width, 2u);
     // 16.16 transform entries, formed in single precision and truncated.
-    EXPECT_EQ(int32_t(set_config.scale_width * 65536.0f), 32768);
-    EXPECT_EQ(int32_t(set_config.scale_height * 65536.0f), 65536);
+    EXPECT_EQ(scale_to_fixed(set_config.scale_width), 32768);
+    EXPECT_EQ(scale_to_fixed(set_config.scale_height), 65536);
 
     ASSERT_EQ(generator.character_sets.size(), 1u);
     ASSERT_EQ(generator.character_sets[0]->glyphs.size(), 2u);
