@@ -243,7 +243,8 @@ void profiler_record_event(trace_event_kind_t kind, uint64_t word, uint32_t id_i
     profiler_tracer_t* tracer = context->tracer;
     if (tracer == nullptr)
     {
-        if (g_profiler == nullptr)
+        // Threads that share the fallback record would write one tracer at once.
+        if (g_profiler == nullptr || run_context_is_shared(context))
             return;
         tracer = attach_tracer(context);
     }

@@ -148,7 +148,8 @@ extern const profiler_clock_api_t* g_profiler_clock;
 extern std::atomic<bool> g_profiler_recording;
 
 // Appends one event to the calling thread's tracer, creating the tracer on first use (failure to
-// allocate it is fatal). Does nothing for a thread without a run context that cannot get one.
+// allocate it is fatal). Does nothing for a thread without a run context that cannot get one, and
+// for alien threads on the shared fallback record.
 void profiler_record_event(trace_event_kind_t kind, uint64_t word, uint32_t id_index);
 
 // `name` must be static text; it is read when the trace is generated.

@@ -87,6 +87,11 @@ run_context_t* run_context_prime_current_thread()
     return record;
 }
 
+bool run_context_is_shared(const run_context_t* record)
+{
+    return record == &state.fallback_record;
+}
+
 void run_context_system_start()
 {
     state.main_record = { run_context_magic, run_context_type_t::main_thread, nullptr, nullptr, nullptr };

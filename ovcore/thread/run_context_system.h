@@ -42,6 +42,8 @@ void run_context_install(run_context_t* record);
 // shared fallback record when all 64 are lent. Null when the system does not accept alien threads
 // (not started or stopping). Pool records return to the pool when their thread ends.
 run_context_t* run_context_prime_current_thread();
+// True for the fallback record that several alien threads may share at once.
+[[nodiscard]] bool run_context_is_shared(const run_context_t* record);
 
 // Profiler hook: publishes the tracer of a thread that has just run a task (on the main thread this
 // also closes the profiler frame). Set by the profiler while it is active, else null.

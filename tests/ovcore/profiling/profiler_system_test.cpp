@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -286,4 +289,45 @@ TEST_F(profiler_fixture_t, every_thread_records_into_its_own_tracer)
     EXPECT_EQ(seen[2].kind, trace_event_kind_t::scope_end);
     EXPECT_EQ(seen[3].thread, "Main");
     EXPECT_EQ(seen[3].name, "on_main");
+}
+
+TEST_F(profiler_fixture_t, alien_threads_record_on_their_own_records_but_not_on_the_shared_one)
+{
+    // Every pool record is lent to a waiting alien thread; one more thread gets the shared one.
+    std::mutex lock;
+    std::condition_variable changed;
+    uint32_t primed = 0;
+    bool release = false;
+    std::vector<std::thread> holders;
+    for (uint32_t i = 0; i < run_context_alien_pool_size; ++i)
+        holders.emplace_back([&] {
+            profiler_instant("alien");
+            profiler_publish_current_thread();
+            std::unique_lock<std::mutex> hold(lock);
+            ++primed;
+            changed.notify_all();
+            changed.wait(hold, [&] { return release; });
+        });
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return primed == run_context_alien_pool_size; });
+    }
+    std::thread shared([] {
+        profiler_instant("on_shared_record");
+        run_context_t* context = run_context_current();
+        ASSERT_NE(context, nullptr);
+        EXPECT_TRUE(run_context_is_shared(context));
+        EXPECT_EQ(context->tracer, nullptr);
+    });
+    shared.join();
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        release = true;
+    }
+    changed.notify_all();
+    for (std::thread& holder : holders)
+        holder.join();
+    const std::vector<seen_event_t> seen = drain();
+    ASSERT_EQ(seen.size(), run_context_alien_pool_size);
+    EXPECT_EQ(seen[0].thread, "Alien");
 }

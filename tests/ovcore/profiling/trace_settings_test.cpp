@@ -256,6 +256,35 @@ TEST_F(trace_directory_t, a_new_file_is_opened_and_closed_and_a_second_append_ke
     EXPECT_EQ(read_file("trace_a.json"), "[\n{ \"a\":1},\n{ \"b\":2},\n{ \"c\":3},\n{}\n]");
 }
 
+// A memory file whose reads fail from the second copy chunk on.
+class failing_memory_file_t final : public mem_file_t
+{
+public:
+    fs_io_request_t* io_read(void* buffer, uint32_t size, uint64_t offset) override
+    {
+        return offset >= fs_copy_chunk_size ? nullptr : mem_file_t::io_read(buffer, size, offset);
+    }
+};
+
+TEST_F(trace_directory_t, a_failed_copy_is_cut_off_and_the_file_stays_closed)
+{
+    append_lines("trace_b.json", { "{ \"a\":1},\n" });
+    append_chrome_tracing_file_t task("trace_b.json");
+    auto_ptr_t<file_t> good(new mem_file_t());
+    ASSERT_TRUE(good->write("{ \"b\":2},\n", 10));
+    auto_ptr_t<file_t> failing(new failing_memory_file_t());
+    const std::string long_text(2 * fs_copy_chunk_size, 'x');
+    ASSERT_TRUE(failing->write(long_text.data(), uint32_t(long_text.size())));
+    ASSERT_TRUE(task.add_memory_file(std::move(good)));
+    ASSERT_TRUE(task.add_memory_file(std::move(failing)));
+    message_capture_t capture;
+    task.run();
+    EXPECT_EQ(capture.lines, std::vector<std::string>{
+                                 "[fs_copy] error reading block: <MEMFILE><UNKNOWNFS><mem-file> @ "
+                                 "4096 (chunk size 4096)" });
+    EXPECT_EQ(read_file("trace_b.json"), "[\n{ \"a\":1},\n{ \"b\":2},\n{}\n]");
+}
+
 TEST_F(trace_directory_t, a_file_that_cannot_be_opened_loses_the_data_with_an_error)
 {
     fs::create_directory("trace_dir.json");
