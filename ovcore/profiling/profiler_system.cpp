@@ -363,6 +363,7 @@ void profiler_end_frame()
     if (g_profiler == nullptr)
         return;
     block_chain_t dropped;
+    bool history_grew = false;
     {
         std::lock_guard<std::mutex> guard(g_profiler->lock);
         profiler_system_t& profiler = *g_profiler;
@@ -372,6 +373,7 @@ void profiler_end_frame()
             block->frame = frame;
             profiler.history_weight += get_trace_block_weight(*block);
         }
+        history_grew = profiler.published.first != nullptr;
         profiler.history.append(profiler.published.first, profiler.published.last);
         profiler.published.take();
         profiler.published_bytes = 0;
@@ -389,7 +391,7 @@ void profiler_end_frame()
         mark_dropped(dropped.first);
         profiler_recycle_blocks(dropped.first);
     }
-    trace_settings_end_frame();
+    trace_settings_end_frame(history_grew);
 }
 
 // ---- generation input --------------------------------------------------------------------------

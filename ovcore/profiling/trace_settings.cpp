@@ -213,7 +213,7 @@ void trace_settings_t::submit(task_t* task)
         task->run();
 }
 
-void trace_settings_t::end_frame()
+void trace_settings_t::end_frame(bool history_grew)
 {
     if (!m_capturing || m_flushing)
         return;
@@ -222,7 +222,8 @@ void trace_settings_t::end_frame()
         m_capturing = false;
         profiler_set_recording(false);
     }
-    if (!profiler_has_history())
+    // A step still running may already have taken this frame's blocks; it writes them.
+    if (!history_grew && !profiler_has_history())
         return;
     auto_ptr_t<generate_chrome_tracing_file_t> task(
         new generate_chrome_tracing_file_t(m_trace_file_name.c_str(), take_spare_memory_file()));
@@ -321,8 +322,8 @@ void destroy_trace_settings()
     delete settings;
 }
 
-void trace_settings_end_frame()
+void trace_settings_end_frame(bool history_grew)
 {
     if (g_trace_settings != nullptr)
-        g_trace_settings->end_frame();
+        g_trace_settings->end_frame(history_grew);
 }

@@ -105,8 +105,9 @@ public:
     // Starts recording into a capture that ends `length` microseconds from now, written to a trace
     // file named after the capture and the local start time. Main thread.
     void start_capture(const char* name, uint64_t length);
-    // Main thread, after each frame end: submits a generation step while a capture has data.
-    void end_frame();
+    // Main thread, after each frame end: submits a generation step while a capture has data
+    // (`history_grew`: the frame brought blocks).
+    void end_frame(bool history_grew);
     // Waits for every generation task and submits the append tasks. Main thread.
     void flush();
     // Stops recording, turns all remaining history into text and waits until it is written.
@@ -142,4 +143,4 @@ void create_trace_settings();
 void destroy_trace_settings();
 
 // Called by the profiler after each frame end of the main thread.
-void trace_settings_end_frame();
+void trace_settings_end_frame(bool history_grew);

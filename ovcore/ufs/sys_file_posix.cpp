@@ -729,6 +729,9 @@ void posix_close(sys_file_handle_t* handle)
 {
     if (handle == nullptr)
         return;
+    // A finished io_uring request may hold the file a little longer than the descriptor; the
+    // share lock must not outlive the close, or reopening the file at once fails.
+    flock(handle->fd, LOCK_UN);
     close(handle->fd);
     delete handle;
 }
