@@ -21,6 +21,7 @@ const char* const dejavu_sans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 const char* const dejavu_serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
 const char* const x_misc_pcf = "/usr/share/fonts/X11/misc/9x15-ISO8859-1.pcf.gz";
 const char* const type1_font = "/usr/share/fonts/X11/Type1/C059-Roman.pfb";
+const char* const unifont_otf = "/usr/share/fonts/opentype/unifont/unifont.otf";
 
 void add_glyph(character_set_t* set, uint32_t code, const char* name)
 {
@@ -207,18 +208,31 @@ TEST_F(font_faces_test, reports_fonts_that_cannot_be_opened)
 
 TEST_F(font_faces_test, uses_a_fixed_size_font_at_its_own_size)
 {
-    const std::string path = fixtures + "shapes.bdf";
-    message_capture_t capture;
-    FT_FaceRec_* face = open(path, 20);
-    ASSERT_NE(face, nullptr);
-    EXPECT_EQ(capture.lines,
-              std::vector<std::string>{ "The font '" + path + "' is of fixed size 8 x 14 pixels "
-                                        "-trying to use that instead of requested size." });
-    EXPECT_EQ(capture.levels[0], message_level_t::warning);
-    character_set_t set;
-    add_glyph(&set, 0x4D, "M");
-    EXPECT_TRUE(measure_glyphs(&set, face, true, 0, nullptr, nullptr));
-    EXPECT_EQ(set.m_height, 10);
+    struct case_t
+    {
+        std::string path;
+        const char* size;
+        int32_t m_height;
+    };
+    const case_t cases[] = {
+        { fixtures + "shapes.bdf", "8 x 14", 10 },
+        { x_misc_pcf, "9 x 15", 15 },  // its bitmaps fill the whole cell
+    };
+    for (const case_t& c : cases)
+    {
+        SCOPED_TRACE(c.path);
+        message_capture_t capture;
+        FT_FaceRec_* face = open(c.path, 20);
+        ASSERT_NE(face, nullptr);
+        EXPECT_EQ(capture.lines, std::vector<std::string>{
+                                     "The font '" + c.path + "' is of fixed size " + c.size +
+                                     " pixels -trying to use that instead of requested size." });
+        EXPECT_EQ(capture.levels[0], message_level_t::warning);
+        character_set_t set;
+        add_glyph(&set, 0x4D, "M");
+        EXPECT_TRUE(measure_glyphs(&set, face, true, 0, nullptr, nullptr));
+        EXPECT_EQ(set.m_height, c.m_height);
+    }
 }
 
 TEST(scale_to_fixed, truncates_to_16_16_and_saturates)
@@ -272,6 +286,7 @@ TEST_F(font_faces_test, opens_every_kind_of_font_debian_ships)
     };
     const case_t cases[] = {
         { dejavu_sans, 16 },  // TrueType outlines
+        { unifont_otf, 16 },  // OpenType with CFF outlines
         { type1_font, 16 },   // Type 1
         { x_misc_pcf, 15 },   // gzip-compressed PCF at its own size
     };
