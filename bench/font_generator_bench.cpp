@@ -1,14 +1,19 @@
 // The whole tool against the FreeType work it cannot avoid. For each set, one run measures:
 // - the tool: `font_generator <configuration>` as a whole process, start-up included, with its
-//   peak resident memory;
+//   peak resident memory (started by a small launcher process, see start_launcher);
+// - the same run inside this process (font_generator's main after one core start-up), which
+//   leaves out what starting a process costs;
 // - the literal FreeType work in this process: open the face, load and render every glyph twice
 //   (measuring flags, then drawing flags), and query every ordered pair of the set for kerning
 //   with both glyph indices looked up per pair (skipped for a set whose first code lies above
 //   U+3000, as the tool skips it).
 // Counters: tool_ms and literal_ms (medians), ratio = tool_ms / literal_ms, ratio_best (the
 // fastest run of each, for a machine busy with other work), peak_mib (the tool's largest
-// peak), canvas_mib (the final pictures' pixel bytes), and over_canvas_mib = peak_mib -
-// canvas_mib.
+// peak), canvas_mib (the final pictures' pixel bytes), over_canvas_mib = peak_mib -
+// canvas_mib, and in_process_ms with in_process_ratio for the run inside this process.
+#include "ovcore/core.h"
+#include "tools/font_generator/main.h"
+
 #include <benchmark/benchmark.h>
 
 #include <ft2build.h>
@@ -18,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +32,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -132,8 +139,9 @@ std::string write_inputs(const set_case_t& c, const std::vector<uint32_t>& codes
     return configuration;
 }
 
-// Runs the tool once; its wall time in seconds, or a negative value when it failed.
-double run_tool(const std::string& configuration, long* peak_kib)
+// Starts the tool and waits for it: wall time in seconds (negative when it failed) and its peak
+// resident memory.
+void spawn_tool(const char* configuration, double* seconds, long* peak_kib)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -149,11 +157,101 @@ double run_tool(const std::string& configuration, long* peak_kib)
     posix_spawn_file_actions_destroy(&actions);
     int status = 0;
     rusage usage{};
+    *seconds = -1;
+    *peak_kib = 0;
     if (!spawned || wait4(child, &status, 0, &usage) != child)
+        return;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        *seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+    *peak_kib = usage.ru_maxrss;
+}
+
+// A child's peak memory counts the memory of the process it was started from, so the tool is
+// started by a small launcher forked before this process grows: it reads configuration paths
+// from one pipe and answers "seconds peak_kib" on another.
+struct launcher_t
+{
+    int requests = -1;
+    int answers = -1;
+};
+
+launcher_t& launcher()
+{
+    static launcher_t instance;
+    return instance;
+}
+
+void start_launcher()
+{
+    int to_launcher[2];
+    int from_launcher[2];
+    if (pipe(to_launcher) != 0 || pipe(from_launcher) != 0)
+        std::abort();
+    if (fork() == 0)
+    {
+        close(to_launcher[1]);
+        close(from_launcher[0]);
+        FILE* in = fdopen(to_launcher[0], "r");
+        FILE* out = fdopen(from_launcher[1], "w");
+        char path[4096];
+        while (std::fgets(path, sizeof(path), in) != nullptr)
+        {
+            path[std::strcspn(path, "\n")] = 0;
+            double seconds = 0;
+            long peak_kib = 0;
+            spawn_tool(path, &seconds, &peak_kib);
+            std::fprintf(out, "%.9f %ld\n", seconds, peak_kib);
+            std::fflush(out);
+        }
+        _exit(0);
+    }
+    close(to_launcher[0]);
+    close(from_launcher[1]);
+    launcher().requests = to_launcher[1];
+    launcher().answers = from_launcher[0];
+}
+
+// Runs the tool once through the launcher; its wall time in seconds, negative when it failed.
+double run_tool(const std::string& configuration, long* peak_kib)
+{
+    const std::string request = configuration + "\n";
+    if (write(launcher().requests, request.data(), request.size()) != ssize_t(request.size()))
         return -1;
+    char answer[128];
+    std::size_t used = 0;
+    while (used + 1 < sizeof(answer))
+    {
+        const ssize_t n = read(launcher().answers, answer + used, 1);
+        if (n != 1)
+            return -1;
+        if (answer[used++] == '\n')
+            break;
+    }
+    answer[used] = 0;
+    double seconds = -1;
+    long peak = 0;
+    if (std::sscanf(answer, "%lf %ld", &seconds, &peak) != 2)
+        return -1;
+    *peak_kib = std::max(*peak_kib, peak);
+    return seconds;
+}
+
+// Runs the tool's main inside this process, its messages discarded; seconds, negative on failure.
+double run_in_process(const std::string& configuration)
+{
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    const char* arguments[] = { "font_generator", configuration.c_str() };
+    const auto start = clock_type::now();
+    const int status = font_generator::main(2, arguments);
     const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
-    *peak_kib = std::max(*peak_kib, usage.ru_maxrss);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    close(null);
+    return status == 0 ? seconds : -1;
 }
 
 // The FreeType work of the set done the literal way; seconds.
@@ -221,6 +319,7 @@ void whole_tool_against_literal_freetype(benchmark::State& state, const set_case
     const std::vector<uint32_t> codes = codes_of(*c);
     const std::string configuration = write_inputs(*c, codes);
     std::vector<double> tool;
+    std::vector<double> in_process;
     std::vector<double> literal;
     long peak_kib = 0;
     for (auto _ : state)
@@ -234,6 +333,7 @@ void whole_tool_against_literal_freetype(benchmark::State& state, const set_case
                 return;
             }
             tool.push_back(seconds);
+            in_process.push_back(run_in_process(configuration));
             literal.push_back(literal_freetype_work(*c, codes));
         }
         state.SetIterationTime(median(tool));
@@ -246,6 +346,8 @@ void whole_tool_against_literal_freetype(benchmark::State& state, const set_case
     state.counters["ratio"] = median(tool) / median(literal);
     state.counters["ratio_best"] = *std::min_element(tool.begin(), tool.end()) /
                                    *std::min_element(literal.begin(), literal.end());
+    state.counters["in_process_ms"] = median(in_process) * 1e3;
+    state.counters["in_process_ratio"] = median(in_process) / median(literal);
     state.counters["peak_mib"] = double(peak_kib) / 1024.0;
     state.counters["canvas_mib"] = canvas_mib;
     state.counters["over_canvas_mib"] = double(peak_kib) / 1024.0 - canvas_mib;
@@ -264,10 +366,15 @@ void register_cases()
 
 int main(int argc, char** argv)
 {
+    start_launcher();
+    core_startup();
     register_cases();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::filesystem::remove_all(work_directory());
+    core_shutdown();
+    close(launcher().requests);
+    wait(nullptr);
     return 0;
 }

@@ -163,8 +163,14 @@ bool write_font_outputs(const font_output_settings_t& settings,
         return false;
     }
 
-    // The whole text goes out in one write: one request instead of one per line.
+    // The whole text goes out in one write: one request instead of one per line. Room for the
+    // glyph lines is taken at once, so a large set does not hold two copies while it grows.
     string_dyn_t text;
+    uint64_t expected = 4096;
+    for (const font_output_set_t& entry : sets)
+        for (const font_glyph_t& glyph : entry.set->glyphs)
+            expected += 72 + glyph.name.length();
+    (void)text.reserve(uint32_t(std::min<uint64_t>(expected, UINT32_MAX / 2)));
     if (!append_font_description(&text, settings, sets) ||
         !description->write(text.c_str(), text.length()))
     {
