@@ -1,4 +1,7 @@
-// The binary unit format: type codes, class definitions and the primitive encodings.
+// The binary unit format: type codes, class definitions, the primitive encodings and loading.
+//
+// Sections: binary attribute types; class metadata; the stream reader; loading (the value
+// reader, unknown attributes as text, unit records, the blocks).
 #include "ovcore/units/unit_binary_format.h"
 
 #include "ovcore/collections/auto_ptr.h"
@@ -244,10 +247,21 @@ bool unit_binary_stream_t::read_unit_name(string_dyn_t* out)
         uint64_t value = 0;
         if (!read_u64(&value))
             return false;
-        // The leading dot makes it a file-local name.
-        if (!out->format(".%02X.%02X.%04X.%08X", unsigned(value & 0xFF),
-                         unsigned((value >> 8) & 0xFF), unsigned((value >> 16) & 0xFFFF),
-                         unsigned(value >> 32)))
+        // ".%02X.%02X.%04X.%08X" from bits 0-7, 8-15, 16-31 and 32-63; the leading dot makes
+        // it a file-local name.
+        static const char digits[] = "0123456789ABCDEF";
+        static const uint32_t group_digits[] = { 2, 2, 4, 8 };
+        char text[20];
+        uint32_t length = 0;
+        uint32_t shift = 0;
+        for (uint32_t digit_count : group_digits)
+        {
+            text[length++] = '.';
+            for (uint32_t d = digit_count; d > 0; --d)
+                text[length++] = digits[(value >> (shift + 4 * (d - 1))) & 0xF];
+            shift += 4 * digit_count;
+        }
+        if (!out->append(text, length))
         {
             msg_error("[unit] Error while formating string");
             return false;
@@ -1092,6 +1106,8 @@ bool read_element_text(unit_binary_stream_t* s, const binary_attribute_definitio
 
 // ---- unit records ----------------------------------------------------------------------------
 
+// The blocks of a file after its header: class definitions into the class table, unit records
+// into units of the load.
 class binary_unit_reader_t
 {
 public:
@@ -1100,20 +1116,22 @@ public:
     {
     }
 
-    bool read_unit_record(uint32_t class_id);
+    // Up to and including the end record.
+    bool read_blocks();
+    // What the value loaders read through while the blocks are read.
     unit_value_reader_t* values() { return &m_values; }
 
 private:
-    bool read_attribute(unit_t* unit, const binary_attribute_definition_t& definition);
+    bool read_unit_record(uint32_t class_id);
+    // `attribute` is the unit type's attribute of the definition's name, or null.
+    bool read_attribute(unit_t* unit, const binary_attribute_definition_t& definition,
+                        const unit_attribute_t* attribute);
     bool read_unknown_attribute(unit_t* unit, const binary_attribute_definition_t& definition);
     bool read_element_count(uint32_t* count);
 
-public:
-    class_metadata_map_t classes;
-
-private:
     unit_load_t* m_load;
     unit_binary_stream_t* m_stream;
+    class_metadata_map_t m_classes;
     binary_value_reader_t m_values;
     string_dyn_t m_text;
 };
@@ -1134,7 +1152,7 @@ bool binary_unit_reader_t::read_element_count(uint32_t* count)
 
 bool binary_unit_reader_t::read_unit_record(uint32_t class_id)
 {
-    const class_metadata_t* metadata = classes.find(class_id);
+    class_metadata_t* metadata = m_classes.find(class_id);
     if (metadata == nullptr)
     {
         msg_error("[unit] Unknown unit class id %u", class_id);
@@ -1151,9 +1169,28 @@ bool binary_unit_reader_t::read_unit_record(uint32_t class_id)
     unit_t* unit = m_load->begin_unit(metadata->class_name.c_str(), name.c_str());
     if (unit == nullptr)
         return false;
-    for (const binary_attribute_definition_t& definition : metadata->attributes)
-        if (!read_attribute(unit, definition))
+    const unit_descriptor_t* type = unit->get_descriptor();
+    const array_t<binary_attribute_definition_t>& definitions = metadata->attributes;
+    if (metadata->resolved_type != type)
+    {
+        // Without room for the lookups each unit looks its attributes up itself.
+        metadata->resolved_type = nullptr;
+        if (metadata->resolved.resize(definitions.size()))
+        {
+            for (uint32_t i = 0; i < definitions.size(); ++i)
+                metadata->resolved[i] = unit_find_attribute(type, definitions[i].name.c_str());
+            metadata->resolved_type = type;
+        }
+    }
+    for (uint32_t i = 0; i < definitions.size(); ++i)
+    {
+        const unit_attribute_t* attribute =
+            metadata->resolved_type != nullptr
+                ? metadata->resolved[i]
+                : unit_find_attribute(type, definitions[i].name.c_str());
+        if (!read_attribute(unit, definitions[i], attribute))
             return false;
+    }
     return true;
 }
 
@@ -1182,10 +1219,9 @@ bool binary_unit_reader_t::read_unknown_attribute(unit_t* unit,
 }
 
 bool binary_unit_reader_t::read_attribute(unit_t* unit,
-                                          const binary_attribute_definition_t& definition)
+                                          const binary_attribute_definition_t& definition,
+                                          const unit_attribute_t* attribute)
 {
-    const unit_attribute_t* attribute =
-        unit_find_attribute(unit->get_descriptor(), definition.name.c_str());
     if (attribute == nullptr)
         return read_unknown_attribute(unit, definition);
     if (uint32_t(attribute->type) == 0 || uint32_t(attribute->type) > unit_attr_type_last)
@@ -1261,6 +1297,35 @@ bool binary_unit_reader_t::read_attribute(unit_t* unit,
     return true;
 }
 
+
+bool binary_unit_reader_t::read_blocks()
+{
+    for (;;)
+    {
+        uint32_t block = 0;
+        if (!m_stream->read_u32(&block))
+            return false;
+        if (block != 0)
+        {
+            if (!read_unit_record(block))
+                return false;
+            continue;
+        }
+        uint8_t service = 0;
+        if (!m_stream->read_u8(&service))
+            return false;
+        if (service == 0)
+            return true;  // the end record; anything after it is ignored
+        if (service != 1)
+        {
+            msg_error("[unit] Unknown service record type %u", unsigned(service));
+            return false;
+        }
+        if (!m_stream->read_class_definition(&m_classes))
+            return false;
+    }
+}
+
 }  // namespace
 
 bool unit_binary_load_units(unit_load_t* load, const char* data, uint32_t size)
@@ -1279,44 +1344,7 @@ bool unit_binary_load_units(unit_load_t* load, const char* data, uint32_t size)
     // The value loaders read through this reader until the records end.
     unit_value_reader_t* previous = load->value_reader();
     load->set_value_reader(units.values());
-    bool ok = true;
-    for (;;)
-    {
-        uint32_t block = 0;
-        if (!reader.read_u32(&block))
-        {
-            ok = false;
-            break;
-        }
-        if (block != 0)
-        {
-            if (!units.read_unit_record(block))
-            {
-                ok = false;
-                break;
-            }
-            continue;
-        }
-        uint8_t service = 0;
-        if (!reader.read_u8(&service))
-        {
-            ok = false;
-            break;
-        }
-        if (service == 0)
-            break;  // the end record; anything after it is ignored
-        if (service != 1)
-        {
-            msg_error("[unit] Unknown service record type %u", unsigned(service));
-            ok = false;
-            break;
-        }
-        if (!reader.read_class_definition(&units.classes))
-        {
-            ok = false;
-            break;
-        }
-    }
+    const bool ok = units.read_blocks();
     load->set_value_reader(previous);
     return ok;
 }

@@ -129,6 +129,11 @@ struct class_metadata_t
 {
     string_dyn_t class_name;  // the registered unit type name
     array_dyn_t<binary_attribute_definition_t> attributes;  // in definition order
+
+    // The unit type's attribute for each definition (null where the type has none), looked up
+    // once for the type the class's units are created as.
+    const unit_descriptor_t* resolved_type = nullptr;
+    array_dyn_t<const unit_attribute_t*> resolved;
 };
 
 // Class ids are not 0.
@@ -180,8 +185,10 @@ public:
     [[nodiscard]] bool read_fixed4(fixed4_t* out);
     [[nodiscard]] bool read_float4x4(float4x4_t* out);
     [[nodiscard]] bool read_quaternion(quaternion_t* out);  // w, x, y, z
-    // Version 1: x, y, z. Version 2: x, y, z and w, whose integer part s moves the sector by
-    // (s AND 0xFFF) - 2048 and (s >> 12) - 2048.
+    // Version 1: x, y, z. Version 2: x, y, z and w, whose integer part s moves sector_x by
+    // (s AND 0xFFF) - 2048 and sector_y by (s >> 12) - 2048; a w that is no number, or moves
+    // either out of its 16 bits, fails with "[unit] The sector offset %g of a position is out
+    // of range".
     [[nodiscard]] bool read_position(position_t* out);
     [[nodiscard]] bool read_placement(placement_t* out);
     [[nodiscard]] bool read_placement_scale(placement_scale_t* out);    // position, rotation, scale

@@ -42,6 +42,7 @@ public:
     array_dyn_t<uint32_t> widths;
     placement_t place;
     unit_t* tie = nullptr;
+    array_dyn_t<unit_t*> ties;
 };
 
 // Takes unknown attributes: the base handler warns about each.
@@ -74,6 +75,7 @@ const unit_attribute_t bin_node_attributes[] = {
     OV_UNIT_ATTRIBUTE(bin_node_u, widths, u32_array, nullptr, "widths"),
     OV_UNIT_ATTRIBUTE(bin_node_u, place, placement, nullptr, "place"),
     OV_UNIT_ATTRIBUTE(bin_node_u, tie, resource_tie, nullptr, "tie"),
+    OV_UNIT_ATTRIBUTE(bin_node_u, ties, resource_tie_array, nullptr, "ties"),
     { &bin_node_u::descriptor, unit_attribute_obsolete_offset, unit_attr_type_t::u32_array,
       nullptr, "old_widths" },
     OV_UNIT_ATTRIBUTES_END,
@@ -318,6 +320,10 @@ TEST_F(binary_load_fixture, rejects_bad_files)
             "(of type 'bin_node')." } },
         { "tie through the default tie", one_node({ { 63, "tie", {} } }, { bv::tie("texture") }),
           { "[unit] Can not load the resource tie." } },
+        { "no room in an array", one_node({ { 64, "ties", {} } }, { bv::array({ bv::tie("t") }) }),
+          { "[unit] Can not change capacity of array of resource ties.",
+            "[unit] Failed to set the requested length of the array attribute 'ties' of unit 'a' "
+            "(of type 'bin_node')." } },
         { "enum number outside the table", one_node({ { 55, "kind", {} } }, { bv::enumeration(3) }),
           { "[unit] The requested value '3' is outside the domain of the attribute 'kind' of unit "
             "'a' (of type 'bin_node')." } },
