@@ -74,21 +74,21 @@ std::vector<field_t> unit_fields(uint32_t n)
 // Unit n has the file-local name n + 1; the root (0xFFFFFFFF) owns them all.
 binary_bytes_t generate(uint32_t units)
 {
-    binary_class_spec_t every = { 1, "every_type", {} };
+    binary_class_layout_t every = { 1, "every_type", {} };
     for (const field_t& field : unit_fields(0))
         every.attributes.push_back({ field.code, field.name, {} });
-    binary_file_spec_t file;
+    binary_file_layout_t file;
     file.add(every);
     std::vector<binary_value_t> owned;
     for (uint32_t n = 0; n < units; ++n)
         owned.push_back(bv::name(binary_name_t::local_name(n + 1)));
-    binary_unit_spec_t root = { 1, binary_name_t::local_name(0xFFFFFFFFu), {} };
+    binary_unit_layout_t root = { 1, binary_name_t::local_name(0xFFFFFFFFu), {} };
     for (const field_t& field : unit_fields(0))
         root.values.push_back(field.code == 58 ? bv::array(owned) : field.value);
     file.add(root);
     for (uint32_t n = 0; n < units; ++n)
     {
-        binary_unit_spec_t unit = { 1, binary_name_t::local_name(n + 1), {} };
+        binary_unit_layout_t unit = { 1, binary_name_t::local_name(n + 1), {} };
         for (field_t& field : unit_fields(n))
             unit.values.push_back(std::move(field.value));
         file.add(unit);

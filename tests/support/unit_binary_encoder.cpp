@@ -103,13 +103,13 @@ void put_name(binary_bytes_t* out, const binary_name_t& name)
     }
 }
 
-void put_class_definition(binary_bytes_t* out, const binary_class_spec_t& spec)
+void put_class_definition(binary_bytes_t* out, const binary_class_layout_t& layout)
 {
     put_u32(out, 0);
     put_u8(out, 1);
-    put_u32(out, spec.id);
-    put_string(out, spec.type_name);
-    for (const binary_attribute_spec_t& attribute : spec.attributes)
+    put_u32(out, layout.id);
+    put_string(out, layout.type_name);
+    for (const binary_attribute_layout_t& attribute : layout.attributes)
     {
         put_u32(out, attribute.type);
         put_string(out, attribute.name);
@@ -126,36 +126,36 @@ void put_class_definition(binary_bytes_t* out, const binary_class_spec_t& spec)
     put_u32(out, 0);
 }
 
-void put_unit_record(binary_bytes_t* out, const binary_unit_spec_t& spec)
+void put_unit_record(binary_bytes_t* out, const binary_unit_layout_t& layout)
 {
-    put_u32(out, spec.class_id);
-    put_name(out, spec.name);
-    for (const binary_value_t& value : spec.values)
+    put_u32(out, layout.class_id);
+    put_name(out, layout.name);
+    for (const binary_value_t& value : layout.values)
         out->insert(out->end(), value.bytes.begin(), value.bytes.end());
 }
 
-binary_file_spec_t& binary_file_spec_t::add(const binary_class_spec_t& spec)
+binary_file_layout_t& binary_file_layout_t::add(const binary_class_layout_t& layout)
 {
-    items.push_back({ true, spec, {} });
+    items.push_back({ true, layout, {} });
     return *this;
 }
 
-binary_file_spec_t& binary_file_spec_t::add(const binary_unit_spec_t& spec)
+binary_file_layout_t& binary_file_layout_t::add(const binary_unit_layout_t& layout)
 {
-    items.push_back({ false, {}, spec });
+    items.push_back({ false, {}, layout });
     return *this;
 }
 
-binary_bytes_t binary_file_spec_t::encode() const
+binary_bytes_t binary_file_layout_t::encode() const
 {
     binary_bytes_t out = { 'B', 'Q', 'S', 'D' };
     put_u32(&out, version);
     for (const item_t& item : items)
     {
         if (item.is_class)
-            put_class_definition(&out, item.class_spec);
+            put_class_definition(&out, item.class_layout);
         else
-            put_unit_record(&out, item.unit_spec);
+            put_unit_record(&out, item.unit_layout);
     }
     if (end_record)
     {

@@ -51,18 +51,18 @@ struct binary_enum_item_t
     std::string name;
 };
 
-struct binary_attribute_spec_t
+struct binary_attribute_layout_t
 {
     uint32_t type;  // binary type code; 55 and 56 carry the enum table
     std::string name;
     std::vector<binary_enum_item_t> enum_table;
 };
 
-struct binary_class_spec_t
+struct binary_class_layout_t
 {
     uint32_t id;
     std::string type_name;
-    std::vector<binary_attribute_spec_t> attributes;
+    std::vector<binary_attribute_layout_t> attributes;
 };
 
 // One attribute value as stored: a scalar's element, or an array's count and elements.
@@ -71,7 +71,7 @@ struct binary_value_t
     binary_bytes_t bytes;
 };
 
-struct binary_unit_spec_t
+struct binary_unit_layout_t
 {
     uint32_t class_id;
     binary_name_t name;
@@ -80,26 +80,26 @@ struct binary_unit_spec_t
 
 // A whole file: header, then for every item a class definition or a unit record, in order,
 // then the end record unless `end_record` is false.
-struct binary_file_spec_t
+struct binary_file_layout_t
 {
     struct item_t
     {
         bool is_class;
-        binary_class_spec_t class_spec;
-        binary_unit_spec_t unit_spec;
+        binary_class_layout_t class_layout;
+        binary_unit_layout_t unit_layout;
     };
 
     uint32_t version = 2;
     std::vector<item_t> items;
     bool end_record = true;
 
-    binary_file_spec_t& add(const binary_class_spec_t& spec);
-    binary_file_spec_t& add(const binary_unit_spec_t& spec);
+    binary_file_layout_t& add(const binary_class_layout_t& layout);
+    binary_file_layout_t& add(const binary_unit_layout_t& layout);
     binary_bytes_t encode() const;
 };
 
-void put_class_definition(binary_bytes_t* out, const binary_class_spec_t& spec);
-void put_unit_record(binary_bytes_t* out, const binary_unit_spec_t& spec);
+void put_class_definition(binary_bytes_t* out, const binary_class_layout_t& layout);
+void put_unit_record(binary_bytes_t* out, const binary_unit_layout_t& layout);
 
 // Wraps a file in the scrambled container with the seed (the inverse of the loader's
 // unscrambling).

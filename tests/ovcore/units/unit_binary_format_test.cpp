@@ -303,10 +303,10 @@ TEST(binary_stream, reads_compound_values_in_file_order)
 namespace
 {
 
-binary_bytes_t class_body(const binary_class_spec_t& spec)
+binary_bytes_t class_body(const binary_class_layout_t& layout)
 {
     binary_bytes_t out;
-    put_class_definition(&out, spec);
+    put_class_definition(&out, layout);
     return binary_bytes_t(out.begin() + 5, out.end());  // without block id and service byte
 }
 
@@ -314,14 +314,14 @@ binary_bytes_t class_body(const binary_class_spec_t& spec)
 
 TEST(binary_class_definition, reads_attributes_and_enum_tables)
 {
-    const binary_class_spec_t spec = {
+    const binary_class_layout_t layout = {
         7,
         "char_set_config",
         { { 1, "file", {} },
           { 55, "style", { { 3, "outline" }, { -1, "none" }, { 0, "plain" } } },
           { 60, "children", {} } },
     };
-    stream_t s(class_body(spec));
+    stream_t s(class_body(layout));
     class_metadata_map_t classes;
     message_capture_t capture;
     ASSERT_TRUE(s.reader.read_class_definition(&classes));
@@ -344,7 +344,7 @@ TEST(binary_class_definition, rejects_bad_definitions)
     struct row_t
     {
         const char* what;
-        binary_class_spec_t spec;
+        binary_class_layout_t layout;
         const char* message;
     };
     const row_t rows[] = {
@@ -357,7 +357,7 @@ TEST(binary_class_definition, rejects_bad_definitions)
     for (const row_t& row : rows)
     {
         SCOPED_TRACE(row.what);
-        stream_t s(class_body(row.spec));
+        stream_t s(class_body(row.layout));
         class_metadata_map_t classes;
         message_capture_t capture;
         EXPECT_FALSE(s.reader.read_class_definition(&classes));

@@ -99,12 +99,12 @@ namespace
 namespace bv = binary_value;
 
 // Class 1: bin_node with every attribute in table order; class 2: bin_open.
-binary_class_spec_t node_class(std::vector<binary_attribute_spec_t> attributes)
+binary_class_layout_t node_class(std::vector<binary_attribute_layout_t> attributes)
 {
     return { 1, "bin_node", std::move(attributes) };
 }
 
-binary_unit_spec_t node(const char* name, std::vector<binary_value_t> values)
+binary_unit_layout_t node(const char* name, std::vector<binary_value_t> values)
 {
     return { 1, binary_name_t::global_name(name), std::move(values) };
 }
@@ -156,13 +156,13 @@ protected:
 
 namespace
 {
-const binary_attribute_spec_t label_u32 = { 39, "label", {} };
+const binary_attribute_layout_t label_u32 = { 39, "label", {} };
 
 // A file with class 1 of the given attributes and one unit "a" with the given values.
-binary_bytes_t one_node(std::vector<binary_attribute_spec_t> attributes,
+binary_bytes_t one_node(std::vector<binary_attribute_layout_t> attributes,
                         std::vector<binary_value_t> values, uint32_t version = 2)
 {
-    binary_file_spec_t file;
+    binary_file_layout_t file;
     file.version = version;
     file.add(node_class(std::move(attributes))).add(node("a", std::move(values)));
     return file.encode();
@@ -182,7 +182,7 @@ TEST_F(binary_load_fixture, header_and_end_record_only_load_no_units)
 {
     for (uint32_t version : { 1u, 2u })
     {
-        binary_file_spec_t file;
+        binary_file_layout_t file;
         file.version = version;
         message_capture_t capture;
         EXPECT_TRUE(load(file.encode()));
@@ -194,7 +194,7 @@ TEST_F(binary_load_fixture, header_and_end_record_only_load_no_units)
 TEST_F(binary_load_fixture, loads_a_tree_of_units)
 {
     const std::vector<binary_enum_item_t> kinds = { { 0, "plain" }, { 5, "italic" } };
-    binary_file_spec_t file;
+    binary_file_layout_t file;
     file.add(node_class({ { 1, "label", {} },
                           { 39, "count", {} },
                           { 37, "offset", {} },
@@ -255,20 +255,20 @@ TEST_F(binary_load_fixture, rejects_bad_files)
     put_u8(&unknown_service, 7);
     binary_bytes_t unknown_class = raw_file(2, {});
     put_u32(&unknown_class, 9);
-    binary_file_spec_t two_classes;
+    binary_file_layout_t two_classes;
     two_classes.add(node_class({})).add(node_class({}));
-    binary_file_spec_t taken;
+    binary_file_layout_t taken;
     taken.add(node_class({})).add(node("a", {})).add(node("A", {}));
-    binary_file_spec_t bad_type;
+    binary_file_layout_t bad_type;
     bad_type.add({ 1, "no_such", {} }).add(node("a", {}));
-    binary_file_spec_t no_end;
+    binary_file_layout_t no_end;
     no_end.add(node_class({})).add(node("a", {}));
     no_end.end_record = false;
-    binary_file_spec_t unnamed;
+    binary_file_layout_t unnamed;
     unnamed.add(node_class({})).add({ 1, binary_name_t::no_name(), {} });
-    binary_file_spec_t long_name;
+    binary_file_layout_t long_name;
     long_name.add(node_class({})).add(node("a.b.c.d.e.f.g.h.i.j.k", {}));
-    binary_file_spec_t dangling;
+    binary_file_layout_t dangling;
     dangling.add(node_class({ { 59, "link", {} } }))
         .add(node("a", { bv::name(binary_name_t::global_name("nowhere")) }));
 
@@ -436,7 +436,7 @@ TEST_F(binary_load_fixture, maps_enum_values_through_the_class_table)
 
 TEST_F(binary_load_fixture, loads_an_owner_value_into_a_link_with_a_warning)
 {
-    binary_file_spec_t file;
+    binary_file_layout_t file;
     file.add(node_class({ { 57, "link", {} } }))
         .add(node("a", { bv::name(binary_name_t::global_name("b")) }))
         .add(node("b", { bv::name(binary_name_t::no_name()) }));
@@ -454,7 +454,7 @@ TEST_F(binary_load_fixture, loads_an_owner_value_into_a_link_with_a_warning)
 
 TEST_F(binary_load_fixture, names_file_local_units_nameless)
 {
-    binary_file_spec_t file;
+    binary_file_layout_t file;
     file.add(node_class({ { 39, "count", {} }, { 9, "place", {} } }))
         .add({ 1, binary_name_t::local_name(0x0102030405060708u),
                { bv::u32(1), bv::floats({ 1.0f, 2.0f, 3.0f }) } });
@@ -467,7 +467,7 @@ TEST_F(binary_load_fixture, names_file_local_units_nameless)
 
 TEST_F(binary_load_fixture, hands_unknown_attributes_over_as_text)
 {
-    binary_file_spec_t file;
+    binary_file_layout_t file;
     file.add({ 2,
                "bin_open",
                { { 39, "count", {} },
@@ -519,7 +519,7 @@ namespace
 // Two classes, a tree of three units with arrays, strings, enums and references.
 binary_bytes_t sample_file(uint32_t version)
 {
-    binary_file_spec_t file;
+    binary_file_layout_t file;
     file.version = version;
     file.add(node_class({ { 1, "label", {} },
                           { 39, "count", {} },

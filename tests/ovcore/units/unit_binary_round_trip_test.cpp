@@ -496,8 +496,8 @@ files_t write_files(uint32_t seed, uint32_t version)
     value_writer_t writer(seed, version);
     files_t files;
     files.text = "QsdNunit\n{\nrt_every : .root {\n";
-    binary_class_spec_t every = { 1, "rt_every", {} };
-    binary_unit_spec_t root = { 1, binary_name_t::local_name(0xFFFFFFFFFFFFFFFFu), {} };
+    binary_class_layout_t every = { 1, "rt_every", {} };
+    binary_unit_layout_t root = { 1, binary_name_t::local_name(0xFFFFFFFFFFFFFFFFu), {} };
     for (const unit_attribute_t* attribute = rt_every_attributes;
          attribute->type != unit_attr_type_t::none; ++attribute)
     {
@@ -506,7 +506,7 @@ files_t write_files(uint32_t seed, uint32_t version)
         uint32_t code = uint32_t(attribute->type);
         if (code >= 53 && code <= 66)
             code = code <= 54 ? code + 12 : code - 2;
-        binary_attribute_spec_t definition = { code, attribute->name, {} };
+        binary_attribute_layout_t definition = { code, attribute->name, {} };
         if (scalar == unit_attr_type_t::enumeration && writer.below(2) == 0)
             for (const unit_enum_value_t& v : enum_values)
                 definition.enum_table.push_back({ v.value, v.name });
@@ -534,7 +534,7 @@ files_t write_files(uint32_t seed, uint32_t version)
     }
     files.text += "}\n";
 
-    binary_file_spec_t file;
+    binary_file_layout_t file;
     file.version = version;
     file.add(every).add({ 2, "rt_leaf", { { 37, "id", {} } } }).add(root);
     for (uint32_t n = 1; n <= writer.leaf_count(); ++n)
