@@ -24,11 +24,20 @@ install_missing() {
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-build() {  # build <directory> [cmake options...]
+started=$(date +%s)
+stage() {  # stage <what>: a heading with the time since the start
+    echo "== $1 ($(($(date +%s) - started)) s)"
+}
+
+configure() {  # configure <directory> [cmake options...]
     directory=$1
     shift
     cmake -S . -B "$directory" -DOV_WERROR=ON "$@" >/dev/null
-    cmake --build "$directory" -j "$jobs"
+}
+
+build() {  # build <directory> [cmake options...]
+    configure "$@"
+    cmake --build "$1" -j "$jobs"
 }
 
 case "${1:-}" in
@@ -39,31 +48,41 @@ run)
     ;;
 test)
     install_missing $packages $test_packages
+    stage "plain build and tests"
     build build
     ctest --test-dir build --output-on-failure -j "$jobs"
     # Memory and undefined-behaviour errors, leaks included.
+    stage "AddressSanitizer and UndefinedBehaviorSanitizer"
     build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=address
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
     # Data races in the thread, file and profiler code.
+    stage "ThreadSanitizer"
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=thread \
         "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test|ovcore_profiling_)"
     ctest --test-dir build-tsan --output-on-failure -j "$jobs"
-    # Every fuzz target for a bounded time from its seed corpus, under ASan+UBSan.
+    # Every fuzz target for a bounded time (about a minute in all) from its seed corpus,
+    # under ASan+UBSan.
     if ls tests/fuzz/*_fuzz.cpp >/dev/null 2>&1; then
-        CC=clang CXX=clang++ build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        stage "fuzzing"
+        CC=clang CXX=clang++ configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
             -DOV_SANITIZE=address -DOV_BUILD_FUZZ=ON -DOV_BUILD_TESTS=OFF
+        targets=""
         for target in tests/fuzz/*_fuzz.cpp; do
-            name=$(basename "$target" .cpp)
+            targets="$targets $(basename "$target" .cpp)"
+        done
+        cmake --build build-fuzz -j "$jobs" --target $targets
+        for name in $targets; do
             corpus=$(mktemp -d)
             cp -r "tests/fuzz/corpus/$name/." "$corpus/" 2>/dev/null || true
             status=0
-            "./build-fuzz/tests/fuzz/$name" -max_total_time="${OV_FUZZ_SECONDS:-60}" \
+            "./build-fuzz/tests/fuzz/$name" -max_total_time="${OV_FUZZ_SECONDS:-30}" \
                 -print_final_stats=1 "$corpus" >"build-fuzz/$name.log" 2>&1 || status=$?
-            tail -n 40 "build-fuzz/$name.log"
+            tail -n 12 "build-fuzz/$name.log"
             rm -rf "$corpus"
             [ "$status" -eq 0 ] || { echo "fuzz target $name failed" >&2; exit 1; }
         done
     fi
+    stage "done"
     ;;
 *)
     echo "usage: $0 run|test" >&2
