@@ -62,6 +62,14 @@ bool all_of(const char* begin, const char* end, bool (*predicate)(unsigned char)
     return true;
 }
 
+// The first character from `begin` on that fails `predicate` (or `end`).
+const char* skip_while(const char* begin, const char* end, bool (*predicate)(unsigned char))
+{
+    while (begin != end && predicate(static_cast<unsigned char>(*begin)))
+        ++begin;
+    return begin;
+}
+
 bool equals_ignoring_case(const char* begin, const char* end, const char* lower)
 {
     for (const char* p = begin; p != end; ++p, ++lower)
@@ -128,6 +136,14 @@ number_t apply_sign(bool negative, uint64_t magnitude, int64_t* value)
     return number_t::ok;
 }
 
+// Steps over an optional '+' or '-'; true for '-'.
+bool take_sign(const char** begin, const char* end)
+{
+    if (*begin == end || (**begin != '+' && **begin != '-'))
+        return false;
+    return *(*begin)++ == '-';
+}
+
 bool is_hex_prefix(const char* begin, const char* end)
 {
     return end - begin > 2 && begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X');
@@ -136,9 +152,7 @@ bool is_hex_prefix(const char* begin, const char* end)
 // Optional sign, then decimal digits or 0x and hexadecimal digits.
 number_t convert_signed(const char* begin, const char* end, int64_t* value)
 {
-    bool negative = false;
-    if (begin != end && (*begin == '+' || *begin == '-'))
-        negative = *begin++ == '-';
+    const bool negative = take_sign(&begin, end);
     const bool hex = is_hex_prefix(begin, end);
     const char* digits = hex ? begin + 2 : begin;
     if (digits == end || !all_of(digits, end, hex ? is_hex_digit : is_digit))
@@ -162,17 +176,14 @@ number_t convert_unsigned(const char* begin, const char* end, uint64_t* value)
                                                               : number_t::bad_conversion;
 }
 
-// Optional sign and decimal digits, converted with automatic base like strtol: a leading zero
-// makes the digits octal. Digits that do not fit the base, or a value outside 32 bits, are
-// refused instead of being cut short.
-number_t convert_fixed(const char* begin, const char* end, int32_t* value)
+// Optional sign and decimal digits within 32 bits. With `octal_zero` a leading zero makes the
+// digits octal, as strtol's automatic base does.
+number_t convert_int32_digits(const char* begin, const char* end, bool octal_zero, int32_t* value)
 {
-    bool negative = false;
-    if (begin != end && (*begin == '+' || *begin == '-'))
-        negative = *begin++ == '-';
+    const bool negative = take_sign(&begin, end);
     if (begin == end || !all_of(begin, end, is_digit))
         return number_t::bad_shape;
-    const uint32_t base = (end - begin > 1 && *begin == '0') ? 8 : 10;
+    const uint32_t base = (octal_zero && end - begin > 1 && *begin == '0') ? 8 : 10;
     uint64_t magnitude = 0;
     int64_t wide = 0;
     if (!parse_magnitude(begin, end, base, &magnitude) ||
@@ -183,23 +194,16 @@ number_t convert_fixed(const char* begin, const char* end, int32_t* value)
     return number_t::ok;
 }
 
-// Optional sign and decimal digits within 32 bits.
+// A fixed-point value, read with automatic base. Digits that do not fit the base, or a value
+// outside 32 bits, are refused instead of being cut short.
+number_t convert_fixed(const char* begin, const char* end, int32_t* value)
+{
+    return convert_int32_digits(begin, end, true, value);
+}
+
 number_t convert_int32(const char* begin, const char* end, int32_t* value)
 {
-    bool negative = false;
-    const char* digits = begin;
-    if (digits != end && (*digits == '+' || *digits == '-'))
-        negative = *digits++ == '-';
-    if (digits == end || !all_of(digits, end, is_digit))
-        return number_t::bad_shape;
-    uint64_t magnitude = 0;
-    int64_t wide = 0;
-    if (!parse_magnitude(digits, end, 10, &magnitude) ||
-        apply_sign(negative, magnitude, &wide) != number_t::ok || wide < INT32_MIN ||
-        wide > INT32_MAX)
-        return number_t::bad_conversion;
-    *value = int32_t(wide);
-    return number_t::ok;
+    return convert_int32_digits(begin, end, false, value);
 }
 
 // A real number: [+-] digits [. digits] [e [+-] digits] [f], with `f` only after a fraction
@@ -217,8 +221,7 @@ number_t convert_real(const char* begin, const char* end, float* value)
         return number_t::ok;
     }
     const char* p = begin;
-    if (p != end && (*p == '+' || *p == '-'))
-        ++p;
+    take_sign(&p, end);
     uint32_t digits = 0;
     for (; p != end && is_digit(static_cast<unsigned char>(*p)); ++p)
         ++digits;
@@ -235,12 +238,10 @@ number_t convert_real(const char* begin, const char* end, float* value)
     {
         decorated = true;
         ++p;
-        if (p != end && (*p == '+' || *p == '-'))
-            ++p;
+        take_sign(&p, end);
         if (p == end || !is_digit(static_cast<unsigned char>(*p)))
             return number_t::bad_shape;
-        while (p != end && is_digit(static_cast<unsigned char>(*p)))
-            ++p;
+        p = skip_while(p, end, is_digit);
     }
     const char* number_end = p;
     if (p != end && decorated && (*p == 'f' || *p == 'F'))
@@ -318,6 +319,26 @@ uint32_t count_line_feeds(const char* begin, const char* end)
     return count;
 }
 
+// Just past the quote that closes the quoted string opening at `open`, or null when the text
+// ends first. A backslash keeps the next character, a quote included, inside the string.
+const char* quoted_end(const char* open, const char* end)
+{
+    const char* p = open + 1;
+    while (p < end && *p != '"')
+        p += *p == '\\' ? 2 : 1;
+    return p < end ? p + 1 : nullptr;
+}
+
+// The quote closing an include file name that opens at `open`, or null when the line or the
+// text ends first (names have no escapes).
+const char* include_name_close(const char* open, const char* end)
+{
+    const char* close = static_cast<const char*>(std::memchr(open + 1, '"', size_t(end - open - 1)));
+    const char* line_end =
+        static_cast<const char*>(std::memchr(open + 1, '\n', size_t(end - open - 1)));
+    return close != nullptr && (line_end == nullptr || close < line_end) ? close : nullptr;
+}
+
 const char* const context_names[] = {
     "",                                    // block comment
     "file magic value",                    // file magic
@@ -350,6 +371,18 @@ const char* const context_names[] = {
 };
 static_assert(sizeof(context_names) / sizeof(context_names[0]) ==
               size_t(unit_scan_context_t::unknown_value) + 1);
+
+// The context of a vector of `count` components, given the one of 2 components.
+unit_scan_context_t vector_context(unit_scan_context_t two, uint32_t count)
+{
+    static_assert(uint32_t(unit_scan_context_t::vector4) - uint32_t(unit_scan_context_t::vector2) == 2 &&
+                  uint32_t(unit_scan_context_t::fixed_vector4) -
+                          uint32_t(unit_scan_context_t::fixed_vector2) ==
+                      2);
+    if (count < 2 || count > 4)
+        OV_FATAL("Vectors have 2 to 4 components.");
+    return unit_scan_context_t(uint32_t(two) + count - 2);
+}
 
 }  // namespace
 
@@ -389,9 +422,7 @@ void unit_text_scanner_t::begin(const char* text, uint32_t size, const char* pat
     frame->size = size;
     frame->path.assign(path);
     frame->display_name.assign(display_name);
-    if (!m_frames.append(std::move(frame)))
-        OV_FATAL("Unable to allocate the scanner's include stack.");
-    m_frame = m_frames.last().get();
+    push_frame(std::move(frame));
 }
 
 const char* unit_text_scanner_t::current_path() const
@@ -402,6 +433,46 @@ const char* unit_text_scanner_t::current_path() const
 uint32_t unit_text_scanner_t::current_line() const
 {
     return m_frame != nullptr ? m_frame->line : 0;
+}
+
+const char* unit_text_scanner_t::current() const
+{
+    return m_frame->text + m_frame->position;
+}
+
+const char* unit_text_scanner_t::text_end() const
+{
+    return m_frame->text + m_frame->size;
+}
+
+// Past `length` bytes that hold no line feed.
+void unit_text_scanner_t::consume(uint32_t length)
+{
+    m_frame->position += length;
+    m_frame->at_line_start = false;
+}
+
+// Past a lexeme that may span lines (quoted strings, raw values).
+void unit_text_scanner_t::consume_lines(uint32_t length)
+{
+    m_frame->line += count_line_feeds(current(), current() + length);
+    consume(length);
+}
+
+// Past the line feed at `position`: the next line begins.
+void unit_text_scanner_t::pass_line_feed(uint32_t position)
+{
+    m_frame->position = position + 1;
+    ++m_frame->line;
+    m_frame->at_line_start = true;
+}
+
+// The current file ends inside a comment or an @include line.
+bool unit_text_scanner_t::fail_at_end()
+{
+    m_frame->position = m_frame->size;
+    report_unexpected_end();
+    return false;
 }
 
 unit_text_scanner_t::stop_t unit_text_scanner_t::skip_ignorable(unit_scan_context_t context)
@@ -431,23 +502,19 @@ unit_text_scanner_t::stop_t unit_text_scanner_t::skip_ignorable(unit_scan_contex
         case '\r':
             if (magic)
                 return stop_t::token;
-            ++f.position;
-            f.at_line_start = false;
+            consume(1);
             continue;
         case '\n':
             if (magic)
                 return stop_t::token;
-            ++f.position;
-            ++f.line;
-            f.at_line_start = true;
+            pass_line_feed(f.position);
             continue;
         case 0xEF:
             // The text ends in two zero bytes, so looking two bytes ahead stays inside.
             if (static_cast<unsigned char>(p[1]) == 0xBB && static_cast<unsigned char>(p[2]) == 0xBF &&
                 f.position + 3 <= f.size)
             {
-                f.position += 3;
-                f.at_line_start = false;
+                consume(3);
                 continue;
             }
             return stop_t::token;
@@ -467,16 +534,9 @@ unit_text_scanner_t::stop_t unit_text_scanner_t::skip_ignorable(unit_scan_contex
             const char* line_end =
                 static_cast<const char*>(std::memchr(p, '\n', f.size - f.position));
             if (line_end == nullptr)
-            {
-                f.position = f.size;
-                f.at_line_start = false;
-            }
+                consume(f.size - f.position);
             else
-            {
-                f.position = uint32_t(line_end - f.text) + 1;
-                ++f.line;
-                f.at_line_start = true;
-            }
+                pass_line_feed(uint32_t(line_end - f.text));
             continue;
         }
         case '@':
@@ -505,6 +565,18 @@ unit_text_scanner_t::stop_t unit_text_scanner_t::next_token(unit_scan_context_t 
     return stop;
 }
 
+// The next lexeme in `context`: its first byte and the length of the run of word characters
+// there (0 when none starts there). False at the end of the input, reported.
+bool unit_text_scanner_t::take_word(unit_scan_context_t context, const char** word,
+                                    uint32_t* length)
+{
+    if (next_token(context) != stop_t::token)
+        return false;
+    *word = current();
+    *length = word_length();
+    return true;
+}
+
 bool unit_text_scanner_t::skip_block_comment()
 {
     frame_t& f = *m_frame;
@@ -512,19 +584,13 @@ bool unit_text_scanner_t::skip_block_comment()
     for (;;)
     {
         if (i >= f.size)
-        {
-            // A comment does not run on into the including file.
-            f.position = f.size;
-            report_unexpected_end();
-            return false;
-        }
+            return fail_at_end();  // a comment does not run on into the including file
         const char c = f.text[i];
         if (c == '\n')
             ++f.line;
         else if (c == '*' && i + 1 < f.size && f.text[i + 1] == '/')
         {
-            f.position = i + 2;
-            f.at_line_start = false;
+            consume(i + 2 - f.position);
             return true;
         }
         ++i;
@@ -536,17 +602,14 @@ bool unit_text_scanner_t::skip_block_comment()
 bool unit_text_scanner_t::run_include_line()
 {
     frame_t& f = *m_frame;
+    const char* end = text_end();
     uint32_t i = f.position + 8;
     string_dyn_t name;
     bool have_name = false;
     for (;;)
     {
         if (i >= f.size)
-        {
-            f.position = f.size;
-            report_unexpected_end();
-            return false;
-        }
+            return fail_at_end();
         const char c = f.text[i];
         if (is_blank(static_cast<unsigned char>(c)))
         {
@@ -555,46 +618,27 @@ bool unit_text_scanner_t::run_include_line()
         }
         if (c == '\n')
             break;
-        if (c == '"' && !have_name)
+        const char* close = c == '"' ? include_name_close(f.text + i, end) : nullptr;
+        if (close != nullptr && !have_name)
         {
-            const char* close = static_cast<const char*>(
-                std::memchr(f.text + i + 1, '"', f.size - i - 1));
-            const char* line_end = static_cast<const char*>(
-                std::memchr(f.text + i + 1, '\n', f.size - i - 1));
-            if (close != nullptr && (line_end == nullptr || close < line_end))
-            {
-                name.assign(f.text + i + 1, uint32_t(close - (f.text + i + 1)));
-                have_name = true;
-                i = uint32_t(close - f.text) + 1;
-                continue;
-            }
+            name.assign(f.text + i + 1, uint32_t(close - (f.text + i + 1)));
+            have_name = true;
+            i = uint32_t(close - f.text) + 1;
+            continue;
         }
         // Anything else on the line: report it, skip the rest of the line, no include.
         f.position = i;
         uint32_t length = 1;
-        if (c == '"')
-        {
-            const char* close = static_cast<const char*>(
-                std::memchr(f.text + i + 1, '"', f.size - i - 1));
-            const char* line_end = static_cast<const char*>(
-                std::memchr(f.text + i + 1, '\n', f.size - i - 1));
-            if (close != nullptr && (line_end == nullptr || close < line_end))
-                length = uint32_t(close - (f.text + i)) + 1;
-        }
+        if (close != nullptr)
+            length = uint32_t(close - (f.text + i)) + 1;
         else if (is_word_char(static_cast<unsigned char>(c)))
             length = word_length();
         report_expecting(unit_scan_context_t::include_name, f.text + i, length);
         const char* line_end =
             static_cast<const char*>(std::memchr(f.text + i, '\n', f.size - i));
         if (line_end == nullptr)
-        {
-            f.position = f.size;
-            report_unexpected_end();
-            return false;
-        }
-        f.position = uint32_t(line_end - f.text) + 1;
-        ++f.line;
-        f.at_line_start = true;
+            return fail_at_end();
+        pass_line_feed(uint32_t(line_end - f.text));
         return true;
     }
 
@@ -603,9 +647,7 @@ bool unit_text_scanner_t::run_include_line()
     if (!have_name)
     {
         report_expecting(unit_scan_context_t::include_name, "\\n", 2);
-        f.position = i + 1;
-        ++f.line;
-        f.at_line_start = true;
+        pass_line_feed(i);
         return true;
     }
     // Include failures name the directive's line; afterwards the line is counted.
@@ -626,19 +668,22 @@ bool unit_text_scanner_t::run_include_line()
     }
     if (!m_includes->read_include(*this, name.c_str(), &file))
         return false;
-    f.position = i + 1;
-    ++f.line;
-    f.at_line_start = true;
+    pass_line_feed(i);
 
     included->owned_text = std::move(file.text);
     included->text = included->owned_text.data();
     included->size = included->owned_text.size() >= 2 ? included->owned_text.size() - 2 : 0;
     included->path.move_from(file.path);
     included->display_name.move_from(file.display_name);
-    if (!m_frames.append(std::move(included)))
+    push_frame(std::move(included));
+    return true;
+}
+
+void unit_text_scanner_t::push_frame(auto_ptr_t<frame_t> frame)
+{
+    if (!m_frames.append(std::move(frame)))
         OV_FATAL("Unable to allocate the scanner's include stack.");
     m_frame = m_frames.last().get();
-    return true;
 }
 
 void unit_text_scanner_t::pop_frame()
@@ -650,142 +695,106 @@ void unit_text_scanner_t::pop_frame()
 // The length of the run of word characters at the position (0 when none starts there).
 uint32_t unit_text_scanner_t::word_length() const
 {
-    const frame_t& f = *m_frame;
-    uint32_t i = f.position;
-    while (i < f.size && is_word_char(static_cast<unsigned char>(f.text[i])))
-        ++i;
-    return i - f.position;
+    return uint32_t(skip_while(current(), text_end(), is_word_char) - current());
 }
 
 // ---- structure ---------------------------------------------------------------------------
 
 bool unit_text_scanner_t::scan_file_magic()
 {
-    if (next_token(unit_scan_context_t::file_magic) != stop_t::token)
+    const unit_scan_context_t context = unit_scan_context_t::file_magic;
+    if (next_token(context) != stop_t::token)
         return false;
-    frame_t& f = *m_frame;
-    if (f.size - f.position >= 8 &&
-        equals_ignoring_case(f.text + f.position, f.text + f.position + 8, "qsdnunit"))
-    {
-        f.position += 8;
-        f.at_line_start = false;
-        return true;
-    }
-    return expected(unit_scan_context_t::file_magic);
+    const char* p = current();
+    if (text_end() - p < 8 || !equals_ignoring_case(p, p + 8, "qsdnunit"))
+        return expected(context);
+    consume(8);
+    return true;
+}
+
+// A lexeme of one character.
+bool unit_text_scanner_t::scan_char(unit_scan_context_t context, char c)
+{
+    if (next_token(context) != stop_t::token)
+        return false;
+    if (*current() != c)
+        return expected(context);
+    consume(1);
+    return true;
 }
 
 bool unit_text_scanner_t::scan_open_bracket()
 {
-    if (next_token(unit_scan_context_t::open_bracket) != stop_t::token)
-        return false;
-    if (m_frame->text[m_frame->position] != '{')
-        return expected(unit_scan_context_t::open_bracket);
-    ++m_frame->position;
-    m_frame->at_line_start = false;
-    return true;
+    return scan_char(unit_scan_context_t::open_bracket, '{');
 }
 
 bool unit_text_scanner_t::scan_close_bracket()
 {
-    if (next_token(unit_scan_context_t::close_bracket) != stop_t::token)
-        return false;
-    if (m_frame->text[m_frame->position] != '}')
-        return expected(unit_scan_context_t::close_bracket);
-    ++m_frame->position;
-    m_frame->at_line_start = false;
-    return true;
+    return scan_char(unit_scan_context_t::close_bracket, '}');
 }
 
 bool unit_text_scanner_t::scan_colon()
 {
-    if (next_token(unit_scan_context_t::colon) != stop_t::token)
-        return false;
-    if (m_frame->text[m_frame->position] != ':')
-        return expected(unit_scan_context_t::colon);
-    ++m_frame->position;
-    m_frame->at_line_start = false;
-    return true;
+    return scan_char(unit_scan_context_t::colon, ':');
+}
+
+// A letter followed by letters, digits and underscores; with `scoped`, optionally "::" and a
+// second such part. Or the `}` closing the enclosing block.
+unit_scan_result_t unit_text_scanner_t::scan_identifier_or_close(unit_scan_context_t context,
+                                                                 bool scoped, string_dyn_t* name)
+{
+    if (next_token(context) != stop_t::token)
+        return unit_scan_result_t::error;
+    const char* p = current();
+    if (*p == '}')
+    {
+        consume(1);
+        return unit_scan_result_t::closing_bracket;
+    }
+    if (!is_letter(static_cast<unsigned char>(*p)))
+    {
+        expected(context);
+        return unit_scan_result_t::error;
+    }
+    const char* end = text_end();
+    const char* q = skip_while(p + 1, end, is_identifier_char);
+    if (scoped && end - q > 2 && q[0] == ':' && q[1] == ':' &&
+        is_letter(static_cast<unsigned char>(q[2])))
+        q = skip_while(q + 3, end, is_identifier_char);
+    name->assign(p, uint32_t(q - p));
+    consume(uint32_t(q - p));
+    return unit_scan_result_t::token;
 }
 
 unit_scan_result_t unit_text_scanner_t::scan_unit_type(string_dyn_t* name)
 {
-    const unit_scan_context_t context = unit_scan_context_t::unit_type;
-    if (next_token(context) != stop_t::token)
-        return unit_scan_result_t::error;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
-    if (*p == '}')
-    {
-        ++f.position;
-        f.at_line_start = false;
-        return unit_scan_result_t::closing_bracket;
-    }
-    if (!is_letter(static_cast<unsigned char>(*p)))
-    {
-        expected(context);
-        return unit_scan_result_t::error;
-    }
-    const char* end = f.text + f.size;
-    const char* q = p + 1;
-    while (q != end && is_identifier_char(static_cast<unsigned char>(*q)))
-        ++q;
-    // One "::" and a second part, as in a scoped type name.
-    if (end - q > 2 && q[0] == ':' && q[1] == ':' && is_letter(static_cast<unsigned char>(q[2])))
-    {
-        q += 3;
-        while (q != end && is_identifier_char(static_cast<unsigned char>(*q)))
-            ++q;
-    }
-    name->assign(p, uint32_t(q - p));
-    f.position = uint32_t(q - f.text);
-    f.at_line_start = false;
-    return unit_scan_result_t::token;
+    return scan_identifier_or_close(unit_scan_context_t::unit_type, true, name);
 }
 
 unit_scan_result_t unit_text_scanner_t::scan_attribute_name(string_dyn_t* name)
 {
-    const unit_scan_context_t context = unit_scan_context_t::attribute_name;
-    if (next_token(context) != stop_t::token)
-        return unit_scan_result_t::error;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
-    if (*p == '}')
-    {
-        ++f.position;
-        f.at_line_start = false;
-        return unit_scan_result_t::closing_bracket;
-    }
-    if (!is_letter(static_cast<unsigned char>(*p)))
-    {
-        expected(context);
-        return unit_scan_result_t::error;
-    }
-    const char* end = f.text + f.size;
-    const char* q = p + 1;
-    while (q != end && is_identifier_char(static_cast<unsigned char>(*q)))
-        ++q;
-    name->assign(p, uint32_t(q - p));
-    f.position = uint32_t(q - f.text);
-    f.at_line_start = false;
-    return unit_scan_result_t::token;
+    return scan_identifier_or_close(unit_scan_context_t::attribute_name, false, name);
+}
+
+// A quoted string (escapes translated), or a bare word of letters, digits, underscores and dots.
+bool unit_text_scanner_t::scan_name_or_quoted(unit_scan_context_t context, string_dyn_t* text)
+{
+    const char* p = nullptr;
+    uint32_t length = 0;
+    if (!take_word(context, &p, &length))
+        return false;
+    if (*p == '"')
+        return scan_quoted(context, text);
+    if (length == 0 || !all_of(p, p + length, is_name_char))
+        return expected(context);
+    text->assign(p, length);
+    consume(length);
+    return true;
 }
 
 bool unit_text_scanner_t::scan_unit_name(string_dyn_t* name)
 {
-    const unit_scan_context_t context = unit_scan_context_t::unit_name;
-    if (next_token(context) != stop_t::token)
-        return false;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
-    if (*p == '"')
-        return scan_quoted(context, name);
-    const uint32_t length = word_length();
-    if (length == 0 || !all_of(p, p + length, is_name_char))
-        return expected(context);
-    name->assign(p, length);
-    f.position += length;
-    f.at_line_start = false;
-    return true;
+    return scan_name_or_quoted(unit_scan_context_t::unit_name, name);
 }
 
 bool unit_text_scanner_t::scan_attribute_suffix(unit_attribute_suffix_t* suffix)
@@ -793,35 +802,26 @@ bool unit_text_scanner_t::scan_attribute_suffix(unit_attribute_suffix_t* suffix)
     const unit_scan_context_t context = unit_scan_context_t::attribute_suffix;
     if (next_token(context) != stop_t::token)
         return false;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
+    const char* p = current();
+    const char* end = text_end();
     if (*p == ':')
     {
         suffix->kind = unit_attribute_suffix_t::kind_t::length;
-        ++f.position;
-        f.at_line_start = false;
+        consume(1);
         return true;
     }
     if (*p != '[')
         return expected(context);
-    if (p[1] == ']' && f.position + 1 < f.size)
+    if (p[1] == ']' && end - p > 1)
     {
         suffix->kind = unit_attribute_suffix_t::kind_t::append;
-        f.position += 2;
-        f.at_line_start = false;
+        consume(2);
         return true;
     }
     // '[', blanks, decimal digits, blanks, ']'.
-    const char* end = f.text + f.size;
-    const char* q = p + 1;
-    while (q != end && is_blank(static_cast<unsigned char>(*q)))
-        ++q;
-    const char* digits = q;
-    while (q != end && is_digit(static_cast<unsigned char>(*q)))
-        ++q;
-    const char* digits_end = q;
-    while (q != end && is_blank(static_cast<unsigned char>(*q)))
-        ++q;
+    const char* digits = skip_while(p + 1, end, is_blank);
+    const char* digits_end = skip_while(digits, end, is_digit);
+    const char* q = skip_while(digits_end, end, is_blank);
     if (digits == digits_end || q == end || *q != ']')
         return expected(context);
     ++q;
@@ -833,8 +833,7 @@ bool unit_text_scanner_t::scan_attribute_suffix(unit_attribute_suffix_t* suffix)
     }
     suffix->kind = unit_attribute_suffix_t::kind_t::element;
     suffix->index = uint32_t(index);
-    f.position = uint32_t(q - f.text);
-    f.at_line_start = false;
+    consume(uint32_t(q - p));
     return true;
 }
 
@@ -852,227 +851,140 @@ bool unit_text_scanner_t::scan_end_of_file()
 
 bool unit_text_scanner_t::scan_quoted(unit_scan_context_t context, string_dyn_t* text)
 {
-    frame_t& f = *m_frame;
-    uint32_t i = f.position + 1;
-    while (i < f.size && f.text[i] != '"')
-        i += f.text[i] == '\\' ? 2 : 1;
-    if (i >= f.size)
+    const char* begin = current();
+    const char* end = quoted_end(begin, text_end());
+    if (end == nullptr)
         return expected(context);  // no closing quote: only the quote is offending
-    const char* begin = f.text + f.position;
-    const char* end = f.text + i + 1;
     if (!translate_quoted(begin, end, text))
     {
         report_expecting_name("string literal", begin, uint32_t(end - begin));
         return false;
     }
-    f.line += count_line_feeds(begin, end);
-    f.position = i + 1;
-    f.at_line_start = false;
+    consume_lines(uint32_t(end - begin));
     return true;
 }
 
 bool unit_text_scanner_t::scan_string(string_dyn_t* text)
 {
-    const unit_scan_context_t context = unit_scan_context_t::string;
-    if (next_token(context) != stop_t::token)
+    return scan_name_or_quoted(unit_scan_context_t::string, text);
+}
+
+// A number lexeme read by `convert`. A lexeme of the right shape that does not convert is
+// reported under `out_of_range_name`, or under the context's own name when that is null.
+template <typename Convert, typename Value>
+bool unit_text_scanner_t::scan_number(unit_scan_context_t context, Convert convert,
+                                      const char* out_of_range_name, Value* value)
+{
+    const char* p = nullptr;
+    uint32_t length = 0;
+    if (!take_word(context, &p, &length))
         return false;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
-    if (*p == '"')
-        return scan_quoted(context, text);
-    const uint32_t length = word_length();
-    if (length == 0 || !all_of(p, p + length, is_name_char))
+    const number_t result = length == 0 ? number_t::bad_shape : convert(p, p + length, value);
+    if (result == number_t::bad_conversion && out_of_range_name != nullptr)
+    {
+        report_expecting_name(out_of_range_name, p, length);
+        return false;
+    }
+    if (result != number_t::ok)
         return expected(context);
-    text->assign(p, length);
-    f.position += length;
-    f.at_line_start = false;
+    consume(length);
     return true;
 }
 
 bool unit_text_scanner_t::scan_signed(int64_t* value)
 {
-    const unit_scan_context_t context = unit_scan_context_t::signed_integer;
-    if (next_token(context) != stop_t::token)
-        return false;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
-    const uint32_t length = word_length();
-    const number_t result = convert_signed(p, p + length, value);
-    if (result == number_t::bad_shape || length == 0)
-        return expected(context);
-    if (result == number_t::bad_conversion)
-    {
-        report_expecting_name("integer number", p, length);
-        return false;
-    }
-    f.position += length;
-    f.at_line_start = false;
-    return true;
+    return scan_number(unit_scan_context_t::signed_integer, convert_signed, "integer number",
+                       value);
 }
 
 bool unit_text_scanner_t::scan_unsigned(uint64_t* value)
 {
-    const unit_scan_context_t context = unit_scan_context_t::unsigned_integer;
-    if (next_token(context) != stop_t::token)
-        return false;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
-    const uint32_t length = word_length();
-    const number_t result = convert_unsigned(p, p + length, value);
-    if (result == number_t::bad_shape || length == 0)
-        return expected(context);
-    if (result == number_t::bad_conversion)
-    {
-        report_expecting_name("positive integer number", p, length);
-        return false;
-    }
-    f.position += length;
-    f.at_line_start = false;
-    return true;
+    return scan_number(unit_scan_context_t::unsigned_integer, convert_unsigned,
+                       "positive integer number", value);
 }
 
 bool unit_text_scanner_t::scan_boolean(bool* value)
 {
     const unit_scan_context_t context = unit_scan_context_t::boolean;
-    if (next_token(context) != stop_t::token)
+    const char* p = nullptr;
+    uint32_t length = 0;
+    if (!take_word(context, &p, &length))
         return false;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
-    const uint32_t length = word_length();
     if (equals_ignoring_case(p, p + length, "true") || (length == 1 && *p == '1'))
         *value = true;
     else if (equals_ignoring_case(p, p + length, "false") || (length == 1 && *p == '0'))
         *value = false;
     else
         return expected(context);
-    f.position += length;
-    f.at_line_start = false;
+    consume(length);
     return true;
 }
 
 bool unit_text_scanner_t::scan_real(float* value)
 {
-    const unit_scan_context_t context = unit_scan_context_t::real;
-    if (next_token(context) != stop_t::token)
-        return false;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
-    const uint32_t length = word_length();
-    if (length == 0 || convert_real(p, p + length, value) != number_t::ok)
-        return expected(context);  // the context's own name serves both failures
-    f.position += length;
-    f.at_line_start = false;
-    return true;
+    // The context's own name serves both failures.
+    return scan_number(unit_scan_context_t::real, convert_real, nullptr, value);
 }
 
-bool unit_text_scanner_t::scan_separator(unit_scan_context_t context, char separator)
-{
-    if (next_token(context) != stop_t::token)
-        return false;
-    if (m_frame->text[m_frame->position] != separator)
-        return expected(context);
-    ++m_frame->position;
-    m_frame->at_line_start = false;
-    return true;
-}
-
-// `(` component, separator, ... `)`; exactly one of the output arrays is non-null. The first
-// separator is `first_separator` (';' after the scalar part of a quaternion), the others ','.
+// `(` component, separator, ... `)`. The first separator is `first_separator` (';' after the
+// scalar part of a quaternion), the others ','.
+template <typename Convert, typename Value>
 bool unit_text_scanner_t::scan_vector_of(unit_scan_context_t context, uint32_t count,
-                                         char first_separator, float* reals, int32_t* fixeds,
-                                         int32_t* integers)
+                                         char first_separator, Convert convert,
+                                         const char* out_of_range_name, Value* components)
 {
-    if (!scan_separator(context, '('))
+    if (!scan_char(context, '('))
         return false;
     for (uint32_t i = 0; i < count; ++i)
     {
-        if (i > 0 && !scan_separator(context, i == 1 ? first_separator : ','))
+        if (i > 0 && !scan_char(context, i == 1 ? first_separator : ','))
             return false;
-        if (next_token(context) != stop_t::token)
+        if (!scan_number(context, convert, out_of_range_name, components + i))
             return false;
-        frame_t& f = *m_frame;
-        const char* p = f.text + f.position;
-        const uint32_t length = word_length();
-        if (length == 0)
-            return expected(context);
-        number_t result;
-        if (reals != nullptr)
-            result = convert_real(p, p + length, reals + i);
-        else if (fixeds != nullptr)
-            result = convert_fixed(p, p + length, fixeds + i);
-        else
-            result = convert_int32(p, p + length, integers + i);
-        if (result == number_t::bad_conversion && integers != nullptr)
-        {
-            report_expecting_name("2D integer vector value out of range", p, length);
-            return false;
-        }
-        if (result != number_t::ok)
-            return expected(context);
-        f.position += length;
-        f.at_line_start = false;
     }
-    return scan_separator(context, ')');
+    return scan_char(context, ')');
 }
 
 bool unit_text_scanner_t::scan_vector(uint32_t count, float* components)
 {
-    static const unit_scan_context_t contexts[] = { unit_scan_context_t::vector2,
-                                                    unit_scan_context_t::vector3,
-                                                    unit_scan_context_t::vector4 };
-    if (count < 2 || count > 4)
-        OV_FATAL("Vectors have 2 to 4 components.");
-    return scan_vector_of(contexts[count - 2], count, ',', components, nullptr, nullptr);
+    return scan_vector_of(vector_context(unit_scan_context_t::vector2, count), count, ',',
+                          convert_real, nullptr, components);
 }
 
 bool unit_text_scanner_t::scan_quaternion(float* wxyz)
 {
-    return scan_vector_of(unit_scan_context_t::quaternion, 4, ';', wxyz, nullptr, nullptr);
+    return scan_vector_of(unit_scan_context_t::quaternion, 4, ';', convert_real, nullptr, wxyz);
 }
 
 bool unit_text_scanner_t::scan_fixed(int32_t* value)
 {
-    const unit_scan_context_t context = unit_scan_context_t::fixed;
-    if (next_token(context) != stop_t::token)
-        return false;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
-    const uint32_t length = word_length();
-    if (length == 0 || convert_fixed(p, p + length, value) != number_t::ok)
-        return expected(context);
-    f.position += length;
-    f.at_line_start = false;
-    return true;
+    return scan_number(unit_scan_context_t::fixed, convert_fixed, nullptr, value);
 }
 
 bool unit_text_scanner_t::scan_fixed_vector(uint32_t count, int32_t* components)
 {
-    static const unit_scan_context_t contexts[] = { unit_scan_context_t::fixed_vector2,
-                                                    unit_scan_context_t::fixed_vector3,
-                                                    unit_scan_context_t::fixed_vector4 };
-    if (count < 2 || count > 4)
-        OV_FATAL("Vectors have 2 to 4 components.");
-    return scan_vector_of(contexts[count - 2], count, ',', nullptr, components, nullptr);
+    return scan_vector_of(vector_context(unit_scan_context_t::fixed_vector2, count), count, ',',
+                          convert_fixed, nullptr, components);
 }
 
 bool unit_text_scanner_t::scan_int_vector2(int32_t* components)
 {
-    return scan_vector_of(unit_scan_context_t::int_vector2, 2, ',', nullptr, nullptr, components);
+    return scan_vector_of(unit_scan_context_t::int_vector2, 2, ',', convert_int32,
+                          "2D integer vector value out of range", components);
 }
 
 bool unit_text_scanner_t::scan_enum(unit_enum_lexeme_t* value)
 {
     const unit_scan_context_t context = unit_scan_context_t::enum_value;
-    if (next_token(context) != stop_t::token)
+    const char* p = nullptr;
+    uint32_t length = 0;
+    if (!take_word(context, &p, &length))
         return false;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
     if (*p == '"')
     {
         value->is_name = true;
         return scan_quoted(context, &value->name);
     }
-    const uint32_t length = word_length();
     if (length == 0)
         return expected(context);
     if (is_letter(static_cast<unsigned char>(*p)))
@@ -1091,20 +1003,19 @@ bool unit_text_scanner_t::scan_enum(unit_enum_lexeme_t* value)
             return expected(context);
         value->is_name = false;
     }
-    f.position += length;
-    f.at_line_start = false;
+    consume(length);
     return true;
 }
 
 bool unit_text_scanner_t::scan_unknown_value(string_dyn_t* text)
 {
     const unit_scan_context_t context = unit_scan_context_t::unknown_value;
-    if (next_token(context) != stop_t::token)
+    const char* p = nullptr;
+    uint32_t length = 0;
+    if (!take_word(context, &p, &length))
         return false;
-    frame_t& f = *m_frame;
-    const char* p = f.text + f.position;
-    const char* end = f.text + f.size;
-    const char* q = p;
+    const char* end = text_end();
+    const char* q = p + length;
     if (*p == '(')
     {
         // One group, or several separated by blanks on the same line.
@@ -1114,9 +1025,7 @@ bool unit_text_scanner_t::scan_unknown_value(string_dyn_t* text)
             if (close == nullptr)
                 return expected(context);
             q = close + 1;
-            const char* next = q;
-            while (next != end && is_blank(static_cast<unsigned char>(*next)))
-                ++next;
+            const char* next = skip_while(q, end, is_blank);
             if (next == end || *next != '(')
                 break;
             q = next;
@@ -1124,23 +1033,14 @@ bool unit_text_scanner_t::scan_unknown_value(string_dyn_t* text)
     }
     else if (*p == '"')
     {
-        const char* close = p + 1;
-        while (close < end && *close != '"')
-            close += *close == '\\' ? 2 : 1;
-        if (close >= end)
-            return expected(context);
-        q = close + 1;
-    }
-    else
-    {
-        q = p + word_length();
-        if (q == p)
+        q = quoted_end(p, end);
+        if (q == nullptr)
             return expected(context);
     }
+    else if (length == 0)
+        return expected(context);
     text->assign(p, uint32_t(q - p));
-    f.line += count_line_feeds(p, q);
-    f.position = uint32_t(q - f.text);
-    f.at_line_start = false;
+    consume_lines(uint32_t(q - p));
     return true;
 }
 
