@@ -333,9 +333,9 @@ const char* quoted_end(const char* open, const char* end)
 // text ends first (names have no escapes).
 const char* include_name_close(const char* open, const char* end)
 {
-    const char* close = static_cast<const char*>(std::memchr(open + 1, '"', size_t(end - open - 1)));
-    const char* line_end =
-        static_cast<const char*>(std::memchr(open + 1, '\n', size_t(end - open - 1)));
+    const size_t rest = size_t(end - open - 1);
+    const char* close = static_cast<const char*>(std::memchr(open + 1, '"', rest));
+    const char* line_end = static_cast<const char*>(std::memchr(open + 1, '\n', rest));
     return close != nullptr && (line_end == nullptr || close < line_end) ? close : nullptr;
 }
 
@@ -375,10 +375,10 @@ static_assert(sizeof(context_names) / sizeof(context_names[0]) ==
 // The context of a vector of `count` components, given the one of 2 components.
 unit_scan_context_t vector_context(unit_scan_context_t two, uint32_t count)
 {
-    static_assert(uint32_t(unit_scan_context_t::vector4) - uint32_t(unit_scan_context_t::vector2) == 2 &&
-                  uint32_t(unit_scan_context_t::fixed_vector4) -
-                          uint32_t(unit_scan_context_t::fixed_vector2) ==
-                      2);
+    // Each kind's 2D, 3D and 4D contexts follow one another.
+    using context_t = unit_scan_context_t;
+    static_assert(int(context_t::vector4) - int(context_t::vector2) == 2);
+    static_assert(int(context_t::fixed_vector4) - int(context_t::fixed_vector2) == 2);
     if (count < 2 || count > 4)
         OV_FATAL("Vectors have 2 to 4 components.");
     return unit_scan_context_t(uint32_t(two) + count - 2);

@@ -306,6 +306,15 @@ void report_out_of_domain(unit_load_t* load, unit_t* unit, const unit_attribute_
 
 // ---- storing -----------------------------------------------------------------------------
 
+// The element a message names: `index`, or for an append the one it would have added.
+size_t element_index(unit_t* unit, const unit_attribute_t* attribute, size_t index)
+{
+    size_t element = index;
+    if (index == unit_index_append && !unit_array_get_size(unit, attribute, &element))
+        element = 0;
+    return element;
+}
+
 // Stores `stored` (the attribute's element type) as the scalar or as element `index`.
 bool store_value(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                  size_t index, void* stored)
@@ -327,11 +336,8 @@ bool store_value(unit_load_t* load, unit_t* unit, const unit_attribute_t* attrib
                   n.unit.c_str(), n.type, n.attribute);
         return false;
     }
-    size_t element = index;
-    if (index == unit_index_append && !unit_array_get_size(unit, attribute, &element))
-        element = 0;
     msg_error("[unit] The unit '%s' (of type '%s') could not set the value of attribute '%s[%Iu].",
-              n.unit.c_str(), n.type, n.attribute, element);
+              n.unit.c_str(), n.type, n.attribute, element_index(unit, attribute, index));
     return false;
 }
 
@@ -436,12 +442,10 @@ bool load_enum(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribut
                           v->signed_value, n.attribute, n.unit.c_str(), n.type);
                 return false;
             }
-            size_t element = index;
-            if (index == unit_index_append && !unit_array_get_size(unit, attribute, &element))
-                element = 0;
             msg_error("[unit] The requested value %I64d of the element %Iu of the attribute '%s' "
                       "of unit '%s' (of type '%s') is too large.",
-                      v->signed_value, element, n.attribute, n.unit.c_str(), n.type);
+                      v->signed_value, element_index(unit, attribute, index), n.attribute,
+                      n.unit.c_str(), n.type);
             return false;
         }
         value = int32_t(v->signed_value);
@@ -537,6 +541,9 @@ bool unit_load_attribute_value(unit_load_t* load, unit_t* unit, const unit_attri
         return false;
 
     const void* domain = attribute->domain;
+    const auto store = [&](unit_domain_check_t check, auto stored) {
+        return check_and_store(load, unit, attribute, element, index, *v, check, stored);
+    };
     switch (element)
     {
     case unit_attr_type_t::string:
@@ -560,106 +567,78 @@ bool unit_load_attribute_value(unit_load_t* load, unit_t* unit, const unit_attri
     {
         token_t token = 0;
         const unit_domain_check_t check = unit_check_token(domain, v->text, &token);
-        return check_and_store(load, unit, attribute, element, index, *v, check, token);
+        return store(check, token);
     }
     case unit_attr_type_t::float1:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_floats(domain, 1, &v->real), v->real);
+        return store(unit_check_floats(domain, 1, &v->real), v->real);
     case unit_attr_type_t::float2:
     {
         const float c[] = { v->float2.x, v->float2.y };
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_floats(domain, 2, c), v->float2);
+        return store(unit_check_floats(domain, 2, c), v->float2);
     }
     case unit_attr_type_t::float3:
     {
         const float c[] = { v->float3.x, v->float3.y, v->float3.z };
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_floats(domain, 3, c), v->float3);
+        return store(unit_check_floats(domain, 3, c), v->float3);
     }
     case unit_attr_type_t::float4:
     {
         const float c[] = { v->float4.x, v->float4.y, v->float4.z, v->float4.w };
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_floats(domain, 4, c), v->float4);
+        return store(unit_check_floats(domain, 4, c), v->float4);
     }
     case unit_attr_type_t::fixed1:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_fixeds(domain, 1, &v->fixed), v->fixed);
+        return store(unit_check_fixeds(domain, 1, &v->fixed), v->fixed);
     case unit_attr_type_t::fixed2:
     {
         const fixed_t c[] = { v->fixed2.x, v->fixed2.y };
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_fixeds(domain, 2, c), v->fixed2);
+        return store(unit_check_fixeds(domain, 2, c), v->fixed2);
     }
     case unit_attr_type_t::fixed3:
     {
         const fixed_t c[] = { v->fixed3.x, v->fixed3.y, v->fixed3.z };
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_fixeds(domain, 3, c), v->fixed3);
+        return store(unit_check_fixeds(domain, 3, c), v->fixed3);
     }
     case unit_attr_type_t::fixed4:
     {
         const fixed_t c[] = { v->fixed4.x, v->fixed4.y, v->fixed4.z, v->fixed4.w };
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_fixeds(domain, 4, c), v->fixed4);
+        return store(unit_check_fixeds(domain, 4, c), v->fixed4);
     }
     case unit_attr_type_t::float4x4:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unrestricted(domain), v->matrix);
+        return store(unit_check_unrestricted(domain), v->matrix);
     case unit_attr_type_t::quaternion:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unrestricted(domain), v->quaternion);
+        return store(unit_check_unrestricted(domain), v->quaternion);
     case unit_attr_type_t::placement:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unrestricted(domain), v->placement);
+        return store(unit_check_unrestricted(domain), v->placement);
     case unit_attr_type_t::placement_scale:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unrestricted(domain), v->placement_scale);
+        return store(unit_check_unrestricted(domain), v->placement_scale);
     case unit_attr_type_t::placement_scale3:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unrestricted(domain), v->placement_scale3);
+        return store(unit_check_unrestricted(domain), v->placement_scale3);
     case unit_attr_type_t::plane:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unrestricted(domain), v->plane);
+        return store(unit_check_unrestricted(domain), v->plane);
     case unit_attr_type_t::sphere:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unrestricted(domain), v->sphere);
+        return store(unit_check_unrestricted(domain), v->sphere);
     case unit_attr_type_t::aabox:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unrestricted(domain), v->aabox);
+        return store(unit_check_unrestricted(domain), v->aabox);
     case unit_attr_type_t::s32:
     case unit_attr_type_t::s32_second:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_signed(domain, element, v->signed_value),
-                               int32_t(v->signed_value));
+        return store(unit_check_signed(domain, element, v->signed_value), int32_t(v->signed_value));
     case unit_attr_type_t::s16:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_signed(domain, element, v->signed_value),
-                               int16_t(v->signed_value));
+        return store(unit_check_signed(domain, element, v->signed_value), int16_t(v->signed_value));
     case unit_attr_type_t::s64:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_signed(domain, element, v->signed_value),
-                               v->signed_value);
+        return store(unit_check_signed(domain, element, v->signed_value), v->signed_value);
     case unit_attr_type_t::u32:
     case unit_attr_type_t::u32_second:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unsigned(domain, element, v->unsigned_value),
-                               uint32_t(v->unsigned_value));
+        return store(unit_check_unsigned(domain, element, v->unsigned_value),
+                     uint32_t(v->unsigned_value));
     case unit_attr_type_t::u16:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unsigned(domain, element, v->unsigned_value),
-                               uint16_t(v->unsigned_value));
+        return store(unit_check_unsigned(domain, element, v->unsigned_value),
+                     uint16_t(v->unsigned_value));
     case unit_attr_type_t::u64:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unsigned(domain, element, v->unsigned_value),
-                               v->unsigned_value);
+        return store(unit_check_unsigned(domain, element, v->unsigned_value), v->unsigned_value);
     case unit_attr_type_t::int2:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unrestricted(domain), v->int2);
+        return store(unit_check_unrestricted(domain), v->int2);
     case unit_attr_type_t::boolean:
-        return check_and_store(load, unit, attribute, element, index, *v,
-                               unit_check_unrestricted(domain), v->boolean);
+        return store(unit_check_unrestricted(domain), v->boolean);
     case unit_attr_type_t::enumeration:
         return load_enum(load, unit, attribute, index, v);
     case unit_attr_type_t::owner_ptr:
