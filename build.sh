@@ -49,17 +49,17 @@ run)
 test)
     install_missing $packages $test_packages
     stage "plain build and tests"
-    build build
-    ctest --test-dir build --output-on-failure -j "$jobs"
+    build build -DOV_BUILD_TESTS=ON
+    ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
     # Memory and undefined-behaviour errors, leaks included.
     stage "AddressSanitizer and UndefinedBehaviorSanitizer"
     build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=address
-    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure --no-tests=error -j "$jobs"
     # Data races in the thread, file and profiler code.
     stage "ThreadSanitizer"
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=thread \
         "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test|ovcore_profiling_)"
-    ctest --test-dir build-tsan --output-on-failure -j "$jobs"
+    ctest --test-dir build-tsan --output-on-failure --no-tests=error -j "$jobs"
     # Every fuzz target for a bounded time (about a minute in all) from its seed corpus,
     # under ASan+UBSan.
     if ls tests/fuzz/*_fuzz.cpp >/dev/null 2>&1; then
