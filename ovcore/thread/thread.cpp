@@ -21,6 +21,8 @@ void thread_t::start(thread_entry_t entry_function, void* entry_argument)
     entry = entry_function;
     argument = entry_argument;
     api_ = sys_thread;
+    has_ideal_processor_ = processor != nullptr;
+    ideal_processor_ = has_ideal_processor_ ? processor->processor_number : 0;
     if (!api_->create(&handle, stack_size, &thread_t::run, this))
         OV_FATAL("[thread] Failed to create thread.");
     started_ = true;
@@ -52,8 +54,8 @@ void thread_t::run(void* record)
     // Raising the priority needs privileges the process may lack; the thread then runs at normal.
     if (self->priority != 0)
         (void)self->api_->set_current_priority(self->priority);
-    if (self->processor != nullptr &&
-        !self->api_->set_current_ideal_processor(self->processor->processor_number))
+    if (self->has_ideal_processor_ &&
+        !self->api_->set_current_ideal_processor(self->ideal_processor_))
         msg_warning("[thread] Failed to alter thread CPU affinity.");
 
     self->run_context = { run_context_magic, run_context_type_t::engine_thread, self, nullptr, nullptr };

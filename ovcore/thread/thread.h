@@ -45,4 +45,7 @@ private:
     static void run(void* record);
     bool started_ = false;
     const sys_thread_api_t* api_ = nullptr;  // the seam in use when the thread started
+    // Read at start: the processor list may be rebuilt before the new thread runs.
+    bool has_ideal_processor_ = false;
+    uint32_t ideal_processor_ = 0;
 };
