@@ -9,6 +9,7 @@
 #include "ovcore/units/unit_system.h"
 #include "tests/support/message_capture.h"
 #include "tests/support/unit_binary_encoder.h"
+#include "tests/ovcore/units/unit_every_scalar_type.h"
 
 #include <gtest/gtest.h>
 
@@ -19,14 +20,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-// Every scalar code; the unit below has one scalar and one array member per code.
-#define OV_EVERY_SCALAR(X)                                                                     \
-    X(string) X(token) X(float1) X(float2) X(float3) X(float4) X(fixed1) X(fixed2) X(fixed3)   \
-    X(fixed4) X(float4x4) X(quaternion) X(placement) X(placement_scale) X(placement_scale3)     \
-    X(plane) X(sphere) X(aabox) X(s32) X(u32) X(s16) X(u16) X(s32_second) X(u32_second) X(s64) \
-    X(u64) X(int2) X(boolean) X(enumeration) X(owner_ptr) X(link_ptr) X(tolerant_link_ptr)     \
-    X(resource_tie)
 
 namespace
 {
@@ -41,7 +34,7 @@ public:
 #define OV_MEMBERS(code)                                                                       \
     unit_attr_storage_t<unit_attr_type_t::code> scalar_##code{};                               \
     unit_attr_storage_t<unit_attr_type_t::code##_array> array_##code;
-    OV_EVERY_SCALAR(OV_MEMBERS)
+    OV_EVERY_SCALAR_TYPE(OV_MEMBERS)
 #undef OV_MEMBERS
 };
 
@@ -75,7 +68,7 @@ const unit_attribute_t rt_every_attributes[] = {
                       "scalar_" #code),                                                        \
         OV_UNIT_ATTRIBUTE(rt_every_u, array_##code, code##_array,                              \
                           domain_of(unit_attr_type_t::code), "array_" #code),
-    OV_EVERY_SCALAR(OV_ROWS)
+    OV_EVERY_SCALAR_TYPE(OV_ROWS)
 #undef OV_ROWS
         OV_UNIT_ATTRIBUTES_END,
 };

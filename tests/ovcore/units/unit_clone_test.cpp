@@ -5,6 +5,7 @@
 #include "ovcore/units/unit_name.h"
 #include "ovcore/units/unit_resource_tie.h"
 #include "tests/support/message_capture.h"
+#include "tests/ovcore/units/unit_every_scalar_type.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +16,6 @@
 #include <string>
 #include <type_traits>
 #include <vector>
-
-// Every scalar code; the unit below has one scalar and one array member per code.
-#define OV_EVERY_SCALAR(X)                                                                     \
-    X(string) X(token) X(float1) X(float2) X(float3) X(float4) X(fixed1) X(fixed2) X(fixed3)   \
-    X(fixed4) X(float4x4) X(quaternion) X(placement) X(placement_scale) X(placement_scale3)     \
-    X(plane) X(sphere) X(aabox) X(s32) X(u32) X(s16) X(u16) X(s32_second) X(u32_second) X(s64) \
-    X(u64) X(int2) X(boolean) X(enumeration) X(owner_ptr) X(link_ptr) X(tolerant_link_ptr)     \
-    X(resource_tie)
 
 namespace
 {
@@ -42,7 +35,7 @@ public:
 #define OV_MEMBERS(code)                                                                       \
     unit_attr_storage_t<unit_attr_type_t::code> scalar_##code{};                               \
     unit_attr_storage_t<unit_attr_type_t::code##_array> array_##code;
-    OV_EVERY_SCALAR(OV_MEMBERS)
+    OV_EVERY_SCALAR_TYPE(OV_MEMBERS)
 #undef OV_MEMBERS
 };
 }  // namespace
@@ -51,7 +44,7 @@ const unit_attribute_t every_type_attributes[] = {
 #define OV_ROWS(code)                                                                          \
     OV_UNIT_ATTRIBUTE(every_type_u, scalar_##code, code, nullptr, "scalar_" #code),            \
         OV_UNIT_ATTRIBUTE(every_type_u, array_##code, code##_array, nullptr, "array_" #code),
-    OV_EVERY_SCALAR(OV_ROWS)
+    OV_EVERY_SCALAR_TYPE(OV_ROWS)
 #undef OV_ROWS
         OV_UNIT_ATTRIBUTES_END,
 };
@@ -193,7 +186,7 @@ TEST_F(unit_clone_fixture, clone_of_every_attribute_type_gives_equal_values)
         for (uint32_t i = 0; i < copy->array_##code.size(); ++i)                               \
             expect_clone_of(original->array_##code[i], copy->array_##code[i]);                 \
     }
-    OV_EVERY_SCALAR(OV_COMPARE)
+    OV_EVERY_SCALAR_TYPE(OV_COMPARE)
 #undef OV_COMPARE
     EXPECT_EQ(original->array_string.size(), 3u);
     EXPECT_EQ(copy->scalar_link_ptr.get(), link_target.get());  // links are not followed

@@ -6,6 +6,7 @@
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_domain.h"
 #include "ovcore/units/unit_system.h"
+#include "tests/ovcore/units/unit_every_scalar_type.h"
 
 #include <new>
 
@@ -62,13 +63,6 @@ inline const unit_descriptor_t char_set_config_u::descriptor = {
 
 // ---- every attribute type ----------------------------------------------------------------
 
-#define OV_EVERY_TYPE(X)                                                                       \
-    X(string) X(token) X(float1) X(float2) X(float3) X(float4) X(fixed1) X(fixed2) X(fixed3)    \
-    X(fixed4) X(float4x4) X(quaternion) X(placement) X(placement_scale) X(placement_scale3)    \
-    X(plane) X(sphere) X(aabox) X(s32) X(u32) X(s16) X(u16) X(s32_second) X(u32_second) X(s64) \
-    X(u64) X(int2) X(boolean) X(enumeration) X(owner_ptr) X(link_ptr) X(tolerant_link_ptr)     \
-    X(resource_tie)
-
 // One scalar attribute named after each type code, and its array named with "_array". Refuses
 // unknown attributes.
 class every_type_u final : public unit_t
@@ -83,7 +77,7 @@ public:
 #define OV_EVERY_TYPE_MEMBER(code)                                                             \
     unit_attr_storage_t<unit_attr_type_t::code> code{};                                        \
     unit_attr_storage_t<unit_attr_type_t::code##_array> code##_array;
-    OV_EVERY_TYPE(OV_EVERY_TYPE_MEMBER)
+    OV_EVERY_SCALAR_TYPE(OV_EVERY_TYPE_MEMBER)
 #undef OV_EVERY_TYPE_MEMBER
 };
 
@@ -107,7 +101,7 @@ inline const unit_attribute_t every_type_attributes[] = {
                               ? &every_type_colour_domain                                      \
                               : nullptr,                                                       \
                           #code "_array"),
-    OV_EVERY_TYPE(OV_EVERY_TYPE_ROW)
+    OV_EVERY_SCALAR_TYPE(OV_EVERY_TYPE_ROW)
 #undef OV_EVERY_TYPE_ROW
     OV_UNIT_ATTRIBUTES_END,
 };
