@@ -90,6 +90,8 @@ protected:
     void mark_as_proxy() { m_state |= unit_state_proxy; }
 
 private:
+    static void finish_release(unit_t* unit);
+
     uint32_t m_state;
     unit_name_id_t m_name_id = 0;
 };

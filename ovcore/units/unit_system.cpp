@@ -38,11 +38,30 @@ const unit_attribute_t unit_attributes[] = {
     { &unit_t::descriptor, 0, unit_attr_type_t::none, nullptr, nullptr },
 };
 
+// The releases of units whose last reference went while an outer release runs on this thread.
+thread_local array_dyn_t<unit_t*>* t_unit_releases = nullptr;
+
 void destroy_unit_now(unit_t* unit)
 {
     unit->get_descriptor()->destroy(unit);
 }
 }  // namespace
+
+// Runs the release hook of a unit whose last reference goes, then hands it to the link tracker.
+void unit_t::finish_release(unit_t* unit)
+{
+    unit->on_release();
+    --unit->m_state;
+    // Destroyed when the tracker flushes, so that units released together can still see
+    // each other meanwhile. Without a tracker (the unit outlived every system) or without
+    // room on the list it goes at once.
+    if (g_unit_link_tracker == nullptr || !g_unit_link_tracker->pending.append(unit))
+    {
+        destroy_unit_now(unit);
+        return;
+    }
+    unit->m_state |= unit_state_pending;
+}
 
 // ---------------------------------------------------------------------------------------------
 // unit_t
@@ -154,20 +173,31 @@ void unit_t::release()
 {
     if (reference_count() == 0)
         OV_FATAL("[unit] Attempt to release an unreferenced unit.");
-    if (reference_count() == 1)
-        on_release();
-    --m_state;
-    if (reference_count() != 0)
-        return;
-    // Destroyed when the tracker flushes, so that units released together can still see
-    // each other meanwhile. Without a tracker (the unit outlived every system) or without
-    // room on the list it goes at once.
-    if (g_unit_link_tracker == nullptr || !g_unit_link_tracker->pending.append(this))
+    if (reference_count() > 1)
     {
-        destroy_unit_now(this);
+        --m_state;
         return;
     }
-    m_state |= unit_state_pending;
+    // Releasing a unit releases what it owns, and a chain of owners may be as long as memory
+    // allows: a last reference dropped while another release runs on this thread waits on that
+    // release's list instead of recursing. Without room on the list it goes at once.
+    if (t_unit_releases != nullptr && t_unit_releases->append(this))
+        return;
+    if (t_unit_releases != nullptr)
+    {
+        finish_release(this);
+        return;
+    }
+    array_dyn_t<unit_t*> releases;
+    t_unit_releases = &releases;
+    finish_release(this);
+    while (!releases.empty())
+    {
+        unit_t* unit = releases.last();
+        releases.remove_last();
+        finish_release(unit);
+    }
+    t_unit_releases = nullptr;
 }
 
 unit_system_t* unit_t::system() const

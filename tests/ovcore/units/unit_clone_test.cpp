@@ -409,3 +409,59 @@ TEST_F(unit_clone_fixture, default_tie_refuses_every_operation)
         EXPECT_EQ(capture.levels, std::vector<message_level_t>{ message_level_t::error });
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Owner chains as long as memory allows
+
+TEST_F(unit_clone_fixture, a_chain_of_200000_owners_clones_and_releases_without_recursion)
+{
+    constexpr uint32_t length = 200000;
+    owner_ptr_t<every_type_u> root = create();
+    every_type_u* last = root.get();
+    for (uint32_t i = 1; i < length; ++i)
+    {
+        owner_ptr_t<every_type_u> next = create();
+        next->scalar_s32 = int32_t(i);
+        every_type_u* raw = next.get();
+        last->scalar_owner_ptr = std::move(next);
+        last = raw;
+    }
+    owner_ptr_t<unit_t> copy = root->clone();
+    ASSERT_TRUE(copy);
+    uint32_t count = 0;
+    for (const unit_t* unit = copy.get(); unit != nullptr;
+         unit = unit_cast<every_type_u>(unit)->scalar_owner_ptr.get())
+    {
+        EXPECT_EQ(unit_cast<every_type_u>(unit)->scalar_s32, int32_t(count));
+        ++count;
+    }
+    EXPECT_EQ(count, length);
+    root.reset();
+    copy.reset();
+    EXPECT_EQ(unit_pending_release_count(), 2 * length);
+    unit_flush_pending_releases();
+    EXPECT_EQ(system->live_unit_count(), 0u);
+}
+
+TEST_F(unit_clone_fixture, a_failed_copy_deep_in_a_tree_names_every_owner_innermost_first)
+{
+    // root.array_owner_ptr = [ a, b ], a.scalar_owner_ptr = uncloneable; b is never reached.
+    owner_ptr_t<every_type_u> root = create();
+    owner_ptr_t<every_type_u> a = create();
+    array_dyn_t<token_t> tokens;
+    ASSERT_TRUE(unit_name_parse("root", &tokens));
+    ASSERT_NE(unit_name_create_name(tokens, root.get()), 0u);
+    ASSERT_TRUE(unit_name_parse("root.a", &tokens));
+    ASSERT_NE(unit_name_create_name(tokens, a.get()), 0u);
+    a->scalar_owner_ptr = system->create_unit(&uncloneable_u::descriptor);
+    ASSERT_TRUE(root->array_owner_ptr.append(owner_ptr_t<unit_t>(std::move(a))));
+    ASSERT_TRUE(root->array_owner_ptr.append(system->create_unit(&uncloneable_u::descriptor)));
+
+    message_capture_t capture;
+    EXPECT_FALSE(root->clone());
+    EXPECT_EQ(capture.lines,
+              lines_t({ "[unit] Failed to clone the the attribute 'scalar_owner_ptr' of unit "
+                        "'root.a' (type 'every_type').",
+                        "[unit] Failed to clone the the attribute 'array_owner_ptr' of unit "
+                        "'root' (type 'every_type')." }));
+}

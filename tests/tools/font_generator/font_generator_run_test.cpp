@@ -82,3 +82,22 @@ TEST(font_generator_run, stops_at_a_file_that_is_no_font)
                               "' has unknown format, can not open it as font.\r\n");
     EXPECT_FALSE(std::filesystem::exists(scratch.path("out")));
 }
+
+TEST(font_generator_run, releases_a_chain_of_200000_owners_after_the_ordinary_errors)
+{
+    // Each configuration owns the next through char_config[0]: far deeper than any stack.
+    scratch_directory_t scratch;
+    constexpr int length = 200000;
+    std::string text = "QsdNunit\n{\n";
+    for (int i = 0; i < length; ++i)
+        text += "configuration : .c" + std::to_string(i) + " {\n char_config: 1\n char_config[0]: .c" +
+                std::to_string(i + 1) + "\n}\n";
+    text += "configuration : .c" + std::to_string(length) + " {\n}\n}\n";
+    write_file_bytes(scratch.path("chain.qsd"), text);
+    const process_result_t result =
+        run_process(OV_FONT_GENERATOR_EXE, { "chain.qsd" }, scratch.root());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "*** ERROR *** : The element 0 of 'char_config' in the configuration "
+                          "file 'chain.qsd' is not a char_set_config unit.\r\n"
+                          "*** ERROR *** : Failed to read the configuration file 'chain.qsd'.\r\n");
+}

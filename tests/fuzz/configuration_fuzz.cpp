@@ -1,0 +1,104 @@
+// Fuzz target: a whole run over a configuration text and its character-set files. The input is
+// split at lines "@@" into "fuzz.qsd" and the files "1.chars", "2.chars", ... it may name; the
+// test fonts are there as "shapes.bdf", "gray2.bdf", "gray4.bdf" and "gray8.bdf". Every phase
+// runs; the outputs always go to "out/fuzz*" whatever base and output the configuration gives.
+#include "ovcore/core.h"
+#include "ovcore/message.h"
+#include "ovcore/units/unit_system.h"
+#include "tools/font_generator/configuration.h"
+#include "tools/font_generator/font_description.h"
+#include "tools/font_generator/font_faces.h"
+#include "tools/font_generator/generator.h"
+#include "tools/font_generator/glyph_packing.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef OV_FUZZ_FONTS
+#error "OV_FUZZ_FONTS names the test font directory"
+#endif
+
+namespace
+{
+
+void write_file(const std::string& path, const char* data, size_t size)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
+        __builtin_trap();
+}
+
+void copy_font(const char* name)
+{
+    const std::string source = std::string(OV_FUZZ_FONTS) + "/" + name;
+    FILE* file = std::fopen(source.c_str(), "rb");
+    if (file == nullptr)
+        __builtin_trap();
+    std::string bytes;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.append(buffer, got);
+    std::fclose(file);
+    write_file(name, bytes.data(), bytes.size());
+}
+
+// The core and one unit system with the tool's types live for the whole run, in a directory
+// of its own; messages reach no handler.
+unit_system_t* start_once()
+{
+    char directory[] = "/tmp/configuration_fuzz.XXXXXX";
+    if (mkdtemp(directory) == nullptr || chdir(directory) != 0)
+        __builtin_trap();
+    for (const char* font : { "shapes.bdf", "gray2.bdf", "gray4.bdf", "gray8.bdf" })
+        copy_font(font);
+    if (mkdir("out", 0755) != 0)
+        __builtin_trap();
+    core_startup();
+    unregister_message_handler(g_console_message_handler);
+    unit_bank_t* bank = new unit_bank_t;
+    if (!bank->register_type(&configuration_u::descriptor) ||
+        !bank->register_type(&char_set_config_u::descriptor))
+        __builtin_trap();
+    unit_system_t* system = new unit_system_t(bank);
+    system->make_default();
+    return system;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static unit_system_t* const system = start_once();
+    (void)system;
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    size_t start = 0;
+    for (int file = 0; start <= input.size() && file < 8; ++file)
+    {
+        size_t end = input.find("\n@@\n", start);
+        if (end == std::string::npos)
+            end = input.size();
+        const std::string name = file == 0 ? "fuzz.qsd" : std::to_string(file) + ".chars";
+        write_file(name, input.data() + start, end - start);
+        start = end + 4;
+    }
+    {
+        generator_t generator;
+        if (load_configuration(&generator, "fuzz.qsd"))
+        {
+            configuration_u* configuration = generator.configuration.get();
+            if (!configuration->base.assign("out/") || !configuration->output.assign("fuzz"))
+                __builtin_trap();
+            (void)(prepare_fonts(&generator) && fit_canvases(&generator) &&
+                   write_outputs(&generator));
+        }
+        release_generator(&generator);
+    }
+    unit_flush_pending_releases();
+    return 0;
+}
