@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 
 message_system_t* g_message_system = nullptr;
 console_message_handler_t* g_console_message_handler = nullptr;
@@ -15,7 +16,10 @@ namespace
 // still find it.
 std::recursive_mutex& message_lock()
 {
-    static std::recursive_mutex* lock = new std::recursive_mutex;
+    // Never destroyed, so messages issued while the process exits still find it; kept out of
+    // the heap so that no block outlives the process.
+    alignas(std::recursive_mutex) static unsigned char storage[sizeof(std::recursive_mutex)];
+    static std::recursive_mutex* lock = new (storage) std::recursive_mutex;
     return *lock;
 }
 

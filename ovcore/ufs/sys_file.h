@@ -102,6 +102,9 @@ struct sys_file_pump_stats_t
 };
 sys_file_pump_stats_t sys_file_pump_stats();
 
+// Test hook: the io_pump thread's next sleep ends as if the operating system failed its wait.
+void sys_file_pump_fail_next_wait();
+
 // Test hook: while held, the io_pump thread takes nothing from its port, so requests pile up.
 // Shut-down lets go of the hold itself.
 void sys_file_pump_hold(bool held);

@@ -5,6 +5,7 @@
 // the tables.
 #include "ovcore/ufs/sys_file.h"
 
+#include "ovcore/message.h"
 #include "ovcore/thread/thread.h"
 
 #include <atomic>
@@ -24,6 +25,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <valgrind/valgrind.h>
 
 // ---- handles and events ------------------------------------------------------------------------
 
@@ -153,7 +155,10 @@ struct io_pump_t
     fs_io_request_t* fifo_head = nullptr;
     fs_io_request_t* fifo_tail = nullptr;
     uint32_t in_flight = 0;
+    fs_io_request_t* issued_requests[max_in_flight] = {};  // on the ring, not completed yet
     bool stopping = false;
+    bool ring_closed = false;  // the ring was given up after a failed wait
+    std::atomic<bool> fail_next_wait{ false };  // test hook
 
     std::atomic<uint32_t> peak_in_flight{ 0 };
     std::atomic<uint64_t> issued{ 0 };
@@ -176,8 +181,10 @@ void finish(fs_io_request_t* request, bool success)
     event->signalled.notify_all();
 }
 
-void note_issued(io_pump_t* pump)
+void note_issued(io_pump_t* pump, fs_io_request_t* request)
 {
+    if (pump->uses_io_uring)
+        pump->issued_requests[pump->in_flight] = request;
     ++pump->in_flight;
     pump->issued.fetch_add(1, std::memory_order_relaxed);
     if (pump->in_flight > pump->peak_in_flight.load(std::memory_order_relaxed))
@@ -243,10 +250,10 @@ void issue(io_pump_t* pump, fs_io_request_t* request)
             finish(request, false);
             return;
         }
-        note_issued(pump);
+        note_issued(pump, request);
         return;
     }
-    note_issued(pump);
+    note_issued(pump, request);
     const bool success = transfer_here(request);
     --pump->in_flight;
     finish(request, success);
@@ -315,13 +322,23 @@ void arm_wake_read(io_pump_t* pump)
     io_uring_sqe_set_data64(sqe, wake_tag);
 }
 
+void forget_issued(io_pump_t* pump, fs_io_request_t* request)
+{
+    for (uint32_t i = 0; i < pump->in_flight; ++i)
+        if (pump->issued_requests[i] == request)
+        {
+            pump->issued_requests[i] = pump->issued_requests[--pump->in_flight];
+            return;
+        }
+}
+
 void complete_uring(io_pump_t* pump, fs_io_request_t* request, int result)
 {
     if (result > 0)
         request->transferred += uint32_t(result);
     if (result >= 0 && request->transferred == request->size)
     {
-        --pump->in_flight;
+        forget_issued(pump, request);
         finish(request, true);
     }
     else if (result > 0 && prepare_uring(pump, request))
@@ -330,9 +347,50 @@ void complete_uring(io_pump_t* pump, fs_io_request_t* request, int result)
     }
     else
     {
-        --pump->in_flight;
+        forget_issued(pump, request);
         finish(request, false);
     }
+}
+
+// The pump can no longer learn that anything completed or be woken: it stops taking requests
+// and fails everything it holds, so that no caller waits forever. Posts fail from now on.
+void give_up(io_pump_t* pump, int error)
+{
+    msg_error("[fs] The io_pump thread cannot wait for the operating system (error %d): every "
+              "read and write fails from now on.",
+              error);
+    fs_io_request_t* posted = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(pump->port_lock);
+        pump->accepting = false;
+        posted = pump->posted_head;
+        pump->posted_head = pump->posted_tail = nullptr;
+        pump->has_posts.store(false, std::memory_order_relaxed);
+    }
+    if (pump->uses_io_uring && !pump->ring_closed)
+    {
+        // Closing the ring ends the kernel's use of the buffers in flight.
+        io_uring_queue_exit(&pump->ring);
+        pump->ring_closed = true;
+    }
+    for (uint32_t i = 0; i < pump->in_flight; ++i)
+        finish(pump->issued_requests[i], false);
+    pump->in_flight = 0;
+    fail_queued(pump);
+    while (posted != nullptr)
+    {
+        fs_io_request_t* next = posted->next;
+        if (posted != &g_stop_signal)
+            finish(posted, false);
+        posted = next;
+    }
+    pump->stopping = true;
+}
+
+// The test hook turns the wait that just ended into one the operating system failed.
+bool wait_fails_by_request(io_pump_t* pump)
+{
+    return pump->fail_next_wait.exchange(false, std::memory_order_acq_rel);
 }
 
 inline void cpu_relax()
@@ -410,7 +468,6 @@ bool reap_completions(io_pump_t* pump)
 void run_uring_pump(io_pump_t* pump)
 {
     arm_wake_read(pump);
-    io_uring_submit(&pump->ring);
     while (!pump->stopping || pump->in_flight > 0)
     {
         bool worked = reap_completions(pump);
@@ -420,7 +477,12 @@ void run_uring_pump(io_pump_t* pump)
             worked = true;
         }
         issue_queued(pump);
-        io_uring_submit(&pump->ring);
+        const int submitted = io_uring_submit(&pump->ring);
+        if (submitted < 0 && submitted != -EINTR && submitted != -EAGAIN && submitted != -EBUSY)
+        {
+            give_up(pump, -submitted);
+            return;
+        }
         if (worked)
             continue;
         if (spin_until(pump_spin_time, [pump] { return has_posts(pump) || io_uring_cq_ready(&pump->ring) > 0; }))
@@ -428,10 +490,15 @@ void run_uring_pump(io_pump_t* pump)
         if (!prepare_sleep(pump))
             continue;
         io_uring_cqe* cqe = nullptr;
-        const int waited = io_uring_wait_cqe(&pump->ring, &cqe);
+        int waited = io_uring_wait_cqe(&pump->ring, &cqe);
+        if (wait_fails_by_request(pump))
+            waited = -EIO;
         end_sleep(pump);
         if (waited < 0 && waited != -EINTR)
-            break;
+        {
+            give_up(pump, -waited);
+            return;
+        }
     }
 }
 
@@ -447,10 +514,19 @@ void run_pread_pump(io_pump_t* pump)
         if (spin_until(pump_spin_time, [pump] { return has_posts(pump); }) || !prepare_sleep(pump))
             continue;
         uint64_t value = 0;
-        const ssize_t got = read(pump->wake_fd, &value, sizeof value);
+        ssize_t got = read(pump->wake_fd, &value, sizeof value);
+        if (wait_fails_by_request(pump))
+        {
+            got = -1;
+            errno = EIO;
+        }
+        const int error = errno;
         end_sleep(pump);
-        if (got < 0 && errno != EINTR)
-            break;
+        if (got < 0 && error != EINTR)
+        {
+            give_up(pump, error);
+            return;
+        }
     }
 }
 
@@ -486,16 +562,67 @@ bool post(fs_io_request_t* request)
         pump->sleeping = false;
     }
     const uint64_t one = 1;
-    return !wake || write(pump->wake_fd, &one, sizeof one) == ssize_t(sizeof one);
+    if (!wake || write(pump->wake_fd, &one, sizeof one) == ssize_t(sizeof one))
+        return true;
+    // The pump was not woken: unless it has taken the request by now, the request leaves the
+    // port again and the caller gets it back as not posted.
+    std::lock_guard<std::mutex> guard(pump->port_lock);
+    fs_io_request_t* before = nullptr;
+    for (fs_io_request_t* posted = pump->posted_head; posted != nullptr; posted = posted->next)
+    {
+        if (posted != request)
+        {
+            before = posted;
+            continue;
+        }
+        (before != nullptr ? before->next : pump->posted_head) = request->next;
+        if (pump->posted_tail == request)
+            pump->posted_tail = before;
+        if (pump->posted_head == nullptr)
+            pump->has_posts.store(false, std::memory_order_relaxed);
+        return false;
+    }
+    return true;
 }
 
+// A working ring completes a NOP at once; the bound is for a machine under heavy load. A ring
+// taken for broken only costs speed: the pump then reads and writes itself.
+constexpr long nop_probe_seconds = 2;
+
+bool completes_a_nop(io_uring* ring)
+{
+    io_uring_sqe* sqe = io_uring_get_sqe(ring);
+    if (sqe == nullptr)
+        return false;
+    io_uring_prep_nop(sqe);
+    io_uring_sqe_set_data64(sqe, 1);
+    if (io_uring_submit(ring) != 1)
+        return false;
+    __kernel_timespec timeout = { nop_probe_seconds, 0 };
+    io_uring_cqe* cqe = nullptr;
+    int waited;
+    do
+        waited = io_uring_wait_cqe_timeout(ring, &cqe, &timeout);
+    while (waited == -EINTR);
+    if (waited != 0 || cqe == nullptr)
+        return false;
+    const bool completed = io_uring_cqe_get_data64(cqe) == 1 && cqe->res == 0;
+    io_uring_cqe_seen(ring, cqe);
+    return completed;
+}
+
+// io_uring where the kernel offers it and keeps its promises. Under valgrind the ring's
+// completions never arrive, and a seccomp profile may refuse the ring outright.
 bool try_io_uring(io_pump_t* pump)
 {
+    if (RUNNING_ON_VALGRIND)
+        return false;
     if (io_uring_queue_init(ring_entries, &pump->ring, 0) != 0)
         return false;
     io_uring_probe* probe = io_uring_get_probe_ring(&pump->ring);
     const bool usable = probe != nullptr && io_uring_opcode_supported(probe, IORING_OP_READ) &&
-                        io_uring_opcode_supported(probe, IORING_OP_WRITE);
+                        io_uring_opcode_supported(probe, IORING_OP_WRITE) &&
+                        completes_a_nop(&pump->ring);
     if (probe != nullptr)
         io_uring_free_probe(probe);
     if (!usable)
@@ -563,7 +690,7 @@ void posix_shutdown()
         std::abort();  // the pump could never be woken to stop
     pump->thread.join();
     g_pump.store(nullptr, std::memory_order_release);
-    if (pump->uses_io_uring)
+    if (pump->uses_io_uring && !pump->ring_closed)
         io_uring_queue_exit(&pump->ring);
     close(pump->wake_fd);
     delete pump;
@@ -890,6 +1017,12 @@ sys_file_pump_stats_t sys_file_pump_stats()
         stats.failed_on_stop = pump->failed_on_stop.load(std::memory_order_relaxed);
     }
     return stats;
+}
+
+void sys_file_pump_fail_next_wait()
+{
+    if (io_pump_t* pump = g_pump.load(std::memory_order_acquire))
+        pump->fail_next_wait.store(true, std::memory_order_release);
 }
 
 void sys_file_pump_hold(bool held)

@@ -5,9 +5,11 @@
 #include "ovcore/collections/auto_ptr.h"
 #include "ovcore/ufs/fs_file.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
+#include "tests/support/message_capture.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -110,6 +112,34 @@ TEST_P(io_pump_test, the_stop_signal_fails_every_queued_request)
     // On io_uring 8 are in flight when the stop arrives; the pread pump finishes each at once.
     EXPECT_EQ(succeeded, uring ? 8u : 20u);
     fs_startup(table);
+}
+
+TEST_P(io_pump_test, a_failed_wait_fails_what_the_pump_holds_and_every_later_request)
+{
+    const sys_file_api_t* table = GetParam();
+    message_capture_t capture;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the pump goes to sleep
+    sys_file_pump_fail_next_wait();
+    // The first post wakes the pump, whose wait then fails: from there on nothing succeeds.
+    std::vector<std::string> buffers(20, std::string(4096, '\0'));
+    uint32_t succeeded = 0;
+    bool failed = false;
+    for (uint32_t i = 0; i < 20; ++i)
+    {
+        fs_io_request_t* request =
+            table->start_read(handle, buffers[i].data(), 4096, i * 4096u);
+        const bool success = request != nullptr && table->wait(request);
+        EXPECT_FALSE(success && failed) << "request " << i << " succeeded after a failure";
+        failed = failed || !success;
+        succeeded += success ? 1 : 0;
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_LE(succeeded, 1u);  // only when the pump was still awake for the first
+    EXPECT_EQ(table->start_write(handle, buffers[0].data(), 1, 0), nullptr);
+    EXPECT_EQ(capture.lines,
+              std::vector<std::string>{ "[fs] The io_pump thread cannot wait for the operating "
+                                        "system (error 5): every read and write fails from now "
+                                        "on." });
 }
 
 TEST_P(io_pump_test, many_threads_reading_and_writing_at_once_all_get_their_bytes)
