@@ -405,7 +405,9 @@ struct unit_text_scanner_t::frame_t
     array_dyn_t<char> owned_text;  // included files
 };
 
-unit_text_scanner_t::unit_text_scanner_t(unit_include_handler_t* includes) : m_includes(includes)
+unit_text_scanner_t::unit_text_scanner_t(unit_include_handler_t* includes,
+                                         const unit_scan_limits_t& limits)
+    : m_includes(includes), m_limits(limits)
 {
 }
 
@@ -416,6 +418,8 @@ void unit_text_scanner_t::begin(const char* text, uint32_t size, const char* pat
 {
     m_frames.clear();
     m_frame = nullptr;
+    m_included = 0;
+    m_bytes = size;
     m_top_name.assign(display_name);
     auto_ptr_t<frame_t> frame(new frame_t);
     frame->text = text;
@@ -658,6 +662,14 @@ bool unit_text_scanner_t::run_include_line()
                   max_include_depth, name.c_str());
         return false;
     }
+    if (m_included >= m_limits.includes)
+    {
+        report_location();
+        msg_error("Can not include a file, the load has included %u files already ('%s' "
+                  "requested).",
+                  m_included, name.c_str());
+        return false;
+    }
     auto_ptr_t<frame_t> included(new frame_t);
     unit_include_text_t file;
     if (m_includes == nullptr)
@@ -668,6 +680,17 @@ bool unit_text_scanner_t::run_include_line()
     }
     if (!m_includes->read_include(*this, name.c_str(), &file))
         return false;
+    ++m_included;
+    const uint64_t included_bytes = file.text.size() >= 2 ? file.text.size() - 2 : 0;
+    if (m_bytes + included_bytes > m_limits.bytes)
+    {
+        report_location();
+        msg_error("Can not include a file, the load would read more than %I64u bytes ('%s' "
+                  "requested).",
+                  uint64_t(m_limits.bytes), name.c_str());
+        return false;
+    }
+    m_bytes += included_bytes;
     pass_line_feed(i);
 
     included->owned_text = std::move(file.text);

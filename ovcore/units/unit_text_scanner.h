@@ -100,6 +100,14 @@ public:
                                             unit_include_text_t* file) = 0;
 };
 
+// What one load may read in all, the outermost file included: far above any real file, but
+// a few small files that include each other twice cannot multiply into years of scanning.
+struct unit_scan_limits_t
+{
+    uint32_t includes = 10000;              // @include directives performed
+    uint64_t bytes = uint64_t(1) << 30;     // text of the outermost and every included file
+};
+
 class unit_text_scanner_t
 {
 public:
@@ -107,7 +115,8 @@ public:
     static constexpr uint32_t max_include_depth = 64;
 
     // `includes` may be null: every @include line then fails the load.
-    explicit unit_text_scanner_t(unit_include_handler_t* includes);
+    explicit unit_text_scanner_t(unit_include_handler_t* includes,
+                                 const unit_scan_limits_t& limits = {});
     ~unit_text_scanner_t();
     unit_text_scanner_t(const unit_text_scanner_t&) = delete;
     unit_text_scanner_t& operator=(const unit_text_scanner_t&) = delete;
@@ -199,6 +208,9 @@ private:
     void report_unexpected_end();
 
     unit_include_handler_t* m_includes;
+    unit_scan_limits_t m_limits;
+    uint32_t m_included = 0;  // since begin
+    uint64_t m_bytes = 0;
     array_dyn_t<auto_ptr_t<frame_t>> m_frames;  // outermost first
     frame_t* m_frame = nullptr;                 // the innermost
     string_dyn_t m_top_name;

@@ -17,8 +17,10 @@ namespace
 class scanner_fixture_t : public unit_include_handler_t
 {
 public:
+    explicit scanner_fixture_t(const unit_scan_limits_t& limits = {}) : scanner(this, limits) {}
+
     std::map<std::string, std::string> files;
-    unit_text_scanner_t scanner{ this };
+    unit_text_scanner_t scanner;
 
     void start(const std::string& text)
     {
@@ -543,6 +545,41 @@ TEST(unit_text_scanner, stops_a_file_that_includes_itself)
     EXPECT_EQ(capture.lines.back(),
               "Can not include a file, includes are nested more than 64 deep ('self.qsd' "
               "requested).");
+}
+
+TEST(unit_text_scanner, stops_at_10000_includes_in_all)
+{
+    // Each file includes the next twice: 23 files would ask for 8 million includes.
+    scanner_fixture_t f;
+    for (int i = 0; i < 23; ++i)
+        f.files["dir/f" + std::to_string(i) + ".qsd"] =
+            "@include \"f" + std::to_string(i + 1) + ".qsd\"\n@include \"f" +
+            std::to_string(i + 1) + ".qsd\"\n";
+    f.files["dir/f23.qsd"] = "x\n";
+    message_capture_t capture;
+    f.start("@include \"f0.qsd\"\n");
+    const std::string names = f.names();
+    EXPECT_EQ(names.substr(names.size() - 2), " !");
+    ASSERT_FALSE(capture.lines.empty());
+    EXPECT_EQ(capture.lines.front().rfind("[unit] File 'dir/f", 0), 0u);
+    EXPECT_EQ(capture.lines.back().rfind("Can not include a file, the load has included 10000 "
+                                         "files already ('f",
+                                         0),
+              0u);
+}
+
+TEST(unit_text_scanner, stops_an_include_that_would_pass_the_byte_limit)
+{
+    scanner_fixture_t f(unit_scan_limits_t{ 10000, 60 });
+    f.files["dir/small.qsd"] = "a b\n";    // 4 bytes: 56 in all
+    f.files["dir/large.qsd"] = "c d e\n";  // 6 more would be 62
+    message_capture_t capture;
+    f.start("@include \"small.qsd\"\nx y z w v\n@include \"large.qsd\"\n");  // 52 bytes
+    EXPECT_EQ(f.names(), "a b x y z w v !");
+    EXPECT_EQ(capture.lines,
+              (std::vector<std::string>{ "[unit] File 'top.qsd', line 3:",
+                                         "Can not include a file, the load would read more than "
+                                         "60 bytes ('large.qsd' requested)." }));
 }
 
 TEST(unit_text_scanner, does_not_let_a_block_comment_run_out_of_an_included_file)
