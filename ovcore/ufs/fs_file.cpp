@@ -336,8 +336,15 @@ bool file_t::read(void* buffer, uint32_t size)
     }
     if (m_position < m_cache_offset || m_position + size > m_cache_offset + m_cache_valid)
     {
-        const uint64_t file_size = get_size();
-        const uint64_t left = file_size > m_position ? file_size - m_position : 0;
+        // A file may lose what it stands on while open (an atomic file after its commit):
+        // that fails this read, not the process.
+        fs_stat_t status;
+        if (!stat(&status))
+        {
+            msg_error("[fs] failed to stat opened file (%s)!", describe_file(this).c_str());
+            return false;
+        }
+        const uint64_t left = status.size > m_position ? status.size - m_position : 0;
         m_cache_offset = m_position;
         m_cache_valid = left < fs_read_cache_size ? uint32_t(left) : fs_read_cache_size;
         fs_io_request_t* request = io_read(m_cache, m_cache_valid, m_cache_offset);

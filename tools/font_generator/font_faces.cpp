@@ -4,6 +4,7 @@
 #include "tools/font_generator/font_faces.h"
 
 #include "ovcore/message.h"
+#include "ovcore/ufs/sys_file.h"
 #include "tools/font_generator/character_set.h"
 #include "tools/font_generator/configuration.h"
 #include "tools/font_generator/generator.h"
@@ -90,10 +91,26 @@ int32_t scale_to_fixed(float scale)
     return int32_t(fixed);
 }
 
+namespace
+{
+// FreeType would wait on a FIFO for ever and read a device without end: a font is a regular
+// file. Without a running file system FreeType alone decides.
+bool may_be_a_font(const char* path)
+{
+    fs_stat_t status;
+    return sys_file == nullptr || (sys_file->stat_path(path, &status) && status.type == 1);
+}
+}  // namespace
+
 bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
                     FT_FaceRec_** face)
 {
     *face = nullptr;
+    if (!may_be_a_font(settings.font_file))
+    {
+        msg_error("Failed to open the font file '%s'.", settings.font_file);
+        return false;
+    }
     const FT_Error opened = FT_New_Face(library, settings.font_file, 0, face);
     if (opened != 0)
     {

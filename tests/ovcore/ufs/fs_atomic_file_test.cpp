@@ -104,6 +104,24 @@ TEST_F(atomic_file_test, reading_is_refused)
     EXPECT_TRUE(file->cancel());
 }
 
+TEST_F(atomic_file_test, a_small_read_after_commit_or_cancel_fails_with_a_message)
+{
+    for (const bool commit : { true, false })
+    {
+        SCOPED_TRACE(commit ? "commit" : "cancel");
+        auto_ptr_t<file_t> file(open_atomic());
+        ASSERT_TRUE(file);
+        ASSERT_TRUE(file->write("abc", 3));
+        ASSERT_TRUE(commit ? file->commit() : file->cancel());
+        file->set_position(0);
+        message_capture_t capture;
+        char buffer[8192];
+        EXPECT_FALSE(file->read(buffer, sizeof buffer));  // the largest read the cache serves
+        ASSERT_EQ(capture.lines.size(), 1u);
+        EXPECT_EQ(capture.lines[0].rfind("[fs] failed to stat opened file (", 0), 0u);
+    }
+}
+
 TEST_F(atomic_file_test, a_stale_buffer_file_is_replaced)
 {
     std::filesystem::create_directory(scratch.path("dir"));
