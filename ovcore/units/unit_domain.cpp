@@ -20,7 +20,8 @@ template <typename T> unit_domain_check_t check_range(const T* minimum, const T*
 {
     for (uint32_t i = 0; i < count; ++i)
     {
-        if (values[i] < minimum[i])
+        // Written so that a NaN, which compares false with everything, is below every range.
+        if (!(values[i] >= minimum[i]))
             return unit_domain_check_t::below_minimum;
         if (values[i] > maximum[i])
             return unit_domain_check_t::above_maximum;
