@@ -90,6 +90,16 @@ bool string_t::assign(const char* text)
 
 bool string_t::assign(const char* text, uint32_t count)
 {
+    if (holds(text))
+    {
+        // Part of this string's own text: it moves to the front.
+        const uint32_t start = uint32_t(text - m_chars);
+        if (count > m_length - start)
+            count = m_length - start;
+        std::memmove(m_chars, text, count);
+        truncate(count);
+        return true;
+    }
     clear();
     return append(text, count);
 }
@@ -109,7 +119,12 @@ bool string_t::append(const char* text, uint32_t count)
     if (count == 0)
         return true;
     const uint64_t needed = uint64_t(m_length) + count + 1;
+    // Text from this string's own buffer is found again after the buffer moved.
+    const bool own = holds(text);
+    const size_t own_offset = own ? size_t(text - m_chars) : 0;
     uint32_t capacity = needed > UINT32_MAX ? m_capacity : reserve(uint32_t(needed));
+    if (own)
+        text = m_chars + own_offset;
     bool fits = true;
     if (capacity < needed)
     {
@@ -156,32 +171,45 @@ bool string_t::format_at(uint32_t offset, const char* format, ...)
 bool string_t::format_at_va(uint32_t offset, const char* format, va_list args)
 {
     const native_format_t native(format);
-    if (can_grow())
+    va_list measure;
+    va_copy(measure, args);
+    const int needed = std::vsnprintf(nullptr, 0, native.c_str(), measure);
+    va_end(measure);
+    if (needed < 0)
     {
-        va_list measure;
-        va_copy(measure, args);
-        const int needed = std::vsnprintf(nullptr, 0, native.c_str(), measure);
-        va_end(measure);
-        if (needed >= 0 && uint64_t(offset) + uint64_t(needed) + 1 <= UINT32_MAX)
-            reserve(offset + uint32_t(needed) + 1);
-    }
-    if (m_capacity == 0)
-        return false;  // the shared empty text is never written
-    const uint32_t room = m_capacity - offset;
-    const int written = std::vsnprintf(m_chars + offset, room, native.c_str(), args);
-    if (written < 0)
-    {
-        m_length = offset;
-        m_chars[offset] = 0;
+        if (m_capacity != 0)
+        {
+            m_length = offset;
+            m_chars[offset] = 0;
+        }
         return false;
     }
-    if (uint32_t(written) >= room)
+    // An argument may point into this string, so the text is made aside and copied in: the
+    // buffer may move while growing, and the C library must not read what it writes.
+    char small[512];
+    char* text = small;
+    if (uint32_t(needed) >= sizeof small)
     {
-        m_length = m_capacity - 1;
-        return false;
+        text = static_cast<char*>(std::malloc(size_t(needed) + 1));
+        if (text == nullptr)
+            return false;
     }
-    m_length = offset + uint32_t(written);
-    return true;
+    std::vsnprintf(text, size_t(needed) + 1, native.c_str(), args);
+    if (can_grow() && uint64_t(offset) + uint64_t(needed) + 1 <= UINT32_MAX)
+        reserve(offset + uint32_t(needed) + 1);
+    bool complete = false;
+    if (m_capacity != 0)  // the shared empty text is never written
+    {
+        const uint32_t room = m_capacity - offset - 1;
+        const uint32_t copied = uint32_t(needed) < room ? uint32_t(needed) : room;
+        std::memcpy(m_chars + offset, text, copied);
+        m_length = offset + copied;
+        m_chars[m_length] = 0;
+        complete = copied == uint32_t(needed);
+    }
+    if (text != small)
+        std::free(text);
+    return complete;
 }
 
 uint32_t string_dyn_t::reserve(uint32_t bytes)

@@ -78,6 +78,13 @@ protected:
 
     bool format_at(uint32_t offset, const char* format, ...);
     bool format_at_va(uint32_t offset, const char* format, va_list args);
+    // Whether `text` points into this string's own storage.
+    bool holds(const char* text) const
+    {
+        const auto at = reinterpret_cast<std::uintptr_t>(text);
+        const auto first = reinterpret_cast<std::uintptr_t>(m_chars);
+        return m_capacity != 0 && at >= first && at < first + m_capacity;
+    }
 
     char* m_chars = const_cast<char*>(g_empty_string);
     uint32_t m_length = 0;

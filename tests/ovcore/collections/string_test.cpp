@@ -106,3 +106,25 @@ TEST(string_helpers, find_last_of_and_hashes)
     EXPECT_EQ(compute_key_hash("abc"), 683u);
     EXPECT_EQ(compute_key_hash("\xFF"), 4294967295u);
 }
+
+TEST(string_t, appends_and_formats_its_own_text_while_the_buffer_grows)
+{
+    string_dyn_t text("0123456789abcde");  // 15 bytes: the next append moves the buffer
+    ASSERT_EQ(text.capacity(), 16u);
+    EXPECT_TRUE(text.append(text));
+    EXPECT_STREQ(text.c_str(), "0123456789abcde0123456789abcde");
+    EXPECT_TRUE(text.append(text.c_str() + 25, 5));
+    EXPECT_STREQ(text.c_str(), "0123456789abcde0123456789abcdeabcde");
+    EXPECT_TRUE(text.append_formatted("<%s|%s>", text.c_str(), text.c_str() + 30));
+    EXPECT_STREQ(text.c_str(), "0123456789abcde0123456789abcdeabcde"
+                               "<0123456789abcde0123456789abcdeabcde|abcde>");
+    EXPECT_TRUE(text.format("[%s]", text.c_str() + 36));  // overwrites what it reads
+    EXPECT_STREQ(text.c_str(), "[0123456789abcde0123456789abcdeabcde|abcde>]");
+    EXPECT_TRUE(text.assign(text.c_str() + 1, 5));
+    EXPECT_STREQ(text.c_str(), "01234");
+
+    string_fixed_t<8> fixed;
+    EXPECT_TRUE(fixed.assign("abc"));
+    EXPECT_FALSE(fixed.append_formatted("%s%s", fixed.c_str(), fixed.c_str()));
+    EXPECT_STREQ(fixed.c_str(), "abcabca");
+}
