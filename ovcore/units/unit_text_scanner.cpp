@@ -1086,13 +1086,42 @@ void unit_text_scanner_t::report_location() const
     }
 }
 
+namespace
+{
+// Whether a lexeme of the context may begin with the character. Where none can, the error names
+// that one character; where one can, it names the whole word that failed to be one.
+bool may_begin_lexeme(unit_scan_context_t context, unsigned char c)
+{
+    switch (context)
+    {
+    case unit_scan_context_t::boolean:
+        return c == '0' || c == '1' || c == 't' || c == 'T' || c == 'f' || c == 'F';
+    case unit_scan_context_t::signed_integer:
+    case unit_scan_context_t::fixed:
+        return is_digit(c) || c == '+' || c == '-';
+    case unit_scan_context_t::unsigned_integer:
+        return is_digit(c) || c == '+';
+    case unit_scan_context_t::real:
+        return is_digit(c) || c == '+' || c == '-' || c == '.' || c == '&';
+    case unit_scan_context_t::end_of_file:
+    case unit_scan_context_t::open_bracket:
+    case unit_scan_context_t::close_bracket:
+    case unit_scan_context_t::colon:
+    case unit_scan_context_t::attribute_suffix:
+        return false;  // punctuation: what failed is never longer than one character
+    default:
+        return is_word_char(c);
+    }
+}
+}  // namespace
+
 bool unit_text_scanner_t::expected(unit_scan_context_t context)
 {
     const frame_t& f = *m_frame;
     const char* p = f.text + f.position;
     const unsigned char c = static_cast<unsigned char>(*p);
     uint32_t length = 1;
-    if (is_word_char(c))
+    if (is_word_char(c) && may_begin_lexeme(context, c))
         length = word_length();
     else if (c >= 0x80)
     {
