@@ -467,3 +467,64 @@ TEST_F(font_faces_test, kerns_a_and_v_closer_together)
                          char(set.glyphs[pair.second].code) + " " + std::to_string(pair.value));
     EXPECT_EQ(listed, (std::vector<std::string>{ "AA 1", "AV -2", "VA -2" }));  // b = a too
 }
+
+TEST_F(font_faces_test, warns_about_a_frame_in_each_corner_and_only_there)
+{
+    struct case_t
+    {
+        uint32_t code;
+        const char* name;
+        std::vector<std::string> warnings;
+    };
+    const case_t cases[] = {
+        { 0x61, "tl", { "The glyph 'tl' rasterized to rectangle in top-left corner." } },
+        { 0x62, "tr", { "The glyph 'tr' rasterized to rectangle in top-right corner." } },
+        { 0x63, "bl", { "The glyph 'bl' rasterized to rectangle in bottom-left corner." } },
+        { 0x64, "br", { "The glyph 'br' rasterized to rectangle in bottom-right corner." } },
+        { 0x65, "gap", {} },   // the bottom-right frame with one pixel missing
+        { 0x66, "wide", {} },  // a frame as wide as the bitmap sits in no corner
+    };
+    FT_FaceRec_* face = open(fixtures + "corners.bdf", 8);
+    ASSERT_NE(face, nullptr);
+    for (const case_t& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        character_set_t set;
+        add_glyph(&set, c.code, c.name);
+        message_capture_t capture;
+        EXPECT_TRUE(measure_glyphs(&set, face, true, 0, nullptr, nullptr));
+        EXPECT_EQ(capture.lines, c.warnings);
+        EXPECT_EQ(set.glyphs[0].width, 5);
+    }
+}
+
+TEST_F(font_faces_test, scales_glyphs_across_and_down_by_the_settings)
+{
+    // Unequal scales, so swapping them or leaving them out changes both sides the wrong way.
+    auto measure_h = [&](float scale_width, float scale_height) {
+        font_face_settings_t settings;
+        settings.font_file = dejavu_sans;
+        settings.width = 40;
+        settings.height = 40;
+        settings.scale_width = scale_width;
+        settings.scale_height = scale_height;
+        FT_FaceRec_* face = nullptr;
+        const bool opened = open_font_face(library, settings, &face);
+        if (face != nullptr)
+            faces.push_back(face);
+        character_set_t set;
+        add_glyph(&set, 0x48, "H");
+        if (opened)
+            (void)measure_glyphs(&set, face, true, 0, nullptr, nullptr);
+        return record_of(set.glyphs[0]);
+    };
+    const glyph_record_t plain = measure_h(1.0f, 1.0f);
+    const glyph_record_t scaled = measure_h(2.0f, 0.5f);
+    ASSERT_TRUE(plain.rasterized && scaled.rasterized);
+    ASSERT_GT(plain.width, 10);
+    ASSERT_GT(plain.height, 10);
+    const double across = double(scaled.width) / plain.width;
+    const double down = double(scaled.height) / plain.height;
+    EXPECT_NEAR(across, 2.0, 0.2) << plain.width << " -> " << scaled.width;
+    EXPECT_NEAR(down, 0.5, 0.1) << plain.height << " -> " << scaled.height;
+}

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace
@@ -100,4 +101,141 @@ TEST(font_generator_run, releases_a_chain_of_200000_owners_after_the_ordinary_er
     EXPECT_EQ(result.err, "*** ERROR *** : The element 0 of 'char_config' in the configuration "
                           "file 'chain.qsd' is not a char_set_config unit.\r\n"
                           "*** ERROR *** : Failed to read the configuration file 'chain.qsd'.\r\n");
+}
+
+namespace
+{
+
+const std::string expected_outputs = OV_TEST_DATA_DIR "/expected/";
+
+// The pixel bytes of a picture of one byte per pixel, after its header.
+std::string alpha_pixels_of(const std::string& tga)
+{
+    if (tga.size() < 18 || tga[16] != 8)
+    {
+        ADD_FAILURE() << "not a picture of one byte per pixel";
+        return std::string();
+    }
+    return tga.substr(18);
+}
+
+// The names of the files in a directory, sorted.
+std::vector<std::string> file_names_in(const std::string& directory)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST(font_generator_run, draws_only_empty_and_full_pixels_without_antialiasing)
+{
+    struct case_t
+    {
+        const char* antialias;
+        bool only_empty_and_full;
+    };
+    const case_t cases[] = { { "false", true }, { "true", false } };
+    for (const case_t& c : cases)
+    {
+        SCOPED_TRACE(c.antialias);
+        scratch_directory_t scratch;
+        write_file_bytes(scratch.path("set.chars"), "U+0040 at\nU+0041 A\nU+0067 g\n");
+        std::string text = configuration("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                                          "set.chars", 16);
+        // The character set is the last unit: its body ends just before the file's last brace.
+        text.insert(text.rfind("}\n}"), std::string("    antialias: ") + c.antialias + "\n");
+        write_file_bytes(scratch.path("font.qsd"), text);
+        const process_result_t result =
+            run_process(OV_FONT_GENERATOR_EXE, { "font.qsd" }, scratch.root());
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string pixels = alpha_pixels_of(read_file_bytes(scratch.path("out/font_0.tga")));
+        ASSERT_NE(pixels.find('\xFF'), std::string::npos);
+        const bool only_empty_and_full =
+            pixels.find_first_not_of(std::string("\x00\xFF", 2)) == std::string::npos;
+        EXPECT_EQ(only_empty_and_full, c.only_empty_and_full);
+    }
+}
+
+TEST(font_generator_run, writes_the_stored_outputs_in_both_picture_styles)
+{
+    // Two sets in one font: bitmap glyphs with an outline margin and a character the font lacks,
+    // then grey levels without a margin (the non-linear alpha). The fonts are copied next to the
+    // configuration so that every path in the run is relative.
+    struct case_t
+    {
+        const char* name;
+        const char* style;
+    };
+    const case_t cases[] = {
+        { "alpha_outline", "" },
+        { "colour_gradient", "    font_style: 1\n"
+                             "    gradient_color_start: 255\n"
+                             "    gradient_color_step: 24\n"
+                             "    gradient_start_offset: 4\n" },
+    };
+    for (const case_t& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        scratch_directory_t scratch;
+        for (const char* font : { "shapes.bdf", "gray2.bdf" })
+            std::filesystem::copy_file(fixtures + font, scratch.path(font));
+        write_file_bytes(scratch.path("shapes.chars"), "U+0020 space\nU+0021 exclam\n"
+                                                       "U+002D hyphen\nU+004D M\nU+0068 h\n"
+                                                       "U+00E9 e acute\n");
+        write_file_bytes(scratch.path("gray.chars"), "U+0041 A\n");
+        write_file_bytes(scratch.path("font.qsd"),
+                         std::string("QsdNunit\n{\n"
+                                     "configuration : .config {\n"
+                                     "    base: \"out/\"\n"
+                                     "    output: \"font\"\n"
+                                     "    line_spacing: 3\n"
+                                     "    default_scale: 0.5\n") +
+                             c.style +
+                             "    char_config: 2\n"
+                             "    char_config[0]: .chars.shapes\n"
+                             "    char_config[1]: .chars.gray\n"
+                             "}\n"
+                             "char_set_config : .chars.shapes {\n"
+                             "    font_file: \"shapes.bdf\"\n"
+                             "    character_set_file: \"shapes.chars\"\n"
+                             "    width: 14\n"
+                             "    height: 14\n"
+                             "    outline_width: 1\n"
+                             "}\n"
+                             "char_set_config : .chars.gray {\n"
+                             "    font_file: \"gray2.bdf\"\n"
+                             "    character_set_file: \"gray.chars\"\n"
+                             "    width: 8\n"
+                             "    height: 8\n"
+                             "}\n}\n");
+        const process_result_t result =
+            run_process(OV_FONT_GENERATOR_EXE, { "font.qsd" }, scratch.root());
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "*** ERROR *** : Undefined character U+00e9\r\n");
+
+        const std::string expected = expected_outputs + c.name + "/";
+        const std::vector<std::string> names = file_names_in(expected);
+        ASSERT_EQ(file_names_in(scratch.path("out")), names);
+        for (const std::string& name : names)
+        {
+            const std::string written = read_file_bytes(scratch.path("out/" + name));
+            const std::string stored = read_file_bytes(expected + name);
+            if (name.ends_with(".tga"))  // binary: say where they part rather than print both
+            {
+                const auto parted = std::mismatch(written.begin(), written.end(), stored.begin(),
+                                                  stored.end());
+                EXPECT_TRUE(written == stored)
+                    << name << ": " << written.size() << " bytes written, " << stored.size()
+                    << " stored, first difference at byte " << (parted.first - written.begin());
+            }
+            else
+            {
+                EXPECT_EQ(written, stored) << name;
+            }
+        }
+    }
 }
