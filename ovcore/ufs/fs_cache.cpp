@@ -2,6 +2,7 @@
 #include "ovcore/ufs/fs_cache.h"
 
 #include "ovcore/message.h"
+#include "ovcore/ufs/fs_device_registry.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -26,10 +27,20 @@ struct fs_cache_entry_t
 namespace
 {
 
+void release_entry(fs_cache_entry_t* entry);
+
+// Images of a device that leaves go with it.
+class device_listener_t final : public fs_device_listener_t
+{
+public:
+    void on_device_removed(uint16_t id) override;
+};
+
 struct file_cache_t
 {
     std::mutex lock;
     array_dyn_t<fs_cache_entry_t*> entries;
+    device_listener_t listener;
 };
 
 file_cache_t* g_file_cache = nullptr;
@@ -157,8 +168,16 @@ bool fs_cache_preload(const char* path, fs_device_type_t type)
             return false;
     }
     file_t* file = fs_device_open(path, fs_open_mode_t::read_only, type);
-    if (file == nullptr)
+    return file != nullptr && fs_cache_preload_file(path, type, file);
+}
+
+bool fs_cache_preload_file(const char* path, fs_device_type_t type, file_t* file)
+{
+    if (g_file_cache == nullptr)
+    {
+        delete file;
         return false;
+    }
     const uint64_t length = file->get_size();
     char* data = length < 0xFFFFFFFFu ? static_cast<char*>(std::malloc(size_t(length) + 1))
                                       : nullptr;
@@ -214,15 +233,38 @@ int32_t fs_cache_uses(const char* path, fs_device_type_t type)
     return int32_t(g_file_cache->entries[index]->uses.load(std::memory_order_relaxed));
 }
 
+void device_listener_t::on_device_removed(uint16_t id)
+{
+    array_dyn_t<fs_cache_entry_t*> gone;
+    {
+        std::lock_guard<std::mutex> guard(g_file_cache->lock);
+        array_dyn_t<fs_cache_entry_t*>& entries = g_file_cache->entries;
+        for (uint32_t i = 0; i < entries.size();)
+        {
+            if (entries[i]->device_id != id || !gone.append(entries[i]))
+            {
+                ++i;
+                continue;
+            }
+            (void)entries.remove_fast(i);
+        }
+    }
+    // Files still reading an image keep it alive until they close.
+    for (fs_cache_entry_t* entry : gone)
+        release_entry(entry);
+}
+
 void fs_cache_startup()
 {
     g_file_cache = new file_cache_t;
+    fs_set_device_listener(&g_file_cache->listener);
 }
 
 void fs_cache_shutdown()
 {
     if (g_file_cache == nullptr)
         return;
+    fs_set_device_listener(nullptr);
     for (fs_cache_entry_t* entry : g_file_cache->entries)
         release_entry(entry);
     delete g_file_cache;

@@ -50,6 +50,12 @@ bool fs_cache_remove(const char* path, fs_device_type_t type);
 // The number of cache_file_t objects that use the entry, or -1 when there is no such entry.
 int32_t fs_cache_uses(const char* path, fs_device_type_t type);
 
-// Lifecycle, called by fs_startup and fs_shutdown only.
+// Takes the already open `file` (owned from now on, also on failure) and starts loading it
+// whole as the cache's image of the path, like fs_cache_preload. The image keeps the file's
+// device id and leaves the cache when that device leaves the device registry.
+bool fs_cache_preload_file(const char* path, fs_device_type_t type, file_t* file);
+
+// Lifecycle, called by fs_startup and fs_shutdown only: start-up attaches the cache to the
+// device registry as its listener, shut-down detaches it and empties the cache.
 void fs_cache_startup();
 void fs_cache_shutdown();

@@ -8,6 +8,7 @@
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_atomic_file.h"
 #include "ovcore/ufs/fs_cache.h"
+#include "ovcore/ufs/fs_device_registry.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -619,6 +620,7 @@ void fs_startup(const sys_file_api_t* api)
         OV_FATAL("[fs] Failed to start the io_pump thread.");
     g_sysfs_device = new sysfs_device_t("");
     g_ufs_device = new ufs_device_t;
+    fs_device_registry_startup();
     fs_cache_startup();
 }
 
@@ -627,6 +629,7 @@ void fs_shutdown()
     if (sys_file == nullptr)
         return;
     fs_cache_shutdown();
+    fs_device_registry_shutdown();
     delete g_ufs_device;
     g_ufs_device = nullptr;
     delete g_sysfs_device;

@@ -82,6 +82,8 @@ public:
     const string_dyn_t& get_root() const { return m_root; }
     const string_dyn_t& get_second_name() const { return m_second_name; }
     uint16_t get_device_id() const { return m_device_id; }
+    // The id the device registry handed out for this device.
+    void set_device_id(uint16_t id) { m_device_id = id; }
     bool is_valid() const { return m_valid; }
 
 private:
@@ -199,6 +201,7 @@ public:
     bool get_system_path(string_t* out) const override;
     bool get_mount_path(string_t* out) const override;
     bool get_description(string_t* out) const override;
+    uint16_t get_device_id() const override { return m_device->get_device_id(); }
     bool stat(fs_stat_t* out) override;
 
 private:
