@@ -1,11 +1,13 @@
 #!/bin/sh
 # Set-up, build and run for a fresh Debian 12 machine (run as root, or with sudo available).
 #   ./build.sh run    install what is missing, build, run font_generator on etc/font/font.qsd
-#   ./build.sh test   install what is missing, build and run every test (plain, ASan+UBSan, TSan)
+#   ./build.sh test   install what is missing, build and run every test (plain, ASan+UBSan, TSan,
+#                     the tool under valgrind memcheck, fuzzing)
 set -eu
 cd "$(dirname "$0")"
 
-packages="cmake g++ make pkg-config libfreetype-dev liburing-dev fonts-dejavu-core"
+# valgrind: its client-request header tells the io_pump that it runs under memcheck.
+packages="cmake g++ make pkg-config libfreetype-dev liburing-dev valgrind fonts-dejavu-core"
 test_packages="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xfonts-base fonts-urw-base35 fonts-unifont"
 
 install_missing() {
@@ -60,7 +62,20 @@ test)
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=thread \
         "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test|ovcore_profiling_)"
     ctest --test-dir build-tsan --output-on-failure --no-tests=error -j "$jobs"
-    # Every fuzz target for a bounded time (about a minute in all) from its seed corpus,
+    # The plain tool under memcheck: the bundled default and three sets of three font kinds.
+    stage "valgrind memcheck"
+    for configuration in etc/font/font.qsd tests/data/configurations/three_sets.qsd; do
+        log=build/memcheck-$(basename "$configuration" .qsd).log
+        if ! valgrind -q --error-exitcode=99 --leak-check=full \
+            --errors-for-leak-kinds=definite,indirect,possible --log-file="$log" \
+            ./build/font_generator "$configuration" 2>/dev/null; then
+            cat "$log" >&2
+            echo "memcheck failed on $configuration" >&2
+            exit 1
+        fi
+        echo "memcheck clean: $configuration"
+    done
+    # Every fuzz target for a bounded time (15 s each) from its seed corpus,
     # under ASan+UBSan.
     if ls tests/fuzz/*_fuzz.cpp >/dev/null 2>&1; then
         stage "fuzzing"
@@ -75,7 +90,7 @@ test)
             corpus=$(mktemp -d)
             cp -r "tests/fuzz/corpus/$name/." "$corpus/" 2>/dev/null || true
             status=0
-            "./build-fuzz/tests/fuzz/$name" -max_total_time="${OV_FUZZ_SECONDS:-30}" \
+            "./build-fuzz/tests/fuzz/$name" -max_total_time="${OV_FUZZ_SECONDS:-15}" \
                 -print_final_stats=1 "$corpus" >"build-fuzz/$name.log" 2>&1 || status=$?
             tail -n 12 "build-fuzz/$name.log"
             rm -rf "$corpus"

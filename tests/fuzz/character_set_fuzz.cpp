@@ -7,10 +7,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace
 {
+
+char g_scratch[] = "/tmp/fuzz_scratch.XXXXXX";
+
+void remove_scratch()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(g_scratch, ignored);
+}
 
 // The core lives for the whole run; messages reach no handler. The file lies in a directory of
 // its own.
@@ -18,10 +27,10 @@ std::string start_once()
 {
     core_startup();
     unregister_message_handler(g_console_message_handler);
-    char directory[] = "/tmp/character_set_fuzz.XXXXXX";
-    if (mkdtemp(directory) == nullptr)
+    if (mkdtemp(g_scratch) == nullptr)
         __builtin_trap();
-    return std::string(directory) + "/set.chars";
+    std::atexit(remove_scratch);
+    return std::string(g_scratch) + "/set.chars";
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +26,14 @@
 
 namespace
 {
+
+char g_scratch[] = "/tmp/fuzz_scratch.XXXXXX";
+
+void remove_scratch()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(g_scratch, ignored);
+}
 
 void write_file(const std::string& path, const char* data, size_t size)
 {
@@ -52,9 +61,9 @@ void copy_font(const char* name)
 // of its own; messages reach no handler.
 unit_system_t* start_once()
 {
-    char directory[] = "/tmp/configuration_fuzz.XXXXXX";
-    if (mkdtemp(directory) == nullptr || chdir(directory) != 0)
+    if (mkdtemp(g_scratch) == nullptr || chdir(g_scratch) != 0)
         __builtin_trap();
+    std::atexit(remove_scratch);
     for (const char* font : { "shapes.bdf", "gray2.bdf", "gray4.bdf", "gray8.bdf" })
         copy_font(font);
     if (mkdir("out", 0755) != 0)
