@@ -8,6 +8,7 @@
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/string.h"
+#include "ovcore/fatal.h"
 #include "ovcore/format_check.h"
 
 #include <cstdarg>
@@ -89,9 +90,3 @@ void msg_error(checked_format_t<std::type_identity_t<Args>...> format, Args... a
     msg_print(message_level_t::error, format.text, args...);
 }
 
-// Reports a broken invariant as "file(line): function: text" at error level, then ends the
-// process abnormally. Never returns.
-[[noreturn]] void fatal_error(const char* text, const char* file, uint32_t line,
-                              const char* function);
-
-#define OV_FATAL(text) fatal_error((text), __FILE__, __LINE__, __PRETTY_FUNCTION__)

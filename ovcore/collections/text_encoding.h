@@ -1,4 +1,4 @@
-// UTF-8 decoding and encoding, and conversion between UTF-8 text and UTF-16 units.
+// UTF-8 decoding and encoding.
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
@@ -21,11 +21,3 @@ utf8_sequence_t decode_utf8(const char* bytes);
 // Appends the code point as 1 to 4 bytes (up to 0x1FFFFF); 0 appends nothing and succeeds.
 // False, with the string unchanged, when it is out of range or does not fit.
 bool append_utf8(string_t* text, uint32_t code_point);
-
-// Converts zero-terminated UTF-8 text into `units`, zero unit included. Bad sequences are
-// reported and skipped; the result is false when any was met or the array could not grow.
-bool utf8_to_utf16(const char* text, array_t<uint16_t>* units);
-
-// Converts at most 512 units (up to a zero unit) into UTF-8. Bad surrogates are reported and
-// skipped; the result is false when any was met or the text could not grow.
-bool utf16_to_utf8(const uint16_t* units, string_t* text);

@@ -8,7 +8,7 @@
 #include "ovcore/profiling/trace_generation.h"
 #include "ovcore/ufs/fs_cache.h"
 #include "ovcore/ufs/fs_file.h"
-#include "ovutils/ufs/mem_file.h"
+#include "ovcore/ufs/mem_file.h"
 
 #include <cctype>
 #include <cstring>

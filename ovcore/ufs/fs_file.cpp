@@ -4,8 +4,8 @@
 // start-up.
 #include "ovcore/ufs/fs_file.h"
 
-#include "ovcore/collections/text_encoding.h"
 #include "ovcore/message.h"
+#include "ovcore/text_conversion.h"
 #include "ovcore/ufs/fs_atomic_file.h"
 #include "ovcore/ufs/fs_cache.h"
 #include "ovcore/ufs/fs_device_registry.h"

@@ -12,7 +12,7 @@
 #include "ovcore/units/unit_name.h"
 #include "ovcore/units/unit_system.h"
 #include "ovcore/units/unit_value_loader.h"
-#include "ovutils/ufs/sequential_mem_file.h"
+#include "ovcore/ufs/sequential_mem_file.h"
 
 #include <algorithm>
 #include <cmath>

@@ -9,17 +9,13 @@
 #pragma once
 
 #include "ovcore/collections/traits/trait_copy.h"
+#include "ovcore/fatal.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <type_traits>
 #include <utility>
-
-[[noreturn]] void fatal_error(const char* text, const char* file, uint32_t line,
-                              const char* function);
-
-#define OV_ARRAY_FATAL(text) fatal_error((text), __FILE__, __LINE__, __PRETTY_FUNCTION__)
 
 template <typename T> class array_t
 {
@@ -55,26 +51,26 @@ public:
     T& operator[](uint32_t index)
     {
         if (index >= m_count)
-            OV_ARRAY_FATAL("Index outside array boundaries.");
+            OV_FATAL("Index outside array boundaries.");
         return m_data[index];
     }
     const T& operator[](uint32_t index) const
     {
         if (index >= m_count)
-            OV_ARRAY_FATAL("Index outside array boundaries.");
+            OV_FATAL("Index outside array boundaries.");
         return m_data[index];
     }
     T* element_at(uint32_t index)
     {
         if (index >= m_count)
-            OV_ARRAY_FATAL("Index outside array boundaries.");
+            OV_FATAL("Index outside array boundaries.");
         return m_data + index;
     }
     // The element, or the end position when index equals the count.
     T* element_at_or_end(uint32_t index)
     {
         if (index > m_count)
-            OV_ARRAY_FATAL("Index outside array boundaries.");
+            OV_FATAL("Index outside array boundaries.");
         return m_data + index;
     }
     T& last() { return (*this)[m_count - 1]; }
@@ -83,20 +79,20 @@ public:
     uint32_t index_of(const T* element) const
     {
         if (element < m_data || element >= m_data + m_count)
-            OV_ARRAY_FATAL("Iterator outside array boundaries.");
+            OV_FATAL("Iterator outside array boundaries.");
         return uint32_t(element - m_data);
     }
 
     void copy_in(uint32_t index, const T& value)
     {
         if (index >= m_count)
-            OV_ARRAY_FATAL("Index outside array boundaries.");
+            OV_FATAL("Index outside array boundaries.");
         copy_assign_or_abort(m_data + index, value);
     }
     void move_in(uint32_t index, T&& value)
     {
         if (index >= m_count)
-            OV_ARRAY_FATAL("Index outside array boundaries.");
+            OV_FATAL("Index outside array boundaries.");
         m_data[index] = std::move(value);
     }
 
@@ -143,7 +139,7 @@ public:
     uint32_t remove(uint32_t index)
     {
         if (index >= m_count)
-            OV_ARRAY_FATAL("Index outside array boundaries.");
+            OV_FATAL("Index outside array boundaries.");
         for (uint32_t i = index; i + 1 < m_count; ++i)
             m_data[i] = std::move(m_data[i + 1]);
         m_data[--m_count].~T();
@@ -153,7 +149,7 @@ public:
     uint32_t remove_fast(uint32_t index)
     {
         if (index >= m_count)
-            OV_ARRAY_FATAL("Index outside array boundaries.");
+            OV_FATAL("Index outside array boundaries.");
         if (index + 1 != m_count)
             m_data[index] = std::move(m_data[m_count - 1]);
         m_data[--m_count].~T();
@@ -162,7 +158,7 @@ public:
     void remove_last()
     {
         if (m_count == 0)
-            OV_ARRAY_FATAL("Index outside array boundaries.");
+            OV_FATAL("Index outside array boundaries.");
         m_data[--m_count].~T();
     }
 
@@ -182,7 +178,7 @@ public:
     void append_block_copy_or_abort(const array_t& other)
     {
         if (!reserve_more(other.m_count))
-            OV_ARRAY_FATAL("Failed to append_block_copy array.");
+            OV_FATAL("Failed to append_block_copy array.");
         for (uint32_t i = 0; i < other.m_count; ++i)
             copy_construct_or_abort(m_data + m_count + i, other.m_data[i]);
         m_count += other.m_count;
@@ -222,13 +218,13 @@ public:
     array_dyn_t(const array_dyn_t& other) : base_t()
     {
         if (!base_t::append_copy(other))
-            OV_ARRAY_FATAL("Failed to append_block_copy array.");
+            OV_FATAL("Failed to append_block_copy array.");
     }
     array_dyn_t(array_dyn_t&& other) noexcept { take(other); }
     array_dyn_t& operator=(const array_dyn_t& other)
     {
         if (this != &other && !base_t::copy(other))
-            OV_ARRAY_FATAL("Failed to append_block_copy array.");
+            OV_FATAL("Failed to append_block_copy array.");
         return *this;
     }
     array_dyn_t& operator=(array_dyn_t&& other) noexcept

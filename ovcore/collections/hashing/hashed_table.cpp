@@ -1,7 +1,7 @@
 // Hashed table chains and growth.
 #include "ovcore/collections/hashing/hashed_table.h"
 
-#include "ovcore/message.h"
+#include "ovcore/fatal.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 // The fatal stop for copying an element type that may not be copied.
 #include "ovcore/collections/traits/trait_copy.h"
 
-#include "ovcore/message.h"
+#include "ovcore/fatal.h"
 
 void fatal_uncopyable_object(const char* function)
 {

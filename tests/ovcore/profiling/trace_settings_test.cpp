@@ -5,7 +5,7 @@
 #include "ovcore/core.h"
 #include "ovcore/profiling/profiler_system.h"
 #include "ovcore/thread/thread_pool.h"
-#include "ovutils/ufs/mem_file.h"
+#include "ovcore/ufs/mem_file.h"
 #include "tests/ovcore/profiling/json_reader.h"
 #include "tests/support/message_capture.h"
 #include "tests/support/process_runner.h"

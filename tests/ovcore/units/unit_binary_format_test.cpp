@@ -3,7 +3,7 @@
 #include "ovcore/units/unit_binary_format.h"
 
 #include "ovcore/units/unit_name.h"
-#include "ovutils/ufs/sequential_mem_file.h"
+#include "ovcore/ufs/sequential_mem_file.h"
 #include "tests/support/message_capture.h"
 #include "tests/support/unit_binary_encoder.h"
 

@@ -1,5 +1,5 @@
 // Memory files made of pages.
-#include "ovutils/ufs/mem_file.h"
+#include "ovcore/ufs/mem_file.h"
 
 #include "ovcore/message.h"
 

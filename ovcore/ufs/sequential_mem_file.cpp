@@ -1,5 +1,5 @@
 // Read-only memory streams over a chain of blocks.
-#include "ovutils/ufs/sequential_mem_file.h"
+#include "ovcore/ufs/sequential_mem_file.h"
 
 #include "ovcore/message.h"
 

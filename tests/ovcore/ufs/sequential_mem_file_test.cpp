@@ -1,5 +1,5 @@
 // Read-only memory streams over a caller's buffer.
-#include "ovutils/ufs/sequential_mem_file.h"
+#include "ovcore/ufs/sequential_mem_file.h"
 
 #include "tests/support/message_capture.h"
 

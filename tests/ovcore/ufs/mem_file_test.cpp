@@ -1,5 +1,5 @@
 // Memory files: pages, the zero page, sizes and descriptions.
-#include "ovutils/ufs/mem_file.h"
+#include "ovcore/ufs/mem_file.h"
 
 #include "tests/support/message_capture.h"
 
