@@ -49,7 +49,7 @@ void register_message_handler(message_handler_t* handler)
 {
     std::lock_guard<std::recursive_mutex> guard(message_lock());
     if (g_message_system != nullptr)
-        g_message_system->handlers.append(handler);  // a full list ignores it
+        (void)g_message_system->handlers.append(handler);  // a full list ignores it
 }
 
 void unregister_message_handler(message_handler_t* handler)

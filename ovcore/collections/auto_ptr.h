@@ -3,12 +3,14 @@
 
 #include "ovcore/collections/traits/trait_copy.h"
 
+#include <cstddef>
 #include <utility>
 
 template <typename T> class auto_ptr_t
 {
 public:
     auto_ptr_t() = default;
+    auto_ptr_t(std::nullptr_t) {}
     explicit auto_ptr_t(T* object) : m_object(object) {}
     auto_ptr_t(auto_ptr_t&& other) noexcept : m_object(other.release()) {}
     template <typename U>
@@ -27,6 +29,7 @@ public:
     T* operator->() const { return m_object; }
     T& operator*() const { return *m_object; }
     explicit operator bool() const { return m_object != nullptr; }
+    bool operator==(std::nullptr_t) const { return m_object == nullptr; }
 
     void reset(T* object = nullptr)
     {

@@ -166,7 +166,7 @@ bool generate_trace_lines(trace_block_t* blocks, string_dyn_t* text)
         if (!thread->events.reserve_more(block->count))
             return false;
         for (uint32_t i = 0; i < block->count; ++i)
-            thread->events.append(&block->events[i]);
+            (void)thread->events.append(&block->events[i]);  // reserved above
     }
     for (thread_events_t& thread : threads)
         fits &= append_thread_lines(&thread, text);

@@ -19,17 +19,17 @@ public:
     bool io_is_done(fs_io_request_t* request) override;
     bool io_wait(fs_io_request_t* request) override;
     void io_release(fs_io_request_t* request) override;
-    bool set_size(uint64_t) override { return false; }
+    [[nodiscard]] bool set_size(uint64_t) override { return false; }
     bool get_system_path(string_t* out) const override;
     bool get_mount_path(string_t* out) const override;
     bool get_description(string_t* out) const override;
     uint16_t get_device_id() const override;
     // Closes the buffer file and renames it over the target. Outstanding requests must be
     // finished first. On a failed rename the buffer file is deleted and the target stays.
-    bool commit() override;
+    [[nodiscard]] bool commit() override;
     // Closes and deletes the buffer file; the target stays as it was.
-    bool cancel() override;
-    bool stat(fs_stat_t* out) override;
+    [[nodiscard]] bool cancel() override;
+    [[nodiscard]] bool stat(fs_stat_t* out) override;
 
 private:
     // Closes the buffer file and gives its path; false when it was already closed.

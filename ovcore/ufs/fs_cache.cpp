@@ -147,7 +147,7 @@ bool cache_file_t::stat(fs_stat_t* out)
 
 // ---- the cache ---------------------------------------------------------------------------------
 
-file_t* fs_cache_lookup(const char* path, fs_device_type_t type)
+auto_ptr_t<file_t> fs_cache_lookup(const char* path, fs_device_type_t type)
 {
     if (g_file_cache == nullptr)
         return nullptr;
@@ -155,7 +155,7 @@ file_t* fs_cache_lookup(const char* path, fs_device_type_t type)
     const uint32_t index = find_entry(path, type);
     if (index == string_t::npos)
         return nullptr;
-    return new cache_file_t(g_file_cache->entries[index]);
+    return auto_ptr_t<file_t>(new cache_file_t(g_file_cache->entries[index]));
 }
 
 bool fs_cache_preload(const char* path, fs_device_type_t type)
@@ -167,8 +167,8 @@ bool fs_cache_preload(const char* path, fs_device_type_t type)
         if (find_entry(path, type) != string_t::npos)
             return false;
     }
-    file_t* file = fs_device_open(path, fs_open_mode_t::read_only, type);
-    return file != nullptr && fs_cache_preload_file(path, type, file);
+    auto_ptr_t<file_t> file = fs_device_open(path, fs_open_mode_t::read_only, type);
+    return file && fs_cache_preload_file(path, type, file.release());
 }
 
 bool fs_cache_preload_file(const char* path, fs_device_type_t type, file_t* file)

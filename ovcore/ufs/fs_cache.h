@@ -29,7 +29,7 @@ public:
     bool get_mount_path(string_t* out) const override;
     bool get_description(string_t* out) const override;
     uint16_t get_device_id() const override;
-    bool stat(fs_stat_t* out) override;
+    [[nodiscard]] bool stat(fs_stat_t* out) override;
 
 private:
     fs_cache_entry_t* m_entry;
@@ -37,7 +37,7 @@ private:
 
 // A new cache_file_t for the entry with exactly this path and device type, owned by the caller;
 // null when the cache holds none.
-file_t* fs_cache_lookup(const char* path, fs_device_type_t type);
+[[nodiscard]] auto_ptr_t<file_t> fs_cache_lookup(const char* path, fs_device_type_t type);
 
 // Starts loading the whole file into the cache; the load finishes in the background and the
 // first read waits for it. False when the file cannot be opened or is already cached.

@@ -191,19 +191,17 @@ void add_listed_name(void* context, const char* name)
 
 }  // namespace
 
-array_dyn_t<string_dyn_t>* sysfs_device_t::list_directory(const char* path)
+auto_ptr_t<array_dyn_t<string_dyn_t>> sysfs_device_t::list_directory(const char* path)
 {
     fs_path_t system_path;
     if (!get_system_path(path, &system_path))
         return nullptr;
-    listing_t listing = { new array_dyn_t<string_dyn_t>, true };
+    auto_ptr_t<array_dyn_t<string_dyn_t>> names(new array_dyn_t<string_dyn_t>);
+    listing_t listing = { names.get(), true };
     if (!sys_file->list_directory(system_path.c_str(), add_listed_name, &listing) ||
         !listing.complete)
-    {
-        delete listing.names;
         return nullptr;
-    }
-    return listing.names;
+    return names;
 }
 
 bool sysfs_device_t::make_parent_directories(const char* path)
@@ -407,7 +405,7 @@ uint64_t file_t::get_size()
     return status.size;
 }
 
-array_dyn_t<string_dyn_t>* file_t::read_lines()
+auto_ptr_t<array_dyn_t<string_dyn_t>> file_t::read_lines()
 {
     const uint64_t size = get_size();
     if (size >= 0xFFFFFFFFu)
@@ -422,15 +420,14 @@ array_dyn_t<string_dyn_t>* file_t::read_lines()
         return nullptr;
     }
     text[size] = 0;
-    array_dyn_t<string_dyn_t>* lines = new array_dyn_t<string_dyn_t>;
+    auto_ptr_t<array_dyn_t<string_dyn_t>> lines(new array_dyn_t<string_dyn_t>);
     string_tokenizer_t tokenizer(text, "\r\n", true);
     string_dyn_t line;
     while (tokenizer.next(&line))
     {
         if (!lines->append(std::move(line)))
         {
-            delete lines;
-            lines = nullptr;
+            lines.reset();
             break;
         }
     }
@@ -528,7 +525,7 @@ fs_device_t* fs_get_device(fs_device_type_t type)
     return nullptr;
 }
 
-file_t* fs_device_open(const char* path, fs_open_mode_t mode, fs_device_type_t type)
+auto_ptr_t<file_t> fs_device_open(const char* path, fs_open_mode_t mode, fs_device_type_t type)
 {
     fs_device_t* device = fs_get_device(type);
     if (device == nullptr)
@@ -547,14 +544,15 @@ file_t* fs_device_open(const char* path, fs_open_mode_t mode, fs_device_type_t t
     if (file_t* file = device->open(path, mode))
     {
         file->set_device_type(type);
-        return file;
+        return auto_ptr_t<file_t>(file);
     }
     if (mode != fs_open_mode_t::create_new)
         msg_error("[fs] Failed to open file '%s' in the %s mode.", path, get_mode_name(mode));
     return nullptr;
 }
 
-file_t* fs_device_open(const string_t& path, fs_open_mode_t mode, fs_device_type_t type)
+auto_ptr_t<file_t> fs_device_open(const string_t& path, fs_open_mode_t mode,
+                                  fs_device_type_t type)
 {
     return fs_device_open(path.c_str(), mode, type);
 }
@@ -571,13 +569,12 @@ string_dyn_t describe_file(const file_t* file)
 
 string_dyn_t describe_path(const char* path, fs_device_type_t type)
 {
-    file_t* file = fs_device_open(path, fs_open_mode_t::read_only, type);
+    auto_ptr_t<file_t> file = fs_device_open(path, fs_open_mode_t::read_only, type);
     string_dyn_t description;
-    if (file != nullptr)
+    if (file)
         (void)file->get_description(&description);
     else
         (void)description.format("<MISSING><%s>%s", get_device_type_name(type), path);
-    delete file;
     return description;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "ovcore/collections/auto_ptr.h"
 #include "ovcore/collections/string.h"
 #include "ovcore/format_check.h"
 #include "ovcore/ufs/fs_types.h"
@@ -46,17 +47,20 @@ public:
     virtual ~fs_device_t() = default;
     // A new file owned by the caller; null on failure (no message at this level).
     virtual file_t* open(const char* path, fs_open_mode_t mode) = 0;
-    virtual bool delete_file(const char* path) = 0;
+    [[nodiscard]] virtual bool delete_file(const char* path) = 0;
     // False when the path does not exist. `out` may be null.
-    virtual bool stat(const char* path, fs_stat_t* out) = 0;
-    virtual bool make_directories(const char* path) = 0;
-    virtual bool remove_directory(const char* path) = 0;
-    virtual bool copy_file(const char* source, const char* destination, bool overwrite) = 0;
-    virtual bool move_file(const char* source, const char* destination, bool replace) = 0;
-    // A new list of entry names owned by the caller, without "." and ".."; null on failure.
-    virtual array_dyn_t<string_dyn_t>* list_directory(const char* path) = 0;
+    [[nodiscard]] virtual bool stat(const char* path, fs_stat_t* out) = 0;
+    [[nodiscard]] virtual bool make_directories(const char* path) = 0;
+    [[nodiscard]] virtual bool remove_directory(const char* path) = 0;
+    [[nodiscard]] virtual bool copy_file(const char* source, const char* destination,
+                                         bool overwrite) = 0;
+    [[nodiscard]] virtual bool move_file(const char* source, const char* destination,
+                                         bool replace) = 0;
+    // The entry names, without "." and ".."; null on failure.
+    [[nodiscard]] virtual auto_ptr_t<array_dyn_t<string_dyn_t>> list_directory(
+        const char* path) = 0;
     // Creates the directories above the last "/" of the path.
-    virtual bool make_parent_directories(const char* path) = 0;
+    [[nodiscard]] virtual bool make_parent_directories(const char* path) = 0;
 };
 
 // The operating system's file system under a root directory (empty: paths as they are).
@@ -72,7 +76,7 @@ public:
     bool remove_directory(const char* path) override;
     bool copy_file(const char* source, const char* destination, bool overwrite) override;
     bool move_file(const char* source, const char* destination, bool replace) override;
-    array_dyn_t<string_dyn_t>* list_directory(const char* path) override;
+    auto_ptr_t<array_dyn_t<string_dyn_t>> list_directory(const char* path) override;
     bool make_parent_directories(const char* path) override;
 
     // The path joined with the root, checked to convert into the system's 512 UTF-16 units.
@@ -104,7 +108,10 @@ public:
     bool remove_directory(const char*) override { return false; }
     bool copy_file(const char*, const char*, bool) override { return false; }
     bool move_file(const char*, const char*, bool) override { return false; }
-    array_dyn_t<string_dyn_t>* list_directory(const char*) override { return nullptr; }
+    auto_ptr_t<array_dyn_t<string_dyn_t>> list_directory(const char*) override
+    {
+        return auto_ptr_t<array_dyn_t<string_dyn_t>>();
+    }
     bool make_parent_directories(const char*) override { return false; }
 };
 
@@ -130,16 +137,16 @@ public:
     virtual bool io_wait(fs_io_request_t* request);
     // Waits and releases the request, ignoring its result.
     virtual void io_release(fs_io_request_t* request);
-    virtual bool set_size(uint64_t size);
+    [[nodiscard]] virtual bool set_size(uint64_t size);
     virtual bool get_system_path(string_t* out) const = 0;
     // Only files of type UFS have a mount path.
     virtual bool get_mount_path(string_t* out) const = 0;
     // False for a device type that names no device ("BADFS").
     virtual bool get_description(string_t* out) const = 0;
     virtual uint16_t get_device_id() const { return fs_no_device_id; }
-    virtual bool commit();
-    virtual bool cancel();
-    virtual bool stat(fs_stat_t* out);
+    [[nodiscard]] virtual bool commit();
+    [[nodiscard]] virtual bool cancel();
+    [[nodiscard]] virtual bool stat(fs_stat_t* out);
     // Writes a buffer from std::malloc at the position and frees it after a successful write
     // (at once when the size is 0). On failure the buffer stays with the caller.
     virtual bool write_owned(void* heap_buffer, uint32_t size);
@@ -158,9 +165,9 @@ public:
     [[nodiscard]] bool write_formatted_va(const char* format, va_list args);
     // The size of the open file; a file that cannot be stat'ed is a broken invariant (fatal).
     uint64_t get_size();
-    // The whole file split at CR and LF, empty lines dropped. A new array owned by the caller;
-    // null when the file cannot be read or is 4 GiB or larger.
-    array_dyn_t<string_dyn_t>* read_lines();
+    // The whole file split at CR and LF, empty lines dropped; null when the file cannot be read
+    // or is 4 GiB or larger.
+    [[nodiscard]] auto_ptr_t<array_dyn_t<string_dyn_t>> read_lines();
 
     const string_dyn_t& get_path() const { return m_path; }
     uint64_t get_position() const { return m_position; }
@@ -197,12 +204,12 @@ public:
     bool io_is_done(fs_io_request_t* request) override;
     bool io_wait(fs_io_request_t* request) override;
     void io_release(fs_io_request_t* request) override;
-    bool set_size(uint64_t size) override;
+    [[nodiscard]] bool set_size(uint64_t size) override;
     bool get_system_path(string_t* out) const override;
     bool get_mount_path(string_t* out) const override;
     bool get_description(string_t* out) const override;
     uint16_t get_device_id() const override { return m_device->get_device_id(); }
-    bool stat(fs_stat_t* out) override;
+    [[nodiscard]] bool stat(fs_stat_t* out) override;
 
 private:
     sysfs_device_t* m_device;
@@ -213,8 +220,10 @@ private:
 
 // Opens a file on the device of the type. Reports every failure but a failed create_new (which
 // usually means that the file exists). The file is owned by the caller; null on failure.
-file_t* fs_device_open(const char* path, fs_open_mode_t mode, fs_device_type_t type);
-file_t* fs_device_open(const string_t& path, fs_open_mode_t mode, fs_device_type_t type);
+[[nodiscard]] auto_ptr_t<file_t> fs_device_open(const char* path, fs_open_mode_t mode,
+                                                fs_device_type_t type);
+[[nodiscard]] auto_ptr_t<file_t> fs_device_open(const string_t& path, fs_open_mode_t mode,
+                                                fs_device_type_t type);
 
 // The device of the type, or null (unknown type, or the file system is not started).
 fs_device_t* fs_get_device(fs_device_type_t type);

@@ -25,7 +25,7 @@ TEST(utf8_to_utf16, converts_and_reports_bad_sequences)
     {
         message_capture_t capture;
         array_dyn_t<uint16_t> units;
-        units.append(0x1234);  // emptied first
+        ASSERT_TRUE(units.append(0x1234));  // emptied first
         EXPECT_EQ(utf8_to_utf16(c.text, &units), c.ok);
         EXPECT_EQ(std::vector<uint16_t>(units.begin(), units.end()), c.units);
         EXPECT_EQ(capture.lines, c.messages);

@@ -50,16 +50,16 @@ bool split_line(const string_t& line, line_pieces_t* pieces)
 
 bool read_character_set(character_set_t* set, const string_t& path)
 {
-    auto_ptr_t<file_t> file(fs_cache_lookup(path.c_str(), SYSFS));
+    auto_ptr_t<file_t> file = fs_cache_lookup(path.c_str(), SYSFS);
     if (!file)
-        file.reset(fs_device_open(path, fs_open_mode_t::read_only, SYSFS));
+        file = fs_device_open(path, fs_open_mode_t::read_only, SYSFS);
     if (!file)
     {
         // The file system has said why; this names the file the run needed.
         msg_error("Unable to open the character set file '%s'.", path.c_str());
         return false;
     }
-    auto_ptr_t<array_dyn_t<string_dyn_t>> lines(file->read_lines());
+    auto_ptr_t<array_dyn_t<string_dyn_t>> lines = file->read_lines();
     if (!lines)
     {
         msg_error("Unable to read the character set file '%s'.", path.c_str());

@@ -161,7 +161,7 @@ bool load_configuration(generator_t* generator, const char* path)
 {
     auto_ptr_t<file_t> file(fs_cache_lookup(path, SYSFS));
     if (!file)
-        file.reset(fs_device_open(path, fs_open_mode_t::read_only, SYSFS));
+        file = fs_device_open(path, fs_open_mode_t::read_only, SYSFS);
     if (!file)
     {
         msg_error("Failed to open the configuration file '%s'.", path);

@@ -4,7 +4,7 @@
 #include "ovcore/ufs/fs_cache.h"
 #include "ovcore/ufs/fs_file.h"
 
-file_t* create_output_file(const char* path)
+auto_ptr_t<file_t> create_output_file(const char* path)
 {
     (void)fs_cache_remove(path, SYSFS);
     return fs_device_open(path, fs_open_mode_t::create_truncate, SYSFS);

@@ -97,7 +97,7 @@ public:
     }
 
     // Appends a copy; false when the array cannot grow.
-    bool append(const T& value)
+    [[nodiscard]] bool append(const T& value)
     {
         if (!reserve_more(1))
             return false;
@@ -105,7 +105,7 @@ public:
         ++m_count;
         return true;
     }
-    bool append(T&& value)
+    [[nodiscard]] bool append(T&& value)
     {
         if (!reserve_more(1))
             return false;
@@ -114,7 +114,7 @@ public:
         return true;
     }
     // Appends a value-initialised element; null when the array cannot grow.
-    T* append_new()
+    [[nodiscard]] T* append_new()
     {
         if (!reserve_more(1))
             return nullptr;
@@ -123,7 +123,7 @@ public:
         return element;
     }
     // Grows or shrinks to n elements; new ones are value-initialised. False when it cannot grow.
-    bool resize(uint32_t n)
+    [[nodiscard]] bool resize(uint32_t n)
     {
         if (n > m_count && !reserve(n))
             return false;
@@ -166,7 +166,7 @@ public:
     void clear() { destroy_elements(); }
 
     // Appends copies of all elements of another array; false when it cannot grow.
-    bool append_copy(const array_t& other)
+    [[nodiscard]] bool append_copy(const array_t& other)
     {
         if (!reserve_more(other.m_count))
             return false;
@@ -184,7 +184,7 @@ public:
         m_count += other.m_count;
     }
     // Replaces the contents by copies of another array's; false when it cannot grow.
-    bool copy(const array_t& other)
+    [[nodiscard]] bool copy(const array_t& other)
     {
         if (&other == this)
             return true;

@@ -67,9 +67,10 @@ public:
             return nullptr;
         if (!m_keys.reserve_more(1) || !m_values.reserve_more(1) || !m_hashes.reserve_more(1))
             return nullptr;
-        m_keys.append(key);
-        m_values.append(std::move(value));
-        m_hashes.append(hash);
+        // Room was reserved above: these cannot fail.
+        (void)m_keys.append(key);
+        (void)m_values.append(std::move(value));
+        (void)m_hashes.append(hash);
         m_table.insert(uint16_t(count), hash);
         return &m_values[count];
     }

@@ -39,7 +39,7 @@ TEST(array_dyn_t, removes_in_order_or_fast)
     {
         array_dyn_t<int> array;
         for (int value : { 10, 20, 30, 40 })
-            array.append(value);
+            ASSERT_TRUE(array.append(value));
         const uint32_t before = c.fast ? array.remove_fast(1) : array.remove(1);
         EXPECT_EQ(before, 0u);
         EXPECT_EQ(contents(array), c.left);
@@ -50,7 +50,7 @@ TEST(array_dyn_t, a_removing_loop_visits_the_element_moved_into_place)
 {
     array_dyn_t<int> array;
     for (int value : { 1, 2, 2, 3, 2 })
-        array.append(value);
+        ASSERT_TRUE(array.append(value));
     for (uint32_t i = 0; i < array.size(); ++i)
         if (array[i] == 2)
             i = array.remove_fast(i);
@@ -61,7 +61,7 @@ TEST(array_dyn_t, moves_owners_into_new_storage)
 {
     array_dyn_t<auto_ptr_t<int>> array;
     for (int i = 0; i < 20; ++i)
-        array.append(auto_ptr_t<int>(new int(i)));
+        ASSERT_TRUE(array.append(auto_ptr_t<int>(new int(i))));
     int sum = 0;
     for (const auto_ptr_t<int>& value : array)
         sum += *value;
@@ -82,14 +82,14 @@ TEST(array_fixed_t, refuses_to_grow_past_its_capacity)
 TEST(array_t, element_at_or_end_gives_the_end_position)
 {
     array_dyn_t<int> array;
-    array.append(1);
+    ASSERT_TRUE(array.append(1));
     EXPECT_EQ(array.element_at_or_end(1), array.end());
 }
 
 TEST(array_death, stops_on_bad_indices_and_uncopyable_copies)
 {
     array_dyn_t<int> array;
-    array.append(1);
+    ASSERT_TRUE(array.append(1));
     const int outside = 5;
     EXPECT_DEATH((void)array[1], "arrays_base_impl\\.h\\([0-9]+\\): .*operator\\[\\].*: "
                                  "Index outside array boundaries\\.");
@@ -97,7 +97,7 @@ TEST(array_death, stops_on_bad_indices_and_uncopyable_copies)
     EXPECT_DEATH(array.remove(1), "Index outside array boundaries\\.");
     EXPECT_DEATH((void)array.index_of(&outside), "Iterator outside array boundaries\\.");
     array_dyn_t<auto_ptr_t<int>> owners;
-    owners.append(auto_ptr_t<int>(new int(1)));
+    ASSERT_TRUE(owners.append(auto_ptr_t<int>(new int(1))));
     array_dyn_t<auto_ptr_t<int>> copies;
     EXPECT_DEATH((void)copies.copy(owners),
                  "trait_copy\\.cpp\\([0-9]+\\): .*: Attempt to copy an uncopyable object\\.");

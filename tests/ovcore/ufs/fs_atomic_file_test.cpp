@@ -13,7 +13,10 @@ namespace
 class atomic_file_test : public testing::Test
 {
 protected:
-    file_t* open_atomic() { return fs_device_open(target.c_str(), fs_open_mode_t::atomic, SYSFS); }
+    auto_ptr_t<file_t> open_atomic()
+    {
+        return fs_device_open(target.c_str(), fs_open_mode_t::atomic, SYSFS);
+    }
     bool buffer_file_exists() const { return std::filesystem::exists(target + ".atomic"); }
 
     scratch_directory_t scratch;

@@ -20,7 +20,7 @@ class fs_file_test : public testing::Test
 protected:
     std::string path(const std::string& name) const { return scratch.path(name); }
 
-    file_t* open(const std::string& path, fs_open_mode_t mode)
+    auto_ptr_t<file_t> open(const std::string& path, fs_open_mode_t mode)
     {
         return fs_device_open(path.c_str(), mode, SYSFS);
     }
