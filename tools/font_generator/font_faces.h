@@ -56,7 +56,9 @@ bool measure_glyphs(character_set_t* set, FT_FaceRec_* face, bool antialias,
 // frame in one corner, and suspicious dimensions. Never rejects the glyph.
 void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap);
 
-// Phase two of the run: FreeType, then one face per character set, measured.
+// Phase two of the run: FreeType, then for every set in order its face, opened with its unit's
+// settings, and its glyphs measured with that face; the set keeps what measuring learnt while
+// the generator's glyph store allows. Stops at the first face that cannot be used.
 [[nodiscard]] bool prepare_fonts(generator_t* generator);
 
 // Drawing-pass bitmaps of one set: the bitmap kept while measuring, else the glyph loaded again
