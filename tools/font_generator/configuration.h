@@ -19,7 +19,7 @@ public:
     // The defaults: 12 x 12 pixels, scale 1.0, antialiased, no outline, empty paths.
     explicit char_set_config_u(unit_system_t* system);
     // Null when no memory can be had.
-    static unit_t* create(unit_system_t* system);
+    [[nodiscard]] static unit_t* create(unit_system_t* system);
 
     ~char_set_config_u() override;
     void on_release() override;
@@ -45,7 +45,7 @@ public:
     // The defaults: base "base", line spacing 2, scale 1.0, zeros and empties elsewhere.
     explicit configuration_u(unit_system_t* system);
     // Null when no memory can be had.
-    static unit_t* create(unit_system_t* system);
+    [[nodiscard]] static unit_t* create(unit_system_t* system);
 
     ~configuration_u() override;
     void on_release() override;

@@ -52,5 +52,7 @@ struct font_canvas_t
 // A 32 x 32 canvas carrying the configuration's style values; gradient_color_start and
 // gradient_color_step are in 1/255 units and converted here. Null, without a message, when no
 // memory can be had. The caller owns the result.
-font_canvas_t* create_font_canvas(uint32_t font_style, int32_t gradient_color_start,
-                                  int32_t gradient_color_step, int32_t gradient_start_offset);
+[[nodiscard]] font_canvas_t* create_font_canvas(uint32_t font_style,
+                                                int32_t gradient_color_start,
+                                                int32_t gradient_color_step,
+                                                int32_t gradient_start_offset);

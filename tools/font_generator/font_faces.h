@@ -69,7 +69,7 @@ public:
     // `known` may be null: every glyph is then loaded again by its code.
     face_glyph_source_t(FT_FaceRec_* face, const character_set_t& set, bool antialias,
                         const set_glyphs_t* known);
-    bool get_bitmap(uint32_t position, glyph_bitmap_t* out) override;
+    [[nodiscard]] bool get_bitmap(uint32_t position, glyph_bitmap_t* out) override;
 
 private:
     FT_FaceRec_* m_face;

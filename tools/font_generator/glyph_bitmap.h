@@ -77,7 +77,7 @@ public:
     // the result is false). The budget shrinks by what is kept.
     bool keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, uint64_t* budget);
     // The kept bitmap of the glyph at the position; false when none was kept.
-    bool find_bitmap(uint32_t position, glyph_bitmap_t* out) const;
+    [[nodiscard]] bool find_bitmap(uint32_t position, glyph_bitmap_t* out) const;
     // Frees every kept bitmap; the glyph indices stay.
     void release_bitmaps();
 

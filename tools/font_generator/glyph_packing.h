@@ -19,7 +19,7 @@ class glyph_source_t
 public:
     virtual ~glyph_source_t() = default;
     // The bitmap to draw, valid until the next call; false when there is nothing to draw.
-    virtual bool get_bitmap(uint32_t position, glyph_bitmap_t* out) = 0;
+    [[nodiscard]] virtual bool get_bitmap(uint32_t position, glyph_bitmap_t* out) = 0;
 };
 
 // The packing order of a set: positions in its glyph array sorted by height, tallest first,

@@ -5,4 +5,4 @@ class file_t;
 
 // Drops the file cache's entry for the path, then opens it in mode create_truncate on SYSFS.
 // The file system reports a failure itself; null then. The caller owns the file.
-file_t* create_output_file(const char* path);
+[[nodiscard]] file_t* create_output_file(const char* path);
