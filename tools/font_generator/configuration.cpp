@@ -185,7 +185,7 @@ bool load_configuration(generator_t* generator, const char* path)
     }
 
     const uint32_t count = configuration->char_config.size();
-    if (!generator->character_sets.reserve(count) || !generator->canvases.reserve(count))
+    if (!generator->sets.reserve(count))
     {
         msg_error("Not enough memory for the character sets of the configuration file '%s'.",
                   path);
@@ -194,9 +194,11 @@ bool load_configuration(generator_t* generator, const char* path)
     bool result = true;
     for (uint32_t k = 0; k < count; ++k)
     {
-        const string_dyn_t& set_path = configuration->char_set(k)->character_set_file;
-        auto_ptr_t<character_set_t> set(new (std::nothrow) character_set_t);
-        if (!set)
+        generator_set_t set;
+        set.config = configuration->char_set(k);
+        const string_dyn_t& set_path = set.config->character_set_file;
+        set.character_set.reset(new (std::nothrow) character_set_t);
+        if (!set.character_set)
         {
             msg_error("Not enough memory for the character set file '%s'.", set_path.c_str());
             result = false;
@@ -204,7 +206,7 @@ bool load_configuration(generator_t* generator, const char* path)
         }
         // A set that fails is dropped; the others are still read so that all their problems
         // are reported in one run.
-        if (!read_character_set(set.get(), set_path))
+        if (!read_character_set(set.character_set.get(), set_path))
         {
             result = false;
             continue;
@@ -212,16 +214,15 @@ bool load_configuration(generator_t* generator, const char* path)
         auto_ptr_t<font_canvas_t> canvas(create_font_canvas(
             configuration->font_style, configuration->gradient_color_start,
             configuration->gradient_color_step, configuration->gradient_start_offset));
-        if (!canvas)
+        if (!canvas || !set.canvases.append(std::move(canvas)))
         {
             msg_error("Not enough memory for the canvas of the character set file '%s'.",
                       set_path.c_str());
             result = false;
             continue;
         }
-        // Room for both was reserved above.
-        (void)generator->character_sets.append(std::move(set));
-        (void)generator->canvases.append(std::move(canvas));
+        // Room was reserved above.
+        (void)generator->sets.append(std::move(set));
     }
     return result;
 }

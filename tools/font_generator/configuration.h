@@ -19,7 +19,7 @@ public:
     // The defaults: 12 x 12 pixels, scale 1.0, antialiased, no outline, empty paths.
     explicit char_set_config_u(unit_system_t* system);
     // Null when no memory can be had.
-    static unit_t* create(unit_system_t* system);
+    [[nodiscard]] static unit_t* create(unit_system_t* system);
 
     ~char_set_config_u() override;
     void on_release() override;
@@ -45,7 +45,7 @@ public:
     // The defaults: base "base", line spacing 2, scale 1.0, zeros and empties elsewhere.
     explicit configuration_u(unit_system_t* system);
     // Null when no memory can be had.
-    static unit_t* create(unit_system_t* system);
+    [[nodiscard]] static unit_t* create(unit_system_t* system);
 
     ~configuration_u() override;
     void on_release() override;
@@ -70,6 +70,8 @@ public:
 };
 
 // Phase one of the run: loads the configuration file at `path` (SYSFS, the file cache first)
-// into the default unit system, then reads every character set into the generator and gives it
-// a 32 x 32 canvas. Every set is tried even after one failed. False after the messages.
+// into the default unit system of a fresh or released generator, then gives the generator one
+// set per char_set_config element, in order, holding its unit, its glyphs read from its
+// character-set file and one 32 x 32 canvas. A set that cannot be read is left out, and every
+// set is tried even after one failed. False after the messages.
 [[nodiscard]] bool load_configuration(generator_t* generator, const char* path);

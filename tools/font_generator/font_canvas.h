@@ -8,7 +8,7 @@ constexpr uint32_t MAX_CANVAS_SIDE = 8192;
 // Room for the largest canvas at four bytes per pixel.
 constexpr std::size_t font_canvas_block_size = std::size_t(MAX_CANVAS_SIDE) * MAX_CANVAS_SIDE * 4;
 
-// One per character set, held by generator_t; canvas k is written as picture k.
+// The pixels of one picture, held by the set of the generator whose glyphs it shows.
 //
 // Pixel (x, y), row 0 the top row, is pixel number (height - 1 - y) * width + x from the start
 // of `pixels`: rows are stored bottom row first. With font_style 0 a pixel is one byte (alpha);
@@ -52,5 +52,7 @@ struct font_canvas_t
 // A 32 x 32 canvas carrying the configuration's style values; gradient_color_start and
 // gradient_color_step are in 1/255 units and converted here. Null, without a message, when no
 // memory can be had. The caller owns the result.
-font_canvas_t* create_font_canvas(uint32_t font_style, int32_t gradient_color_start,
-                                  int32_t gradient_color_step, int32_t gradient_start_offset);
+[[nodiscard]] font_canvas_t* create_font_canvas(uint32_t font_style,
+                                                int32_t gradient_color_start,
+                                                int32_t gradient_color_step,
+                                                int32_t gradient_start_offset);

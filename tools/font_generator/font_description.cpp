@@ -79,13 +79,13 @@ uint32_t compute_vertical_span(int32_t max_top, int32_t max_below, int32_t bias)
 }
 
 bool append_glyph_line(string_t* text, const font_glyph_t& glyph, int32_t font_max_top,
-                       uint32_t set_index)
+                       uint32_t picture)
 {
     const character_text_t character(glyph.code);
     bool ok = text->append_formatted(
         "x%04x, %4u, %4u, %2d, %2d, %2d, %2d, %2d, %2d     # '%s'", glyph.code, glyph.canvas_x,
         glyph.canvas_y, glyph.width, glyph.height, glyph.left,
-        int32_t(uint32_t(font_max_top) - uint32_t(glyph.top)), glyph.advance, int(set_index),
+        int32_t(uint32_t(font_max_top) - uint32_t(glyph.top)), glyph.advance, int(picture),
         character.c_str());
     if (!glyph.name.empty())
         ok = text->append_formatted(" / '%s'", glyph.name.c_str()) && ok;
@@ -122,16 +122,21 @@ bool append_font_description(string_t* text, const font_output_settings_t& setti
     ok = text->append_formatted("default_scale:%f  # default font scale in reference "
                                 "resolution\r\n\r\n",
                                 double(settings.default_scale)) && ok;
-    for (uint32_t k = 0; k < sets.size(); ++k)
-        ok = text->append_formatted("image:%s_%Iu.mat, %u, %u\r\n", settings.output,
-                                    std::size_t(k), sets[k].canvas->width,
-                                    sets[k].canvas->height) && ok;
+    std::size_t picture = 0;
+    for (const font_output_set_t& entry : sets)
+        for (const font_canvas_t* canvas : entry.canvases)
+            ok = text->append_formatted("image:%s_%Iu.mat, %u, %u\r\n", settings.output,
+                                        picture++, canvas->width, canvas->height) && ok;
     ok = text->append(legend) && ok;
     ok = text->append(heading) && ok;
 
-    for (uint32_t k = 0; k < sets.size(); ++k)
-        for (const font_glyph_t& glyph : sets[k].set->glyphs)
-            ok = append_glyph_line(text, glyph, maxima.max_top, k) && ok;
+    uint32_t first_picture = 0;
+    for (const font_output_set_t& entry : sets)
+    {
+        for (const font_glyph_t& glyph : entry.set->glyphs)
+            ok = append_glyph_line(text, glyph, maxima.max_top, first_picture) && ok;
+        first_picture += entry.canvases.size();
+    }
 
     ok = text->append("\r\n# kerning...\r\n\r\n") && ok;
     array_dyn_t<kerning_pair_t> pairs;
@@ -183,24 +188,28 @@ bool write_font_outputs(const font_output_settings_t& settings,
     string_dyn_t texture_object_name;
     string_dyn_t picture_name;
     string_dyn_t file_path;
-    for (uint32_t k = 0; k < sets.size(); ++k)
+    std::size_t picture = 0;
+    for (const font_output_set_t& entry : sets)
     {
-        const std::size_t index = k;
-        if (!material_name.format("%s_%Iu.mat", settings.output, index) ||
-            !texture_object_name.format("%s_%Iu.tobj", settings.output, index) ||
-            !picture_name.format("%s_%Iu.tga", settings.output, index))
-            return false;
-        const bool white_font = settings.font_style == 0 && sets[k].outline_width == 0;
+        const bool white_font = settings.font_style == 0 && entry.outline_width == 0;
+        for (const font_canvas_t* canvas : entry.canvases)
+        {
+            const std::size_t index = picture++;
+            if (!material_name.format("%s_%Iu.mat", settings.output, index) ||
+                !texture_object_name.format("%s_%Iu.tobj", settings.output, index) ||
+                !picture_name.format("%s_%Iu.tga", settings.output, index))
+                return false;
 
-        if (!file_path.format("%s%s", settings.base, material_name.c_str()) ||
-            !write_material_file(file_path.c_str(), texture_object_name.c_str(), white_font))
-            return false;
-        if (!file_path.format("%s%s", settings.base, texture_object_name.c_str()) ||
-            !write_texture_object_file(file_path.c_str(), picture_name.c_str(), white_font))
-            return false;
-        if (!file_path.format("%s%s", settings.base, picture_name.c_str()) ||
-            !write_picture(*sets[k].canvas, file_path.c_str()))
-            return false;
+            if (!file_path.format("%s%s", settings.base, material_name.c_str()) ||
+                !write_material_file(file_path.c_str(), texture_object_name.c_str(), white_font))
+                return false;
+            if (!file_path.format("%s%s", settings.base, texture_object_name.c_str()) ||
+                !write_texture_object_file(file_path.c_str(), picture_name.c_str(), white_font))
+                return false;
+            if (!file_path.format("%s%s", settings.base, picture_name.c_str()) ||
+                !write_picture(*canvas, file_path.c_str()))
+                return false;
+        }
     }
     return true;
 }
@@ -216,19 +225,21 @@ bool write_outputs(generator_t* generator)
     settings.default_scale = configuration.default_scale;
     settings.font_style = configuration.font_style;
 
-    const glyph_store_t& store = generator->glyph_store;
-    array_dyn_t<font_output_set_t> sets;
-    if (!sets.reserve(configuration.char_config.size()))
+    array_dyn_t<font_output_set_t> entries;
+    if (!entries.reserve(generator->sets.size()))
         return false;
-    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    for (const generator_set_t& set : generator->sets)
     {
-        font_output_set_t entry;
-        entry.set = generator->character_sets[k].get();
-        entry.canvas = generator->canvases[k].get();
-        entry.face = generator->faces[k];
-        entry.known = k < store.sets.size() ? store.sets[k].get() : nullptr;
-        entry.outline_width = configuration.char_set(k)->outline_width;
-        (void)sets.append(entry);
+        font_output_set_t* entry = entries.append_new();  // room was reserved above
+        entry->set = set.character_set.get();
+        if (!entry->canvases.reserve(set.canvases.size()))
+            return false;
+        for (const auto_ptr_t<font_canvas_t>& canvas : set.canvases)
+            (void)entry->canvases.append(canvas.get());
+        // Kerning pairs come from the face the set's glyphs were measured with.
+        entry->face = set.faces[0];
+        entry->known = set.kept_glyphs.get();
+        entry->outline_width = set.config->outline_width;
     }
-    return write_font_outputs(settings, sets);
+    return write_font_outputs(settings, entries);
 }

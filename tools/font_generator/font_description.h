@@ -25,13 +25,14 @@ struct font_output_settings_t
     uint32_t font_style = 0;
 };
 
-// One character set with everything the outputs read of it; index k is picture k.
+// One character set with everything the outputs read of it. Pictures are numbered over the sets
+// in order and over each set's canvases in theirs; the glyphs of a set lie on its first canvas.
 struct font_output_set_t
 {
     const character_set_t* set = nullptr;
-    const font_canvas_t* canvas = nullptr;
-    FT_FaceRec_* face = nullptr;          // kerning source; null: no kerning lines
-    const set_glyphs_t* known = nullptr;  // what measuring learnt; null: ask the face again
+    array_dyn_t<const font_canvas_t*> canvases;  // its pictures in order
+    FT_FaceRec_* face = nullptr;                 // kerning source; null: no kerning lines
+    const set_glyphs_t* known = nullptr;         // what measuring learnt; null: ask the face again
     uint32_t outline_width = 0;
 };
 
@@ -51,9 +52,9 @@ font_maxima_t compute_font_maxima(const array_t<font_output_set_t>& sets);
 uint32_t compute_vertical_span(int32_t max_top, int32_t max_below, int32_t bias);
 
 // One glyph line: code, position, size, left and top offsets (top from the font's top line),
-// advance, picture index, the character and the glyph name.
+// advance, picture number, the character and the glyph name.
 [[nodiscard]] bool append_glyph_line(string_t* text, const font_glyph_t& glyph,
-                                     int32_t font_max_top, uint32_t set_index);
+                                     int32_t font_max_top, uint32_t picture);
 
 // One kerning line for the codes of two glyphs.
 [[nodiscard]] bool append_kerning_line(string_t* text, uint32_t first_code, uint32_t second_code,
@@ -63,11 +64,13 @@ uint32_t compute_vertical_span(int32_t max_top, int32_t max_below, int32_t bias)
 [[nodiscard]] bool append_font_description(string_t* text, const font_output_settings_t& settings,
                                            const array_t<font_output_set_t>& sets);
 
-// Writes the description "<base><output>.font", then for every picture k its material, texture
-// object and picture files "<base><output>_<k>.mat" / ".tobj" / ".tga". Stops at the first file
-// that cannot be created or written, after reporting it; what was written before stays.
+// Writes the description "<base><output>.font", then for every picture k, in number order, its
+// material, texture object and picture files "<base><output>_<k>.mat" / ".tobj" / ".tga". Stops
+// at the first file that cannot be created or written, after reporting it; what was written
+// before stays.
 [[nodiscard]] bool write_font_outputs(const font_output_settings_t& settings,
                                       const array_t<font_output_set_t>& sets);
 
-// Phase four of the run.
+// Phase four of the run: write_font_outputs over the generator's sets in order, with the
+// configuration's names and values.
 [[nodiscard]] bool write_outputs(generator_t* generator);

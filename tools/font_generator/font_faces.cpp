@@ -152,12 +152,10 @@ bool prepare_fonts(generator_t* generator)
 {
     if (!start_freetype(&generator->library))
         return false;
-    const configuration_u& configuration = *generator->configuration.get();
     glyph_store_t& store = generator->glyph_store;
-    store.sets.clear();
-    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    for (generator_set_t& set : generator->sets)
     {
-        const char_set_config_u& config = *configuration.char_set(k);
+        const char_set_config_u& config = *set.config;
         font_face_settings_t settings;
         settings.font_file = config.font_file.c_str();
         settings.width = config.width;
@@ -167,9 +165,9 @@ bool prepare_fonts(generator_t* generator)
 
         FT_FaceRec_* face = nullptr;
         const bool opened = open_font_face(generator->library, settings, &face);
-        // A face that opened belongs to the generator at once, so release closes it whatever
-        // happens next.
-        if (face != nullptr && !generator->faces.append(face))
+        // A face that opened belongs to the set at once, so release closes it whatever happens
+        // next.
+        if (face != nullptr && !set.faces.append(face))
         {
             close_font_face(face);
             msg_error("Failed to open the font file '%s'.", settings.font_file);
@@ -178,20 +176,15 @@ bool prepare_fonts(generator_t* generator)
         if (!opened)
             return false;
 
-        character_set_t* set = generator->character_sets[k].get();
-        set_glyphs_t* known = nullptr;
         if (store.keeps_glyphs)
         {
             // Without memory for it the set is simply measured again later: same output.
-            auto_ptr_t<set_glyphs_t> entry(new (std::nothrow) set_glyphs_t);
-            if (entry && !entry->reset(set->glyphs.size()))
-                entry.reset();
-            known = entry.get();
-            if (!store.sets.append(std::move(entry)))
-                known = nullptr;
+            set.kept_glyphs.reset(new (std::nothrow) set_glyphs_t);
+            if (set.kept_glyphs && !set.kept_glyphs->reset(set.character_set->glyphs.size()))
+                set.kept_glyphs.reset();
         }
-        (void)measure_glyphs(set, face, config.antialias, config.outline_width, known,
-                             &store.budget);
+        (void)measure_glyphs(set.character_set.get(), face, config.antialias,
+                             config.outline_width, set.kept_glyphs.get(), &store.budget);
     }
     return true;
 }

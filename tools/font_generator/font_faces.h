@@ -56,7 +56,9 @@ bool measure_glyphs(character_set_t* set, FT_FaceRec_* face, bool antialias,
 // frame in one corner, and suspicious dimensions. Never rejects the glyph.
 void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap);
 
-// Phase two of the run: FreeType, then one face per character set, measured.
+// Phase two of the run: FreeType, then for every set in order its face, opened with its unit's
+// settings, and its glyphs measured with that face; the set keeps what measuring learnt while
+// the generator's glyph store allows. Stops at the first face that cannot be used.
 [[nodiscard]] bool prepare_fonts(generator_t* generator);
 
 // Drawing-pass bitmaps of one set: the bitmap kept while measuring, else the glyph loaded again
@@ -67,7 +69,7 @@ public:
     // `known` may be null: every glyph is then loaded again by its code.
     face_glyph_source_t(FT_FaceRec_* face, const character_set_t& set, bool antialias,
                         const set_glyphs_t* known);
-    bool get_bitmap(uint32_t position, glyph_bitmap_t* out) override;
+    [[nodiscard]] bool get_bitmap(uint32_t position, glyph_bitmap_t* out) override;
 
 private:
     FT_FaceRec_* m_face;

@@ -16,18 +16,20 @@ bool run_generator(const char* path)
 
 void release_generator(generator_t* generator)
 {
-    for (FT_FaceRec_* face : generator->faces)
-        if (face != nullptr)
-            close_font_face(face);
+    // Every face goes before the library that made it.
+    for (generator_set_t& set : generator->sets)
+    {
+        for (FT_FaceRec_* face : set.faces)
+            if (face != nullptr)
+                close_font_face(face);
+        set.faces.release_storage();
+    }
     if (generator->library != nullptr)
     {
         shut_down_freetype(generator->library);
         generator->library = nullptr;
     }
-    generator->faces.release_storage();
-    generator->canvases.release_storage();
-    generator->glyph_store.sets.release_storage();
-    generator->character_sets.release_storage();
+    generator->sets.release_storage();
     // The units wait on the unit system's pending releases until main flushes them.
     generator->configuration.reset();
 }

@@ -12,18 +12,26 @@
 struct FT_LibraryRec_;
 struct FT_FaceRec_;
 
-// Everything one run holds. Index k means the same character set everywhere: element k of the
-// configuration's char_config, character_sets[k], canvases[k], faces[k] and picture k. Every
-// phase after load_configuration relies on the arrays having that common length and order.
-// Main thread only.
+// Everything the run holds for one character set. load_configuration fills the unit, the glyphs
+// and the canvases; prepare_fonts the faces and the kept glyphs. Main thread only.
+struct generator_set_t
+{
+    const char_set_config_u* config = nullptr;        // owned by generator_t::configuration
+    auto_ptr_t<character_set_t> character_set;
+    array_dyn_t<FT_FaceRec_*> faces;                  // open, drawn from in order; one today
+    array_dyn_t<auto_ptr_t<font_canvas_t>> canvases;  // its pictures in order; one today
+    auto_ptr_t<set_glyphs_t> kept_glyphs;             // null: every phase asks the face again
+};
+
+// Everything one run holds: one generator_set_t per character set read, in the configuration's
+// order. Pictures are numbered over the sets in that order and over each set's canvases in
+// theirs. Main thread only.
 struct generator_t
 {
-    owner_ptr_t<configuration_u> configuration;            // null until loaded
-    array_dyn_t<auto_ptr_t<character_set_t>> character_sets;
-    array_dyn_t<auto_ptr_t<font_canvas_t>> canvases;
-    FT_LibraryRec_* library = nullptr;                     // FreeType, null until started
-    array_dyn_t<FT_FaceRec_*> faces;                       // one open face per character set
-    glyph_store_t glyph_store;                             // what measuring keeps for later phases
+    owner_ptr_t<configuration_u> configuration;  // null until loaded
+    FT_LibraryRec_* library = nullptr;           // FreeType, null until started
+    array_dyn_t<generator_set_t> sets;
+    glyph_store_t glyph_store;                   // whether measuring keeps glyphs, and how much
 };
 
 // Runs the phases on a fresh generator, each only while all before it succeeded, then releases
@@ -31,6 +39,6 @@ struct generator_t
 // succeeded; each failure has been reported by the phase that met it.
 [[nodiscard]] bool run_generator(const char* path);
 
-// Frees what the generator holds: faces, FreeType, canvases, character sets, then drops the
+// Frees what the generator holds: every set's faces, FreeType, the sets, then drops the
 // configuration (its units are destroyed when the unit system's pending releases are flushed).
 void release_generator(generator_t* generator);

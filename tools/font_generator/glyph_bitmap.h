@@ -3,7 +3,6 @@
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
-#include "ovcore/collections/auto_ptr.h"
 
 #include <cstdint>
 
@@ -78,7 +77,7 @@ public:
     // the result is false). The budget shrinks by what is kept.
     bool keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, uint64_t* budget);
     // The kept bitmap of the glyph at the position; false when none was kept.
-    bool find_bitmap(uint32_t position, glyph_bitmap_t* out) const;
+    [[nodiscard]] bool find_bitmap(uint32_t position, glyph_bitmap_t* out) const;
     // Frees every kept bitmap; the glyph indices stay.
     void release_bitmaps();
 
@@ -105,15 +104,14 @@ private:
     array_dyn_t<block_t> m_blocks;
 };
 
-// The glyph store of one run: one set_glyphs_t per character set, in the order of the sets, and
-// the budget that bounds the bytes of all kept bitmaps together. Without `keeps_glyphs` nothing
-// is kept and every phase asks the face again, the way each phase would on its own; the output
-// is the same.
+// What one run keeps of measured glyphs: whether it keeps them, and the budget that bounds the
+// bytes of all kept bitmaps together. Each character set holds its own set_glyphs_t. Without
+// `keeps_glyphs` nothing is kept and every phase asks the face again, the way each phase would on
+// its own; the output is the same.
 struct glyph_store_t
 {
     static constexpr uint64_t default_budget = 24u << 20;
 
     bool keeps_glyphs = true;
     uint64_t budget = default_budget;  // bytes still free for kept bitmaps
-    array_dyn_t<auto_ptr_t<set_glyphs_t>> sets;
 };

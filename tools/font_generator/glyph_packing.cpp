@@ -263,16 +263,14 @@ bool fit_canvas(font_canvas_t* canvas, character_set_t* set, uint32_t outline_wi
 
 bool fit_canvases(generator_t* generator)
 {
-    const configuration_u& configuration = *generator->configuration.get();
-    glyph_store_t& store = generator->glyph_store;
-    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    for (generator_set_t& set : generator->sets)
     {
-        const char_set_config_u& config = *configuration.char_set(k);
-        set_glyphs_t* known = k < store.sets.size() ? store.sets[k].get() : nullptr;
-        face_glyph_source_t source(generator->faces[k], *generator->character_sets[k],
-                                   config.antialias, known);
-        if (!fit_canvas(generator->canvases[k].get(), generator->character_sets[k].get(),
-                        config.outline_width, &source))
+        const char_set_config_u& config = *set.config;
+        set_glyphs_t* known = set.kept_glyphs.get();
+        // Every glyph of a set goes on its first canvas, drawn from its first face.
+        face_glyph_source_t source(set.faces[0], *set.character_set, config.antialias, known);
+        if (!fit_canvas(set.canvases[0].get(), set.character_set.get(), config.outline_width,
+                        &source))
             return false;
         if (known != nullptr)
             known->release_bitmaps();  // drawn: only the glyph indices are needed from here on

@@ -19,7 +19,7 @@ class glyph_source_t
 public:
     virtual ~glyph_source_t() = default;
     // The bitmap to draw, valid until the next call; false when there is nothing to draw.
-    virtual bool get_bitmap(uint32_t position, glyph_bitmap_t* out) = 0;
+    [[nodiscard]] virtual bool get_bitmap(uint32_t position, glyph_bitmap_t* out) = 0;
 };
 
 // The packing order of a set: positions in its glyph array sorted by height, tallest first,
@@ -41,8 +41,9 @@ public:
 [[nodiscard]] bool fit_canvas(font_canvas_t* canvas, character_set_t* set, uint32_t outline_width,
                               glyph_source_t* source);
 
-// Phase three of the run: fit_canvas for every character set in order, with its face and
-// configuration. Stops at the first set that does not fit.
+// Phase three of the run: fit_canvas for every set of the generator in order, onto its first
+// canvas with bitmaps from its first face and its unit's settings. Stops at the first set that
+// does not fit.
 [[nodiscard]] bool fit_canvases(generator_t* generator);
 
 // Copies one glyph bitmap into the canvas at the glyph's cell, `outline_width` pixels in from its

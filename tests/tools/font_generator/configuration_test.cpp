@@ -178,11 +178,16 @@ TEST_F(configuration_fixture, loads_every_attribute_and_one_set_with_its_canvas)
     EXPECT_EQ(scale_to_fixed(set_config.scale_width), 32768);
     EXPECT_EQ(scale_to_fixed(set_config.scale_height), 65536);
 
-    ASSERT_EQ(generator.character_sets.size(), 1u);
-    ASSERT_EQ(generator.character_sets[0]->glyphs.size(), 2u);
-    EXPECT_EQ(generator.character_sets[0]->glyphs[1].code, 0x42u);
-    ASSERT_EQ(generator.canvases.size(), 1u);
-    const font_canvas_t& canvas = *generator.canvases[0];
+    ASSERT_EQ(generator.sets.size(), 1u);
+    const generator_set_t& set = generator.sets[0];
+    EXPECT_EQ(set.config, config.char_set(0));
+    ASSERT_EQ(set.character_set->glyphs.size(), 2u);
+    EXPECT_EQ(set.character_set->glyphs[1].code, 0x42u);
+    // Faces and kept glyphs come with the next phase.
+    EXPECT_TRUE(set.faces.empty());
+    EXPECT_FALSE(set.kept_glyphs);
+    ASSERT_EQ(set.canvases.size(), 1u);
+    const font_canvas_t& canvas = *set.canvases[0];
     EXPECT_EQ(canvas.width, 32u);
     EXPECT_EQ(canvas.height, 32u);
     EXPECT_EQ(canvas.font_style, 1u);
@@ -216,8 +221,7 @@ TEST_F(configuration_fixture, an_empty_configuration_loads_without_sets)
 {
     const std::string path = write_configuration("configuration : .config {\n}\n");
     ASSERT_TRUE(load_configuration(&generator, path.c_str()));
-    EXPECT_EQ(generator.character_sets.size(), 0u);
-    EXPECT_EQ(generator.canvases.size(), 0u);
+    EXPECT_EQ(generator.sets.size(), 0u);
 }
 
 TEST_F(configuration_fixture, tries_every_set_when_the_first_file_is_missing)
@@ -234,10 +238,12 @@ TEST_F(configuration_fixture, tries_every_set_when_the_first_file_is_missing)
               (std::vector<std::string>{
                   "[fs] Failed to open file '" + missing + "' in the read_only mode.",
                   "Unable to open the character set file '" + missing + "'." }));
-    // The second set was read; no canvas stands for the first.
-    ASSERT_EQ(generator.character_sets.size(), 1u);
-    EXPECT_EQ(generator.character_sets[0]->glyphs.size(), 1u);
-    EXPECT_EQ(generator.canvases.size(), 1u);
+    // The second set was read; nothing stands for the first.
+    ASSERT_EQ(generator.sets.size(), 1u);
+    const generator_set_t& set = generator.sets[0];
+    EXPECT_EQ(set.config, generator.configuration->char_set(1));
+    EXPECT_EQ(set.character_set->glyphs.size(), 1u);
+    EXPECT_EQ(set.canvases.size(), 1u);
 }
 
 TEST_F(configuration_fixture, refuses_what_is_not_one_configuration_tree)
@@ -272,7 +278,7 @@ TEST_F(configuration_fixture, refuses_what_is_not_one_configuration_tree)
         message_capture_t capture;
         EXPECT_FALSE(load_configuration(&generator, path.c_str()));
         EXPECT_EQ(capture.lines, expected);
-        EXPECT_EQ(generator.character_sets.size(), 0u);
+        EXPECT_EQ(generator.sets.size(), 0u);
         release_generator(&generator);
         unit_flush_pending_releases();
     }

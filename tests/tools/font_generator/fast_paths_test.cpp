@@ -46,6 +46,7 @@ std::vector<std::string> run(const run_config_t& config, bool keep, const std::s
     store.keeps_glyphs = keep;
     store.budget = config.budget;
     std::vector<FT_FaceRec_*> faces;
+    array_dyn_t<auto_ptr_t<set_glyphs_t>> kept;
     array_dyn_t<auto_ptr_t<character_set_t>> sets;
     array_dyn_t<auto_ptr_t<font_canvas_t>> canvases;
     array_dyn_t<font_output_set_t> entries;
@@ -71,8 +72,8 @@ std::vector<std::string> run(const run_config_t& config, bool keep, const std::s
         set_glyphs_t* known = nullptr;
         if (keep)
         {
-            (void)store.sets.append(auto_ptr_t<set_glyphs_t>(new set_glyphs_t));
-            known = store.sets.last().get();
+            (void)kept.append(auto_ptr_t<set_glyphs_t>(new set_glyphs_t));
+            known = kept.last().get();
             EXPECT_TRUE(known->reset(set->glyphs.size()));
         }
         (void)measure_glyphs(set.get(), face, set_config.antialias, set_config.outline, known,
@@ -83,11 +84,11 @@ std::vector<std::string> run(const run_config_t& config, bool keep, const std::s
 
         font_output_set_t entry;
         entry.set = set.get();
-        entry.canvas = canvas.get();
+        (void)entry.canvases.append(canvas.get());
         entry.face = face;
         entry.known = known;
         entry.outline_width = set_config.outline;
-        (void)entries.append(entry);
+        (void)entries.append(std::move(entry));
         (void)sets.append(std::move(set));
         (void)canvases.append(std::move(canvas));
     }

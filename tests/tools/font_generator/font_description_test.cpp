@@ -47,10 +47,19 @@ struct outputs_t
         canvas->resize_and_clear(32, 64);
         font_output_set_t entry;
         entry.set = set.get();
-        entry.canvas = canvas.get();
+        (void)entry.canvases.append(canvas.get());
         entry.outline_width = outline_width;
-        (void)entries.append(entry);
+        (void)entries.append(std::move(entry));
         (void)sets.append(std::move(set));
+        (void)canvases.append(std::move(canvas));
+    }
+
+    // Another picture of the set at `index`, after the ones it has.
+    void add_canvas(uint32_t index, uint32_t width, uint32_t height)
+    {
+        auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
+        canvas->resize_and_clear(width, height);
+        (void)entries[index].canvases.append(canvas.get());
         (void)canvases.append(std::move(canvas));
     }
 
@@ -311,6 +320,45 @@ TEST(write_font_outputs, writes_the_description_then_each_pictures_three_files)
     EXPECT_NE(read_file_bytes(base + "font_1.tobj").find("usage ui\r\n"), std::string::npos);
     const std::string description = read_file_bytes(base + "font.font");
     EXPECT_NE(description.find("image:font_2.mat, 32, 64\r\n"), std::string::npos);
+}
+
+TEST(write_font_outputs, numbers_pictures_over_the_sets_then_each_sets_canvases)
+{
+    scratch_directory_t scratch;
+    const std::string base = scratch.path("");
+    outputs_t outputs;
+    outputs.add_set({ make_glyph(0x41, "A") });
+    outputs.add_canvas(0, 64, 32);
+    outputs.add_set({ make_glyph(0x42, "B") }, 1);
+    font_output_settings_t settings;
+    settings.base = base.c_str();
+    settings.output = "font";
+    sys_file_recorder_t recorder;
+    ASSERT_TRUE(write_font_outputs(settings, outputs.entries));
+
+    std::vector<std::string> opened;
+    for (const std::string& call : recorder.calls)
+        if (call.rfind("open ", 0) == 0)
+            opened.push_back(call.substr(5 + base.size()));
+    EXPECT_EQ(opened, (std::vector<std::string>{ "font.font", "font_0.mat", "font_0.tobj",
+                                                 "font_0.tga", "font_1.mat", "font_1.tobj",
+                                                 "font_1.tga", "font_2.mat", "font_2.tobj",
+                                                 "font_2.tga" }));
+    const std::string description = read_file_bytes(base + "font.font");
+    EXPECT_NE(description.find("image:font_0.mat, 32, 64\r\n"
+                               "image:font_1.mat, 64, 32\r\n"
+                               "image:font_2.mat, 32, 64\r\n"),
+              std::string::npos)
+        << description;
+    // A set's glyphs lie on its first picture.
+    EXPECT_NE(description.find("x0041,    0,    0,  0,  0,  0,  0,  0,  0     # 'A' / 'A'\r\n"
+                               "x0042,    0,    0,  0,  0,  0,  0,  0,  2     # 'B' / 'B'\r\n"),
+              std::string::npos)
+        << description;
+    EXPECT_EQ(read_file_bytes(base + "font_1.tga").size(), 18u + 64 * 32);
+    // Every picture of a set takes the set's variant.
+    EXPECT_NE(read_file_bytes(base + "font_1.mat").find("\"ui.white_font\""), std::string::npos);
+    EXPECT_NE(read_file_bytes(base + "font_2.mat").find("\"ui\""), std::string::npos);
 }
 
 TEST(write_font_outputs, uses_the_plain_variants_for_colour_pictures)

@@ -1,6 +1,14 @@
 // The whole run: the bundled default, output names from base and output, an empty
-// configuration, and a failed phase stopping the run.
+// configuration, and a failed phase stopping the run; in this process, every phase on the sets
+// it holds and their release.
+#include "tools/font_generator/generator.h"
+
+#include "ovcore/units/unit_system.h"
+#include "tests/ovcore/ufs/fs_test_support.h"
+#include "tests/support/message_capture.h"
 #include "tests/support/process_runner.h"
+#include "tools/font_generator/font_faces.h"
+#include "tools/font_generator/glyph_packing.h"
 
 #include <gtest/gtest.h>
 
@@ -114,4 +122,108 @@ TEST_F(run_directory_fixture, a_failed_phase_stops_the_run_before_any_output)
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "*** ERROR *** : Failed to open the font file 'missing.ttf'.\r\n");
     EXPECT_FALSE(exists("out"));
+}
+
+namespace
+{
+
+// The tool's unit types in a default unit system, and a scratch directory for the inputs.
+class generator_phases_fixture : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(bank.register_type(&configuration_u::descriptor));
+        ASSERT_TRUE(bank.register_type(&char_set_config_u::descriptor));
+        system = new unit_system_t(&bank);
+        system->make_default();
+    }
+    void TearDown() override
+    {
+        unit_flush_pending_releases();
+        delete system;
+    }
+
+    // Two sets of DejaVu Sans: "ABC" at 16 pixels, then "A" at 32 with an outline margin.
+    std::string write_two_sets()
+    {
+        write_file_bytes(scratch.path("abc.chars"), "U+0041 A\nU+0042 B\nU+0043 C\n");
+        write_file_bytes(scratch.path("a.chars"), "U+0041 A\n");
+        const std::string path = scratch.path("font.qsd");
+        write_file_bytes(path, "QsdNunit\n{\nconfiguration : .config {\n"
+                               "  char_config[]: .abc\n  char_config[]: .a\n}\n"
+                               "char_set_config : .abc {\n  font_file: \"" +
+                                   std::string(dejavu_sans) + "\"\n  character_set_file: \"" +
+                                   scratch.path("abc.chars") +
+                                   "\"\n  width: 16\n  height: 16\n}\n"
+                                   "char_set_config : .a {\n  font_file: \"" +
+                                   dejavu_sans + "\"\n  character_set_file: \"" +
+                                   scratch.path("a.chars") +
+                                   "\"\n  width: 32\n  height: 32\n  outline_width: 1\n}\n}\n");
+        return path;
+    }
+
+    unit_bank_t bank;
+    unit_system_t* system = nullptr;
+    scratch_directory_t scratch;
+};
+
+}  // namespace
+
+TEST_F(generator_phases_fixture, each_set_keeps_its_own_face_canvas_and_glyphs)
+{
+    const std::string path = write_two_sets();
+    for (const bool keeps_glyphs : { true, false })
+    {
+        SCOPED_TRACE(keeps_glyphs);
+        message_capture_t capture;
+        generator_t generator;
+        generator.glyph_store.keeps_glyphs = keeps_glyphs;
+        ASSERT_TRUE(load_configuration(&generator, path.c_str()));
+        ASSERT_TRUE(prepare_fonts(&generator));
+        ASSERT_EQ(generator.sets.size(), 2u);
+        for (uint32_t k = 0; k < 2; ++k)
+        {
+            const generator_set_t& set = generator.sets[k];
+            EXPECT_EQ(set.config, generator.configuration->char_set(k));
+            ASSERT_EQ(set.faces.size(), 1u);
+            EXPECT_NE(set.faces[0], nullptr);
+            EXPECT_TRUE(set.character_set->glyphs[0].rasterized);
+            ASSERT_EQ(bool(set.kept_glyphs), keeps_glyphs);
+            if (keeps_glyphs)
+            {
+                EXPECT_EQ(set.kept_glyphs->size(), set.character_set->glyphs.size());
+            }
+        }
+        // Sized apart, the sets cannot share a face.
+        EXPECT_NE(generator.sets[0].faces[0], generator.sets[1].faces[0]);
+
+        ASSERT_TRUE(fit_canvases(&generator));
+        for (const generator_set_t& set : generator.sets)
+        {
+            ASSERT_EQ(set.canvases.size(), 1u);
+            const font_canvas_t& canvas = *set.canvases[0];
+            // Packing starts at (1, 1): every glyph has a cell on its own set's canvas.
+            for (const font_glyph_t& glyph : set.character_set->glyphs)
+            {
+                EXPECT_GE(glyph.canvas_x, 1u);
+                EXPECT_GE(glyph.canvas_y, 1u);
+                EXPECT_LE(glyph.canvas_x + uint32_t(glyph.width), canvas.width);
+                EXPECT_LE(glyph.canvas_y + uint32_t(glyph.height), canvas.height);
+            }
+            if (keeps_glyphs)
+            {
+                // Drawn: the bitmaps are gone, the glyph indices stay for the kerning table.
+                glyph_bitmap_t bitmap;
+                EXPECT_FALSE(set.kept_glyphs->find_bitmap(0, &bitmap));
+                EXPECT_NE(set.kept_glyphs->get_index(0), 0u);
+            }
+        }
+
+        release_generator(&generator);
+        EXPECT_TRUE(generator.sets.empty());
+        EXPECT_EQ(generator.library, nullptr);
+        EXPECT_FALSE(generator.configuration);
+        EXPECT_EQ(capture.lines, std::vector<std::string>{});
+    }
 }
