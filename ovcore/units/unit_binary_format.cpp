@@ -24,7 +24,7 @@
 
 bool binary_attribute_type_is_valid(uint32_t code)
 {
-    return code >= 1 && code <= binary_unit_attr_type_last;
+    return code != 0 && binary_unit_attr_type_row(binary_unit_attr_type_t(code)) != nullptr;
 }
 
 bool binary_attribute_type_is_array(binary_unit_attr_type_t type)
@@ -37,24 +37,19 @@ bool binary_attribute_type_is_array(binary_unit_attr_type_t type)
 
 binary_unit_attr_type_t binary_attribute_type_element_type(binary_unit_attr_type_t type)
 {
-    const uint32_t code = uint32_t(type);
-    if (!binary_attribute_type_is_valid(code))
+    const unit_attr_type_row_t* row = binary_unit_attr_type_row(type);
+    if (row == nullptr)
         OV_FATAL("binary_attribute_type_element_type(): Unknown type.");
-    if (code >= 59 && code <= 62)
-        return binary_unit_attr_type_t::link_ptr;
-    return binary_unit_attr_type_t(code % 2 == 0 ? code - 1 : code);
+    return unit_attr_type_row(row->element)->binary;
 }
 
 unit_attr_type_t binary_attribute_type_to_unit_type(binary_unit_attr_type_t type)
 {
-    const uint32_t code = uint32_t(type);
-    if (!binary_attribute_type_is_valid(code))
+    const unit_attr_type_row_t* row = binary_unit_attr_type_row(type);
+    if (row == nullptr)
         OV_FATAL("binary_attribute_type_to_unit_type(): Unknown type.");
-    if (code <= 52)
-        return unit_attr_type_t(code);
-    if (code >= 65)
-        return unit_attr_type_t(code - 12);  // int2 moves down to 53 and 54
-    return unit_attr_type_t(code + 2);       // bool to resource tie move up by two
+    // The array of a row is the next code in both enums.
+    return unit_attr_type_t(uint32_t(row->type) + uint32_t(type) - uint32_t(row->binary));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -15,32 +15,33 @@ class unit_load_t;
 class unit_text_scanner_t;
 class unit_t;
 
-// One value as read, before its domain check. The reader fills the field of the element type.
+// One value as read, before its domain check. The reader fills the member that the table of
+// attribute types names for the element type (its `field` column).
 struct unit_read_value_t
 {
-    string_dyn_t text;              // 1, 3, 65: the text; 57: an enum name; 59 to 64: a unit name
-    bool is_null = false;           // 59 to 64: "null", no unit
-    bool is_name = false;           // 57: a name in `text` rather than a number in `signed_value`
-    int64_t signed_value = 0;       // 37, 41, 45, 49, and 57 numbers
-    uint64_t unsigned_value = 0;    // 39, 43, 47, 51
-    bool boolean = false;           // 55
-    float real = 0.0f;              // 5
-    float2_t float2;                // 7
-    float3_t float3;                // 9
-    float4_t float4;                // 11
-    fixed_t fixed = 0;              // 13
-    fixed2_t fixed2;                // 15
-    fixed3_t fixed3;                // 17
-    fixed4_t fixed4;                // 19
-    float4x4_t matrix;              // 21
-    quaternion_t quaternion;        // 23
-    placement_t placement;          // 25
-    placement_scale_t placement_scale;    // 27
-    placement_scale3_t placement_scale3;  // 29
-    plane_t plane;                  // 31
-    sphere_t sphere;                // 33
-    aabox_t aabox;                  // 35
-    int2_t int2;                    // 53
+    string_dyn_t text;              // strings, tokens, ties; enum names; unit names
+    bool is_null = false;           // owner and link pointers: "null", no unit
+    bool is_name = false;           // enums: a name in `text` rather than a number
+    int64_t signed_value = 0;       // signed integers of every width, enum numbers
+    uint64_t unsigned_value = 0;    // unsigned integers of every width
+    bool boolean = false;
+    float real = 0.0f;
+    float2_t float2;
+    float3_t float3;
+    float4_t float4;
+    fixed_t fixed = 0;
+    fixed2_t fixed2;
+    fixed3_t fixed3;
+    fixed4_t fixed4;
+    float4x4_t matrix;
+    quaternion_t quaternion;
+    placement_t placement;
+    placement_scale_t placement_scale;
+    placement_scale3_t placement_scale3;
+    plane_t plane;
+    sphere_t sphere;
+    aabox_t aabox;
+    int2_t int2;
 };
 
 // Where values come from: the text scanner, or the binary stream.
@@ -48,8 +49,8 @@ class unit_value_reader_t
 {
 public:
     virtual ~unit_value_reader_t() = default;
-    // Reads one value of the scalar type `element` (1 to 65, odd) into its field of `value`.
-    // False after a message.
+    // Reads one value of the scalar type `element` into its field of `value`. False after a
+    // message.
     [[nodiscard]] virtual bool read_value(unit_attr_type_t element, unit_read_value_t* value) = 0;
 };
 
