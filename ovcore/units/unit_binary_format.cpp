@@ -8,8 +8,8 @@
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_file.h"
 #include "ovcore/units/unit.h"
-#include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_name.h"
+#include "ovcore/units/unit_reader_load.h"
 #include "ovcore/units/unit_system.h"
 #include "ovcore/units/unit_value_loader.h"
 #include "ovutils/ufs/sequential_mem_file.h"
@@ -511,7 +511,8 @@ struct attribute_names_t
     string_dyn_t unit;
     const char* type;
 
-    attribute_names_t(unit_load_t* load, const unit_t* owner, const char* attribute_name)
+    attribute_names_t(const unit_reader_load_t* load, const unit_t* owner,
+                      const char* attribute_name)
         : attribute(attribute_name), type(owner->get_descriptor()->type_name)
     {
         load->get_unit_display_name(owner, &unit);
@@ -628,7 +629,7 @@ template <unit_attr_kind_t Kind, typename Stored, typename Wide> constexpr bool 
 class binary_value_reader_t final : public unit_value_reader_t
 {
 public:
-    binary_value_reader_t(unit_load_t* load, unit_binary_stream_t* stream)
+    binary_value_reader_t(const unit_reader_load_t* load, unit_binary_stream_t* stream)
         : m_load(load), m_stream(stream)
     {
     }
@@ -682,7 +683,7 @@ private:
     bool read_tie(binary_unit_attr_type_t expected, unit_read_value_t* value,
                   string_dyn_t* field);
 
-    unit_load_t* m_load;
+    const unit_reader_load_t* m_load;  // names units in messages
     unit_binary_stream_t* m_stream;
     const binary_attribute_definition_t* m_definition = nullptr;
     unit_t* m_unit = nullptr;
@@ -1252,15 +1253,13 @@ bool read_element_text(unit_binary_stream_t* s, const binary_attribute_definitio
 class binary_unit_reader_t
 {
 public:
-    binary_unit_reader_t(unit_load_t* load, unit_binary_stream_t* stream)
+    binary_unit_reader_t(unit_reader_load_t* load, unit_binary_stream_t* stream)
         : m_load(load), m_stream(stream), m_values(load, stream)
     {
     }
 
     // Up to and including the end record.
     bool read_blocks();
-    // What the value loaders read through while the blocks are read.
-    unit_value_reader_t* values() { return &m_values; }
 
 private:
     bool read_unit_record(uint32_t class_id);
@@ -1270,7 +1269,7 @@ private:
     bool read_unknown_attribute(unit_t* unit, const binary_attribute_definition_t& definition);
     bool read_element_count(uint32_t* count);
 
-    unit_load_t* m_load;
+    unit_reader_load_t* m_load;
     unit_binary_stream_t* m_stream;
     class_metadata_map_t m_classes;
     binary_value_reader_t m_values;
@@ -1401,7 +1400,7 @@ bool binary_unit_reader_t::read_attribute(unit_t* unit,
                         "'%s'",
                         n.attribute, n.unit.c_str(), n.type);
         }
-        return unit_load_attribute_value(m_load, unit, attribute, unit_index_absent);
+        return m_load->load_attribute_value(&m_values, unit, attribute, unit_index_absent);
     }
 
     if (!stored_array)
@@ -1409,7 +1408,7 @@ bool binary_unit_reader_t::read_attribute(unit_t* unit,
         const attribute_names_t n(m_load, unit, attribute->name);
         msg_warning("[unit] Scalar value loaded into array attribute '%s' of unit '%s' of type '%s'",
                     n.attribute, n.unit.c_str(), n.type);
-        return unit_load_attribute_value(m_load, unit, attribute, 0);
+        return m_load->load_attribute_value(&m_values, unit, attribute, 0);
     }
     if (attribute->is_obsolete())
     {
@@ -1433,7 +1432,7 @@ bool binary_unit_reader_t::read_attribute(unit_t* unit,
         }
     }
     for (uint32_t i = 0; i < count; ++i)
-        if (!unit_load_attribute_value(m_load, unit, attribute, i))
+        if (!m_load->load_attribute_value(&m_values, unit, attribute, i))
             return false;
     return true;
 }
@@ -1469,10 +1468,11 @@ bool binary_unit_reader_t::read_blocks()
 
 }  // namespace
 
-bool unit_binary_load_units(unit_load_t* load, const char* data, uint32_t size)
+bool unit_binary_load_units(unit_reader_load_t* load, const char* data, uint32_t size,
+                            const char* location, fs_device_type_t realm)
 {
     auto_ptr_t<sequential_mem_file_t> stream(
-        new (std::nothrow) sequential_mem_file_t(data, size, load->location(), load->realm()));
+        new (std::nothrow) sequential_mem_file_t(data, size, location, realm));
     if (!stream)
     {
         msg_error("[unit] Unable to map source file");
@@ -1482,10 +1482,5 @@ bool unit_binary_load_units(unit_load_t* load, const char* data, uint32_t size)
     if (!reader.read_header())
         return false;
     binary_unit_reader_t units(load, &reader);
-    // The value loaders read through this reader until the records end.
-    unit_value_reader_t* previous = load->value_reader();
-    load->set_value_reader(units.values());
-    const bool ok = units.read_blocks();
-    load->set_value_reader(previous);
-    return ok;
+    return units.read_blocks();
 }

@@ -12,12 +12,13 @@
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/map/map_hashed.h"
 #include "ovcore/collections/string.h"
+#include "ovcore/ufs/fs_types.h"
 #include "ovcore/units/unit_structs.h"
 
 #include <cstdint>
 
 class file_t;
-class unit_load_t;
+class unit_reader_load_t;
 
 // ---------------------------------------------------------------------------------------------
 // Binary attribute types: the codes of binary_unit_attr_type_t come from the table in
@@ -143,8 +144,10 @@ private:
 // Loading: the reader behind the loader's dispatch of "BQSD" files.
 
 // Reads the binary form (`size` bytes of `data`, the whole file, magic included) into `load`
-// through a read-only memory stream over it: class definitions into a class table, unit records
-// into units created and named as text unit headers do, values through the load's value
-// loaders. Stops at the end record; the load then runs its post-load passes. False after a
-// message.
-[[nodiscard]] bool unit_binary_load_units(unit_load_t* load, const char* data, uint32_t size);
+// through a read-only memory stream over it, named `location` on the device type `realm`: class
+// definitions into a class table, unit records into units created and named as text unit
+// headers do, values through the load's value loaders. Stops at the end record; the load then
+// runs its post-load passes. False after a message.
+[[nodiscard]] bool unit_binary_load_units(unit_reader_load_t* load, const char* data,
+                                          uint32_t size, const char* location,
+                                          fs_device_type_t realm);

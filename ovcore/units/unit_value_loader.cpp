@@ -7,7 +7,6 @@
 #include "ovcore/units/unit.h"
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_domain.h"
-#include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_name.h"
 #include "ovcore/units/unit_resource_tie.h"
 #include "ovcore/units/unit_system.h"
@@ -265,7 +264,8 @@ struct line_names_t
     string_dyn_t unit;
     const char* type;
 
-    line_names_t(unit_load_t* load, const unit_t* owner, const unit_attribute_t* attribute_record)
+    line_names_t(unit_value_load_t* load, const unit_t* owner,
+                 const unit_attribute_t* attribute_record)
         : attribute(attribute_record->name), type(owner->get_descriptor()->type_name)
     {
         load->get_unit_display_name(owner, &unit);
@@ -481,7 +481,7 @@ void report_tie(const line_names_t& n, const unit_read_value_t&, const string_dy
 }
 
 // The message of a rejected value.
-void report_out_of_domain(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+void report_out_of_domain(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                           unit_attr_type_t element, const unit_read_value_t& v)
 {
     const line_names_t n(load, unit, attribute);
@@ -513,7 +513,7 @@ size_t element_index(unit_t* unit, const unit_attribute_t* attribute, size_t ind
 }
 
 // Stores `stored` (the attribute's element type) as the scalar or as element `index`.
-bool store_value(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+bool store_value(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                  size_t index, void* stored)
 {
     bool stored_ok;
@@ -538,7 +538,7 @@ bool store_value(unit_load_t* load, unit_t* unit, const unit_attribute_t* attrib
     return false;
 }
 
-void warn_obsolete(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute)
+void warn_obsolete(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute)
 {
     const line_names_t n(load, unit, attribute);
     msg_warning("Ignoring obsolete attribute '%s' of unit '%s' (of type '%s').", n.attribute,
@@ -546,7 +546,7 @@ void warn_obsolete(unit_load_t* load, unit_t* unit, const unit_attribute_t* attr
 }
 
 // Owner and link pointers: "null", an existing unit, or a proxy of this load.
-bool load_reference(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+bool load_reference(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                     unit_attr_type_t element, size_t index, unit_read_value_t* v)
 {
     const bool owner = element == unit_attr_type_t::owner_ptr;
@@ -593,19 +593,15 @@ bool load_reference(unit_load_t* load, unit_t* unit, const unit_attribute_t* att
     }
     if (owner)
     {
-        if (found != nullptr)
+        // Here `found` is a proxy of this load: an owner may only take units of this file.
+        if (found != nullptr && !load->claim_proxy(found))
         {
-            unit_proxy_u* proxy = static_cast<unit_proxy_u*>(found);
-            if (proxy->is_claimed())
-            {
-                const line_names_t n(load, unit, attribute);
-                load->report_location();
-                msg_error("[unit] The unit '%s', referenced in the attribute '%s' of unit '%s' (of "
-                          "type '%s') is already owned by something else.",
-                          v->text.c_str(), n.attribute, n.unit.c_str(), n.type);
-                return false;
-            }
-            proxy->set_claimed();
+            const line_names_t n(load, unit, attribute);
+            load->report_location();
+            msg_error("[unit] The unit '%s', referenced in the attribute '%s' of unit '%s' (of "
+                      "type '%s') is already owned by something else.",
+                      v->text.c_str(), n.attribute, n.unit.c_str(), n.type);
+            return false;
         }
         owner_ptr_t<unit_t> stored(found);
         return store_value(load, unit, attribute, index, &stored);
@@ -614,8 +610,8 @@ bool load_reference(unit_load_t* load, unit_t* unit, const unit_attribute_t* att
     return store_value(load, unit, attribute, index, &stored);
 }
 
-bool load_enum(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute, size_t index,
-               unit_read_value_t* v)
+bool load_enum(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+               size_t index, unit_read_value_t* v)
 {
     int32_t value = 0;
     if (v->is_name)
@@ -660,7 +656,7 @@ bool load_enum(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribut
     return store_value(load, unit, attribute, index, &value);
 }
 
-bool load_resource_tie(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+bool load_resource_tie(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                        size_t index, unit_read_value_t* v)
 {
     // The installed tie decides what it accepts.
@@ -678,7 +674,7 @@ bool load_resource_tie(unit_load_t* load, unit_t* unit, const unit_attribute_t* 
 
 // Check, then drop for an obsolete attribute, then store a copy of `stored`.
 template <typename T>
-bool check_and_store(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+bool check_and_store(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                      unit_attr_type_t element, size_t index, const unit_read_value_t& v,
                      unit_domain_check_t check, T stored)
 {
@@ -745,7 +741,7 @@ unit_domain_check_t check_components(const void* domain, const fixed4_t& v)
 // One value on its way into a unit: what was read, and where it goes.
 struct value_line_t
 {
-    unit_load_t* load;
+    unit_value_load_t* load;
     unit_t* unit;
     const unit_attribute_t* attribute;
     unit_attr_type_t element;
@@ -854,11 +850,10 @@ template <typename T> void clear_field(T* field)
 
 // ---- the value loader --------------------------------------------------------------------
 
-bool unit_load_attribute_value(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
-                               size_t index)
+bool unit_load_attribute_value(unit_value_load_t* load, unit_value_reader_t* reader, unit_t* unit,
+                               const unit_attribute_t* attribute, size_t index)
 {
     const uint32_t code = uint32_t(attribute->type);
-    unit_value_reader_t* reader = load->value_reader();
     if (code == 0 || code > unit_attr_type_last || reader == nullptr)
     {
         load->report_location();

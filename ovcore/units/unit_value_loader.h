@@ -1,5 +1,6 @@
 // Attribute values: reading one value (from text, or from the binary form through the same
-// interface), checking it against the attribute's domain and storing it into the unit.
+// interface), checking it against the attribute's domain and storing it into the unit, through
+// what the value loaders may ask of the load.
 //
 // Every value loader runs the same steps: read, check the domain, drop the value of an obsolete
 // attribute with a warning, store it as the scalar or as one array element.
@@ -11,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 
-class unit_load_t;
 class unit_text_scanner_t;
 class unit_t;
 
@@ -66,10 +66,39 @@ private:
     unit_text_scanner_t* m_scanner;
 };
 
-// Reads the value of one attribute line through the load's reader, checks it and stores it into
-// `unit`. `index` is unit_index_absent for a scalar attribute, unit_index_append for "[]", or the
-// element number (which the loader has checked to equal the array's size). False after a
-// message: the line fails and the unit keeps its previous value. An obsolete attribute only
-// warns. An attribute type without a value loader reports "[unit] Unknown unit attribute type.".
-[[nodiscard]] bool unit_load_attribute_value(unit_load_t* load, unit_t* unit,
-                                             const unit_attribute_t* attribute, size_t index);
+// What the value loaders need from the load they store into: the names and location that
+// messages give, unit references resolved to units or to the load's name proxies, and room for
+// one value.
+class unit_value_load_t
+{
+public:
+    // Issues the location header before an error about the text being read; nothing otherwise.
+    virtual void report_location() const = 0;
+    // How messages name the unit: the name the file gave it, or its nameless name.
+    virtual void get_unit_display_name(const unit_t* unit, string_t* name) const = 0;
+    // Finds what a unit reference names: `name` receives the name to use (file-local names
+    // prefixed) and `unit` an existing unit or proxy of that name, or null when there is none.
+    // False after a message when the name is in wrong format.
+    [[nodiscard]] virtual bool find_reference(const char* written, string_dyn_t* name,
+                                              unit_t** unit) = 0;
+    // Whether `unit` is a name proxy that this load made.
+    [[nodiscard]] virtual bool is_own_proxy(const unit_t* unit) const = 0;
+    // The proxy of this load for `name`, created when missing; null after a message.
+    [[nodiscard]] virtual unit_t* obtain_proxy(const string_dyn_t& name) = 0;
+    // Lets an owner attribute take `proxy`, a proxy of this load; false when one already has.
+    [[nodiscard]] virtual bool claim_proxy(unit_t* proxy) = 0;
+    // Room for the value being loaded, kept from one value to the next.
+    [[nodiscard]] virtual unit_read_value_t* scratch_value() = 0;
+
+protected:
+    ~unit_value_load_t() = default;
+};
+
+// Reads the value of one attribute line through `reader`, checks it and stores it into `unit`.
+// `index` is unit_index_absent for a scalar attribute, unit_index_append for "[]", or the element
+// number (which the reader has checked to equal the array's size). False after a message: the
+// line fails and the unit keeps its previous value. An obsolete attribute only warns. An
+// attribute type without a value loader reports "[unit] Unknown unit attribute type.".
+[[nodiscard]] bool unit_load_attribute_value(unit_value_load_t* load, unit_value_reader_t* reader,
+                                             unit_t* unit, const unit_attribute_t* attribute,
+                                             size_t index);
