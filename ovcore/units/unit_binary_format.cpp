@@ -642,7 +642,7 @@ public:
         m_attribute = attribute;
     }
 
-    bool read_value(unit_attr_type_t element, unit_read_value_t* value) override;
+    [[nodiscard]] bool read_value(unit_attr_type_t element, unit_read_value_t* value) override;
 
 private:
     enum class family_t
@@ -1259,15 +1259,16 @@ public:
     }
 
     // Up to and including the end record.
-    bool read_blocks();
+    [[nodiscard]] bool read_blocks();
 
 private:
-    bool read_unit_record(uint32_t class_id);
+    [[nodiscard]] bool read_unit_record(uint32_t class_id);
     // `attribute` is the unit type's attribute of the definition's name, or null.
-    bool read_attribute(unit_t* unit, const binary_attribute_definition_t& definition,
-                        const unit_attribute_t* attribute);
-    bool read_unknown_attribute(unit_t* unit, const binary_attribute_definition_t& definition);
-    bool read_element_count(uint32_t* count);
+    [[nodiscard]] bool read_attribute(unit_t* unit, const binary_attribute_definition_t& definition,
+                                      const unit_attribute_t* attribute);
+    [[nodiscard]] bool read_unknown_attribute(unit_t* unit,
+                                              const binary_attribute_definition_t& definition);
+    [[nodiscard]] bool read_element_count(uint32_t* count);
 
     unit_reader_load_t* m_load;
     unit_binary_stream_t* m_stream;

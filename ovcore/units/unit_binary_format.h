@@ -53,7 +53,7 @@ struct binary_attribute_definition_t
     array_dyn_t<binary_enum_entry_t> enum_table;  // enum types only
 
     // The entry with that value, or null.
-    const binary_enum_entry_t* find_enum_value(int32_t value) const;
+    [[nodiscard]] const binary_enum_entry_t* find_enum_value(int32_t value) const;
 };
 
 struct class_metadata_t

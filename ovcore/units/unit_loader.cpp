@@ -238,12 +238,12 @@ public:
     }
 
     // Unit blocks up to the bracket that closes the body. False after a message.
-    bool parse_units();
+    [[nodiscard]] bool parse_units();
 
 private:
-    bool parse_unit_block(bool* body_closed);
-    bool parse_attribute_line(unit_t* unit, const string_dyn_t& attribute_name);
-    bool parse_unknown_attribute(unit_t* unit, const string_dyn_t& attribute_name);
+    [[nodiscard]] bool parse_unit_block(bool* body_closed);
+    [[nodiscard]] bool parse_attribute_line(unit_t* unit, const string_dyn_t& attribute_name);
+    [[nodiscard]] bool parse_unknown_attribute(unit_t* unit, const string_dyn_t& attribute_name);
 
     unit_reader_load_t* m_load;
     unit_text_scanner_t* m_scanner;

@@ -109,10 +109,10 @@ public:
 
     // The only root, moved to the caller; null after "[unit] There were no units in the file
     // '%s'." or "[unit] There are multiple unit trees in the file '%s'." (roots released).
-    owner_ptr_t<unit_t> take_single_tree();
+    [[nodiscard]] owner_ptr_t<unit_t> take_single_tree();
     // The single tree, checked to be of the type `expected` or derived from it; null after a
     // message (the root is released). The caller owns what it gets.
-    owner_ptr_t<unit_t> load_typed_tree(const unit_descriptor_t* expected);
+    [[nodiscard]] owner_ptr_t<unit_t> load_typed_tree(const unit_descriptor_t* expected);
 
     const array_t<owner_ptr_t<unit_t>>& roots() const { return m_roots; }
     unit_load_mode_t mode() const { return m_mode; }
@@ -147,23 +147,26 @@ private:
     [[nodiscard]] bool claim_proxy(unit_t* proxy) override;
     [[nodiscard]] unit_read_value_t* scratch_value() override { return &m_value; }
 
-    bool load_buffer(array_dyn_t<char>* buffer);
-    bool load_text(const char* text, uint32_t size);
-    bool run_post_load_passes();
-    bool resolve_names_and_links();
-    bool resolve_owners(array_dyn_t<uint32_t>* parents);
-    bool collect_roots(const array_t<uint32_t>& parents);
-    bool run_post_load_hooks();
-    bool redirect_link(unit_t* unit, const unit_attribute_t* attribute, link_ptr_t<unit_t>* link);
-    bool redirect_owner(uint32_t referring, const unit_attribute_t* attribute,
-                        owner_ptr_t<unit_t>* owner, array_dyn_t<uint32_t>* parents);
+    [[nodiscard]] bool load_buffer(array_dyn_t<char>* buffer);
+    [[nodiscard]] bool load_text(const char* text, uint32_t size);
+    [[nodiscard]] bool run_post_load_passes();
+    [[nodiscard]] bool resolve_names_and_links();
+    [[nodiscard]] bool resolve_owners(array_dyn_t<uint32_t>* parents);
+    [[nodiscard]] bool collect_roots(const array_t<uint32_t>& parents);
+    [[nodiscard]] bool run_post_load_hooks();
+    [[nodiscard]] bool redirect_link(unit_t* unit, const unit_attribute_t* attribute,
+                                     link_ptr_t<unit_t>* link);
+    [[nodiscard]] bool redirect_owner(uint32_t referring, const unit_attribute_t* attribute,
+                                      owner_ptr_t<unit_t>* owner,
+                                      array_dyn_t<uint32_t>* parents);
     void report_dangling(const unit_t* unit, const unit_proxy_u* proxy,
                          const unit_attribute_t* attribute);
-    bool check_resolved(const unit_t* unit, const unit_attribute_t* attribute,
-                        unit_attr_type_t element, const unit_proxy_u* proxy) const;
+    [[nodiscard]] bool check_resolved(const unit_t* unit, const unit_attribute_t* attribute,
+                                      unit_attr_type_t element,
+                                      const unit_proxy_u* proxy) const;
     void finish(bool success);
     const unit_proxy_u* proxy_of(const unit_t* unit) const;
-    bool name_unit(unit_t* unit, uint32_t created_index, const char* written);
+    [[nodiscard]] bool name_unit(unit_t* unit, uint32_t created_index, const char* written);
 
     bool read_include(const unit_text_scanner_t& scanner, const char* path,
                       unit_include_text_t* file) override;

@@ -189,7 +189,9 @@ struct unit_descriptor_t
 
 // Searches the type's own table in order (exact, case-sensitive names), then each base type's:
 // a derived type's attribute hides a same-named base attribute. Null when no type declares it.
-const unit_attribute_t* unit_find_attribute(const unit_descriptor_t* descriptor, const char* name);
+[[nodiscard]] const unit_attribute_t* unit_find_attribute(const unit_descriptor_t* descriptor,
+                                                         const char* name);
 
 // True when `descriptor` is `base` or derives from it.
-bool unit_descriptor_is_a(const unit_descriptor_t* descriptor, const unit_descriptor_t* base);
+[[nodiscard]] bool unit_descriptor_is_a(const unit_descriptor_t* descriptor,
+                                        const unit_descriptor_t* base);
