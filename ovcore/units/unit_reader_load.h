@@ -26,7 +26,7 @@ public:
     [[nodiscard]] virtual bool load_attribute_value(unit_value_reader_t* reader, unit_t* unit,
                                                     const unit_attribute_t* attribute,
                                                     size_t index) = 0;
-    // Issues the location header before an error about the text being read; nothing otherwise.
+    // Writes the location header before an error about the text being read; nothing otherwise.
     virtual void report_location() const = 0;
     // How messages name the unit: the name the file gave it, or its nameless name.
     virtual void get_unit_display_name(const unit_t* unit, string_t* name) const = 0;

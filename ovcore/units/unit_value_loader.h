@@ -72,7 +72,7 @@ private:
 class unit_value_load_t
 {
 public:
-    // Issues the location header before an error about the text being read; nothing otherwise.
+    // Writes the location header before an error about the text being read; nothing otherwise.
     virtual void report_location() const = 0;
     // How messages name the unit: the name the file gave it, or its nameless name.
     virtual void get_unit_display_name(const unit_t* unit, string_t* name) const = 0;
