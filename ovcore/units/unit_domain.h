@@ -127,10 +127,11 @@ struct unit_link_domain_t
                                                     const float* values);
 [[nodiscard]] unit_domain_check_t unit_check_fixeds(const void* domain, uint32_t count,
                                                     const fixed_t* values);
-// Signed types 37, 41, 45, 49: the value must fit the stored width, then the range.
+// Codes of the signed_int kind (37, 41, 45, 49): the value must fit the row's stored width, then
+// the range of that width's domain. Other codes get wrong_check.
 [[nodiscard]] unit_domain_check_t unit_check_signed(const void* domain, unit_attr_type_t element,
                                                     int64_t value);
-// Unsigned types 39, 43, 47, 51.
+// Codes of the unsigned_int kind (39, 43, 47, 51), likewise.
 [[nodiscard]] unit_domain_check_t unit_check_unsigned(const void* domain,
                                                       unit_attr_type_t element, uint64_t value);
 // An enum number, already known to fit in 32 bits.

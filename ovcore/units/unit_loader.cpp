@@ -52,6 +52,14 @@ template <typename T> T* attribute_storage(unit_t* unit, const unit_attribute_t*
     return static_cast<T*>(unit_attribute_value(unit, attribute));
 }
 
+// Whether the attribute's type is a row of that kind, scalar or array; false for codes outside
+// the table.
+bool is_of_kind(const unit_attribute_t* attribute, unit_attr_kind_t kind)
+{
+    const unit_attr_type_row_t* row = unit_attr_type_row(attribute->type);
+    return row != nullptr && row->kind == kind;
+}
+
 }  // namespace
 
 // ---- name proxies ------------------------------------------------------------------------
@@ -785,13 +793,12 @@ bool unit_load_t::resolve_names_and_links()
             for (const unit_attribute_t* a = type->attributes;
                  a != nullptr && a->type != unit_attr_type_t::none; ++a)
             {
-                if (a->is_obsolete())
+                if (a->is_obsolete() || !is_of_kind(a, unit_attr_kind_t::link))
                     continue;
-                if (a->type == unit_attr_type_t::link_ptr ||
-                    a->type == unit_attr_type_t::tolerant_link_ptr)
-                    passed &= redirect_link(target, a, attribute_storage<link_ptr_t<unit_t>>(target, a));
-                else if (a->type == unit_attr_type_t::link_ptr_array ||
-                         a->type == unit_attr_type_t::tolerant_link_ptr_array)
+                if (!unit_attr_type_is_array(a->type))
+                    passed &= redirect_link(target, a,
+                                            attribute_storage<link_ptr_t<unit_t>>(target, a));
+                else
                     for (link_ptr_t<unit_t>& link :
                          *attribute_storage<array_dyn_t<link_ptr_t<unit_t>>>(target, a))
                         passed &= redirect_link(target, a, &link);
@@ -843,12 +850,12 @@ bool unit_load_t::resolve_owners(array_dyn_t<uint32_t>* parents)
             for (const unit_attribute_t* a = type->attributes;
                  a != nullptr && a->type != unit_attr_type_t::none; ++a)
             {
-                if (a->is_obsolete())
+                if (a->is_obsolete() || !is_of_kind(a, unit_attr_kind_t::owner))
                     continue;
-                if (a->type == unit_attr_type_t::owner_ptr)
+                if (!unit_attr_type_is_array(a->type))
                     passed &= redirect_owner(i, a, attribute_storage<owner_ptr_t<unit_t>>(unit, a),
                                              parents);
-                else if (a->type == unit_attr_type_t::owner_ptr_array)
+                else
                     for (owner_ptr_t<unit_t>& owner :
                          *attribute_storage<array_dyn_t<owner_ptr_t<unit_t>>>(unit, a))
                         passed &= redirect_owner(i, a, &owner, parents);
