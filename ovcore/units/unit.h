@@ -48,20 +48,21 @@ public:
     virtual void on_release();
     // A copy in the same unit system with every attribute copied (owned units are cloned in
     // turn); null after a message when copying fails.
-    virtual owner_ptr_t<unit_t> clone() const;
+    [[nodiscard]] virtual owner_ptr_t<unit_t> clone() const;
     virtual const unit_descriptor_t* get_descriptor() const;
     // Whether an attribute name the type does not declare is tolerated when loading.
     virtual bool accepts_unknown_attributes() const;
     // Receives an undeclared attribute: `index` is unit_index_absent, unit_index_append or the
     // element number; `value` may be null. The base warns and succeeds.
-    virtual bool handle_unknown_attribute(const char* name, size_t index, const char* value);
+    [[nodiscard]] virtual bool handle_unknown_attribute(const char* name, size_t index,
+                                                        const char* value);
     // Three operations the unit system does not call: before and after the unit is written to
     // a file, and the unit's memory footprint in bytes.
-    virtual bool pre_save_hook();
+    [[nodiscard]] virtual bool pre_save_hook();
     virtual void post_save_hook();
     virtual size_t memory_size() const;
     // Called once after the whole file that created the unit was loaded.
-    virtual bool post_load_hook();
+    [[nodiscard]] virtual bool post_load_hook();
 
     uint32_t reference_count() const { return m_state & unit_state_reference_mask; }
     // Fatal when the 25-bit count would overflow.
@@ -182,7 +183,8 @@ template <typename T> const T* unit_cast(const unit_t* unit)
 
 // Moves the reference into an owner pointer of a derived (or base) type when the unit is of
 // that type; otherwise the result is null and `source` keeps its unit.
-template <typename T, typename U> owner_ptr_t<T> owner_ptr_cast(owner_ptr_t<U>&& source)
+template <typename T, typename U>
+[[nodiscard]] owner_ptr_t<T> owner_ptr_cast(owner_ptr_t<U>&& source)
 {
     owner_ptr_t<T> result;
     if (source && unit_descriptor_is_a(source->get_descriptor(), &T::descriptor))

@@ -1,5 +1,6 @@
-// Where attribute values live: the C++ type stored for every attribute type, and a visitor
-// that runs typed code for a type code known only at run time.
+// Where attribute values live: the C++ type stored for every attribute type (the table's
+// `stored` column, unit_attr_types.h), and a visitor that runs typed code for a type code known
+// only at run time.
 //
 // A scalar attribute of code c is a member of type unit_attr_element_t<c>; an array attribute
 // of code c + 1 is an array_dyn_t of it. Owner and link pointers are stored untyped
@@ -24,51 +25,25 @@ template <typename T> struct unit_type_tag_t
 
 template <unit_attr_type_t Scalar> struct unit_attr_element_of_t;
 
-#define OV_UNIT_ELEMENT(code, stored)                                                          \
-    template <> struct unit_attr_element_of_t<unit_attr_type_t::code>                          \
+#define OV_UNIT_ELEMENT(name, text_code, binary_code, element, stored, ...)                    \
+    template <> struct unit_attr_element_of_t<unit_attr_type_t::name>                          \
     {                                                                                          \
         using type = stored;                                                                   \
-    }
-
-OV_UNIT_ELEMENT(string, string_dyn_t);
-OV_UNIT_ELEMENT(token, token_t);
-OV_UNIT_ELEMENT(float1, float);
-OV_UNIT_ELEMENT(float2, float2_t);
-OV_UNIT_ELEMENT(float3, float3_t);
-OV_UNIT_ELEMENT(float4, float4_t);
-OV_UNIT_ELEMENT(fixed1, fixed_t);
-OV_UNIT_ELEMENT(fixed2, fixed2_t);
-OV_UNIT_ELEMENT(fixed3, fixed3_t);
-OV_UNIT_ELEMENT(fixed4, fixed4_t);
-OV_UNIT_ELEMENT(float4x4, float4x4_t);
-OV_UNIT_ELEMENT(quaternion, quaternion_t);
-OV_UNIT_ELEMENT(placement, placement_t);
-OV_UNIT_ELEMENT(placement_scale, placement_scale_t);
-OV_UNIT_ELEMENT(placement_scale3, placement_scale3_t);
-OV_UNIT_ELEMENT(plane, plane_t);
-OV_UNIT_ELEMENT(sphere, sphere_t);
-OV_UNIT_ELEMENT(aabox, aabox_t);
-OV_UNIT_ELEMENT(s32, int32_t);
-OV_UNIT_ELEMENT(u32, uint32_t);
-OV_UNIT_ELEMENT(s16, int16_t);
-OV_UNIT_ELEMENT(u16, uint16_t);
-OV_UNIT_ELEMENT(s32_second, int32_t);
-OV_UNIT_ELEMENT(u32_second, uint32_t);
-OV_UNIT_ELEMENT(s64, int64_t);
-OV_UNIT_ELEMENT(u64, uint64_t);
-OV_UNIT_ELEMENT(int2, int2_t);
-OV_UNIT_ELEMENT(boolean, bool);
-OV_UNIT_ELEMENT(enumeration, int32_t);
-OV_UNIT_ELEMENT(owner_ptr, owner_ptr_t<unit_t>);
-OV_UNIT_ELEMENT(link_ptr, link_ptr_t<unit_t>);
-OV_UNIT_ELEMENT(tolerant_link_ptr, link_ptr_t<unit_t>);
-OV_UNIT_ELEMENT(resource_tie, unit_t*);
-
+    };
+OV_UNIT_ATTR_TYPES(OV_UNIT_ELEMENT)
 #undef OV_UNIT_ELEMENT
 
 // The stored element of a scalar code.
 template <unit_attr_type_t Scalar>
 using unit_attr_element_t = typename unit_attr_element_of_t<Scalar>::type;
+
+// A type that shares another row's element stores what that row stores.
+#define OV_UNIT_ELEMENT_SHARED(name, text_code, binary_code, element, ...)                     \
+    static_assert(std::is_same_v<unit_attr_element_t<unit_attr_type_t::name>,                 \
+                                 unit_attr_element_t<unit_attr_type_t::element>>,              \
+                  "a type stores the element of its element row");
+OV_UNIT_ATTR_TYPES(OV_UNIT_ELEMENT_SHARED)
+#undef OV_UNIT_ELEMENT_SHARED
 
 // The member type of an attribute of any code: the element, or an array_dyn_t of it.
 template <unit_attr_type_t Type, bool IsArray = (uint32_t(Type) % 2 == 0)>
@@ -110,46 +85,14 @@ template <typename Visitor, typename Unknown>
 decltype(auto) unit_visit_element_type(unit_attr_type_t type, Visitor&& visitor,
                                        Unknown&& on_unknown)
 {
-#define OV_UNIT_VISIT(code)                                                                    \
-    case unit_attr_type_t::code:                                                               \
-    case unit_attr_type_t::code##_array:                                                       \
-        return visitor(unit_type_tag_t<unit_attr_element_t<unit_attr_type_t::code>>{})
+#define OV_UNIT_VISIT(name, ...)                                                               \
+    case unit_attr_type_t::name:                                                               \
+    case unit_attr_type_t::name##_array:                                                       \
+        return visitor(unit_type_tag_t<unit_attr_element_t<unit_attr_type_t::name>>{});
 
     switch (type)
     {
-        OV_UNIT_VISIT(string);
-        OV_UNIT_VISIT(token);
-        OV_UNIT_VISIT(float1);
-        OV_UNIT_VISIT(float2);
-        OV_UNIT_VISIT(float3);
-        OV_UNIT_VISIT(float4);
-        OV_UNIT_VISIT(fixed1);
-        OV_UNIT_VISIT(fixed2);
-        OV_UNIT_VISIT(fixed3);
-        OV_UNIT_VISIT(fixed4);
-        OV_UNIT_VISIT(float4x4);
-        OV_UNIT_VISIT(quaternion);
-        OV_UNIT_VISIT(placement);
-        OV_UNIT_VISIT(placement_scale);
-        OV_UNIT_VISIT(placement_scale3);
-        OV_UNIT_VISIT(plane);
-        OV_UNIT_VISIT(sphere);
-        OV_UNIT_VISIT(aabox);
-        OV_UNIT_VISIT(s32);
-        OV_UNIT_VISIT(u32);
-        OV_UNIT_VISIT(s16);
-        OV_UNIT_VISIT(u16);
-        OV_UNIT_VISIT(s32_second);
-        OV_UNIT_VISIT(u32_second);
-        OV_UNIT_VISIT(s64);
-        OV_UNIT_VISIT(u64);
-        OV_UNIT_VISIT(int2);
-        OV_UNIT_VISIT(boolean);
-        OV_UNIT_VISIT(enumeration);
-        OV_UNIT_VISIT(owner_ptr);
-        OV_UNIT_VISIT(link_ptr);
-        OV_UNIT_VISIT(tolerant_link_ptr);
-        OV_UNIT_VISIT(resource_tie);
+        OV_UNIT_ATTR_TYPES(OV_UNIT_VISIT)
     case unit_attr_type_t::none:
         break;
     }

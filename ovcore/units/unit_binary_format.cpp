@@ -8,8 +8,8 @@
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_file.h"
 #include "ovcore/units/unit.h"
-#include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_name.h"
+#include "ovcore/units/unit_reader_load.h"
 #include "ovcore/units/unit_system.h"
 #include "ovcore/units/unit_value_loader.h"
 #include "ovcore/ufs/sequential_mem_file.h"
@@ -24,7 +24,7 @@
 
 bool binary_attribute_type_is_valid(uint32_t code)
 {
-    return code >= 1 && code <= binary_unit_attr_type_last;
+    return code != 0 && binary_unit_attr_type_row(binary_unit_attr_type_t(code)) != nullptr;
 }
 
 bool binary_attribute_type_is_array(binary_unit_attr_type_t type)
@@ -37,24 +37,19 @@ bool binary_attribute_type_is_array(binary_unit_attr_type_t type)
 
 binary_unit_attr_type_t binary_attribute_type_element_type(binary_unit_attr_type_t type)
 {
-    const uint32_t code = uint32_t(type);
-    if (!binary_attribute_type_is_valid(code))
+    const unit_attr_type_row_t* row = binary_unit_attr_type_row(type);
+    if (row == nullptr)
         OV_FATAL("binary_attribute_type_element_type(): Unknown type.");
-    if (code >= 59 && code <= 62)
-        return binary_unit_attr_type_t::link_ptr;
-    return binary_unit_attr_type_t(code % 2 == 0 ? code - 1 : code);
+    return unit_attr_type_row(row->element)->binary;
 }
 
 unit_attr_type_t binary_attribute_type_to_unit_type(binary_unit_attr_type_t type)
 {
-    const uint32_t code = uint32_t(type);
-    if (!binary_attribute_type_is_valid(code))
+    const unit_attr_type_row_t* row = binary_unit_attr_type_row(type);
+    if (row == nullptr)
         OV_FATAL("binary_attribute_type_to_unit_type(): Unknown type.");
-    if (code <= 52)
-        return unit_attr_type_t(code);
-    if (code >= 65)
-        return unit_attr_type_t(code - 12);  // int2 moves down to 53 and 54
-    return unit_attr_type_t(code + 2);       // bool to resource tie move up by two
+    // The array of a row is the next code in both enums.
+    return unit_attr_type_t(uint32_t(row->type) + uint32_t(type) - uint32_t(row->binary));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -516,19 +511,125 @@ struct attribute_names_t
     string_dyn_t unit;
     const char* type;
 
-    attribute_names_t(unit_load_t* load, const unit_t* owner, const char* attribute_name)
+    attribute_names_t(const unit_reader_load_t* load, const unit_t* owner,
+                      const char* attribute_name)
         : attribute(attribute_name), type(owner->get_descriptor()->type_name)
     {
         load->get_unit_display_name(owner, &unit);
     }
 };
 
+// One overload per stored element of the floats, fixeds, plain and integer kinds, as the format
+// stores it.
+bool read_element(unit_binary_stream_t* s, float* out)
+{
+    return s->read_float(out);
+}
+bool read_element(unit_binary_stream_t* s, float2_t* out)
+{
+    return s->read_float2(out);
+}
+bool read_element(unit_binary_stream_t* s, float3_t* out)
+{
+    return s->read_float3(out);
+}
+bool read_element(unit_binary_stream_t* s, float4_t* out)
+{
+    return s->read_float4(out);
+}
+bool read_element(unit_binary_stream_t* s, int32_t* out)  // fixed1, s32 and enumerations
+{
+    return s->read_s32(out);
+}
+bool read_element(unit_binary_stream_t* s, fixed2_t* out)
+{
+    return s->read_fixed2(out);
+}
+bool read_element(unit_binary_stream_t* s, fixed3_t* out)
+{
+    return s->read_fixed3(out);
+}
+bool read_element(unit_binary_stream_t* s, fixed4_t* out)
+{
+    return s->read_fixed4(out);
+}
+bool read_element(unit_binary_stream_t* s, float4x4_t* out)
+{
+    return s->read_float4x4(out);
+}
+bool read_element(unit_binary_stream_t* s, quaternion_t* out)
+{
+    return s->read_quaternion(out);
+}
+bool read_element(unit_binary_stream_t* s, placement_t* out)
+{
+    return s->read_placement(out);
+}
+bool read_element(unit_binary_stream_t* s, placement_scale_t* out)
+{
+    return s->read_placement_scale(out);
+}
+bool read_element(unit_binary_stream_t* s, placement_scale3_t* out)
+{
+    return s->read_placement_scale3(out);
+}
+bool read_element(unit_binary_stream_t* s, plane_t* out)
+{
+    return s->read_plane(out);
+}
+bool read_element(unit_binary_stream_t* s, sphere_t* out)
+{
+    return s->read_sphere(out);
+}
+bool read_element(unit_binary_stream_t* s, aabox_t* out)
+{
+    return s->read_aabox(out);
+}
+bool read_element(unit_binary_stream_t* s, int2_t* out)
+{
+    return s->read_int2(out);
+}
+bool read_element(unit_binary_stream_t* s, bool* out)
+{
+    return s->read_bool(out);
+}
+bool read_element(unit_binary_stream_t* s, int16_t* out)
+{
+    return s->read_s16(out);
+}
+bool read_element(unit_binary_stream_t* s, uint16_t* out)
+{
+    return s->read_u16(out);
+}
+bool read_element(unit_binary_stream_t* s, uint32_t* out)
+{
+    return s->read_u32(out);
+}
+bool read_element(unit_binary_stream_t* s, int64_t* out)
+{
+    return s->read_s64(out);
+}
+bool read_element(unit_binary_stream_t* s, uint64_t* out)
+{
+    return s->read_u64(out);
+}
+
+// Which stored elements an integer attribute takes, widened to 64 bits (`Wide`): integers of
+// its sign, and enumeration numbers into signed, Booleans (0 and 1) into unsigned attributes.
+template <unit_attr_kind_t Kind, typename Stored, typename Wide> constexpr bool widens_into()
+{
+    if constexpr (std::is_same_v<Wide, int64_t>)
+        return Kind == unit_attr_kind_t::signed_int || Kind == unit_attr_kind_t::enumeration;
+    else
+        return Kind == unit_attr_kind_t::unsigned_int || std::is_same_v<Stored, bool>;
+}
+
 // The values of a unit record, handed to the value loaders: the stored type of the current
 // definition decides what is read, the attribute's element type what it must be.
 class binary_value_reader_t final : public unit_value_reader_t
 {
 public:
-    binary_value_reader_t(unit_load_t* load, unit_binary_stream_t* stream)
+    binary_value_reader_t(const unit_reader_load_t* load, unit_binary_stream_t* stream)
         : m_load(load), m_stream(stream)
     {
     }
@@ -541,7 +642,7 @@ public:
         m_attribute = attribute;
     }
 
-    bool read_value(unit_attr_type_t element, unit_read_value_t* value) override;
+    [[nodiscard]] bool read_value(unit_attr_type_t element, unit_read_value_t* value) override;
 
 private:
     enum class family_t
@@ -554,12 +655,40 @@ private:
 
     bool report_incompatible(family_t family) const;
     bool read_reference(unit_read_value_t* value);
+    template <typename Wide> bool read_integer(Wide* out);
+    template <unit_attr_kind_t Kind, typename Stored, typename Wide> bool read_widened(Wide* out);
 
-    unit_load_t* m_load;
+    // One function per kind of the table of attribute types: reads `field` of `value` when the
+    // file stores `expected`, the binary element of the attribute's type.
+    bool read_string(binary_unit_attr_type_t expected, unit_read_value_t* value,
+                     string_dyn_t* field);
+    bool read_token(binary_unit_attr_type_t expected, unit_read_value_t* value,
+                    string_dyn_t* field);
+    template <typename T>
+    bool read_floats(binary_unit_attr_type_t expected, unit_read_value_t* value, T* field);
+    template <typename T>
+    bool read_fixeds(binary_unit_attr_type_t expected, unit_read_value_t* value, T* field);
+    template <typename T>
+    bool read_plain(binary_unit_attr_type_t expected, unit_read_value_t* value, T* field);
+    bool read_signed_int(binary_unit_attr_type_t expected, unit_read_value_t* value,
+                         int64_t* field);
+    bool read_unsigned_int(binary_unit_attr_type_t expected, unit_read_value_t* value,
+                           uint64_t* field);
+    bool read_enumeration(binary_unit_attr_type_t expected, unit_read_value_t* value,
+                          int64_t* field);
+    bool read_owner(binary_unit_attr_type_t expected, unit_read_value_t* value,
+                    string_dyn_t* field);
+    bool read_link(binary_unit_attr_type_t expected, unit_read_value_t* value,
+                   string_dyn_t* field);
+    bool read_tie(binary_unit_attr_type_t expected, unit_read_value_t* value,
+                  string_dyn_t* field);
+
+    const unit_reader_load_t* m_load;  // names units in messages
     unit_binary_stream_t* m_stream;
     const binary_attribute_definition_t* m_definition = nullptr;
     unit_t* m_unit = nullptr;
     const unit_attribute_t* m_attribute = nullptr;
+    binary_unit_attr_type_t m_stored = binary_unit_attr_type_t::none;  // of the definition
 };
 
 bool binary_value_reader_t::report_incompatible(family_t family) const
@@ -600,174 +729,165 @@ bool binary_value_reader_t::read_reference(unit_read_value_t* value)
     return true;
 }
 
-bool binary_value_reader_t::read_value(unit_attr_type_t element, unit_read_value_t* value)
+template <unit_attr_kind_t Kind, typename Stored, typename Wide>
+bool binary_value_reader_t::read_widened(Wide* out)
 {
-    using b = binary_unit_attr_type_t;
-    const b stored = binary_attribute_type_element_type(m_definition->type);
-    // Codes 1 to 35 mean the same in both tables.
-    if (uint32_t(element) <= uint32_t(b::aabox) && uint32_t(stored) != uint32_t(element))
-        return report_incompatible(family_t::plain);
-    unit_binary_stream_t* s = m_stream;
-    switch (element)
+    if constexpr (widens_into<Kind, Stored, Wide>())
     {
-    case unit_attr_type_t::string:
-        return s->read_string(&value->text);
-    case unit_attr_type_t::token:
-    {
-        token_t token = 0;
-        return s->read_token(&token) && token_to_text(token, &value->text);
-    }
-    case unit_attr_type_t::float1:
-        return s->read_float(&value->real);
-    case unit_attr_type_t::float2:
-        return s->read_float2(&value->float2);
-    case unit_attr_type_t::float3:
-        return s->read_float3(&value->float3);
-    case unit_attr_type_t::float4:
-        return s->read_float4(&value->float4);
-    case unit_attr_type_t::fixed1:
-        return s->read_fixed(&value->fixed);
-    case unit_attr_type_t::fixed2:
-        return s->read_fixed2(&value->fixed2);
-    case unit_attr_type_t::fixed3:
-        return s->read_fixed3(&value->fixed3);
-    case unit_attr_type_t::fixed4:
-        return s->read_fixed4(&value->fixed4);
-    case unit_attr_type_t::float4x4:
-        return s->read_float4x4(&value->matrix);
-    case unit_attr_type_t::quaternion:
-        return s->read_quaternion(&value->quaternion);
-    case unit_attr_type_t::placement:
-        return s->read_placement(&value->placement);
-    case unit_attr_type_t::placement_scale:
-        return s->read_placement_scale(&value->placement_scale);
-    case unit_attr_type_t::placement_scale3:
-        return s->read_placement_scale3(&value->placement_scale3);
-    case unit_attr_type_t::plane:
-        return s->read_plane(&value->plane);
-    case unit_attr_type_t::sphere:
-        return s->read_sphere(&value->sphere);
-    case unit_attr_type_t::aabox:
-        return s->read_aabox(&value->aabox);
-    case unit_attr_type_t::s32:
-    case unit_attr_type_t::s16:
-    case unit_attr_type_t::s32_second:
-    case unit_attr_type_t::s64:
-        // Any stored signed width, widened to 64 bits; the domain check sees the whole value.
-        switch (stored)
-        {
-        case b::s32:
-        case b::s32_second:
-        case b::enumeration:
-        {
-            int32_t number = 0;
-            if (!s->read_s32(&number))
-                return false;
-            value->signed_value = number;
-            return true;
-        }
-        case b::s16:
-        {
-            int16_t number = 0;
-            if (!s->read_s16(&number))
-                return false;
-            value->signed_value = number;
-            return true;
-        }
-        case b::s64:
-            return s->read_s64(&value->signed_value);
-        default:
-            return report_incompatible(family_t::signed_integer);
-        }
-    case unit_attr_type_t::u32:
-    case unit_attr_type_t::u16:
-    case unit_attr_type_t::u32_second:
-    case unit_attr_type_t::u64:
-        switch (stored)
-        {
-        case b::u32:
-        case b::u32_second:
-        {
-            uint32_t number = 0;
-            if (!s->read_u32(&number))
-                return false;
-            value->unsigned_value = number;
-            return true;
-        }
-        case b::u16:
-        {
-            uint16_t number = 0;
-            if (!s->read_u16(&number))
-                return false;
-            value->unsigned_value = number;
-            return true;
-        }
-        case b::u64:
-            return s->read_u64(&value->unsigned_value);
-        case b::boolean:
-        {
-            bool flag = false;
-            if (!s->read_bool(&flag))
-                return false;
-            value->unsigned_value = flag ? 1 : 0;
-            return true;
-        }
-        default:
-            return report_incompatible(family_t::unsigned_integer);
-        }
-    case unit_attr_type_t::int2:
-        if (stored != b::int2)
-            return report_incompatible(family_t::plain);
-        return s->read_int2(&value->int2);
-    case unit_attr_type_t::boolean:
-        if (stored != b::boolean)
-            return report_incompatible(family_t::plain);
-        return s->read_bool(&value->boolean);
-    case unit_attr_type_t::enumeration:
-    {
-        if (stored != b::enumeration)
-            return report_incompatible(family_t::plain);
-        int32_t number = 0;
-        if (!s->read_s32(&number))
+        Stored number{};
+        if (!read_element(m_stream, &number))
             return false;
-        // A number the file's table names goes by that name into the attribute's own table.
-        const binary_enum_entry_t* entry = m_definition->find_enum_value(number);
-        if (entry == nullptr)
-        {
-            value->signed_value = number;
-            return true;
-        }
-        if (!value->text.assign(entry->name))
-        {
-            msg_error("[unit] Error while extending string");
-            return false;
-        }
-        value->is_name = true;
+        *out = Wide(number);
         return true;
     }
-    case unit_attr_type_t::owner_ptr:
-        if (stored != b::owner_ptr)
-            return report_incompatible(family_t::plain);
-        return read_reference(value);
-    case unit_attr_type_t::link_ptr:
-    case unit_attr_type_t::tolerant_link_ptr:
-        if (stored == b::owner_ptr)
-        {
-            const attribute_names_t n(m_load, m_unit, m_attribute->name);
-            msg_warning("[unit] Loading owner ptr value into non-owner attribute '%s' of unit '%s' "
-                        "(of type '%s').",
-                        n.attribute, n.unit.c_str(), n.type);
-        }
-        else if (stored != b::link_ptr)
-            return report_incompatible(family_t::plain);
-        return read_reference(value);
-    case unit_attr_type_t::resource_tie:
-        if (stored != b::resource_tie)
-            return report_incompatible(family_t::tie);
-        return s->read_string(&value->text);
+    else
+        return report_incompatible(std::is_same_v<Wide, int64_t> ? family_t::signed_integer
+                                                                  : family_t::unsigned_integer);
+}
+
+// Any stored width the attribute takes; the domain check sees the whole value.
+template <typename Wide> bool binary_value_reader_t::read_integer(Wide* out)
+{
+#define OV_READ_INTEGER(name, text_code, binary_code, element, stored, field, kind)            \
+    case binary_unit_attr_type_t::name:                                                        \
+        return read_widened<unit_attr_kind_t::kind, stored>(out);
+
+    switch (m_stored)
+    {
+        OV_UNIT_ATTR_TYPES(OV_READ_INTEGER)
     default:
         break;
     }
+#undef OV_READ_INTEGER
+    return report_incompatible(std::is_same_v<Wide, int64_t> ? family_t::signed_integer
+                                                              : family_t::unsigned_integer);
+}
+
+bool binary_value_reader_t::read_string(binary_unit_attr_type_t expected, unit_read_value_t*,
+                                        string_dyn_t* field)
+{
+    if (m_stored != expected)
+        return report_incompatible(family_t::plain);
+    return m_stream->read_string(field);
+}
+
+bool binary_value_reader_t::read_token(binary_unit_attr_type_t expected, unit_read_value_t*,
+                                       string_dyn_t* field)
+{
+    if (m_stored != expected)
+        return report_incompatible(family_t::plain);
+    token_t token = 0;
+    return m_stream->read_token(&token) && token_to_text(token, field);
+}
+
+template <typename T>
+bool binary_value_reader_t::read_floats(binary_unit_attr_type_t expected, unit_read_value_t*,
+                                        T* field)
+{
+    if (m_stored != expected)
+        return report_incompatible(family_t::plain);
+    return read_element(m_stream, field);
+}
+
+template <typename T>
+bool binary_value_reader_t::read_fixeds(binary_unit_attr_type_t expected, unit_read_value_t*,
+                                        T* field)
+{
+    if (m_stored != expected)
+        return report_incompatible(family_t::plain);
+    return read_element(m_stream, field);
+}
+
+template <typename T>
+bool binary_value_reader_t::read_plain(binary_unit_attr_type_t expected, unit_read_value_t*,
+                                       T* field)
+{
+    if (m_stored != expected)
+        return report_incompatible(family_t::plain);
+    return read_element(m_stream, field);
+}
+
+bool binary_value_reader_t::read_signed_int(binary_unit_attr_type_t, unit_read_value_t*,
+                                            int64_t* field)
+{
+    return read_integer(field);
+}
+
+bool binary_value_reader_t::read_unsigned_int(binary_unit_attr_type_t, unit_read_value_t*,
+                                              uint64_t* field)
+{
+    return read_integer(field);
+}
+
+bool binary_value_reader_t::read_enumeration(binary_unit_attr_type_t expected,
+                                             unit_read_value_t* value, int64_t* field)
+{
+    if (m_stored != expected)
+        return report_incompatible(family_t::plain);
+    int32_t number = 0;
+    if (!m_stream->read_s32(&number))
+        return false;
+    // A number the file's table names goes by that name into the attribute's own table.
+    const binary_enum_entry_t* entry = m_definition->find_enum_value(number);
+    if (entry == nullptr)
+    {
+        *field = number;
+        return true;
+    }
+    if (!value->text.assign(entry->name))
+    {
+        msg_error("[unit] Error while extending string");
+        return false;
+    }
+    value->is_name = true;
+    return true;
+}
+
+bool binary_value_reader_t::read_owner(binary_unit_attr_type_t expected,
+                                       unit_read_value_t* value, string_dyn_t*)
+{
+    if (m_stored != expected)
+        return report_incompatible(family_t::plain);
+    return read_reference(value);
+}
+
+bool binary_value_reader_t::read_link(binary_unit_attr_type_t expected, unit_read_value_t* value,
+                                      string_dyn_t*)
+{
+    if (m_stored == binary_unit_attr_type_t::owner_ptr)
+    {
+        const attribute_names_t n(m_load, m_unit, m_attribute->name);
+        msg_warning("[unit] Loading owner ptr value into non-owner attribute '%s' of unit '%s' "
+                    "(of type '%s').",
+                    n.attribute, n.unit.c_str(), n.type);
+    }
+    else if (m_stored != expected)
+        return report_incompatible(family_t::plain);
+    return read_reference(value);
+}
+
+bool binary_value_reader_t::read_tie(binary_unit_attr_type_t expected, unit_read_value_t*,
+                                     string_dyn_t* field)
+{
+    if (m_stored != expected)
+        return report_incompatible(family_t::tie);
+    return m_stream->read_string(field);
+}
+
+bool binary_value_reader_t::read_value(unit_attr_type_t element, unit_read_value_t* value)
+{
+    m_stored = binary_attribute_type_element_type(m_definition->type);
+#define OV_READ_VALUE(name, text_code, binary_code, element_name, stored, field, kind)         \
+    case unit_attr_type_t::name:                                                               \
+        return read_##kind(binary_unit_attr_type_t::element_name, value, &value->field);
+
+    switch (element)
+    {
+        OV_UNIT_ATTR_TYPES(OV_READ_VALUE)
+    default:
+        break;
+    }
+#undef OV_READ_VALUE
     msg_error("[unit] Unknown unit attribute type.");
     return false;
 }
@@ -860,247 +980,269 @@ private:
     bool m_ok = true;
 };
 
+// One overload per stored element of the floats, fixeds, plain and integer kinds, written as a
+// text file would hold it.
+void write_element(text_builder_t* out, float v)
+{
+    out->real(v);
+}
+void write_element(text_builder_t* out, const float2_t& v)
+{
+    const float c[] = { v.x, v.y };
+    out->reals(c, 2);
+}
+void write_element(text_builder_t* out, const float3_t& v)
+{
+    out->float3(v);
+}
+void write_element(text_builder_t* out, const float4_t& v)
+{
+    const float c[] = { v.x, v.y, v.z, v.w };
+    out->reals(c, 4);
+}
+void write_element(text_builder_t* out, int32_t v)  // fixed1 and s32
+{
+    out->format("%d", v);
+}
+void write_element(text_builder_t* out, const fixed2_t& v)
+{
+    const fixed_t c[] = { v.x, v.y };
+    out->integers(c, 2);
+}
+void write_element(text_builder_t* out, const fixed3_t& v)
+{
+    const fixed_t c[] = { v.x, v.y, v.z };
+    out->integers(c, 3);
+}
+void write_element(text_builder_t* out, const fixed4_t& v)
+{
+    const fixed_t c[] = { v.x, v.y, v.z, v.w };
+    out->integers(c, 4);
+}
+void write_element(text_builder_t* out, const float4x4_t& v)
+{
+    for (uint32_t r = 0; r < 4; ++r)
+    {
+        if (r > 0)
+            out->append(" ");
+        write_element(out, v.rows[r]);
+    }
+}
+void write_element(text_builder_t* out, const quaternion_t& v)
+{
+    out->rotation(v);
+}
+void write_element(text_builder_t* out, const placement_t& v)
+{
+    out->position(v.position);
+    out->append(" ");
+    out->rotation(v.rotation);
+}
+// Text order: position, scale, rotation.
+void write_element(text_builder_t* out, const placement_scale_t& v)
+{
+    out->position(v.position);
+    out->append(" ");
+    out->real(v.scale);
+    out->append(" ");
+    out->rotation(v.rotation);
+}
+void write_element(text_builder_t* out, const placement_scale3_t& v)
+{
+    out->position(v.position);
+    out->append(" ");
+    out->float3(v.scale);
+    out->append(" ");
+    out->rotation(v.rotation);
+}
+void write_element(text_builder_t* out, const plane_t& v)
+{
+    out->float3(v.normal);
+    out->append(" ");
+    out->real(v.distance);
+}
+void write_element(text_builder_t* out, const sphere_t& v)
+{
+    out->float3(v.centre);
+    out->append(" ");
+    out->real(v.radius);
+}
+void write_element(text_builder_t* out, const aabox_t& v)
+{
+    out->float3(v.minimum);
+    out->append(" ");
+    out->float3(v.maximum);
+}
+void write_element(text_builder_t* out, const int2_t& v)
+{
+    const int32_t c[] = { v.x, v.y };
+    out->integers(c, 2);
+}
+void write_element(text_builder_t* out, bool v)
+{
+    out->append(v ? "true" : "false");
+}
+void write_element(text_builder_t* out, int16_t v)
+{
+    out->format("%d", int(v));
+}
+void write_element(text_builder_t* out, uint16_t v)
+{
+    out->format("%u", unsigned(v));
+}
+void write_element(text_builder_t* out, uint32_t v)
+{
+    out->format("%u", v);
+}
+void write_element(text_builder_t* out, int64_t v)
+{
+    out->format("%I64d", v);
+}
+void write_element(text_builder_t* out, uint64_t v)
+{
+    out->format("%I64u", v);
+}
+
+// One function per kind of the table of attribute types: reads an element stored as `Stored`
+// and writes its text.
+
+template <typename Stored>
+bool text_string(unit_binary_stream_t* s, const binary_attribute_definition_t&,
+                 text_builder_t* out)
+{
+    string_dyn_t part;
+    if (!s->read_string(&part))
+        return false;
+    out->quoted(part);
+    return true;
+}
+
+template <typename Stored>
+bool text_token(unit_binary_stream_t* s, const binary_attribute_definition_t&,
+                text_builder_t* out)
+{
+    token_t token = 0;
+    string_dyn_t part;
+    if (!s->read_token(&token) || !token_to_text(token, &part))
+        return false;
+    out->append(part.c_str());
+    return true;
+}
+
+template <typename Stored>
+bool text_number(unit_binary_stream_t* s, const binary_attribute_definition_t&,
+                 text_builder_t* out)
+{
+    Stored v{};
+    if (!read_element(s, &v))
+        return false;
+    write_element(out, v);
+    return true;
+}
+
+template <typename Stored>
+bool text_floats(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
+                 text_builder_t* out)
+{
+    return text_number<Stored>(s, definition, out);
+}
+
+template <typename Stored>
+bool text_fixeds(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
+                 text_builder_t* out)
+{
+    return text_number<Stored>(s, definition, out);
+}
+
+template <typename Stored>
+bool text_plain(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
+                text_builder_t* out)
+{
+    return text_number<Stored>(s, definition, out);
+}
+
+template <typename Stored>
+bool text_signed_int(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
+                     text_builder_t* out)
+{
+    return text_number<Stored>(s, definition, out);
+}
+
+template <typename Stored>
+bool text_unsigned_int(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
+                       text_builder_t* out)
+{
+    return text_number<Stored>(s, definition, out);
+}
+
+// By name when the file's table has one.
+template <typename Stored>
+bool text_enumeration(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
+                      text_builder_t* out)
+{
+    int32_t v = 0;
+    if (!s->read_s32(&v))
+        return false;
+    const binary_enum_entry_t* entry = definition.find_enum_value(v);
+    if (entry != nullptr)
+        out->append(entry->name.c_str());
+    else
+        out->format("%d", v);
+    return true;
+}
+
+template <typename Stored>
+bool text_reference(unit_binary_stream_t* s, const binary_attribute_definition_t&,
+                    text_builder_t* out)
+{
+    string_dyn_t part;
+    if (!s->read_unit_name(&part))
+        return false;
+    out->append(part.empty() ? "null" : part.c_str());
+    return true;
+}
+
+template <typename Stored>
+bool text_owner(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
+                text_builder_t* out)
+{
+    return text_reference<Stored>(s, definition, out);
+}
+
+template <typename Stored>
+bool text_link(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
+               text_builder_t* out)
+{
+    return text_reference<Stored>(s, definition, out);
+}
+
+template <typename Stored>
+bool text_tie(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
+              text_builder_t* out)
+{
+    return text_string<Stored>(s, definition, out);
+}
+
 // Reads one element of the definition's type and writes it as a text file would hold it.
 bool read_element_text(unit_binary_stream_t* s, const binary_attribute_definition_t& definition,
                        string_dyn_t* text)
 {
-    using b = binary_unit_attr_type_t;
-    const b element = binary_attribute_type_element_type(definition.type);
-    string_dyn_t part;
+    const binary_unit_attr_type_t element = binary_attribute_type_element_type(definition.type);
     text_builder_t out(text);
+#define OV_ELEMENT_TEXT(name, text_code, binary_code, element_name, stored, field, kind)       \
+    case binary_unit_attr_type_t::name:                                                        \
+        if (!text_##kind<stored>(s, definition, &out))                                         \
+            return false;                                                                      \
+        break;
+
     switch (element)
     {
-    case b::string:
-    case b::resource_tie:
-        if (!s->read_string(&part))
-            return false;
-        out.quoted(part);
-        break;
-    case b::token:
-    {
-        token_t token = 0;
-        if (!s->read_token(&token) || !token_to_text(token, &part))
-            return false;
-        out.append(part.c_str());
-        break;
-    }
-    case b::float1:
-    {
-        float v = 0.0f;
-        if (!s->read_float(&v))
-            return false;
-        out.real(v);
-        break;
-    }
-    case b::float2:
-    case b::float3:
-    case b::float4:
-    {
-        const uint32_t count = (uint32_t(element) - uint32_t(b::float2)) / 2 + 2;
-        float c[4];
-        for (uint32_t i = 0; i < count; ++i)
-            if (!s->read_float(&c[i]))
-                return false;
-        out.reals(c, count);
-        break;
-    }
-    case b::fixed1:
-    {
-        fixed_t v = 0;
-        if (!s->read_fixed(&v))
-            return false;
-        out.format("%d", v);
-        break;
-    }
-    case b::fixed2:
-    case b::fixed3:
-    case b::fixed4:
-    {
-        const uint32_t count = (uint32_t(element) - uint32_t(b::fixed2)) / 2 + 2;
-        fixed_t c[4];
-        for (uint32_t i = 0; i < count; ++i)
-            if (!s->read_fixed(&c[i]))
-                return false;
-        out.integers(c, count);
-        break;
-    }
-    case b::float4x4:
-    {
-        float4x4_t v;
-        if (!s->read_float4x4(&v))
-            return false;
-        for (uint32_t r = 0; r < 4; ++r)
-        {
-            if (r > 0)
-                out.append(" ");
-            const float c[] = { v.rows[r].x, v.rows[r].y, v.rows[r].z, v.rows[r].w };
-            out.reals(c, 4);
-        }
-        break;
-    }
-    case b::quaternion:
-    {
-        quaternion_t v;
-        if (!s->read_quaternion(&v))
-            return false;
-        out.rotation(v);
-        break;
-    }
-    case b::placement:
-    {
-        placement_t v;
-        if (!s->read_placement(&v))
-            return false;
-        out.position(v.position);
-        out.append(" ");
-        out.rotation(v.rotation);
-        break;
-    }
-    case b::placement_scale:
-    {
-        // Text order: position, scale, rotation.
-        placement_scale_t v;
-        if (!s->read_placement_scale(&v))
-            return false;
-        out.position(v.position);
-        out.append(" ");
-        out.real(v.scale);
-        out.append(" ");
-        out.rotation(v.rotation);
-        break;
-    }
-    case b::placement_scale3:
-    {
-        placement_scale3_t v;
-        if (!s->read_placement_scale3(&v))
-            return false;
-        out.position(v.position);
-        out.append(" ");
-        out.float3(v.scale);
-        out.append(" ");
-        out.rotation(v.rotation);
-        break;
-    }
-    case b::plane:
-    {
-        plane_t v;
-        if (!s->read_plane(&v))
-            return false;
-        out.float3(v.normal);
-        out.append(" ");
-        out.real(v.distance);
-        break;
-    }
-    case b::sphere:
-    {
-        sphere_t v;
-        if (!s->read_sphere(&v))
-            return false;
-        out.float3(v.centre);
-        out.append(" ");
-        out.real(v.radius);
-        break;
-    }
-    case b::aabox:
-    {
-        aabox_t v;
-        if (!s->read_aabox(&v))
-            return false;
-        out.float3(v.minimum);
-        out.append(" ");
-        out.float3(v.maximum);
-        break;
-    }
-    case b::s32:
-    case b::s32_second:
-    {
-        int32_t v = 0;
-        if (!s->read_s32(&v))
-            return false;
-        out.format("%d", v);
-        break;
-    }
-    case b::u32:
-    case b::u32_second:
-    {
-        uint32_t v = 0;
-        if (!s->read_u32(&v))
-            return false;
-        out.format("%u", v);
-        break;
-    }
-    case b::s16:
-    {
-        int16_t v = 0;
-        if (!s->read_s16(&v))
-            return false;
-        out.format("%d", int(v));
-        break;
-    }
-    case b::u16:
-    {
-        uint16_t v = 0;
-        if (!s->read_u16(&v))
-            return false;
-        out.format("%u", unsigned(v));
-        break;
-    }
-    case b::s64:
-    {
-        int64_t v = 0;
-        if (!s->read_s64(&v))
-            return false;
-        out.format("%I64d", v);
-        break;
-    }
-    case b::u64:
-    {
-        uint64_t v = 0;
-        if (!s->read_u64(&v))
-            return false;
-        out.format("%I64u", v);
-        break;
-    }
-    case b::boolean:
-    {
-        bool v = false;
-        if (!s->read_bool(&v))
-            return false;
-        out.append(v ? "true" : "false");
-        break;
-    }
-    case b::enumeration:
-    {
-        // By name when the file's table has one.
-        int32_t v = 0;
-        if (!s->read_s32(&v))
-            return false;
-        const binary_enum_entry_t* entry = definition.find_enum_value(v);
-        if (entry != nullptr)
-            out.append(entry->name.c_str());
-        else
-            out.format("%d", v);
-        break;
-    }
-    case b::owner_ptr:
-    case b::link_ptr:
-        if (!s->read_unit_name(&part))
-            return false;
-        out.append(part.empty() ? "null" : part.c_str());
-        break;
-    case b::int2:
-    {
-        int2_t v;
-        if (!s->read_int2(&v))
-            return false;
-        const int32_t c[] = { v.x, v.y };
-        out.integers(c, 2);
-        break;
-    }
+        OV_UNIT_ATTR_TYPES(OV_ELEMENT_TEXT)
     default:
         msg_error("Unsupported element type %u", uint32_t(element));
         return false;
     }
+#undef OV_ELEMENT_TEXT
     return out.finish();
 }
 
@@ -1111,25 +1253,24 @@ bool read_element_text(unit_binary_stream_t* s, const binary_attribute_definitio
 class binary_unit_reader_t
 {
 public:
-    binary_unit_reader_t(unit_load_t* load, unit_binary_stream_t* stream)
+    binary_unit_reader_t(unit_reader_load_t* load, unit_binary_stream_t* stream)
         : m_load(load), m_stream(stream), m_values(load, stream)
     {
     }
 
     // Up to and including the end record.
-    bool read_blocks();
-    // What the value loaders read through while the blocks are read.
-    unit_value_reader_t* values() { return &m_values; }
+    [[nodiscard]] bool read_blocks();
 
 private:
-    bool read_unit_record(uint32_t class_id);
+    [[nodiscard]] bool read_unit_record(uint32_t class_id);
     // `attribute` is the unit type's attribute of the definition's name, or null.
-    bool read_attribute(unit_t* unit, const binary_attribute_definition_t& definition,
-                        const unit_attribute_t* attribute);
-    bool read_unknown_attribute(unit_t* unit, const binary_attribute_definition_t& definition);
-    bool read_element_count(uint32_t* count);
+    [[nodiscard]] bool read_attribute(unit_t* unit, const binary_attribute_definition_t& definition,
+                                      const unit_attribute_t* attribute);
+    [[nodiscard]] bool read_unknown_attribute(unit_t* unit,
+                                              const binary_attribute_definition_t& definition);
+    [[nodiscard]] bool read_element_count(uint32_t* count);
 
-    unit_load_t* m_load;
+    unit_reader_load_t* m_load;
     unit_binary_stream_t* m_stream;
     class_metadata_map_t m_classes;
     binary_value_reader_t m_values;
@@ -1260,7 +1401,7 @@ bool binary_unit_reader_t::read_attribute(unit_t* unit,
                         "'%s'",
                         n.attribute, n.unit.c_str(), n.type);
         }
-        return unit_load_attribute_value(m_load, unit, attribute, unit_index_absent);
+        return m_load->load_attribute_value(&m_values, unit, attribute, unit_index_absent);
     }
 
     if (!stored_array)
@@ -1268,7 +1409,7 @@ bool binary_unit_reader_t::read_attribute(unit_t* unit,
         const attribute_names_t n(m_load, unit, attribute->name);
         msg_warning("[unit] Scalar value loaded into array attribute '%s' of unit '%s' of type '%s'",
                     n.attribute, n.unit.c_str(), n.type);
-        return unit_load_attribute_value(m_load, unit, attribute, 0);
+        return m_load->load_attribute_value(&m_values, unit, attribute, 0);
     }
     if (attribute->is_obsolete())
     {
@@ -1292,7 +1433,7 @@ bool binary_unit_reader_t::read_attribute(unit_t* unit,
         }
     }
     for (uint32_t i = 0; i < count; ++i)
-        if (!unit_load_attribute_value(m_load, unit, attribute, i))
+        if (!m_load->load_attribute_value(&m_values, unit, attribute, i))
             return false;
     return true;
 }
@@ -1328,10 +1469,11 @@ bool binary_unit_reader_t::read_blocks()
 
 }  // namespace
 
-bool unit_binary_load_units(unit_load_t* load, const char* data, uint32_t size)
+bool unit_binary_load_units(unit_reader_load_t* load, const char* data, uint32_t size,
+                            const char* location, fs_device_type_t realm)
 {
     auto_ptr_t<sequential_mem_file_t> stream(
-        new (std::nothrow) sequential_mem_file_t(data, size, load->location(), load->realm()));
+        new (std::nothrow) sequential_mem_file_t(data, size, location, realm));
     if (!stream)
     {
         msg_error("[unit] Unable to map source file");
@@ -1341,10 +1483,5 @@ bool unit_binary_load_units(unit_load_t* load, const char* data, uint32_t size)
     if (!reader.read_header())
         return false;
     binary_unit_reader_t units(load, &reader);
-    // The value loaders read through this reader until the records end.
-    unit_value_reader_t* previous = load->value_reader();
-    load->set_value_reader(units.values());
-    const bool ok = units.read_blocks();
-    load->set_value_reader(previous);
-    return ok;
+    return units.read_blocks();
 }

@@ -12,99 +12,30 @@
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/map/map_hashed.h"
 #include "ovcore/collections/string.h"
+#include "ovcore/ufs/fs_types.h"
 #include "ovcore/units/unit_structs.h"
 
 #include <cstdint>
 
 class file_t;
-class unit_load_t;
+class unit_reader_load_t;
 
 // ---------------------------------------------------------------------------------------------
-// Binary attribute types: odd codes are scalars, the next even code the array. Codes 1 to 51 are
-// those of unit_attr_type_t; the rest are numbered differently.
-
-enum class binary_unit_attr_type_t : uint32_t
-{
-    none = 0,  // ends a class's attribute definitions
-    string = 1,
-    string_array = 2,
-    token = 3,
-    token_array = 4,
-    float1 = 5,
-    float1_array = 6,
-    float2 = 7,
-    float2_array = 8,
-    float3 = 9,
-    float3_array = 10,
-    float4 = 11,
-    float4_array = 12,
-    fixed1 = 13,
-    fixed1_array = 14,
-    fixed2 = 15,
-    fixed2_array = 16,
-    fixed3 = 17,
-    fixed3_array = 18,
-    fixed4 = 19,
-    fixed4_array = 20,
-    float4x4 = 21,
-    float4x4_array = 22,
-    quaternion = 23,
-    quaternion_array = 24,
-    placement = 25,
-    placement_array = 26,
-    placement_scale = 27,
-    placement_scale_array = 28,
-    placement_scale3 = 29,
-    placement_scale3_array = 30,
-    plane = 31,
-    plane_array = 32,
-    sphere = 33,
-    sphere_array = 34,
-    aabox = 35,
-    aabox_array = 36,
-    s32 = 37,
-    s32_array = 38,
-    u32 = 39,
-    u32_array = 40,
-    s16 = 41,
-    s16_array = 42,
-    u16 = 43,
-    u16_array = 44,
-    s32_second = 45,
-    s32_second_array = 46,
-    u32_second = 47,
-    u32_second_array = 48,
-    s64 = 49,
-    s64_array = 50,
-    u64 = 51,
-    u64_array = 52,
-    boolean = 53,
-    boolean_array = 54,
-    enumeration = 55,  // 32-bit signed, named by the class's enum table
-    enumeration_array = 56,
-    owner_ptr = 57,  // a unit name
-    owner_ptr_array = 58,
-    link_ptr = 59,  // a unit name; 59 to 62 share one element type
-    link_ptr_array = 60,
-    tolerant_link_ptr = 61,
-    tolerant_link_ptr_array = 62,
-    resource_tie = 63,  // a string
-    resource_tie_array = 64,
-    int2 = 65,
-    int2_array = 66,
-};
-
-constexpr uint32_t binary_unit_attr_type_last = 66;
+// Binary attribute types: the codes of binary_unit_attr_type_t come from the table in
+// unit_attr_types.h. Codes 1 to 51 are those of unit_attr_type_t; the rest are numbered
+// differently. Enumerations are 32-bit signed numbers named by the class's enum table, owner and
+// link pointers unit names, resource ties strings.
 
 // True for codes 1 to 66.
-bool binary_attribute_type_is_valid(uint32_t code);
+[[nodiscard]] bool binary_attribute_type_is_valid(uint32_t code);
 // True for the even codes 2 to 66; anything else but the odd codes 1 to 65 is fatal.
-bool binary_attribute_type_is_array(binary_unit_attr_type_t type);
-// The scalar code of an array code (itself for a scalar); 59 to 62 all give 59. Any other value
-// is fatal: "binary_attribute_type_element_type(): Unknown type.".
-binary_unit_attr_type_t binary_attribute_type_element_type(binary_unit_attr_type_t type);
-// The unit_attr_type_t with the same meaning; fatal outside 1 to 66.
-unit_attr_type_t binary_attribute_type_to_unit_type(binary_unit_attr_type_t type);
+[[nodiscard]] bool binary_attribute_type_is_array(binary_unit_attr_type_t type);
+// The binary code of the element of the code's row (itself for a scalar, 59 for 59 to 62). Any
+// other value is fatal: "binary_attribute_type_element_type(): Unknown type.".
+[[nodiscard]] binary_unit_attr_type_t binary_attribute_type_element_type(
+    binary_unit_attr_type_t type);
+// The unit_attr_type_t of the same row, array or scalar; fatal outside 1 to 66.
+[[nodiscard]] unit_attr_type_t binary_attribute_type_to_unit_type(binary_unit_attr_type_t type);
 
 // ---------------------------------------------------------------------------------------------
 // Class metadata: what a file says about one class, kept by class id for one load.
@@ -122,7 +53,7 @@ struct binary_attribute_definition_t
     array_dyn_t<binary_enum_entry_t> enum_table;  // enum types only
 
     // The entry with that value, or null.
-    const binary_enum_entry_t* find_enum_value(int32_t value) const;
+    [[nodiscard]] const binary_enum_entry_t* find_enum_value(int32_t value) const;
 };
 
 struct class_metadata_t
@@ -213,8 +144,10 @@ private:
 // Loading: the reader behind the loader's dispatch of "BQSD" files.
 
 // Reads the binary form (`size` bytes of `data`, the whole file, magic included) into `load`
-// through a read-only memory stream over it: class definitions into a class table, unit records
-// into units created and named as text unit headers do, values through the load's value
-// loaders. Stops at the end record; the load then runs its post-load passes. False after a
-// message.
-[[nodiscard]] bool unit_binary_load_units(unit_load_t* load, const char* data, uint32_t size);
+// through a read-only memory stream over it, named `location` on the device type `realm`: class
+// definitions into a class table, unit records into units created and named as text unit
+// headers do, values through the load's value loaders. Stops at the end record; the load then
+// runs its post-load passes. False after a message.
+[[nodiscard]] bool unit_binary_load_units(unit_reader_load_t* load, const char* data,
+                                          uint32_t size, const char* location,
+                                          fs_device_type_t realm);

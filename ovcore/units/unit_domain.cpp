@@ -43,6 +43,44 @@ unit_domain_check_t check_integer(const void* domain, V value)
     return check_range(&range->minimum, &range->maximum, 1, &stored);
 }
 
+// The integer domain record of each stored width; a width without one does not compile.
+template <typename T> struct integer_domain_of_t;
+template <> struct integer_domain_of_t<int16_t>
+{
+    static constexpr unit_domain_kind_t kind = unit_domain_kind_t::s16;
+};
+template <> struct integer_domain_of_t<uint16_t>
+{
+    static constexpr unit_domain_kind_t kind = unit_domain_kind_t::u16;
+};
+template <> struct integer_domain_of_t<int32_t>
+{
+    static constexpr unit_domain_kind_t kind = unit_domain_kind_t::s32;
+};
+template <> struct integer_domain_of_t<uint32_t>
+{
+    static constexpr unit_domain_kind_t kind = unit_domain_kind_t::u32;
+};
+template <> struct integer_domain_of_t<int64_t>
+{
+    static constexpr unit_domain_kind_t kind = unit_domain_kind_t::s64;
+};
+template <> struct integer_domain_of_t<uint64_t>
+{
+    static constexpr unit_domain_kind_t kind = unit_domain_kind_t::u64;
+};
+
+// A row of kind `Wanted` checks the value against its stored width and that width's domain;
+// any other row's code gets wrong_check.
+template <unit_attr_kind_t Kind, unit_attr_kind_t Wanted, typename Stored, typename V>
+unit_domain_check_t check_row_integer(const void* domain, V value)
+{
+    if constexpr (Kind == Wanted)
+        return check_integer<Stored, integer_domain_of_t<Stored>::kind>(domain, value);
+    else
+        return unit_domain_check_t::wrong_check;
+}
+
 }  // namespace
 
 unit_domain_check_t unit_check_string(const void* domain, const string_t& text)
@@ -131,35 +169,37 @@ unit_domain_check_t unit_check_fixeds(const void* domain, uint32_t count, const 
 
 unit_domain_check_t unit_check_signed(const void* domain, unit_attr_type_t element, int64_t value)
 {
+#define OV_CHECK_SIGNED(name, text_code, binary_code, element_name, stored, field, kind)       \
+    case unit_attr_type_t::name:                                                               \
+        return check_row_integer<unit_attr_kind_t::kind, unit_attr_kind_t::signed_int, stored>( \
+            domain, value);
+
     switch (element)
     {
-    case unit_attr_type_t::s32:
-    case unit_attr_type_t::s32_second:
-        return check_integer<int32_t, unit_domain_kind_t::s32>(domain, value);
-    case unit_attr_type_t::s16:
-        return check_integer<int16_t, unit_domain_kind_t::s16>(domain, value);
-    case unit_attr_type_t::s64:
-        return check_integer<int64_t, unit_domain_kind_t::s64>(domain, value);
+        OV_UNIT_ATTR_TYPES(OV_CHECK_SIGNED)
     default:
-        return unit_domain_check_t::wrong_check;
+        break;
     }
+#undef OV_CHECK_SIGNED
+    return unit_domain_check_t::wrong_check;
 }
 
 unit_domain_check_t unit_check_unsigned(const void* domain, unit_attr_type_t element,
                                         uint64_t value)
 {
+#define OV_CHECK_UNSIGNED(name, text_code, binary_code, element_name, stored, field, kind)     \
+    case unit_attr_type_t::name:                                                               \
+        return check_row_integer<unit_attr_kind_t::kind, unit_attr_kind_t::unsigned_int,       \
+                                 stored>(domain, value);
+
     switch (element)
     {
-    case unit_attr_type_t::u32:
-    case unit_attr_type_t::u32_second:
-        return check_integer<uint32_t, unit_domain_kind_t::u32>(domain, value);
-    case unit_attr_type_t::u16:
-        return check_integer<uint16_t, unit_domain_kind_t::u16>(domain, value);
-    case unit_attr_type_t::u64:
-        return check_integer<uint64_t, unit_domain_kind_t::u64>(domain, value);
+        OV_UNIT_ATTR_TYPES(OV_CHECK_UNSIGNED)
     default:
-        return unit_domain_check_t::wrong_check;
+        break;
     }
+#undef OV_CHECK_UNSIGNED
+    return unit_domain_check_t::wrong_check;
 }
 
 unit_domain_check_t unit_check_enum_value(const void* domain, int32_t value)

@@ -118,23 +118,28 @@ struct unit_link_domain_t
 // The checks. `domain` is the attribute's domain pointer (null accepts everything the type can
 // hold); `element` is the attribute's scalar type code.
 
-unit_domain_check_t unit_check_string(const void* domain, const string_t& text);
+[[nodiscard]] unit_domain_check_t unit_check_string(const void* domain, const string_t& text);
 // The token rules of unit names; `token` receives the encoded text when it is valid.
-unit_domain_check_t unit_check_token(const void* domain, const string_t& text, token_t* token);
+[[nodiscard]] unit_domain_check_t unit_check_token(const void* domain, const string_t& text,
+                                                   token_t* token);
 // `count` components of a float or float vector.
-unit_domain_check_t unit_check_floats(const void* domain, uint32_t count, const float* values);
-unit_domain_check_t unit_check_fixeds(const void* domain, uint32_t count, const fixed_t* values);
-// Signed types 37, 41, 45, 49: the value must fit the stored width, then the range.
-unit_domain_check_t unit_check_signed(const void* domain, unit_attr_type_t element, int64_t value);
-// Unsigned types 39, 43, 47, 51.
-unit_domain_check_t unit_check_unsigned(const void* domain, unit_attr_type_t element,
-                                        uint64_t value);
+[[nodiscard]] unit_domain_check_t unit_check_floats(const void* domain, uint32_t count,
+                                                    const float* values);
+[[nodiscard]] unit_domain_check_t unit_check_fixeds(const void* domain, uint32_t count,
+                                                    const fixed_t* values);
+// Codes of the signed_int kind (37, 41, 45, 49): the value must fit the row's stored width, then
+// the range of that width's domain. Other codes get wrong_check.
+[[nodiscard]] unit_domain_check_t unit_check_signed(const void* domain, unit_attr_type_t element,
+                                                    int64_t value);
+// Codes of the unsigned_int kind (39, 43, 47, 51), likewise.
+[[nodiscard]] unit_domain_check_t unit_check_unsigned(const void* domain,
+                                                      unit_attr_type_t element, uint64_t value);
 // An enum number, already known to fit in 32 bits.
-unit_domain_check_t unit_check_enum_value(const void* domain, int32_t value);
+[[nodiscard]] unit_domain_check_t unit_check_enum_value(const void* domain, int32_t value);
 // The value of an enum name; false when the table has no such name (exact comparison).
-bool unit_find_enum_name(const void* domain, const char* name, int32_t* value);
+[[nodiscard]] bool unit_find_enum_name(const void* domain, const char* name, int32_t* value);
 // Owner (59) and link (61, 63) pointers; `unit` null for "null".
-unit_domain_check_t unit_check_unit(const void* domain, unit_attr_type_t element,
-                                    const unit_t* unit);
+[[nodiscard]] unit_domain_check_t unit_check_unit(const void* domain, unit_attr_type_t element,
+                                                  const unit_t* unit);
 // Types that have no domain record (matrices, quaternions, compounds, int2, Booleans, ties).
-unit_domain_check_t unit_check_unrestricted(const void* domain);
+[[nodiscard]] unit_domain_check_t unit_check_unrestricted(const void* domain);

@@ -52,6 +52,14 @@ template <typename T> T* attribute_storage(unit_t* unit, const unit_attribute_t*
     return static_cast<T*>(unit_attribute_value(unit, attribute));
 }
 
+// Whether the attribute's type is a row of that kind, scalar or array; false for codes outside
+// the table.
+bool is_of_kind(const unit_attribute_t* attribute, unit_attr_kind_t kind)
+{
+    const unit_attr_type_row_t* row = unit_attr_type_row(attribute->type);
+    return row != nullptr && row->kind == kind;
+}
+
 }  // namespace
 
 // ---- name proxies ------------------------------------------------------------------------
@@ -199,7 +207,8 @@ bool unit_load_t::load_buffer(array_dyn_t<char>* buffer)
             return false;
         }
         m_mode = unit_load_mode_t::binary;
-        const bool read = g_unit_binary_reader(this, buffer->data(), size);
+        const bool read =
+            g_unit_binary_reader(this, buffer->data(), size, m_location.c_str(), m_realm);
         if (!read)
         {
             finish(false);
@@ -223,46 +232,43 @@ bool unit_load_t::load_buffer(array_dyn_t<char>* buffer)
 
 // ---- parsing text ------------------------------------------------------------------------
 
-bool unit_load_t::load_text(const char* text, uint32_t size)
+namespace
 {
-    m_scanner.reset(new unit_text_scanner_t(this));
-    m_scanner->begin(text, size, m_location.c_str(), m_name.c_str());
-    m_text_reader.reset(new unit_text_value_reader_t(m_scanner.get()));
-    m_reader = m_text_reader.get();
-    if (!m_scanner->scan_file_magic())
+
+// The unit blocks of the text form, read from the scanner into the load through what readers
+// may ask of it.
+class text_parser_t
+{
+public:
+    text_parser_t(unit_reader_load_t* load, unit_text_scanner_t* scanner)
+        : m_load(load), m_scanner(scanner), m_values(scanner)
     {
-        msg_error("[unit] The file '%s' does not contain serialised units. (scan_file_magic)",
-                  m_name.c_str());
-        finish(false);
-        return false;
     }
-    if (!m_scanner->scan_open_bracket())
-    {
-        msg_error("[unit] The file '%s' does not contain serialised units. (scan_open)",
-                  m_name.c_str());
-        finish(false);
-        return false;
-    }
-    m_mode = unit_load_mode_t::text;
+
+    // Unit blocks up to the bracket that closes the body. False after a message.
+    [[nodiscard]] bool parse_units();
+
+private:
+    [[nodiscard]] bool parse_unit_block(bool* body_closed);
+    [[nodiscard]] bool parse_attribute_line(unit_t* unit, const string_dyn_t& attribute_name);
+    [[nodiscard]] bool parse_unknown_attribute(unit_t* unit, const string_dyn_t& attribute_name);
+
+    unit_reader_load_t* m_load;
+    unit_text_scanner_t* m_scanner;
+    unit_text_value_reader_t m_values;
+    string_dyn_t m_scratch;
+};
+
+bool text_parser_t::parse_units()
+{
     bool body_closed = false;
     while (!body_closed)
-    {
         if (!parse_unit_block(&body_closed))
-        {
-            finish(false);
             return false;
-        }
-    }
-    // Content after the body is reported but does not fail the load.
-    (void)m_scanner->scan_end_of_file();
-    m_current_unit = nullptr;
-    m_current_proxy = nullptr;
-    const bool passed = run_post_load_passes();
-    finish(passed);
-    return passed;
+    return true;
 }
 
-bool unit_load_t::parse_unit_block(bool* body_closed)
+bool text_parser_t::parse_unit_block(bool* body_closed)
 {
     string_dyn_t type_name;
     const unit_scan_result_t type = m_scanner->scan_unit_type(&type_name);
@@ -276,7 +282,7 @@ bool unit_load_t::parse_unit_block(bool* body_closed)
         return false;
     string_dyn_t written;
     written.move_from(m_scratch);
-    unit_t* unit = begin_unit(type_name.c_str(), written.c_str());
+    unit_t* unit = m_load->begin_unit(type_name.c_str(), written.c_str());
     if (unit == nullptr || !m_scanner->scan_open_bracket())
         return false;
     string_dyn_t attribute_name;
@@ -290,7 +296,7 @@ bool unit_load_t::parse_unit_block(bool* body_closed)
     }
 }
 
-bool unit_load_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attribute_name)
+bool text_parser_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attribute_name)
 {
     const unit_attribute_t* attribute =
         unit_find_attribute(unit->get_descriptor(), attribute_name.c_str());
@@ -299,7 +305,7 @@ bool unit_load_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attribu
     const uint32_t code = uint32_t(attribute->type);
     if (code == 0 || code > unit_attr_type_last)
     {
-        report_location();
+        m_load->report_location();
         msg_error("[unit] Unknown unit attribute type.");
         return false;
     }
@@ -313,7 +319,7 @@ bool unit_load_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attribu
         const char* type_name = unit->get_descriptor()->type_name;
         // Names for the messages below, only when one is issued.
         auto name_unit_for_message = [&]() -> const char* {
-            get_unit_display_name(unit, &unit_name);
+            m_load->get_unit_display_name(unit, &unit_name);
             return unit_name.c_str();
         };
         switch (suffix.kind)
@@ -325,7 +331,7 @@ bool unit_load_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attribu
                 return false;
             if (length > UINT32_MAX)
             {
-                report_location();
+                m_load->report_location();
                 msg_error("[unit] The requested length of the array attribute '%s' of unit '%s' "
                           "(of type '%s') is too large.",
                           attribute->name, name_unit_for_message(), type_name);
@@ -343,7 +349,7 @@ bool unit_load_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attribu
                                                           : unit_load_capacity_request_limit;
             if (!unit_array_request_capacity(unit, attribute, capacity))
             {
-                report_location();
+                m_load->report_location();
                 msg_error("[unit] Failed to set the requested length of the array attribute '%s' "
                           "of unit '%s' (of type '%s').",
                           attribute->name, name_unit_for_message(), type_name);
@@ -360,7 +366,7 @@ bool unit_load_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attribu
                 size_t size = 0;
                 if (!unit_array_get_size(unit, attribute, &size))
                 {
-                    report_location();
+                    m_load->report_location();
                     msg_error("[unit] Failed to get the size of array attribute '%s' of unit '%s' "
                               "(of type '%s').",
                               attribute->name, name_unit_for_message(), type_name);
@@ -368,7 +374,7 @@ bool unit_load_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attribu
                 }
                 if (suffix.index != size)
                 {
-                    report_location();
+                    m_load->report_location();
                     msg_error("[unit] The values in array attribute '%s' of unit '%s' (of type "
                               "'%s') must be specified in order - trying to set the element %Iu "
                               "of array of size %Iu.",
@@ -383,16 +389,16 @@ bool unit_load_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attribu
     }
     if (!m_scanner->scan_colon())
         return false;
-    return unit_load_attribute_value(this, unit, attribute, index);
+    return m_load->load_attribute_value(&m_values, unit, attribute, index);
 }
 
-bool unit_load_t::parse_unknown_attribute(unit_t* unit, const string_dyn_t& attribute_name)
+bool text_parser_t::parse_unknown_attribute(unit_t* unit, const string_dyn_t& attribute_name)
 {
     if (!unit->accepts_unknown_attributes())
     {
         string_dyn_t unit_name;
-        get_unit_display_name(unit, &unit_name);
-        report_location();
+        m_load->get_unit_display_name(unit, &unit_name);
+        m_load->report_location();
         msg_error("[unit] The unit '%s' of type '%s' has no attribute named '%s'.",
                   unit_name.c_str(), unit->get_descriptor()->type_name, attribute_name.c_str());
         return false;
@@ -411,6 +417,42 @@ bool unit_load_t::parse_unknown_attribute(unit_t* unit, const string_dyn_t& attr
     if (!m_scanner->scan_unknown_value(&m_scratch))
         return false;
     return unit->handle_unknown_attribute(attribute_name.c_str(), index, m_scratch.c_str());
+}
+
+}  // namespace
+
+bool unit_load_t::load_text(const char* text, uint32_t size)
+{
+    m_scanner.reset(new unit_text_scanner_t(this));
+    m_scanner->begin(text, size, m_location.c_str(), m_name.c_str());
+    if (!m_scanner->scan_file_magic())
+    {
+        msg_error("[unit] The file '%s' does not contain serialised units. (scan_file_magic)",
+                  m_name.c_str());
+        finish(false);
+        return false;
+    }
+    if (!m_scanner->scan_open_bracket())
+    {
+        msg_error("[unit] The file '%s' does not contain serialised units. (scan_open)",
+                  m_name.c_str());
+        finish(false);
+        return false;
+    }
+    m_mode = unit_load_mode_t::text;
+    text_parser_t parser(this, m_scanner.get());
+    if (!parser.parse_units())
+    {
+        finish(false);
+        return false;
+    }
+    // Content after the body is reported but does not fail the load.
+    (void)m_scanner->scan_end_of_file();
+    m_current_unit = nullptr;
+    m_current_proxy = nullptr;
+    const bool passed = run_post_load_passes();
+    finish(passed);
+    return passed;
 }
 
 // ---- names and references ----------------------------------------------------------------
@@ -525,6 +567,23 @@ unit_proxy_u* unit_load_t::obtain_proxy(const string_dyn_t& name)
     if (!m_proxies.append(std::move(proxy)))
         OV_FATAL("Unable to allocate the list of name proxies.");
     return result;
+}
+
+bool unit_load_t::claim_proxy(unit_t* proxy)
+{
+    if (!is_own_proxy(proxy))
+        OV_FATAL("[unit] Only a proxy of the load can be claimed by an owner attribute.");
+    unit_proxy_u* own = static_cast<unit_proxy_u*>(proxy);
+    if (own->is_claimed())
+        return false;
+    own->set_claimed();
+    return true;
+}
+
+bool unit_load_t::load_attribute_value(unit_value_reader_t* reader, unit_t* unit,
+                                       const unit_attribute_t* attribute, size_t index)
+{
+    return unit_load_attribute_value(this, reader, unit, attribute, index);
 }
 
 bool unit_load_t::is_own_proxy(const unit_t* unit) const
@@ -669,15 +728,14 @@ void unit_load_t::report_dangling(const unit_t* unit, const unit_proxy_u* proxy,
 }
 
 // A reference resolved after the load still has to suit the attribute's domain.
-static bool check_resolved(unit_load_t* load, const unit_t* unit,
-                           const unit_attribute_t* attribute, unit_attr_type_t element,
-                           const unit_proxy_u* proxy)
+bool unit_load_t::check_resolved(const unit_t* unit, const unit_attribute_t* attribute,
+                                 unit_attr_type_t element, const unit_proxy_u* proxy) const
 {
     if (unit_check_unit(attribute->domain, element, proxy->target()) ==
         unit_domain_check_t::accepted)
         return true;
     string_dyn_t unit_name;
-    load->get_unit_display_name(unit, &unit_name);
+    get_unit_display_name(unit, &unit_name);
     msg_error("[unit] The requested value '%s' of the attribute '%s' of unit '%s' (of type '%s') "
               "is out of the attribute domain.",
               proxy->name().c_str(), attribute->name, unit_name.c_str(),
@@ -694,7 +752,7 @@ bool unit_load_t::redirect_link(unit_t* unit, const unit_attribute_t* attribute,
     if (proxy->target() != nullptr)
     {
         const bool suits =
-            check_resolved(this, unit, attribute, unit_attr_type_t::link_ptr, proxy);
+            check_resolved(unit, attribute, unit_attr_type_t::link_ptr, proxy);
         link->reset(suits ? proxy->target() : nullptr);
         return suits;
     }
@@ -735,13 +793,12 @@ bool unit_load_t::resolve_names_and_links()
             for (const unit_attribute_t* a = type->attributes;
                  a != nullptr && a->type != unit_attr_type_t::none; ++a)
             {
-                if (a->is_obsolete())
+                if (a->is_obsolete() || !is_of_kind(a, unit_attr_kind_t::link))
                     continue;
-                if (a->type == unit_attr_type_t::link_ptr ||
-                    a->type == unit_attr_type_t::tolerant_link_ptr)
-                    passed &= redirect_link(target, a, attribute_storage<link_ptr_t<unit_t>>(target, a));
-                else if (a->type == unit_attr_type_t::link_ptr_array ||
-                         a->type == unit_attr_type_t::tolerant_link_ptr_array)
+                if (!unit_attr_type_is_array(a->type))
+                    passed &= redirect_link(target, a,
+                                            attribute_storage<link_ptr_t<unit_t>>(target, a));
+                else
                     for (link_ptr_t<unit_t>& link :
                          *attribute_storage<array_dyn_t<link_ptr_t<unit_t>>>(target, a))
                         passed &= redirect_link(target, a, &link);
@@ -765,7 +822,7 @@ bool unit_load_t::redirect_owner(uint32_t referring, const unit_attribute_t* att
         owner->reset();
         return false;
     }
-    if (!check_resolved(this, unit, attribute, unit_attr_type_t::owner_ptr, proxy))
+    if (!check_resolved(unit, attribute, unit_attr_type_t::owner_ptr, proxy))
     {
         owner->reset();
         return false;
@@ -793,12 +850,12 @@ bool unit_load_t::resolve_owners(array_dyn_t<uint32_t>* parents)
             for (const unit_attribute_t* a = type->attributes;
                  a != nullptr && a->type != unit_attr_type_t::none; ++a)
             {
-                if (a->is_obsolete())
+                if (a->is_obsolete() || !is_of_kind(a, unit_attr_kind_t::owner))
                     continue;
-                if (a->type == unit_attr_type_t::owner_ptr)
+                if (!unit_attr_type_is_array(a->type))
                     passed &= redirect_owner(i, a, attribute_storage<owner_ptr_t<unit_t>>(unit, a),
                                              parents);
-                else if (a->type == unit_attr_type_t::owner_ptr_array)
+                else
                     for (owner_ptr_t<unit_t>& owner :
                          *attribute_storage<array_dyn_t<owner_ptr_t<unit_t>>>(unit, a))
                         passed &= redirect_owner(i, a, &owner, parents);
@@ -900,8 +957,6 @@ void unit_load_t::finish(bool success)
     m_proxy_index.clear();
     m_current_unit = nullptr;
     m_current_proxy = nullptr;
-    m_reader = nullptr;
-    m_text_reader.reset();
     m_scanner.reset();
     m_mode = unit_load_mode_t::idle;
 }

@@ -13,6 +13,7 @@
 #include "ovcore/collections/string.h"
 #include "ovcore/ufs/fs_types.h"
 #include "ovcore/units/unit.h"
+#include "ovcore/units/unit_reader_load.h"
 #include "ovcore/units/unit_text_scanner.h"
 #include "ovcore/units/unit_value_loader.h"
 
@@ -67,9 +68,11 @@ private:
 // ---- binary dispatch ---------------------------------------------------------------------
 
 // Reads the binary form (`size` bytes of `data`, the whole file, magic included) into the load,
-// wrapping it in a read-only memory stream, creating and naming units with begin_unit and
-// filling them with unit_load_attribute_value. False after a message.
-using unit_binary_reader_t = bool (*)(unit_load_t* load, const char* data, uint32_t size);
+// wrapping it in a read-only memory stream named `location` on the device type `realm`, creating
+// and naming units with begin_unit and filling them through load_attribute_value. False after a
+// message.
+using unit_binary_reader_t = bool (*)(unit_reader_load_t* load, const char* data, uint32_t size,
+                                      const char* location, fs_device_type_t realm);
 // The binary form's reader; null while this build has none, and binary files then fail.
 extern unit_binary_reader_t g_unit_binary_reader;
 
@@ -82,11 +85,11 @@ enum class unit_load_mode_t : uint32_t
     binary = 2,
 };
 
-// The most elements an array length line reserves room for at once; longer arrays still grow
-// as their elements arrive.
-constexpr uint32_t unit_load_capacity_request_limit = 65536;
-
-class unit_load_t : private unit_include_handler_t
+// The load is what the two readers and the value loaders fill units through; only it sees the
+// name proxies, the created units and the scanner.
+class unit_load_t : private unit_include_handler_t,
+                    private unit_reader_load_t,
+                    private unit_value_load_t
 {
 public:
     // Units are created in `system` (null: every load fails). `file` stays with the caller and
@@ -106,36 +109,15 @@ public:
 
     // The only root, moved to the caller; null after "[unit] There were no units in the file
     // '%s'." or "[unit] There are multiple unit trees in the file '%s'." (roots released).
-    owner_ptr_t<unit_t> take_single_tree();
+    [[nodiscard]] owner_ptr_t<unit_t> take_single_tree();
     // The single tree, checked to be of the type `expected` or derived from it; null after a
     // message (the root is released). The caller owns what it gets.
-    owner_ptr_t<unit_t> load_typed_tree(const unit_descriptor_t* expected);
+    [[nodiscard]] owner_ptr_t<unit_t> load_typed_tree(const unit_descriptor_t* expected);
 
     const array_t<owner_ptr_t<unit_t>>& roots() const { return m_roots; }
     unit_load_mode_t mode() const { return m_mode; }
     const char* location() const { return m_location.c_str(); }
     fs_device_type_t realm() const { return m_realm; }
-
-    // ---- for the readers of both forms and the value loaders
-    // Creates a unit of the type and gives it the name, as a unit header does. The load holds
-    // the unit until it ends. Null after a message.
-    unit_t* begin_unit(const char* type_name, const char* name);
-    unit_value_reader_t* value_reader() { return m_reader; }
-    void set_value_reader(unit_value_reader_t* reader) { m_reader = reader; }
-    // Issues the location header before an error about the text being read; nothing otherwise.
-    void report_location() const;
-    // How messages name the unit: the name the file gave it, or its nameless name.
-    void get_unit_display_name(const unit_t* unit, string_t* name) const;
-    // Finds what a unit reference names: `name` receives the name to use (file-local names
-    // prefixed) and `unit` an existing unit or proxy of that name, or null when there is none.
-    // False after a message when the name is in wrong format.
-    [[nodiscard]] bool find_reference(const char* written, string_dyn_t* name, unit_t** unit);
-    // The proxy of this load for `name`, created when missing; null after a message.
-    unit_proxy_u* obtain_proxy(const string_dyn_t& name);
-    // Whether `unit` is a proxy that this load made.
-    bool is_own_proxy(const unit_t* unit) const;
-    // Scratch space for the value loaders.
-    unit_read_value_t* scratch_value() { return &m_value; }
 
 private:
     struct created_t
@@ -149,24 +131,42 @@ private:
         const unit_proxy_u* proxy;
     };
 
-    bool load_buffer(array_dyn_t<char>* buffer);
-    bool load_text(const char* text, uint32_t size);
-    bool parse_unit_block(bool* body_closed);
-    bool parse_attribute_line(unit_t* unit, const string_dyn_t& attribute_name);
-    bool parse_unknown_attribute(unit_t* unit, const string_dyn_t& attribute_name);
-    bool run_post_load_passes();
-    bool resolve_names_and_links();
-    bool resolve_owners(array_dyn_t<uint32_t>* parents);
-    bool collect_roots(const array_t<uint32_t>& parents);
-    bool run_post_load_hooks();
-    bool redirect_link(unit_t* unit, const unit_attribute_t* attribute, link_ptr_t<unit_t>* link);
-    bool redirect_owner(uint32_t referring, const unit_attribute_t* attribute,
-                        owner_ptr_t<unit_t>* owner, array_dyn_t<uint32_t>* parents);
+    // What the readers ask of the load.
+    [[nodiscard]] unit_t* begin_unit(const char* type_name, const char* name) override;
+    [[nodiscard]] bool load_attribute_value(unit_value_reader_t* reader, unit_t* unit,
+                                            const unit_attribute_t* attribute,
+                                            size_t index) override;
+    void report_location() const override;
+    void get_unit_display_name(const unit_t* unit, string_t* name) const override;
+
+    // What the value loaders ask of the load.
+    [[nodiscard]] bool find_reference(const char* written, string_dyn_t* name,
+                                      unit_t** unit) override;
+    [[nodiscard]] bool is_own_proxy(const unit_t* unit) const override;
+    [[nodiscard]] unit_proxy_u* obtain_proxy(const string_dyn_t& name) override;
+    [[nodiscard]] bool claim_proxy(unit_t* proxy) override;
+    [[nodiscard]] unit_read_value_t* scratch_value() override { return &m_value; }
+
+    [[nodiscard]] bool load_buffer(array_dyn_t<char>* buffer);
+    [[nodiscard]] bool load_text(const char* text, uint32_t size);
+    [[nodiscard]] bool run_post_load_passes();
+    [[nodiscard]] bool resolve_names_and_links();
+    [[nodiscard]] bool resolve_owners(array_dyn_t<uint32_t>* parents);
+    [[nodiscard]] bool collect_roots(const array_t<uint32_t>& parents);
+    [[nodiscard]] bool run_post_load_hooks();
+    [[nodiscard]] bool redirect_link(unit_t* unit, const unit_attribute_t* attribute,
+                                     link_ptr_t<unit_t>* link);
+    [[nodiscard]] bool redirect_owner(uint32_t referring, const unit_attribute_t* attribute,
+                                      owner_ptr_t<unit_t>* owner,
+                                      array_dyn_t<uint32_t>* parents);
     void report_dangling(const unit_t* unit, const unit_proxy_u* proxy,
                          const unit_attribute_t* attribute);
+    [[nodiscard]] bool check_resolved(const unit_t* unit, const unit_attribute_t* attribute,
+                                      unit_attr_type_t element,
+                                      const unit_proxy_u* proxy) const;
     void finish(bool success);
     const unit_proxy_u* proxy_of(const unit_t* unit) const;
-    bool name_unit(unit_t* unit, uint32_t created_index, const char* written);
+    [[nodiscard]] bool name_unit(unit_t* unit, uint32_t created_index, const char* written);
 
     bool read_include(const unit_text_scanner_t& scanner, const char* path,
                       unit_include_text_t* file) override;
@@ -178,8 +178,6 @@ private:
     fs_device_type_t m_realm = UNKNOWNFS;
     unit_load_mode_t m_mode = unit_load_mode_t::idle;
     auto_ptr_t<unit_text_scanner_t> m_scanner;
-    auto_ptr_t<unit_text_value_reader_t> m_text_reader;
-    unit_value_reader_t* m_reader = nullptr;
     array_dyn_t<created_t> m_created;
     array_dyn_t<owner_ptr_t<unit_proxy_u>> m_proxies;
     array_dyn_t<owner_ptr_t<unit_t>> m_roots;
@@ -187,5 +185,4 @@ private:
     unit_proxy_u* m_current_proxy = nullptr;
     mutable array_dyn_t<proxy_of_t> m_proxy_index;  // created units by address, built on demand
     unit_read_value_t m_value;
-    string_dyn_t m_scratch;
 };

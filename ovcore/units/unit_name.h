@@ -30,7 +30,7 @@ constexpr unit_name_id_t unit_name_released_bit = 0x80000000u;
 [[nodiscard]] bool token_to_text(token_t token, string_t* text);
 
 // The format check: 1 to 10 non-empty components of valid tokens.
-bool unit_name_is_valid(const char* text);
+[[nodiscard]] bool unit_name_is_valid(const char* text);
 // The format check, giving the components' tokens; `tokens` is emptied first.
 [[nodiscard]] bool unit_name_parse(const char* text, array_t<token_t>* tokens);
 
@@ -38,10 +38,11 @@ bool unit_name_is_valid(const char* text);
 // releasing any name it had. Returns 0 when the name belongs to another unit already, or after
 // a message when the table cannot take it; the unit then keeps its old name. Fatal when all 204
 // places for this component count are full.
-unit_name_id_t unit_name_create_name(const array_t<token_t>& tokens, unit_t* unit);
+[[nodiscard]] unit_name_id_t unit_name_create_name(const array_t<token_t>& tokens,
+                                                 unit_t* unit);
 // The unit that carries the name, or null (also for a text in wrong format).
-unit_t* unit_name_find_unit(const char* text);
-unit_t* unit_name_find_unit(const array_t<token_t>& tokens);
+[[nodiscard]] unit_t* unit_name_find_unit(const char* text);
+[[nodiscard]] unit_t* unit_name_find_unit(const array_t<token_t>& tokens);
 // Replaces `text` with the name ("font.latin"); false for an identifier no name has.
 [[nodiscard]] bool unit_name_to_text(unit_name_id_t id, string_t* text);
 // Frees the name; returns the identifier with bit 31 set (0 for 0). Releasing an identifier

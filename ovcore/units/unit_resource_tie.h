@@ -18,36 +18,43 @@ public:
     virtual ~unit_resource_tie_t() = default;
 
     // Every operation returns false after its own message when it cannot do its work.
-    virtual bool get_resource_name(const unit_t* resource, string_t* name) = 0;
-    virtual bool is_resource_unit(const unit_t* unit) = 0;
-    virtual bool destroy_scalar(unit_t* unit, const unit_attribute_t* attribute) = 0;
-    virtual bool destroy_array(unit_t* unit, const unit_attribute_t* attribute) = 0;
-    virtual bool clone_scalar(const unit_t* source, unit_t* target,
-                              const unit_attribute_t* attribute) = 0;
-    virtual bool clone_array(const unit_t* source, unit_t* target,
-                             const unit_attribute_t* attribute) = 0;
+    [[nodiscard]] virtual bool get_resource_name(const unit_t* resource, string_t* name) = 0;
+    [[nodiscard]] virtual bool is_resource_unit(const unit_t* unit) = 0;
+    [[nodiscard]] virtual bool destroy_scalar(unit_t* unit, const unit_attribute_t* attribute) = 0;
+    [[nodiscard]] virtual bool destroy_array(unit_t* unit, const unit_attribute_t* attribute) = 0;
+    [[nodiscard]] virtual bool clone_scalar(const unit_t* source, unit_t* target,
+                                            const unit_attribute_t* attribute) = 0;
+    [[nodiscard]] virtual bool clone_array(const unit_t* source, unit_t* target,
+                                           const unit_attribute_t* attribute) = 0;
     // The resource named `name`, for the attribute of `unit`.
-    virtual bool obtain_resource(const char* name, unit_t* unit, const unit_attribute_t* attribute,
-                                 unit_t** resource) = 0;
-    virtual bool reclaim_resource(unit_t* resource, unit_t* unit,
-                                  const unit_attribute_t* attribute) = 0;
-    virtual bool remove_value(unit_t* unit, const unit_attribute_t* attribute, size_t index) = 0;
-    virtual bool get_size(const unit_t* unit, const unit_attribute_t* attribute, size_t* size) = 0;
-    virtual bool request_capacity(unit_t* unit, const unit_attribute_t* attribute,
-                                  size_t capacity) = 0;
-    virtual bool get_value_scalar(const unit_t* unit, const unit_attribute_t* attribute,
-                                  unit_t** value) = 0;
-    virtual bool get_value_element(const unit_t* unit, const unit_attribute_t* attribute,
-                                   size_t index, unit_t** value) = 0;
-    virtual bool get_value_array(const unit_t* unit, const unit_attribute_t* attribute,
-                                 array_t<unit_t*>* values) = 0;
-    virtual bool set_value_scalar(unit_t* unit, const unit_attribute_t* attribute,
-                                  unit_t* value) = 0;
-    virtual bool set_value_element(unit_t* unit, const unit_attribute_t* attribute, size_t index,
-                                   unit_t* value) = 0;
-    virtual bool append_value(unit_t* unit, const unit_attribute_t* attribute, unit_t* value) = 0;
-    virtual bool prepend_value(unit_t* unit, const unit_attribute_t* attribute,
-                               unit_t* value) = 0;
+    [[nodiscard]] virtual bool obtain_resource(const char* name, unit_t* unit,
+                                               const unit_attribute_t* attribute,
+                                               unit_t** resource) = 0;
+    [[nodiscard]] virtual bool reclaim_resource(unit_t* resource, unit_t* unit,
+                                                const unit_attribute_t* attribute) = 0;
+    [[nodiscard]] virtual bool remove_value(unit_t* unit, const unit_attribute_t* attribute,
+                                            size_t index) = 0;
+    [[nodiscard]] virtual bool get_size(const unit_t* unit, const unit_attribute_t* attribute,
+                                        size_t* size) = 0;
+    [[nodiscard]] virtual bool request_capacity(unit_t* unit, const unit_attribute_t* attribute,
+                                                size_t capacity) = 0;
+    [[nodiscard]] virtual bool get_value_scalar(const unit_t* unit,
+                                                const unit_attribute_t* attribute,
+                                                unit_t** value) = 0;
+    [[nodiscard]] virtual bool get_value_element(const unit_t* unit,
+                                                 const unit_attribute_t* attribute, size_t index,
+                                                 unit_t** value) = 0;
+    [[nodiscard]] virtual bool get_value_array(const unit_t* unit,
+                                               const unit_attribute_t* attribute,
+                                               array_t<unit_t*>* values) = 0;
+    [[nodiscard]] virtual bool set_value_scalar(unit_t* unit, const unit_attribute_t* attribute,
+                                                unit_t* value) = 0;
+    [[nodiscard]] virtual bool set_value_element(unit_t* unit, const unit_attribute_t* attribute,
+                                                 size_t index, unit_t* value) = 0;
+    [[nodiscard]] virtual bool append_value(unit_t* unit, const unit_attribute_t* attribute,
+                                            unit_t* value) = 0;
+    [[nodiscard]] virtual bool prepend_value(unit_t* unit, const unit_attribute_t* attribute,
+                                             unit_t* value) = 0;
 };
 
 // Reports an error for every operation and fails.

@@ -15,14 +15,10 @@ bool unit_attr_type_is_array(unit_attr_type_t type)
 
 unit_attr_type_t unit_attr_type_element_type(unit_attr_type_t type)
 {
-    const uint32_t code = uint32_t(type);
-    if (code == 0 || code > unit_attr_type_last)
+    const unit_attr_type_row_t* row = unit_attr_type_row(type);
+    if (row == nullptr)
         OV_FATAL("unit_attr_type_element_type(): Unknown type.");
-    // Both link pointer variants share one element type.
-    if (code >= uint32_t(unit_attr_type_t::link_ptr) &&
-        code <= uint32_t(unit_attr_type_t::tolerant_link_ptr_array))
-        return unit_attr_type_t::link_ptr;
-    return unit_attr_type_t(code % 2 == 0 ? code - 1 : code);
+    return row->element;
 }
 
 const unit_attribute_t* unit_find_attribute(const unit_descriptor_t* descriptor, const char* name)

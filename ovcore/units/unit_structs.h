@@ -4,6 +4,8 @@
 // Sections: attribute types; stored values; attribute and descriptor records; lookups.
 #pragma once
 
+#include "ovcore/units/unit_attr_types.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -11,87 +13,13 @@ class unit_t;
 class unit_system_t;
 
 // ---------------------------------------------------------------------------------------------
-// Attribute types: odd codes are scalars, the next even code the array of that scalar.
-
-enum class unit_attr_type_t : uint32_t
-{
-    none = 0,  // ends attribute tables
-    string = 1,
-    string_array = 2,
-    token = 3,
-    token_array = 4,
-    float1 = 5,
-    float1_array = 6,
-    float2 = 7,
-    float2_array = 8,
-    float3 = 9,
-    float3_array = 10,
-    float4 = 11,
-    float4_array = 12,
-    fixed1 = 13,
-    fixed1_array = 14,
-    fixed2 = 15,
-    fixed2_array = 16,
-    fixed3 = 17,
-    fixed3_array = 18,
-    fixed4 = 19,
-    fixed4_array = 20,
-    float4x4 = 21,
-    float4x4_array = 22,
-    quaternion = 23,
-    quaternion_array = 24,
-    placement = 25,
-    placement_array = 26,
-    placement_scale = 27,
-    placement_scale_array = 28,
-    placement_scale3 = 29,
-    placement_scale3_array = 30,
-    plane = 31,
-    plane_array = 32,
-    sphere = 33,
-    sphere_array = 34,
-    aabox = 35,
-    aabox_array = 36,
-    s32 = 37,
-    s32_array = 38,
-    u32 = 39,
-    u32_array = 40,
-    s16 = 41,
-    s16_array = 42,
-    u16 = 43,
-    u16_array = 44,
-    s32_second = 45,  // loads, converts and checks like s32
-    s32_second_array = 46,
-    u32_second = 47,  // loads, converts and checks like u32
-    u32_second_array = 48,
-    s64 = 49,
-    s64_array = 50,
-    u64 = 51,
-    u64_array = 52,
-    int2 = 53,
-    int2_array = 54,
-    boolean = 55,
-    boolean_array = 56,
-    enumeration = 57,
-    enumeration_array = 58,
-    owner_ptr = 59,
-    owner_ptr_array = 60,
-    link_ptr = 61,
-    link_ptr_array = 62,
-    tolerant_link_ptr = 63,  // a never-defined target is reported but does not fail the load
-    tolerant_link_ptr_array = 64,
-    resource_tie = 65,
-    resource_tie_array = 66,
-};
-
-// Highest valid code.
-constexpr uint32_t unit_attr_type_last = 66;
+// Attribute types: the codes of unit_attr_type_t come from the table in unit_attr_types.h.
 
 // True for the even codes 2 to 66, false for 0 and the odd codes; any other code is fatal.
-bool unit_attr_type_is_array(unit_attr_type_t type);
-// The scalar code of an array code (itself for a scalar); 61 to 64 all give 61. 0 and codes
-// above 66 are fatal.
-unit_attr_type_t unit_attr_type_element_type(unit_attr_type_t type);
+[[nodiscard]] bool unit_attr_type_is_array(unit_attr_type_t type);
+// The element of the code's row (itself for a scalar, 61 for 61 to 64). 0 and codes above 66
+// are fatal.
+[[nodiscard]] unit_attr_type_t unit_attr_type_element_type(unit_attr_type_t type);
 
 // ---------------------------------------------------------------------------------------------
 // Stored values of the attribute types (strings, arrays and unit pointers live elsewhere).
@@ -261,7 +189,9 @@ struct unit_descriptor_t
 
 // Searches the type's own table in order (exact, case-sensitive names), then each base type's:
 // a derived type's attribute hides a same-named base attribute. Null when no type declares it.
-const unit_attribute_t* unit_find_attribute(const unit_descriptor_t* descriptor, const char* name);
+[[nodiscard]] const unit_attribute_t* unit_find_attribute(const unit_descriptor_t* descriptor,
+                                                         const char* name);
 
 // True when `descriptor` is `base` or derives from it.
-bool unit_descriptor_is_a(const unit_descriptor_t* descriptor, const unit_descriptor_t* base);
+[[nodiscard]] bool unit_descriptor_is_a(const unit_descriptor_t* descriptor,
+                                        const unit_descriptor_t* base);

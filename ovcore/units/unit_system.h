@@ -32,7 +32,7 @@ public:
     // fails. On failure the bank is unchanged. Each outcome reports its own message.
     [[nodiscard]] bool register_type(const unit_descriptor_t* descriptor);
     // Null when no type of that name is registered.
-    const unit_descriptor_t* find_type(const char* type_name) const;
+    [[nodiscard]] const unit_descriptor_t* find_type(const char* type_name) const;
     // In registration order.
     const array_t<const unit_descriptor_t*>& types() const { return m_types; }
 
@@ -64,10 +64,10 @@ public:
     uint32_t live_unit_count() const { return m_live_units; }
 
     // A new unit of the type, null when its create function fails. Fatal for an abstract type.
-    owner_ptr_t<unit_t> create_unit(const unit_descriptor_t* descriptor);
+    [[nodiscard]] owner_ptr_t<unit_t> create_unit(const unit_descriptor_t* descriptor);
     // As create_unit, for a type name read from a file; null after a message when the name is
     // not registered, names an abstract type, or creation fails.
-    owner_ptr_t<unit_t> create_unit_by_type_name(const char* type_name);
+    [[nodiscard]] owner_ptr_t<unit_t> create_unit_by_type_name(const char* type_name);
 
     // Releases every attribute value of the unit's type chain: strings and arrays are emptied,
     // owner pointers released, link pointers cleared, resource ties given to the installed tie.

@@ -178,28 +178,29 @@ private:
     void consume(uint32_t length);
     void consume_lines(uint32_t length);
     void pass_line_feed(uint32_t position);
-    bool fail_at_end();
-    stop_t skip_ignorable(unit_scan_context_t context);
-    stop_t next_token(unit_scan_context_t context);
-    bool take_word(unit_scan_context_t context, const char** word, uint32_t* length);
+    [[nodiscard]] bool fail_at_end();
+    [[nodiscard]] stop_t skip_ignorable(unit_scan_context_t context);
+    [[nodiscard]] stop_t next_token(unit_scan_context_t context);
+    [[nodiscard]] bool take_word(unit_scan_context_t context, const char** word, uint32_t* length);
     uint32_t word_length() const;
-    bool skip_block_comment();
-    bool run_include_line();
+    [[nodiscard]] bool skip_block_comment();
+    [[nodiscard]] bool run_include_line();
     void push_frame(auto_ptr_t<frame_t> frame);
     void pop_frame();
 
     // Lexemes shared by several contexts.
-    bool scan_char(unit_scan_context_t context, char c);
-    unit_scan_result_t scan_identifier_or_close(unit_scan_context_t context, bool scoped,
-                                                string_dyn_t* name);
-    bool scan_name_or_quoted(unit_scan_context_t context, string_dyn_t* text);
-    bool scan_quoted(unit_scan_context_t context, string_dyn_t* text);
+    [[nodiscard]] bool scan_char(unit_scan_context_t context, char c);
+    [[nodiscard]] unit_scan_result_t scan_identifier_or_close(unit_scan_context_t context,
+                                                              bool scoped, string_dyn_t* name);
+    [[nodiscard]] bool scan_name_or_quoted(unit_scan_context_t context, string_dyn_t* text);
+    [[nodiscard]] bool scan_quoted(unit_scan_context_t context, string_dyn_t* text);
     template <typename Convert, typename Value>
-    bool scan_number(unit_scan_context_t context, Convert convert, const char* out_of_range_name,
-                     Value* value);
+    [[nodiscard]] bool scan_number(unit_scan_context_t context, Convert convert,
+                                   const char* out_of_range_name, Value* value);
     template <typename Convert, typename Value>
-    bool scan_vector_of(unit_scan_context_t context, uint32_t count, char first_separator,
-                        Convert convert, const char* out_of_range_name, Value* components);
+    [[nodiscard]] bool scan_vector_of(unit_scan_context_t context, uint32_t count,
+                                      char first_separator, Convert convert,
+                                      const char* out_of_range_name, Value* components);
 
     // Reports.
     bool expected(unit_scan_context_t context);

@@ -7,12 +7,12 @@
 #include "ovcore/units/unit.h"
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_domain.h"
-#include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_name.h"
 #include "ovcore/units/unit_resource_tie.h"
 #include "ovcore/units/unit_system.h"
 #include "ovcore/units/unit_text_scanner.h"
 
+#include <type_traits>
 #include <utility>
 
 // ---- text reader -------------------------------------------------------------------------
@@ -20,7 +20,22 @@
 namespace
 {
 
-bool scan_float3(unit_text_scanner_t* scanner, float3_t* value)
+// One overload per stored value of the floats, fixeds and plain kinds, in text order.
+bool scan_value(unit_text_scanner_t* scanner, float* value)
+{
+    return scanner->scan_real(value);
+}
+
+bool scan_value(unit_text_scanner_t* scanner, float2_t* value)
+{
+    float c[2];
+    if (!scanner->scan_vector(2, c))
+        return false;
+    *value = { c[0], c[1] };
+    return true;
+}
+
+bool scan_value(unit_text_scanner_t* scanner, float3_t* value)
 {
     float c[3];
     if (!scanner->scan_vector(3, c))
@@ -29,7 +44,66 @@ bool scan_float3(unit_text_scanner_t* scanner, float3_t* value)
     return true;
 }
 
-bool scan_position(unit_text_scanner_t* scanner, position_t* value)
+bool scan_value(unit_text_scanner_t* scanner, float4_t* value)
+{
+    float c[4];
+    if (!scanner->scan_vector(4, c))
+        return false;
+    *value = { c[0], c[1], c[2], c[3] };
+    return true;
+}
+
+bool scan_value(unit_text_scanner_t* scanner, fixed_t* value)
+{
+    return scanner->scan_fixed(value);
+}
+
+bool scan_value(unit_text_scanner_t* scanner, fixed2_t* value)
+{
+    fixed_t x[2];
+    if (!scanner->scan_fixed_vector(2, x))
+        return false;
+    *value = { x[0], x[1] };
+    return true;
+}
+
+bool scan_value(unit_text_scanner_t* scanner, fixed3_t* value)
+{
+    fixed_t x[3];
+    if (!scanner->scan_fixed_vector(3, x))
+        return false;
+    *value = { x[0], x[1], x[2] };
+    return true;
+}
+
+bool scan_value(unit_text_scanner_t* scanner, fixed4_t* value)
+{
+    fixed_t x[4];
+    if (!scanner->scan_fixed_vector(4, x))
+        return false;
+    *value = { x[0], x[1], x[2], x[3] };
+    return true;
+}
+
+bool scan_value(unit_text_scanner_t* scanner, float4x4_t* value)
+{
+    for (float4_t& row : value->rows)
+        if (!scan_value(scanner, &row))
+            return false;
+    return true;
+}
+
+bool scan_value(unit_text_scanner_t* scanner, quaternion_t* value)
+{
+    float c[4];
+    if (!scanner->scan_quaternion(c))
+        return false;
+    *value = { c[0], c[1], c[2], c[3] };
+    return true;
+}
+
+// The sector stays as it was: text has none.
+bool scan_value(unit_text_scanner_t* scanner, position_t* value)
 {
     float c[3];
     if (!scanner->scan_vector(3, c))
@@ -40,128 +114,140 @@ bool scan_position(unit_text_scanner_t* scanner, position_t* value)
     return true;
 }
 
-bool scan_rotation(unit_text_scanner_t* scanner, quaternion_t* value)
+bool scan_value(unit_text_scanner_t* scanner, placement_t* value)
 {
-    float c[4];
-    if (!scanner->scan_quaternion(c))
+    return scan_value(scanner, &value->position) && scan_value(scanner, &value->rotation);
+}
+
+// Text order: position, scale, rotation.
+bool scan_value(unit_text_scanner_t* scanner, placement_scale_t* value)
+{
+    return scan_value(scanner, &value->position) && scanner->scan_real(&value->scale) &&
+           scan_value(scanner, &value->rotation);
+}
+
+bool scan_value(unit_text_scanner_t* scanner, placement_scale3_t* value)
+{
+    return scan_value(scanner, &value->position) && scan_value(scanner, &value->scale) &&
+           scan_value(scanner, &value->rotation);
+}
+
+bool scan_value(unit_text_scanner_t* scanner, plane_t* value)
+{
+    return scan_value(scanner, &value->normal) && scanner->scan_real(&value->distance);
+}
+
+bool scan_value(unit_text_scanner_t* scanner, sphere_t* value)
+{
+    return scan_value(scanner, &value->centre) && scanner->scan_real(&value->radius);
+}
+
+bool scan_value(unit_text_scanner_t* scanner, aabox_t* value)
+{
+    return scan_value(scanner, &value->minimum) && scan_value(scanner, &value->maximum);
+}
+
+bool scan_value(unit_text_scanner_t* scanner, int2_t* value)
+{
+    int32_t v[2];
+    if (!scanner->scan_int_vector2(v))
         return false;
-    *value = { c[0], c[1], c[2], c[3] };
+    *value = { v[0], v[1] };
     return true;
+}
+
+bool scan_value(unit_text_scanner_t* scanner, bool* value)
+{
+    return scanner->scan_boolean(value);
+}
+
+// One function per kind of the table of attribute types: reads `field` of `value`.
+
+bool scan_string(unit_text_scanner_t* scanner, unit_read_value_t*, string_dyn_t* field)
+{
+    return scanner->scan_string(field);
+}
+
+bool scan_token(unit_text_scanner_t* scanner, unit_read_value_t*, string_dyn_t* field)
+{
+    return scanner->scan_string(field);
+}
+
+template <typename T> bool scan_floats(unit_text_scanner_t* scanner, unit_read_value_t*, T* field)
+{
+    return scan_value(scanner, field);
+}
+
+template <typename T> bool scan_fixeds(unit_text_scanner_t* scanner, unit_read_value_t*, T* field)
+{
+    return scan_value(scanner, field);
+}
+
+template <typename T> bool scan_plain(unit_text_scanner_t* scanner, unit_read_value_t*, T* field)
+{
+    return scan_value(scanner, field);
+}
+
+bool scan_signed_int(unit_text_scanner_t* scanner, unit_read_value_t*, int64_t* field)
+{
+    return scanner->scan_signed(field);
+}
+
+bool scan_unsigned_int(unit_text_scanner_t* scanner, unit_read_value_t*, uint64_t* field)
+{
+    return scanner->scan_unsigned(field);
+}
+
+bool scan_enumeration(unit_text_scanner_t* scanner, unit_read_value_t* value, int64_t* field)
+{
+    unit_enum_lexeme_t lexeme;
+    if (!scanner->scan_enum(&lexeme))
+        return false;
+    value->is_name = lexeme.is_name;
+    *field = lexeme.number;
+    value->text.move_from(lexeme.name);
+    return true;
+}
+
+bool scan_reference(unit_text_scanner_t* scanner, unit_read_value_t* value, string_dyn_t* field)
+{
+    if (!scanner->scan_unit_name(field))
+        return false;
+    value->is_null = field->equals("null");
+    return true;
+}
+
+bool scan_owner(unit_text_scanner_t* scanner, unit_read_value_t* value, string_dyn_t* field)
+{
+    return scan_reference(scanner, value, field);
+}
+
+bool scan_link(unit_text_scanner_t* scanner, unit_read_value_t* value, string_dyn_t* field)
+{
+    return scan_reference(scanner, value, field);
+}
+
+bool scan_tie(unit_text_scanner_t* scanner, unit_read_value_t*, string_dyn_t* field)
+{
+    return scanner->scan_string(field);
 }
 
 }  // namespace
 
 bool unit_text_value_reader_t::read_value(unit_attr_type_t element, unit_read_value_t* value)
 {
-    unit_text_scanner_t* s = m_scanner;
-    float c[4];
-    fixed_t x[4];
+#define OV_SCAN_VALUE(name, text_code, binary_code, element_name, stored, field, kind)         \
+    case unit_attr_type_t::name:                                                               \
+        return scan_##kind(m_scanner, value, &value->field);
+
     switch (element)
     {
-    case unit_attr_type_t::string:
-    case unit_attr_type_t::token:
-    case unit_attr_type_t::resource_tie:
-        return s->scan_string(&value->text);
-    case unit_attr_type_t::float1:
-        return s->scan_real(&value->real);
-    case unit_attr_type_t::float2:
-        if (!s->scan_vector(2, c))
-            return false;
-        value->float2 = { c[0], c[1] };
-        return true;
-    case unit_attr_type_t::float3:
-        return scan_float3(s, &value->float3);
-    case unit_attr_type_t::float4:
-        if (!s->scan_vector(4, c))
-            return false;
-        value->float4 = { c[0], c[1], c[2], c[3] };
-        return true;
-    case unit_attr_type_t::fixed1:
-        return s->scan_fixed(&value->fixed);
-    case unit_attr_type_t::fixed2:
-        if (!s->scan_fixed_vector(2, x))
-            return false;
-        value->fixed2 = { x[0], x[1] };
-        return true;
-    case unit_attr_type_t::fixed3:
-        if (!s->scan_fixed_vector(3, x))
-            return false;
-        value->fixed3 = { x[0], x[1], x[2] };
-        return true;
-    case unit_attr_type_t::fixed4:
-        if (!s->scan_fixed_vector(4, x))
-            return false;
-        value->fixed4 = { x[0], x[1], x[2], x[3] };
-        return true;
-    case unit_attr_type_t::float4x4:
-        for (float4_t& row : value->matrix.rows)
-        {
-            if (!s->scan_vector(4, c))
-                return false;
-            row = { c[0], c[1], c[2], c[3] };
-        }
-        return true;
-    case unit_attr_type_t::quaternion:
-        return scan_rotation(s, &value->quaternion);
-    case unit_attr_type_t::placement:
-        return scan_position(s, &value->placement.position) &&
-               scan_rotation(s, &value->placement.rotation);
-    case unit_attr_type_t::placement_scale:
-        // Text order: position, scale, rotation.
-        return scan_position(s, &value->placement_scale.position) &&
-               s->scan_real(&value->placement_scale.scale) &&
-               scan_rotation(s, &value->placement_scale.rotation);
-    case unit_attr_type_t::placement_scale3:
-        return scan_position(s, &value->placement_scale3.position) &&
-               scan_float3(s, &value->placement_scale3.scale) &&
-               scan_rotation(s, &value->placement_scale3.rotation);
-    case unit_attr_type_t::plane:
-        return scan_float3(s, &value->plane.normal) && s->scan_real(&value->plane.distance);
-    case unit_attr_type_t::sphere:
-        return scan_float3(s, &value->sphere.centre) && s->scan_real(&value->sphere.radius);
-    case unit_attr_type_t::aabox:
-        return scan_float3(s, &value->aabox.minimum) && scan_float3(s, &value->aabox.maximum);
-    case unit_attr_type_t::s32:
-    case unit_attr_type_t::s16:
-    case unit_attr_type_t::s32_second:
-    case unit_attr_type_t::s64:
-        return s->scan_signed(&value->signed_value);
-    case unit_attr_type_t::u32:
-    case unit_attr_type_t::u16:
-    case unit_attr_type_t::u32_second:
-    case unit_attr_type_t::u64:
-        return s->scan_unsigned(&value->unsigned_value);
-    case unit_attr_type_t::int2:
-    {
-        int32_t v[2];
-        if (!s->scan_int_vector2(v))
-            return false;
-        value->int2 = { v[0], v[1] };
-        return true;
-    }
-    case unit_attr_type_t::boolean:
-        return s->scan_boolean(&value->boolean);
-    case unit_attr_type_t::enumeration:
-    {
-        unit_enum_lexeme_t lexeme;
-        if (!s->scan_enum(&lexeme))
-            return false;
-        value->is_name = lexeme.is_name;
-        value->signed_value = lexeme.number;
-        value->text.move_from(lexeme.name);
-        return true;
-    }
-    case unit_attr_type_t::owner_ptr:
-    case unit_attr_type_t::link_ptr:
-    case unit_attr_type_t::tolerant_link_ptr:
-        if (!s->scan_unit_name(&value->text))
-            return false;
-        value->is_null = value->text.equals("null");
-        return true;
+        OV_UNIT_ATTR_TYPES(OV_SCAN_VALUE)
     default:
         break;
     }
-    s->report_location();
+#undef OV_SCAN_VALUE
+    m_scanner->report_location();
     msg_error("[unit] Unknown unit attribute type.");
     return false;
 }
@@ -178,7 +264,8 @@ struct line_names_t
     string_dyn_t unit;
     const char* type;
 
-    line_names_t(unit_load_t* load, const unit_t* owner, const unit_attribute_t* attribute_record)
+    line_names_t(unit_value_load_t* load, const unit_t* owner,
+                 const unit_attribute_t* attribute_record)
         : attribute(attribute_record->name), type(owner->get_descriptor()->type_name)
     {
         load->get_unit_display_name(owner, &unit);
@@ -190,118 +277,228 @@ double to_real(fixed_t value)
     return double(value) / 256.0;
 }
 
-// The family message of a rejected value.
-void report_out_of_domain(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+// The value a domain rejected, as the message of its kind gives it. One overload per stored
+// value of the floats, fixeds and plain kinds.
+void report_value(const line_names_t& n, float v)
+{
+    msg_error("[unit] The requested value '%g' of the attribute '%s' of unit '%s' (of type "
+              "'%s') is out of the attribute domain.",
+              double(v), n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_value(const line_names_t& n, const float2_t& v)
+{
+    msg_error("[unit] The requested value '(%g, %g)' of the attribute '%s' of unit '%s' (of "
+              "type '%s') is out of the attribute domain.",
+              double(v.x), double(v.y), n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_value(const line_names_t& n, const float3_t& v)
+{
+    msg_error("[unit] The requested value '(%g, %g, %g)' of the attribute '%s' of unit '%s' "
+              "(of type '%s') is out of the attribute domain.",
+              double(v.x), double(v.y), double(v.z), n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_value(const line_names_t& n, const float4_t& v)
+{
+    msg_error("[unit] The requested value '(%g, %g, %g, %g)' of the attribute '%s' of unit "
+              "'%s' (of type '%s') is out of the attribute domain.",
+              double(v.x), double(v.y), double(v.z), double(v.w), n.attribute, n.unit.c_str(),
+              n.type);
+}
+
+void report_value(const line_names_t& n, fixed_t v)
+{
+    msg_error("[unit] The requested value '%f' of the attribute '%s' of unit '%s' (of type "
+              "'%s') is out of the attribute domain.",
+              to_real(v), n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_value(const line_names_t& n, const fixed2_t& v)
+{
+    msg_error("[unit] The requested value '(%f, %f)' of the attribute '%s' of unit '%s' (of "
+              "type '%s') is out of the attribute domain.",
+              to_real(v.x), to_real(v.y), n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_value(const line_names_t& n, const fixed3_t& v)
+{
+    msg_error("[unit] The requested value '(%f, %f, %f)' of the attribute '%s' of unit '%s' "
+              "(of type '%s') is out of the attribute domain.",
+              to_real(v.x), to_real(v.y), to_real(v.z), n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_value(const line_names_t& n, const fixed4_t& v)
+{
+    msg_error("[unit] The requested value '(%f, %f, %f, %f)' of the attribute '%s' of unit "
+              "'%s' (of type '%s') is out of the attribute domain.",
+              to_real(v.x), to_real(v.y), to_real(v.z), to_real(v.w), n.attribute,
+              n.unit.c_str(), n.type);
+}
+
+void report_value(const line_names_t& n, const quaternion_t& v)
+{
+    msg_error("[unit] The requested value '(%g; %g, %g, %g)' of the attribute '%s' of unit "
+              "'%s' (of type '%s') is out of the attribute domain.",
+              double(v.w), double(v.x), double(v.y), double(v.z), n.attribute, n.unit.c_str(),
+              n.type);
+}
+
+void report_value(const line_names_t& n, const int2_t& v)
+{
+    msg_error("[unit] The requested value '(%d, %d)' of the attribute '%s' of unit '%s' (of "
+              "type '%s') is out of the attribute domain.",
+              v.x, v.y, n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_value(const line_names_t& n, bool v)
+{
+    msg_error("[unit] The requested value '%s' of the attribute '%s' of unit '%s' (of type "
+              "'%s') is out of the attribute domain.",
+              v ? "true" : "false", n.attribute, n.unit.c_str(), n.type);
+}
+
+// Matrices, placements, planes, spheres and boxes: no value in the text.
+void report_without_value(const line_names_t& n)
+{
+    msg_error("[unit] The requested value of the attribute '%s' of unit '%s' (of type '%s') "
+              "is out of the attribute domain.",
+              n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_value(const line_names_t& n, const float4x4_t&)
+{
+    report_without_value(n);
+}
+
+void report_value(const line_names_t& n, const placement_t&)
+{
+    report_without_value(n);
+}
+
+void report_value(const line_names_t& n, const placement_scale_t&)
+{
+    report_without_value(n);
+}
+
+void report_value(const line_names_t& n, const placement_scale3_t&)
+{
+    report_without_value(n);
+}
+
+void report_value(const line_names_t& n, const plane_t&)
+{
+    report_without_value(n);
+}
+
+void report_value(const line_names_t& n, const sphere_t&)
+{
+    report_without_value(n);
+}
+
+void report_value(const line_names_t& n, const aabox_t&)
+{
+    report_without_value(n);
+}
+
+// One function per kind of the table of attribute types: the message for `field` of `v`.
+
+void report_text(const line_names_t& n, const string_t& text)
+{
+    msg_error("[unit] The requested value '%s' of the attribute '%s' of unit '%s' (of type "
+              "'%s') is out of the attribute domain.",
+              text.c_str(), n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_string(const line_names_t& n, const unit_read_value_t&, const string_dyn_t& field)
+{
+    report_text(n, field);
+}
+
+void report_token(const line_names_t& n, const unit_read_value_t&, const string_dyn_t& field)
+{
+    report_text(n, field);
+}
+
+template <typename T>
+void report_floats(const line_names_t& n, const unit_read_value_t&, const T& field)
+{
+    report_value(n, field);
+}
+
+template <typename T>
+void report_fixeds(const line_names_t& n, const unit_read_value_t&, const T& field)
+{
+    report_value(n, field);
+}
+
+template <typename T>
+void report_plain(const line_names_t& n, const unit_read_value_t&, const T& field)
+{
+    report_value(n, field);
+}
+
+void report_signed_int(const line_names_t& n, const unit_read_value_t&, int64_t field)
+{
+    msg_error("[unit] The requested value %I64d of the attribute '%s' of unit '%s' (of type "
+              "'%s') is out of the attribute domain.",
+              field, n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_unsigned_int(const line_names_t& n, const unit_read_value_t&, uint64_t field)
+{
+    msg_error("[unit] The requested value %I64u of the attribute '%s' of unit '%s' (of type "
+              "'%s') is out of the attribute domain.",
+              field, n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_enumeration(const line_names_t& n, const unit_read_value_t& v, int64_t field)
+{
+    if (v.is_name)
+        msg_error("[unit] The requested value '%s' is outside the domain of the attribute '%s' "
+                  "of unit '%s' (of type '%s').",
+                  v.text.c_str(), n.attribute, n.unit.c_str(), n.type);
+    else
+        msg_error("[unit] The requested value '%d' is outside the domain of the attribute '%s' "
+                  "of unit '%s' (of type '%s').",
+                  int32_t(field), n.attribute, n.unit.c_str(), n.type);
+}
+
+void report_owner(const line_names_t& n, const unit_read_value_t&, const string_dyn_t& field)
+{
+    report_text(n, field);
+}
+
+void report_link(const line_names_t& n, const unit_read_value_t&, const string_dyn_t& field)
+{
+    report_text(n, field);
+}
+
+void report_tie(const line_names_t& n, const unit_read_value_t&, const string_dyn_t& field)
+{
+    report_text(n, field);
+}
+
+// The message of a rejected value.
+void report_out_of_domain(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                           unit_attr_type_t element, const unit_read_value_t& v)
 {
     const line_names_t n(load, unit, attribute);
-    const char* a = n.attribute;
-    const char* u = n.unit.c_str();
-    const char* t = n.type;
     load->report_location();
+#define OV_REPORT_VALUE(name, text_code, binary_code, element_name, stored, field, kind)       \
+    case unit_attr_type_t::name:                                                               \
+        report_##kind(n, v, v.field);                                                          \
+        return;
+
     switch (element)
     {
-    case unit_attr_type_t::string:
-    case unit_attr_type_t::token:
-    case unit_attr_type_t::owner_ptr:
-    case unit_attr_type_t::link_ptr:
-    case unit_attr_type_t::tolerant_link_ptr:
-    case unit_attr_type_t::resource_tie:
-        msg_error("[unit] The requested value '%s' of the attribute '%s' of unit '%s' (of type "
-                  "'%s') is out of the attribute domain.",
-                  v.text.c_str(), a, u, t);
-        break;
-    case unit_attr_type_t::float1:
-        msg_error("[unit] The requested value '%g' of the attribute '%s' of unit '%s' (of type "
-                  "'%s') is out of the attribute domain.",
-                  double(v.real), a, u, t);
-        break;
-    case unit_attr_type_t::float2:
-        msg_error("[unit] The requested value '(%g, %g)' of the attribute '%s' of unit '%s' (of "
-                  "type '%s') is out of the attribute domain.",
-                  double(v.float2.x), double(v.float2.y), a, u, t);
-        break;
-    case unit_attr_type_t::float3:
-        msg_error("[unit] The requested value '(%g, %g, %g)' of the attribute '%s' of unit '%s' "
-                  "(of type '%s') is out of the attribute domain.",
-                  double(v.float3.x), double(v.float3.y), double(v.float3.z), a, u, t);
-        break;
-    case unit_attr_type_t::float4:
-        msg_error("[unit] The requested value '(%g, %g, %g, %g)' of the attribute '%s' of unit "
-                  "'%s' (of type '%s') is out of the attribute domain.",
-                  double(v.float4.x), double(v.float4.y), double(v.float4.z), double(v.float4.w),
-                  a, u, t);
-        break;
-    case unit_attr_type_t::fixed1:
-        msg_error("[unit] The requested value '%f' of the attribute '%s' of unit '%s' (of type "
-                  "'%s') is out of the attribute domain.",
-                  to_real(v.fixed), a, u, t);
-        break;
-    case unit_attr_type_t::fixed2:
-        msg_error("[unit] The requested value '(%f, %f)' of the attribute '%s' of unit '%s' (of "
-                  "type '%s') is out of the attribute domain.",
-                  to_real(v.fixed2.x), to_real(v.fixed2.y), a, u, t);
-        break;
-    case unit_attr_type_t::fixed3:
-        msg_error("[unit] The requested value '(%f, %f, %f)' of the attribute '%s' of unit '%s' "
-                  "(of type '%s') is out of the attribute domain.",
-                  to_real(v.fixed3.x), to_real(v.fixed3.y), to_real(v.fixed3.z), a, u, t);
-        break;
-    case unit_attr_type_t::fixed4:
-        msg_error("[unit] The requested value '(%f, %f, %f, %f)' of the attribute '%s' of unit "
-                  "'%s' (of type '%s') is out of the attribute domain.",
-                  to_real(v.fixed4.x), to_real(v.fixed4.y), to_real(v.fixed4.z),
-                  to_real(v.fixed4.w), a, u, t);
-        break;
-    case unit_attr_type_t::quaternion:
-        msg_error("[unit] The requested value '(%g; %g, %g, %g)' of the attribute '%s' of unit "
-                  "'%s' (of type '%s') is out of the attribute domain.",
-                  double(v.quaternion.w), double(v.quaternion.x), double(v.quaternion.y),
-                  double(v.quaternion.z), a, u, t);
-        break;
-    case unit_attr_type_t::s32:
-    case unit_attr_type_t::s16:
-    case unit_attr_type_t::s32_second:
-    case unit_attr_type_t::s64:
-        msg_error("[unit] The requested value %I64d of the attribute '%s' of unit '%s' (of type "
-                  "'%s') is out of the attribute domain.",
-                  v.signed_value, a, u, t);
-        break;
-    case unit_attr_type_t::u32:
-    case unit_attr_type_t::u16:
-    case unit_attr_type_t::u32_second:
-    case unit_attr_type_t::u64:
-        msg_error("[unit] The requested value %I64u of the attribute '%s' of unit '%s' (of type "
-                  "'%s') is out of the attribute domain.",
-                  v.unsigned_value, a, u, t);
-        break;
-    case unit_attr_type_t::int2:
-        msg_error("[unit] The requested value '(%d, %d)' of the attribute '%s' of unit '%s' (of "
-                  "type '%s') is out of the attribute domain.",
-                  v.int2.x, v.int2.y, a, u, t);
-        break;
-    case unit_attr_type_t::boolean:
-        msg_error("[unit] The requested value '%s' of the attribute '%s' of unit '%s' (of type "
-                  "'%s') is out of the attribute domain.",
-                  v.boolean ? "true" : "false", a, u, t);
-        break;
-    case unit_attr_type_t::enumeration:
-        if (v.is_name)
-            msg_error("[unit] The requested value '%s' is outside the domain of the attribute "
-                      "'%s' of unit '%s' (of type '%s').",
-                      v.text.c_str(), a, u, t);
-        else
-            msg_error("[unit] The requested value '%d' is outside the domain of the attribute "
-                      "'%s' of unit '%s' (of type '%s').",
-                      int32_t(v.signed_value), a, u, t);
-        break;
+        OV_UNIT_ATTR_TYPES(OV_REPORT_VALUE)
     default:
-        // Matrices, placements, planes, spheres and boxes: no value in the text.
-        msg_error("[unit] The requested value of the attribute '%s' of unit '%s' (of type '%s') "
-                  "is out of the attribute domain.",
-                  a, u, t);
         break;
     }
+#undef OV_REPORT_VALUE
+    report_without_value(n);
 }
 
 // ---- storing -----------------------------------------------------------------------------
@@ -316,7 +513,7 @@ size_t element_index(unit_t* unit, const unit_attribute_t* attribute, size_t ind
 }
 
 // Stores `stored` (the attribute's element type) as the scalar or as element `index`.
-bool store_value(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+bool store_value(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                  size_t index, void* stored)
 {
     bool stored_ok;
@@ -341,7 +538,7 @@ bool store_value(unit_load_t* load, unit_t* unit, const unit_attribute_t* attrib
     return false;
 }
 
-void warn_obsolete(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute)
+void warn_obsolete(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute)
 {
     const line_names_t n(load, unit, attribute);
     msg_warning("Ignoring obsolete attribute '%s' of unit '%s' (of type '%s').", n.attribute,
@@ -349,7 +546,7 @@ void warn_obsolete(unit_load_t* load, unit_t* unit, const unit_attribute_t* attr
 }
 
 // Owner and link pointers: "null", an existing unit, or a proxy of this load.
-bool load_reference(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+bool load_reference(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                     unit_attr_type_t element, size_t index, unit_read_value_t* v)
 {
     const bool owner = element == unit_attr_type_t::owner_ptr;
@@ -396,19 +593,15 @@ bool load_reference(unit_load_t* load, unit_t* unit, const unit_attribute_t* att
     }
     if (owner)
     {
-        if (found != nullptr)
+        // Here `found` is a proxy of this load: an owner may only take units of this file.
+        if (found != nullptr && !load->claim_proxy(found))
         {
-            unit_proxy_u* proxy = static_cast<unit_proxy_u*>(found);
-            if (proxy->is_claimed())
-            {
-                const line_names_t n(load, unit, attribute);
-                load->report_location();
-                msg_error("[unit] The unit '%s', referenced in the attribute '%s' of unit '%s' (of "
-                          "type '%s') is already owned by something else.",
-                          v->text.c_str(), n.attribute, n.unit.c_str(), n.type);
-                return false;
-            }
-            proxy->set_claimed();
+            const line_names_t n(load, unit, attribute);
+            load->report_location();
+            msg_error("[unit] The unit '%s', referenced in the attribute '%s' of unit '%s' (of "
+                      "type '%s') is already owned by something else.",
+                      v->text.c_str(), n.attribute, n.unit.c_str(), n.type);
+            return false;
         }
         owner_ptr_t<unit_t> stored(found);
         return store_value(load, unit, attribute, index, &stored);
@@ -417,8 +610,8 @@ bool load_reference(unit_load_t* load, unit_t* unit, const unit_attribute_t* att
     return store_value(load, unit, attribute, index, &stored);
 }
 
-bool load_enum(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute, size_t index,
-               unit_read_value_t* v)
+bool load_enum(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+               size_t index, unit_read_value_t* v)
 {
     int32_t value = 0;
     if (v->is_name)
@@ -463,7 +656,7 @@ bool load_enum(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribut
     return store_value(load, unit, attribute, index, &value);
 }
 
-bool load_resource_tie(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+bool load_resource_tie(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                        size_t index, unit_read_value_t* v)
 {
     // The installed tie decides what it accepts.
@@ -481,7 +674,7 @@ bool load_resource_tie(unit_load_t* load, unit_t* unit, const unit_attribute_t* 
 
 // Check, then drop for an obsolete attribute, then store a copy of `stored`.
 template <typename T>
-bool check_and_store(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
+bool check_and_store(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
                      unit_attr_type_t element, size_t index, const unit_read_value_t& v,
                      unit_domain_check_t check, T stored)
 {
@@ -498,15 +691,170 @@ bool check_and_store(unit_load_t* load, unit_t* unit, const unit_attribute_t* at
     return store_value(load, unit, attribute, index, &stored);
 }
 
+// The domain check of one stored value of the floats and fixeds kinds, component by component.
+unit_domain_check_t check_components(const void* domain, const float& v)
+{
+    return unit_check_floats(domain, 1, &v);
+}
+
+unit_domain_check_t check_components(const void* domain, const float2_t& v)
+{
+    const float c[] = { v.x, v.y };
+    return unit_check_floats(domain, 2, c);
+}
+
+unit_domain_check_t check_components(const void* domain, const float3_t& v)
+{
+    const float c[] = { v.x, v.y, v.z };
+    return unit_check_floats(domain, 3, c);
+}
+
+unit_domain_check_t check_components(const void* domain, const float4_t& v)
+{
+    const float c[] = { v.x, v.y, v.z, v.w };
+    return unit_check_floats(domain, 4, c);
+}
+
+unit_domain_check_t check_components(const void* domain, const fixed_t& v)
+{
+    return unit_check_fixeds(domain, 1, &v);
+}
+
+unit_domain_check_t check_components(const void* domain, const fixed2_t& v)
+{
+    const fixed_t c[] = { v.x, v.y };
+    return unit_check_fixeds(domain, 2, c);
+}
+
+unit_domain_check_t check_components(const void* domain, const fixed3_t& v)
+{
+    const fixed_t c[] = { v.x, v.y, v.z };
+    return unit_check_fixeds(domain, 3, c);
+}
+
+unit_domain_check_t check_components(const void* domain, const fixed4_t& v)
+{
+    const fixed_t c[] = { v.x, v.y, v.z, v.w };
+    return unit_check_fixeds(domain, 4, c);
+}
+
+// One value on its way into a unit: what was read, and where it goes.
+struct value_line_t
+{
+    unit_value_load_t* load;
+    unit_t* unit;
+    const unit_attribute_t* attribute;
+    unit_attr_type_t element;
+    size_t index;
+    unit_read_value_t* value;
+
+    template <typename T> bool store(unit_domain_check_t check, T stored) const
+    {
+        return check_and_store(load, unit, attribute, element, index, *value, check, stored);
+    }
+};
+
+// One function per kind of the table of attribute types: checks `field` of the line's value
+// and stores it as `Stored`, the type's stored element.
+
+template <typename Stored> bool store_string(const value_line_t& line, string_dyn_t* field)
+{
+    static_assert(std::is_same_v<Stored, string_dyn_t>);
+    if (unit_check_string(line.attribute->domain, *field) != unit_domain_check_t::accepted)
+    {
+        report_out_of_domain(line.load, line.unit, line.attribute, line.element, *line.value);
+        return false;
+    }
+    if (line.attribute->is_obsolete())
+    {
+        warn_obsolete(line.load, line.unit, line.attribute);
+        return true;
+    }
+    string_dyn_t stored;
+    stored.move_from(*field);
+    return store_value(line.load, line.unit, line.attribute, line.index, &stored);
+}
+
+template <typename Stored> bool store_token(const value_line_t& line, string_dyn_t* field)
+{
+    Stored token = 0;
+    const unit_domain_check_t check = unit_check_token(line.attribute->domain, *field, &token);
+    return line.store(check, token);
+}
+
+template <typename Stored, typename T> bool store_floats(const value_line_t& line, T* field)
+{
+    static_assert(std::is_same_v<Stored, T>, "floats are stored as read");
+    return line.store(check_components(line.attribute->domain, *field), *field);
+}
+
+template <typename Stored, typename T> bool store_fixeds(const value_line_t& line, T* field)
+{
+    static_assert(std::is_same_v<Stored, T>, "fixed numbers are stored as read");
+    return line.store(check_components(line.attribute->domain, *field), *field);
+}
+
+template <typename Stored, typename T> bool store_plain(const value_line_t& line, T* field)
+{
+    static_assert(std::is_same_v<Stored, T>, "plain values are stored as read");
+    return line.store(unit_check_unrestricted(line.attribute->domain), *field);
+}
+
+template <typename Stored> bool store_signed_int(const value_line_t& line, int64_t* field)
+{
+    return line.store(unit_check_signed(line.attribute->domain, line.element, *field),
+                      Stored(*field));
+}
+
+template <typename Stored> bool store_unsigned_int(const value_line_t& line, uint64_t* field)
+{
+    return line.store(unit_check_unsigned(line.attribute->domain, line.element, *field),
+                      Stored(*field));
+}
+
+template <typename Stored> bool store_enumeration(const value_line_t& line, int64_t*)
+{
+    static_assert(std::is_same_v<Stored, int32_t>);
+    return load_enum(line.load, line.unit, line.attribute, line.index, line.value);
+}
+
+template <typename Stored> bool store_owner(const value_line_t& line, string_dyn_t*)
+{
+    static_assert(std::is_same_v<Stored, owner_ptr_t<unit_t>>);
+    return load_reference(line.load, line.unit, line.attribute, line.element, line.index,
+                          line.value);
+}
+
+template <typename Stored> bool store_link(const value_line_t& line, string_dyn_t*)
+{
+    static_assert(std::is_same_v<Stored, link_ptr_t<unit_t>>);
+    return load_reference(line.load, line.unit, line.attribute, line.element, line.index,
+                          line.value);
+}
+
+template <typename Stored> bool store_tie(const value_line_t& line, string_dyn_t*)
+{
+    static_assert(std::is_same_v<Stored, unit_t*>);
+    return load_resource_tie(line.load, line.unit, line.attribute, line.index, line.value);
+}
+
+// Parts of a compound that a reader leaves unread keep their defaults (identity rotation,
+// sector 0); text is assigned whole and keeps its buffer.
+template <typename T> void clear_field(T* field)
+{
+    if constexpr (!std::is_same_v<T, string_dyn_t>)
+        *field = T{};
+}
+
 }  // namespace
 
 // ---- the value loader --------------------------------------------------------------------
 
-bool unit_load_attribute_value(unit_load_t* load, unit_t* unit, const unit_attribute_t* attribute,
-                               size_t index)
+bool unit_load_attribute_value(unit_value_load_t* load, unit_value_reader_t* reader, unit_t* unit,
+                               const unit_attribute_t* attribute, size_t index)
 {
     const uint32_t code = uint32_t(attribute->type);
-    if (code == 0 || code > unit_attr_type_last || load->value_reader() == nullptr)
+    if (code == 0 || code > unit_attr_type_last || reader == nullptr)
     {
         load->report_location();
         msg_error("[unit] Unknown unit attribute type.");
@@ -514,142 +862,21 @@ bool unit_load_attribute_value(unit_load_t* load, unit_t* unit, const unit_attri
     }
     const unit_attr_type_t element = unit_attr_type_element_type(attribute->type);
     unit_read_value_t* v = load->scratch_value();
-    // Parts not read yet hold identity values.
-    switch (element)
-    {
-    case unit_attr_type_t::quaternion:
-        v->quaternion = quaternion_t{};
-        break;
-    case unit_attr_type_t::placement:
-        v->placement = placement_t{};
-        break;
-    case unit_attr_type_t::placement_scale:
-        v->placement_scale = placement_scale_t{};
-        break;
-    case unit_attr_type_t::placement_scale3:
-        v->placement_scale3 = placement_scale3_t{};
-        break;
-    case unit_attr_type_t::sphere:
-        v->sphere = sphere_t{};
-        break;
-    default:
-        break;
-    }
     v->is_null = false;
     v->is_name = false;
-    if (!load->value_reader()->read_value(element, v))
-        return false;
+    const value_line_t line = { load, unit, attribute, element, index, v };
+#define OV_LOAD_VALUE(name, text_code, binary_code, element_name, stored, field, kind)         \
+    case unit_attr_type_t::name:                                                               \
+        clear_field(&v->field);                                                                \
+        return reader->read_value(element, v) && store_##kind<stored>(line, &v->field);
 
-    const void* domain = attribute->domain;
-    const auto store = [&](unit_domain_check_t check, auto stored) {
-        return check_and_store(load, unit, attribute, element, index, *v, check, stored);
-    };
     switch (element)
     {
-    case unit_attr_type_t::string:
-    {
-        const unit_domain_check_t check = unit_check_string(domain, v->text);
-        if (check != unit_domain_check_t::accepted)
-        {
-            report_out_of_domain(load, unit, attribute, element, *v);
-            return false;
-        }
-        if (attribute->is_obsolete())
-        {
-            warn_obsolete(load, unit, attribute);
-            return true;
-        }
-        string_dyn_t stored;
-        stored.move_from(v->text);
-        return store_value(load, unit, attribute, index, &stored);
-    }
-    case unit_attr_type_t::token:
-    {
-        token_t token = 0;
-        const unit_domain_check_t check = unit_check_token(domain, v->text, &token);
-        return store(check, token);
-    }
-    case unit_attr_type_t::float1:
-        return store(unit_check_floats(domain, 1, &v->real), v->real);
-    case unit_attr_type_t::float2:
-    {
-        const float c[] = { v->float2.x, v->float2.y };
-        return store(unit_check_floats(domain, 2, c), v->float2);
-    }
-    case unit_attr_type_t::float3:
-    {
-        const float c[] = { v->float3.x, v->float3.y, v->float3.z };
-        return store(unit_check_floats(domain, 3, c), v->float3);
-    }
-    case unit_attr_type_t::float4:
-    {
-        const float c[] = { v->float4.x, v->float4.y, v->float4.z, v->float4.w };
-        return store(unit_check_floats(domain, 4, c), v->float4);
-    }
-    case unit_attr_type_t::fixed1:
-        return store(unit_check_fixeds(domain, 1, &v->fixed), v->fixed);
-    case unit_attr_type_t::fixed2:
-    {
-        const fixed_t c[] = { v->fixed2.x, v->fixed2.y };
-        return store(unit_check_fixeds(domain, 2, c), v->fixed2);
-    }
-    case unit_attr_type_t::fixed3:
-    {
-        const fixed_t c[] = { v->fixed3.x, v->fixed3.y, v->fixed3.z };
-        return store(unit_check_fixeds(domain, 3, c), v->fixed3);
-    }
-    case unit_attr_type_t::fixed4:
-    {
-        const fixed_t c[] = { v->fixed4.x, v->fixed4.y, v->fixed4.z, v->fixed4.w };
-        return store(unit_check_fixeds(domain, 4, c), v->fixed4);
-    }
-    case unit_attr_type_t::float4x4:
-        return store(unit_check_unrestricted(domain), v->matrix);
-    case unit_attr_type_t::quaternion:
-        return store(unit_check_unrestricted(domain), v->quaternion);
-    case unit_attr_type_t::placement:
-        return store(unit_check_unrestricted(domain), v->placement);
-    case unit_attr_type_t::placement_scale:
-        return store(unit_check_unrestricted(domain), v->placement_scale);
-    case unit_attr_type_t::placement_scale3:
-        return store(unit_check_unrestricted(domain), v->placement_scale3);
-    case unit_attr_type_t::plane:
-        return store(unit_check_unrestricted(domain), v->plane);
-    case unit_attr_type_t::sphere:
-        return store(unit_check_unrestricted(domain), v->sphere);
-    case unit_attr_type_t::aabox:
-        return store(unit_check_unrestricted(domain), v->aabox);
-    case unit_attr_type_t::s32:
-    case unit_attr_type_t::s32_second:
-        return store(unit_check_signed(domain, element, v->signed_value), int32_t(v->signed_value));
-    case unit_attr_type_t::s16:
-        return store(unit_check_signed(domain, element, v->signed_value), int16_t(v->signed_value));
-    case unit_attr_type_t::s64:
-        return store(unit_check_signed(domain, element, v->signed_value), v->signed_value);
-    case unit_attr_type_t::u32:
-    case unit_attr_type_t::u32_second:
-        return store(unit_check_unsigned(domain, element, v->unsigned_value),
-                     uint32_t(v->unsigned_value));
-    case unit_attr_type_t::u16:
-        return store(unit_check_unsigned(domain, element, v->unsigned_value),
-                     uint16_t(v->unsigned_value));
-    case unit_attr_type_t::u64:
-        return store(unit_check_unsigned(domain, element, v->unsigned_value), v->unsigned_value);
-    case unit_attr_type_t::int2:
-        return store(unit_check_unrestricted(domain), v->int2);
-    case unit_attr_type_t::boolean:
-        return store(unit_check_unrestricted(domain), v->boolean);
-    case unit_attr_type_t::enumeration:
-        return load_enum(load, unit, attribute, index, v);
-    case unit_attr_type_t::owner_ptr:
-    case unit_attr_type_t::link_ptr:
-    case unit_attr_type_t::tolerant_link_ptr:
-        return load_reference(load, unit, attribute, element, index, v);
-    case unit_attr_type_t::resource_tie:
-        return load_resource_tie(load, unit, attribute, index, v);
+        OV_UNIT_ATTR_TYPES(OV_LOAD_VALUE)
     default:
         break;
     }
+#undef OV_LOAD_VALUE
     load->report_location();
     msg_error("[unit] Unknown unit attribute type.");
     return false;

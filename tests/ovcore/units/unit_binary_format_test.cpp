@@ -81,9 +81,9 @@ TEST(binary_attribute_type, maps_codes_to_unit_types_and_element_types)
 
 TEST(binary_attribute_type_death, element_type_of_an_unknown_code_is_fatal)
 {
-    EXPECT_DEATH(binary_attribute_type_element_type(binary_unit_attr_type_t(67)),
+    EXPECT_DEATH((void)binary_attribute_type_element_type(binary_unit_attr_type_t(67)),
                  "binary_attribute_type_element_type\\(\\): Unknown type\\.");
-    EXPECT_DEATH(binary_attribute_type_element_type(binary_unit_attr_type_t::none),
+    EXPECT_DEATH((void)binary_attribute_type_element_type(binary_unit_attr_type_t::none),
                  "Unknown type\\.");
 }
 

@@ -1,17 +1,21 @@
 // Loading binary unit files through the unit loader: records, array and type mismatches,
-// widening, enums, references, unknown attributes, the scrambled container and truncation.
+// widening, enums, references, unknown attributes, the scrambled container and truncation; and
+// the binary reader on its own, against any load.
 #include "ovcore/units/unit_binary_format.h"
 
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_domain.h"
 #include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_name.h"
+#include "ovcore/units/unit_reader_load.h"
 #include "ovcore/units/unit_system.h"
+#include "ovcore/units/unit_value_loader.h"
 #include "tests/support/message_capture.h"
 #include "tests/support/unit_binary_encoder.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
@@ -584,4 +588,64 @@ TEST_F(binary_load_fixture, fails_cleanly_when_truncated_at_any_offset)
             }
         }
     }
+}
+
+namespace
+{
+// A load that only records what the binary reader asks of it; values are read through the
+// reader handed over with each one.
+class recording_load_t final : public unit_reader_load_t
+{
+public:
+    explicit recording_load_t(unit_system_t* system) : m_system(system) {}
+
+    unit_t* begin_unit(const char* type_name, const char* name) override
+    {
+        char text[96];
+        std::snprintf(text, sizeof(text), "unit %s %s", type_name, name);
+        calls.push_back(text);
+        units.push_back(m_system->create_unit_by_type_name(type_name));
+        return units.back().get();
+    }
+    bool load_attribute_value(unit_value_reader_t* reader, unit_t*,
+                              const unit_attribute_t* attribute, size_t index) override
+    {
+        unit_read_value_t value;
+        if (!reader->read_value(unit_attr_type_element_type(attribute->type), &value))
+            return false;
+        char element[32] = "";
+        if (index != unit_index_absent)
+            std::snprintf(element, sizeof(element), "[%zu]", index);
+        char text[96];
+        std::snprintf(text, sizeof(text), "value %s%s %llu", attribute->name, element,
+                      static_cast<unsigned long long>(value.unsigned_value));
+        calls.push_back(text);
+        return true;
+    }
+    void report_location() const override {}
+    void get_unit_display_name(const unit_t*, string_t* name) const override
+    {
+        (void)name->assign("recorded");
+    }
+
+    lines_t calls;
+    std::vector<owner_ptr_t<unit_t>> units;
+
+private:
+    unit_system_t* m_system;
+};
+}  // namespace
+
+TEST_F(binary_load_fixture, the_binary_reader_fills_any_load_through_the_reader_it_hands_over)
+{
+    const binary_bytes_t file =
+        one_node({ { 39, "count", {} }, { 40, "widths", {} } },
+                 { bv::u32(7), bv::array({ bv::u32(3), bv::u32(4) }) });
+    recording_load_t load(system);
+    message_capture_t capture;
+    ASSERT_TRUE(unit_binary_load_units(&load, reinterpret_cast<const char*>(file.data()),
+                                       uint32_t(file.size()), "test.bqsd", UNKNOWNFS));
+    EXPECT_EQ(load.calls, (lines_t{ "unit bin_node a", "value count 7", "value widths[0] 3",
+                                    "value widths[1] 4" }));
+    EXPECT_TRUE(capture.lines.empty());
 }

@@ -31,7 +31,7 @@ public:
     const unit_descriptor_t* get_descriptor() const override { return &descriptor; }
     static unit_t* create(unit_system_t* system) { return new (std::nothrow) rt_every_u(system); }
 
-#define OV_MEMBERS(code)                                                                       \
+#define OV_MEMBERS(code, ...)                                                                  \
     unit_attr_storage_t<unit_attr_type_t::code> scalar_##code{};                               \
     unit_attr_storage_t<unit_attr_type_t::code##_array> array_##code;
     OV_EVERY_SCALAR_TYPE(OV_MEMBERS)
@@ -63,7 +63,7 @@ constexpr const void* domain_of(unit_attr_type_t type)
 }  // namespace
 
 const unit_attribute_t rt_every_attributes[] = {
-#define OV_ROWS(code)                                                                          \
+#define OV_ROWS(code, ...)                                                                     \
     OV_UNIT_ATTRIBUTE(rt_every_u, scalar_##code, code, domain_of(unit_attr_type_t::code),      \
                       "scalar_" #code),                                                        \
         OV_UNIT_ATTRIBUTE(rt_every_u, array_##code, code##_array,                              \

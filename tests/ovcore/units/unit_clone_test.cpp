@@ -32,7 +32,7 @@ public:
         return new (std::nothrow) every_type_u(system);
     }
 
-#define OV_MEMBERS(code)                                                                       \
+#define OV_MEMBERS(code, ...)                                                                  \
     unit_attr_storage_t<unit_attr_type_t::code> scalar_##code{};                               \
     unit_attr_storage_t<unit_attr_type_t::code##_array> array_##code;
     OV_EVERY_SCALAR_TYPE(OV_MEMBERS)
@@ -41,7 +41,7 @@ public:
 }  // namespace
 
 const unit_attribute_t every_type_attributes[] = {
-#define OV_ROWS(code)                                                                          \
+#define OV_ROWS(code, ...)                                                                     \
     OV_UNIT_ATTRIBUTE(every_type_u, scalar_##code, code, nullptr, "scalar_" #code),            \
         OV_UNIT_ATTRIBUTE(every_type_u, array_##code, code##_array, nullptr, "array_" #code),
     OV_EVERY_SCALAR_TYPE(OV_ROWS)
@@ -178,7 +178,7 @@ TEST_F(unit_clone_fixture, clone_of_every_attribute_type_gives_equal_values)
     EXPECT_NE(copy, original.get());
     EXPECT_EQ(copy->name_id(), 0u);
 
-#define OV_COMPARE(code)                                                                       \
+#define OV_COMPARE(code, ...)                                                                  \
     {                                                                                          \
         SCOPED_TRACE(#code);                                                                   \
         expect_clone_of(original->scalar_##code, copy->scalar_##code);                         \

@@ -74,7 +74,7 @@ public:
     const unit_descriptor_t* get_descriptor() const override { return &descriptor; }
     bool accepts_unknown_attributes() const override { return false; }
 
-#define OV_EVERY_TYPE_MEMBER(code)                                                             \
+#define OV_EVERY_TYPE_MEMBER(code, ...)                                                        \
     unit_attr_storage_t<unit_attr_type_t::code> code{};                                        \
     unit_attr_storage_t<unit_attr_type_t::code##_array> code##_array;
     OV_EVERY_SCALAR_TYPE(OV_EVERY_TYPE_MEMBER)
@@ -90,7 +90,7 @@ inline const unit_enum_domain_t every_type_colour_domain = { .count = 3,
                                                              .values = every_type_colours };
 
 inline const unit_attribute_t every_type_attributes[] = {
-#define OV_EVERY_TYPE_ROW(code)                                                                \
+#define OV_EVERY_TYPE_ROW(code, ...)                                                           \
     OV_UNIT_ATTRIBUTE(every_type_u, code, code,                                                \
                       unit_attr_type_t::code == unit_attr_type_t::enumeration                  \
                           ? &every_type_colour_domain                                          \
