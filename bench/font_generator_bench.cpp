@@ -6,7 +6,8 @@
 // - the literal FreeType work in this process: open the face, load and render every glyph twice
 //   (measuring flags, then drawing flags), and query every ordered pair of the set for kerning
 //   with both glyph indices looked up per pair (skipped for a set whose first code lies above
-//   U+3000, as the tool skips it).
+//   U+3000, as the tool skips it). The cases with OpenType kerning measure the tool's kerning
+//   by shaping against the same literal work.
 // Counters: tool_ms and literal_ms (medians), ratio = tool_ms / literal_ms, ratio_best (the
 // fastest run of each, for a machine busy with other work), peak_mib (the tool's largest
 // peak), canvas_mib (the final pictures' pixel bytes), over_canvas_mib = peak_mib -
@@ -54,6 +55,7 @@ struct set_case_t
     uint32_t last_code;
     const char* character_set_file;  // instead of the mapped codes, when not null
     int runs;
+    bool opentype_kerning = false;  // the tool's kerning by shaping; the literal work stays
 };
 
 const set_case_t cases[] = {
@@ -61,6 +63,9 @@ const set_case_t cases[] = {
     { "dejavu_sans_all_64px", dejavu_sans, 64, 0, 0x10FFFF, nullptr, 5 },
     { "latin1_16px", dejavu_sans, 16, 0, 0, OV_SOURCE_DIR "/etc/font/latin1.chars", 31 },
     { "unifont_above_u3000_16px", unifont, 16, 0x3000, 0x10FFFF, nullptr, 3 },
+    { "dejavu_sans_all_32px_opentype_kerning", dejavu_sans, 32, 0, 0x10FFFF, nullptr, 5, true },
+    { "latin1_16px_opentype_kerning", dejavu_sans, 16, 0, 0,
+      OV_SOURCE_DIR "/etc/font/latin1.chars", 31, true },
 };
 
 std::string work_directory()
@@ -135,6 +140,7 @@ std::string write_inputs(const set_case_t& c, const std::vector<uint32_t>& codes
         << "    character_set_file: \"" << characters << "\"\n"
         << "    width: " << c.pixels << "\n"
         << "    height: " << c.pixels << "\n"
+        << (c.opentype_kerning ? "    opentype_kerning: true\n" : "")
         << "}\n}\n";
     return configuration;
 }

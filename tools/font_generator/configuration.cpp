@@ -32,6 +32,7 @@ const unit_attribute_t char_set_config_attributes[] = {
     OV_UNIT_ATTRIBUTE(char_set_config_u, scale_height, float1, nullptr, "scale_height"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, antialias, boolean, nullptr, "antialias"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, outline_width, u32, nullptr, "outline_width"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, opentype_kerning, boolean, nullptr, "opentype_kerning"),
     OV_UNIT_ATTRIBUTES_END,
 };
 

@@ -34,6 +34,7 @@ public:
     float scale_height = 1.0f;        // transform entry yy
     bool antialias = true;            // 8-bit coverage glyphs, else monochrome
     uint32_t outline_width = 0;       // pixels of margin on every side of a glyph cell
+    bool opentype_kerning = false;    // kerning by shaping pairs with the font's layout tables
 };
 
 // The whole font: output names, line metrics, picture style and the character sets.

@@ -11,6 +11,7 @@
 #include "tools/font_generator/font_faces.h"
 #include "tools/font_generator/generator.h"
 #include "tools/font_generator/material_files.h"
+#include "tools/font_generator/opentype_kerning.h"
 #include "tools/font_generator/output_file.h"
 #include "tools/font_generator/tga_writer.h"
 
@@ -146,7 +147,12 @@ bool append_font_description(string_t* text, const font_output_settings_t& setti
         if (entry.face == nullptr || set.glyphs.empty() ||
             set.glyphs[0].code > last_kerned_first_code)
             continue;
-        if (!collect_kerning_pairs(entry.face, set, entry.known, &pairs))
+        const bool collected =
+            entry.opentype_kerning
+                ? collect_opentype_kerning_pairs(entry.face, set, kerning_search_t::candidates,
+                                                 &pairs)
+                : collect_kerning_pairs(entry.face, set, entry.known, &pairs);
+        if (!collected)
             return false;
         for (const kerning_pair_t& pair : pairs)
             ok = append_kerning_line(text, set.glyphs[pair.first].code,
@@ -240,6 +246,7 @@ bool write_outputs(generator_t* generator)
         entry->face = set.faces[0];
         entry->known = set.kept_glyphs.get();
         entry->outline_width = set.config->outline_width;
+        entry->opentype_kerning = set.config->opentype_kerning;
     }
     return write_font_outputs(settings, entries);
 }

@@ -34,6 +34,7 @@ struct font_output_set_t
     FT_FaceRec_* face = nullptr;                 // kerning source; null: no kerning lines
     const set_glyphs_t* known = nullptr;         // what measuring learnt; null: ask the face again
     uint32_t outline_width = 0;
+    bool opentype_kerning = false;               // kerning lines by shaping, not the 'kern' table
 };
 
 // The five extents of the header, each the largest over all sets and never below 0.

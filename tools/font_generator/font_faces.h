@@ -1,7 +1,7 @@
 // Font faces and glyph rasterization: opening one FreeType face per character set, measuring
 // every glyph once, the checks for tell-tale shapes of missing glyphs, the bitmaps for the
 // drawing pass and the kerning pairs of a set. The only files that see FreeType's headers are
-// this module's source.
+// this module's source and the OpenType kerning's.
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"

@@ -239,3 +239,40 @@ TEST(font_generator_run, writes_the_stored_outputs_in_both_picture_styles)
         }
     }
 }
+
+TEST(font_generator_run, shapes_kerning_pairs_only_when_asked)
+{
+    // Latin-1 of DejaVu Sans, whose kerning is both in a 'kern' table and in GPOS: without the
+    // attribute and with false, today's 'kern' table lines, byte for byte; with true, the lines
+    // come from shaping and nothing else changes.
+    const char* const settings[] = { "", "    opentype_kerning: false\n",
+                                     "    opentype_kerning: true\n" };
+    std::vector<std::string> descriptions;
+    std::vector<std::string> pictures;
+    for (const char* setting : settings)
+    {
+        SCOPED_TRACE(setting);
+        scratch_directory_t scratch;
+        std::string text = configuration("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                                          OV_SOURCE_DIR "/etc/font/latin1.chars", 16);
+        text.insert(text.rfind("}\n}"), setting);
+        write_file_bytes(scratch.path("font.qsd"), text);
+        const process_result_t result =
+            run_process(OV_FONT_GENERATOR_EXE, { "font.qsd" }, scratch.root());
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        descriptions.push_back(read_file_bytes(scratch.path("out/font.font")));
+        pictures.push_back(read_file_bytes(scratch.path("out/font_0.tga")));
+    }
+    EXPECT_EQ(descriptions[0], read_file_bytes(expected_outputs + "kern_table/font.font"));
+    EXPECT_EQ(descriptions[1], descriptions[0]);
+    EXPECT_TRUE(pictures[1] == pictures[0] && pictures[2] == pictures[0]);
+
+    const std::string kerning = "# kerning...";
+    const size_t today = descriptions[0].find(kerning);
+    const size_t shaped = descriptions[2].find(kerning);
+    ASSERT_NE(today, std::string::npos);
+    EXPECT_EQ(descriptions[2].substr(0, shaped), descriptions[0].substr(0, today));
+    EXPECT_NE(descriptions[2].substr(shaped), descriptions[0].substr(today));
+    EXPECT_NE(descriptions[2].find("\r\nkern: x0041, x0056, -1"), std::string::npos);
+}

@@ -1,0 +1,825 @@
+// OpenType kerning through HarfBuzz.
+//
+// Sections: shaping one pair, reading the layout tables, the candidate pairs, the search.
+//
+// Shaping every pair of a large set costs seconds per thousand characters, so the search shapes
+// only the pairs whose value can differ from 0. A pair (a, b) can kern only when the first
+// glyph's advance or the second glyph's x offset moves, and only these move them:
+// - pair positioning (GPOS lookup type 2) of the features in force: the pairs its subtables
+//   list, and every pair after a first glyph whose class row kerns against class 0;
+// - any other positioning lookup in force: every pair with a glyph it names, in either place;
+// - the 'kern' table: the pairs of its format 0 subtables;
+// - zero-width marks: a mark first when it has an advance, a mark second when it has an advance
+//   or the font has no GPOS (then HarfBuzz places marks itself);
+// - substitutions in force whose output is one of the glyphs above: their glyphs, anywhere.
+// What this does not bound (AAT tables, 'kern' subtables of other formats, tables it cannot
+// read, kerning FreeType finds outside sfnt tables) shapes every pair.
+#include "tools/font_generator/opentype_kerning.h"
+
+#include "tools/font_generator/character_set.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <hb-ft.h>
+#include <hb-ot.h>
+#include <hb.h>
+
+#include <algorithm>
+#include <bit>
+#include <iterator>
+
+// ---- shaping one pair --------------------------------------------------------------------------
+
+namespace
+{
+
+constexpr hb_tag_t disabled_features[] = {
+    HB_TAG('c', 'c', 'm', 'p'), HB_TAG('l', 'o', 'c', 'l'), HB_TAG('l', 'i', 'g', 'a'),
+    HB_TAG('c', 'l', 'i', 'g'), HB_TAG('c', 'a', 'l', 't'), HB_TAG('r', 'l', 'i', 'g'),
+    HB_TAG('m', 'a', 'r', 'k'), HB_TAG('m', 'k', 'm', 'k'),
+};
+
+bool is_disabled_feature(hb_tag_t tag)
+{
+    return std::find(std::begin(disabled_features), std::end(disabled_features), tag) !=
+           std::end(disabled_features);
+}
+
+struct shaping_features_t
+{
+    shaping_features_t()
+    {
+        features[0] = { HB_TAG('k', 'e', 'r', 'n'), 1, HB_FEATURE_GLOBAL_START,
+                        HB_FEATURE_GLOBAL_END };
+        for (unsigned i = 0; i < std::size(disabled_features); ++i)
+            features[i + 1] = { disabled_features[i], 0, HB_FEATURE_GLOBAL_START,
+                                HB_FEATURE_GLOBAL_END };
+    }
+    hb_feature_t features[1 + std::size(disabled_features)];
+};
+
+const shaping_features_t g_shaping_features;
+
+}  // namespace
+
+pair_shaper_t::pair_shaper_t(FT_FaceRec_* face)
+{
+    hb_font_t* font = hb_ft_font_create_referenced(face);
+    hb_buffer_t* buffer = hb_buffer_create();
+    if (font == hb_font_get_empty() || !hb_buffer_allocation_successful(buffer))
+    {
+        hb_font_destroy(font);
+        hb_buffer_destroy(buffer);
+        return;
+    }
+    m_font = font;
+    m_buffer = buffer;
+}
+
+pair_shaper_t::~pair_shaper_t()
+{
+    hb_buffer_destroy(m_buffer);
+    hb_font_destroy(m_font);
+}
+
+bool pair_shaper_t::ready() const
+{
+    return m_font != nullptr;
+}
+
+bool pair_shaper_t::shape(uint32_t first_code, uint32_t second_code, int32_t* value)
+{
+    *value = 0;
+    const uint32_t text[2] = { first_code, second_code };
+    hb_buffer_clear_contents(m_buffer);
+    // A soft hyphen or another default ignorable keeps its glyph and its advance: zeroing it
+    // would turn its advance into a kerning value against every glyph after it.
+    hb_buffer_set_flags(m_buffer, HB_BUFFER_FLAG_PRESERVE_DEFAULT_IGNORABLES);
+    hb_buffer_add_utf32(m_buffer, text, 2, 0, 2);
+    hb_buffer_guess_segment_properties(m_buffer);
+    hb_buffer_set_direction(m_buffer, HB_DIRECTION_LTR);
+    hb_shape(m_font, m_buffer, g_shaping_features.features,
+             unsigned(std::size(g_shaping_features.features)));
+    if (!hb_buffer_allocation_successful(m_buffer))
+        return false;
+    unsigned count = 0;
+    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(m_buffer, &count);
+    const hb_glyph_position_t* position = hb_buffer_get_glyph_positions(m_buffer, nullptr);
+    if (count != 2)
+        return true;
+    const int64_t moved = int64_t(position[0].x_advance) -
+                          hb_font_get_glyph_h_advance(m_font, info[0].codepoint) +
+                          position[1].x_offset;
+    *value = int32_t(std::clamp<int64_t>(moved, INT32_MIN, INT32_MAX));
+    return true;
+}
+
+// ---- reading the layout tables -----------------------------------------------------------------
+
+namespace
+{
+
+// A font table as HarfBuzz reads it, with big-endian reads that fail outside its bytes.
+class table_t
+{
+public:
+    table_t(hb_face_t* face, hb_tag_t tag) : m_blob(hb_face_reference_table(face, tag))
+    {
+        unsigned length = 0;
+        m_data = reinterpret_cast<const uint8_t*>(hb_blob_get_data(m_blob, &length));
+        m_size = m_data != nullptr ? length : 0;
+    }
+    table_t(const table_t&) = delete;
+    table_t& operator=(const table_t&) = delete;
+    ~table_t() { hb_blob_destroy(m_blob); }
+
+    bool empty() const { return m_size == 0; }
+    bool u16(uint64_t offset, uint32_t* value) const
+    {
+        if (offset + 2 > m_size)
+            return false;
+        *value = uint32_t(m_data[offset]) << 8 | m_data[offset + 1];
+        return true;
+    }
+    bool u32(uint64_t offset, uint32_t* value) const
+    {
+        uint32_t high = 0;
+        uint32_t low = 0;
+        if (!u16(offset, &high) || !u16(offset + 2, &low))
+            return false;
+        *value = high << 16 | low;
+        return true;
+    }
+    // Whether any of the `count` 16-bit words at the offset is not 0; false past the end too.
+    bool any_word_set(uint64_t offset, uint64_t count, bool* set) const
+    {
+        if (offset + 2 * count > m_size)
+            return false;
+        *set = false;
+        for (uint64_t i = 0; i < 2 * count; ++i)
+            *set = *set || m_data[offset + i] != 0;
+        return true;
+    }
+
+private:
+    hb_blob_t* m_blob;
+    const uint8_t* m_data;
+    uint32_t m_size;
+};
+
+// Binary search over `count` records of 6 bytes at `records`, each starting with a glyph range
+// (first, last) and ending with a 16-bit value: the value of the range holding the glyph and the
+// glyph's place in it, or no range (`*found` false). False when the table cannot be read.
+bool find_glyph_range(const table_t& table, uint64_t records, uint32_t count, uint32_t glyph,
+                      bool* found, uint32_t* value, uint32_t* place)
+{
+    *found = false;
+    uint32_t low = 0;
+    uint32_t high = count;
+    while (low < high)
+    {
+        const uint32_t middle = (low + high) / 2;
+        const uint64_t range = records + 6 * uint64_t(middle);
+        uint32_t first = 0;
+        uint32_t last = 0;
+        if (!table.u16(range, &first) || !table.u16(range + 2, &last))
+            return false;
+        if (glyph < first)
+            high = middle;
+        else if (glyph > last)
+            low = middle + 1;
+        else
+        {
+            *found = true;
+            *place = glyph - first;
+            return table.u16(range + 4, value);
+        }
+    }
+    return true;
+}
+
+// Coverage index of a glyph, -1 when not covered; false when the table cannot be read.
+bool coverage_index(const table_t& table, uint64_t coverage, uint32_t glyph, int64_t* index)
+{
+    *index = -1;
+    uint32_t format = 0;
+    uint32_t count = 0;
+    if (!table.u16(coverage, &format) || !table.u16(coverage + 2, &count))
+        return false;
+    if (format == 1)
+    {
+        uint32_t low = 0;
+        uint32_t high = count;
+        while (low < high)
+        {
+            const uint32_t middle = (low + high) / 2;
+            uint32_t id = 0;
+            if (!table.u16(coverage + 4 + 2 * uint64_t(middle), &id))
+                return false;
+            if (id == glyph)
+            {
+                *index = middle;
+                return true;
+            }
+            if (id < glyph)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return true;
+    }
+    bool found = false;
+    uint32_t first_index = 0;
+    uint32_t place = 0;
+    if (format != 2 ||
+        !find_glyph_range(table, coverage + 4, count, glyph, &found, &first_index, &place))
+        return false;
+    if (found)
+        *index = int64_t(first_index) + place;
+    return true;
+}
+
+// Class of a glyph in a class definition (0 when not listed); false when it cannot be read.
+bool glyph_class(const table_t& table, uint64_t class_def, uint32_t glyph, uint32_t* value)
+{
+    *value = 0;
+    uint32_t format = 0;
+    if (!table.u16(class_def, &format))
+        return false;
+    if (format == 1)
+    {
+        uint32_t start = 0;
+        uint32_t count = 0;
+        if (!table.u16(class_def + 2, &start) || !table.u16(class_def + 4, &count))
+            return false;
+        if (glyph < start || glyph - start >= count)
+            return true;
+        return table.u16(class_def + 6 + 2 * uint64_t(glyph - start), value);
+    }
+    uint32_t count = 0;
+    bool found = false;
+    uint32_t place = 0;
+    return format == 2 && table.u16(class_def + 2, &count) &&
+           find_glyph_range(table, class_def + 4, count, glyph, &found, value, &place);
+}
+
+// Sorts the values and drops repeats.
+template <typename T>
+void sort_unique(array_dyn_t<T>* values)
+{
+    std::sort(values->begin(), values->end());
+    const T* end = std::unique(values->begin(), values->end());
+    (void)values->resize(uint32_t(end - values->begin()));  // shrinking always succeeds
+}
+
+uint32_t value_record_words(uint32_t format)
+{
+    return uint32_t(std::popcount(format & 0xFFu));
+}
+
+// The lookups of the features a language system requires: shaping applies them whatever the
+// feature settings say.
+void add_required_lookups(hb_face_t* face, hb_tag_t table_tag, hb_set_t* lookups)
+{
+    const unsigned scripts =
+        hb_ot_layout_table_get_script_tags(face, table_tag, 0, nullptr, nullptr);
+    for (unsigned script = 0; script < scripts; ++script)
+    {
+        const unsigned count =
+            hb_ot_layout_script_get_language_tags(face, table_tag, script, 0, nullptr, nullptr);
+        for (unsigned language = 0; language <= count; ++language)
+        {
+            // The script's default language system comes last.
+            const unsigned index =
+                language < count ? language : HB_OT_LAYOUT_DEFAULT_LANGUAGE_INDEX;
+            unsigned feature = 0;
+            if (!hb_ot_layout_language_get_required_feature(face, table_tag, script, index,
+                                                            &feature, nullptr))
+                continue;
+            unsigned indices[64];
+            for (unsigned start = 0;; start += unsigned(std::size(indices)))
+            {
+                unsigned got = unsigned(std::size(indices));
+                hb_ot_layout_feature_get_lookups(face, table_tag, feature, start, &got, indices);
+                for (unsigned i = 0; i < got; ++i)
+                    hb_set_add(lookups, indices[i]);
+                if (got < std::size(indices))
+                    break;
+            }
+        }
+    }
+}
+
+// The lookups of a layout table that shaping can apply: those of every feature but the ones the
+// shaping switches off, in every script and language, and those of required features.
+bool collect_lookups_in_force(hb_face_t* face, hb_tag_t table_tag, hb_set_t* lookups)
+{
+    add_required_lookups(face, table_tag, lookups);
+    array_dyn_t<hb_tag_t> tags;
+    hb_tag_t chunk[64];
+    for (unsigned start = 0;; start += unsigned(std::size(chunk)))
+    {
+        unsigned count = unsigned(std::size(chunk));
+        hb_ot_layout_table_get_feature_tags(face, table_tag, start, &count, chunk);
+        for (unsigned i = 0; i < count; ++i)
+            if (!is_disabled_feature(chunk[i]) &&
+                std::find(tags.begin(), tags.end(), chunk[i]) == tags.end() &&
+                !tags.append(chunk[i]))
+                return false;
+        if (count < std::size(chunk))
+            break;
+    }
+    if (tags.empty())
+        return hb_set_allocation_successful(lookups);
+    if (!tags.append(HB_TAG_NONE))
+        return false;
+    hb_ot_layout_collect_lookups(face, table_tag, nullptr, nullptr, tags.data(), lookups);
+    return hb_set_allocation_successful(lookups);
+}
+
+}  // namespace
+
+// ---- the candidate pairs -----------------------------------------------------------------------
+
+namespace
+{
+
+// Owns an hb_set_t.
+struct glyph_set_t
+{
+    glyph_set_t() : set(hb_set_create()) {}
+    glyph_set_t(const glyph_set_t&) = delete;
+    glyph_set_t& operator=(const glyph_set_t&) = delete;
+    ~glyph_set_t() { hb_set_destroy(set); }
+    bool has(uint32_t glyph) const { return hb_set_has(set, glyph); }
+    hb_set_t* set;
+};
+
+// The set's characters the font defines: position and glyph.
+struct set_glyph_t
+{
+    uint32_t position;
+    uint32_t glyph;
+};
+
+struct candidates_t
+{
+    bool every_pair = false;
+    glyph_set_t any_second;    // may kern before any glyph
+    glyph_set_t any_first;     // may kern after any glyph
+    glyph_set_t touched;       // every glyph positioning can move, in or out of the set
+    array_dyn_t<uint64_t> pairs;  // first glyph << 32 | second glyph, both of the set
+    bool short_of_memory = false;
+
+    void add_pair(uint32_t first, uint32_t second)
+    {
+        if (!pairs.append(uint64_t(first) << 32 | second))
+            short_of_memory = true;
+    }
+    void add_anywhere(hb_set_t* glyphs)
+    {
+        hb_set_union(any_first.set, glyphs);
+        hb_set_union(any_second.set, glyphs);
+        hb_set_union(touched.set, glyphs);
+    }
+};
+
+// The glyphs of the set, sorted, without repeats.
+struct set_glyph_ids_t
+{
+    array_dyn_t<uint32_t> ids;
+    glyph_set_t lookup;
+};
+
+// One pair positioning subtable: the pairs among the set's glyphs it can move.
+bool read_pair_subtable(const table_t& gpos, uint64_t subtable, const set_glyph_ids_t& glyphs,
+                        candidates_t* out)
+{
+    uint32_t format = 0;
+    uint32_t coverage = 0;
+    uint32_t value_format1 = 0;
+    uint32_t value_format2 = 0;
+    if (!gpos.u16(subtable, &format) || !gpos.u16(subtable + 2, &coverage) ||
+        !gpos.u16(subtable + 4, &value_format1) || !gpos.u16(subtable + 6, &value_format2))
+        return false;
+    const uint32_t record_words =
+        value_record_words(value_format1) + value_record_words(value_format2);
+    if (format == 1)
+    {
+        uint32_t set_count = 0;
+        if (!gpos.u16(subtable + 8, &set_count))
+            return false;
+        for (uint32_t first : glyphs.ids)
+        {
+            int64_t index = -1;
+            if (!coverage_index(gpos, subtable + coverage, first, &index))
+                return false;
+            if (index < 0 || index >= int64_t(set_count))
+                continue;
+            uint32_t pair_set = 0;
+            uint32_t count = 0;
+            if (!gpos.u16(subtable + 10 + 2 * uint64_t(index), &pair_set) ||
+                !gpos.u16(subtable + pair_set, &count))
+                return false;
+            uint64_t record = subtable + pair_set + 2;
+            for (uint32_t i = 0; i < count; ++i, record += 2 + 2 * uint64_t(record_words))
+            {
+                uint32_t second = 0;
+                bool moves = false;
+                if (!gpos.u16(record, &second) ||
+                    !gpos.any_word_set(record + 2, record_words, &moves))
+                    return false;
+                if (moves && glyphs.lookup.has(second))
+                    out->add_pair(first, second);
+            }
+        }
+        return true;
+    }
+    if (format != 2)
+        return false;
+
+    uint32_t class_def1 = 0;
+    uint32_t class_def2 = 0;
+    uint32_t class1_count = 0;
+    uint32_t class2_count = 0;
+    if (!gpos.u16(subtable + 8, &class_def1) || !gpos.u16(subtable + 10, &class_def2) ||
+        !gpos.u16(subtable + 12, &class1_count) || !gpos.u16(subtable + 14, &class2_count))
+        return false;
+    const uint64_t row_bytes = 2 * uint64_t(record_words) * class2_count;
+    bool any = false;  // the records must all lie inside the table
+    if (!gpos.any_word_set(subtable + 16, uint64_t(record_words) * class2_count * class1_count,
+                           &any))
+        return false;
+
+    // The set's glyphs by their second class, and the covered ones by their first class.
+    array_dyn_t<uint64_t> by_class2;
+    array_dyn_t<uint64_t> by_class1;
+    if (!by_class2.reserve(glyphs.ids.size()))
+    {
+        out->short_of_memory = true;
+        return true;
+    }
+    for (uint32_t glyph : glyphs.ids)
+    {
+        uint32_t value = 0;
+        if (!glyph_class(gpos, subtable + class_def2, glyph, &value))
+            return false;
+        (void)by_class2.append(uint64_t(value) << 32 | glyph);
+        int64_t index = -1;
+        if (!coverage_index(gpos, subtable + coverage, glyph, &index))
+            return false;
+        if (index < 0)
+            continue;
+        if (!glyph_class(gpos, subtable + class_def1, glyph, &value))
+            return false;
+        if (value < class1_count && !by_class1.append(uint64_t(value) << 32 | glyph))
+        {
+        out->short_of_memory = true;
+        return true;
+    }
+    }
+    std::sort(by_class2.begin(), by_class2.end());
+    std::sort(by_class1.begin(), by_class1.end());
+
+    array_dyn_t<uint32_t> columns;  // second classes the current first class kerns against
+    for (uint32_t i = 0; i < by_class1.size();)
+    {
+        const uint32_t class1 = uint32_t(by_class1[i] >> 32);
+        uint32_t end = i;
+        while (end < by_class1.size() && uint32_t(by_class1[end] >> 32) == class1)
+            ++end;
+        columns.clear();
+        const uint64_t row = subtable + 16 + row_bytes * class1;
+        for (uint32_t class2 = 0; class2 < class2_count; ++class2)
+        {
+            bool moves = false;
+            const uint64_t record = row + 2 * uint64_t(record_words) * class2;
+            (void)gpos.any_word_set(record, record_words, &moves);  // inside: checked above
+            if (moves && !columns.append(class2))
+            {
+        out->short_of_memory = true;
+        return true;
+    }
+        }
+        // Class 0 holds every glyph the definition does not list: the row kerns against all.
+        const bool against_all = !columns.empty() && columns[0] == 0;
+        for (; i < end; ++i)
+        {
+            const uint32_t first = uint32_t(by_class1[i]);
+            if (against_all)
+            {
+                hb_set_add(out->any_first.set, first);
+                continue;
+            }
+            for (uint32_t class2 : columns)
+            {
+                const uint64_t* second =
+                    std::lower_bound(by_class2.begin(), by_class2.end(), uint64_t(class2) << 32);
+                for (; second != by_class2.end() && uint32_t(*second >> 32) == class2; ++second)
+                    out->add_pair(first, uint32_t(*second));
+            }
+        }
+    }
+    return true;
+}
+
+// GPOS: the pairs of the pair positioning lookups in force, and the glyphs of every other
+// positioning lookup in force.
+bool read_gpos(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out)
+{
+    const table_t gpos(face, HB_OT_TAG_GPOS);
+    if (gpos.empty())
+        return true;
+    glyph_set_t lookups;
+    if (!collect_lookups_in_force(face, HB_OT_TAG_GPOS, lookups.set))
+    {
+        out->short_of_memory = true;
+        return true;
+    }
+    uint32_t lookup_list = 0;
+    uint32_t lookup_count = 0;
+    if (!gpos.u16(8, &lookup_list) || !gpos.u16(lookup_list, &lookup_count))
+        return false;
+
+    glyph_set_t before;
+    glyph_set_t input;
+    glyph_set_t after;
+    glyph_set_t output;
+    hb_codepoint_t index = HB_SET_VALUE_INVALID;
+    while (hb_set_next(lookups.set, &index))
+    {
+        uint32_t lookup = 0;
+        uint32_t type = 0;
+        uint32_t subtable_count = 0;
+        if (index >= lookup_count || !gpos.u16(lookup_list + 2 + 2 * uint64_t(index), &lookup) ||
+            !gpos.u16(lookup_list + lookup, &type) ||
+            !gpos.u16(lookup_list + lookup + 4, &subtable_count))
+            return false;
+        const uint64_t base = uint64_t(lookup_list) + lookup;
+
+        hb_set_clear(before.set);
+        hb_set_clear(input.set);
+        hb_set_clear(after.set);
+        hb_set_clear(output.set);
+        hb_ot_layout_lookup_collect_glyphs(face, HB_OT_TAG_GPOS, index, before.set, input.set,
+                                           after.set, output.set);
+        hb_set_union(input.set, before.set);
+        hb_set_union(input.set, after.set);
+        hb_set_union(input.set, output.set);
+        hb_set_union(out->touched.set, input.set);
+
+        bool pairs_only = type == 2 || type == 9;
+        for (uint32_t s = 0; s < subtable_count && pairs_only; ++s)
+        {
+            uint32_t offset = 0;
+            if (!gpos.u16(base + 6 + 2 * uint64_t(s), &offset))
+                return false;
+            uint64_t subtable = base + offset;
+            if (type == 9)
+            {
+                uint32_t extension_type = 0;
+                uint32_t extension = 0;
+                if (!gpos.u16(subtable + 2, &extension_type) || !gpos.u32(subtable + 4, &extension))
+                    return false;
+                pairs_only = extension_type == 2;
+                subtable += extension;
+            }
+            if (pairs_only && !read_pair_subtable(gpos, subtable, glyphs, out))
+                return false;
+        }
+        if (!pairs_only)
+            out->add_anywhere(input.set);
+    }
+    return true;
+}
+
+// The 'kern' table: the pairs of its format 0 subtables among the set's glyphs. False for a
+// table with subtables of other formats, or one that cannot be read.
+bool read_kern(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out)
+{
+    const table_t kern(face, HB_TAG('k', 'e', 'r', 'n'));
+    if (kern.empty())
+        return true;
+    uint32_t version = 0;
+    uint32_t subtables = 0;
+    if (!kern.u16(0, &version) || version != 0 || !kern.u16(2, &subtables))
+        return false;
+    uint64_t at = 4;
+    for (uint32_t n = 0; n < subtables; ++n)
+    {
+        uint32_t length = 0;
+        uint32_t coverage = 0;
+        uint32_t count = 0;
+        if (!kern.u16(at + 2, &length) || !kern.u16(at + 4, &coverage) || (coverage >> 8) != 0 ||
+            !kern.u16(at + 6, &count))
+            return false;
+        for (uint32_t i = 0; i < count; ++i)
+        {
+            const uint64_t entry = at + 14 + 6 * uint64_t(i);
+            uint32_t left = 0;
+            uint32_t right = 0;
+            uint32_t value = 0;
+            if (!kern.u16(entry, &left) || !kern.u16(entry + 2, &right) ||
+                !kern.u16(entry + 4, &value))
+                return false;
+            if (value == 0)
+                continue;
+            hb_set_add(out->touched.set, left);
+            hb_set_add(out->touched.set, right);
+            if (glyphs.lookup.has(left) && glyphs.lookup.has(right))
+                out->add_pair(left, right);
+        }
+        // The length field has only 16 bits; the pairs tell where a large subtable ends.
+        at += std::max<uint64_t>(length, 14 + 6 * uint64_t(count));
+    }
+    return true;
+}
+
+// Substitutions in force that can turn a glyph into one positioning moves: every glyph they
+// read may then kern, in either place. Repeated until nothing new joins.
+bool read_gsub(hb_face_t* face, candidates_t* out)
+{
+    glyph_set_t lookups;
+    if (!collect_lookups_in_force(face, HB_OT_TAG_GSUB, lookups.set))
+        return false;
+    glyph_set_t reads;
+    glyph_set_t output;
+    glyph_set_t overlap;
+    for (bool grew = true; grew;)
+    {
+        grew = false;
+        hb_codepoint_t index = HB_SET_VALUE_INVALID;
+        while (hb_set_next(lookups.set, &index))
+        {
+            hb_set_clear(reads.set);
+            hb_set_clear(output.set);
+            hb_ot_layout_lookup_collect_glyphs(face, HB_OT_TAG_GSUB, index, reads.set, reads.set,
+                                               reads.set, output.set);
+            hb_set_set(overlap.set, output.set);
+            hb_set_intersect(overlap.set, out->touched.set);
+            if (hb_set_is_empty(overlap.set))
+                continue;
+            out->add_anywhere(reads.set);
+            hb_set_del(lookups.set, index);
+            grew = true;
+        }
+    }
+    return hb_set_allocation_successful(out->any_first.set) &&
+           hb_set_allocation_successful(out->any_second.set) &&
+           hb_set_allocation_successful(out->touched.set);
+}
+
+bool is_unicode_mark(uint32_t code)
+{
+    const hb_unicode_general_category_t category =
+        hb_unicode_general_category(hb_unicode_funcs_get_default(), code);
+    return category == HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK ||
+           category == HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK ||
+           category == HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK;
+}
+
+bool has_table(hb_face_t* face, hb_tag_t tag)
+{
+    hb_blob_t* blob = hb_face_reference_table(face, tag);
+    const bool present = hb_blob_get_length(blob) > 0;
+    hb_blob_destroy(blob);
+    return present;
+}
+
+// Fills the candidates for the set's defined characters. False when memory is short.
+bool find_candidates(FT_Face ft_face, hb_font_t* font, const character_set_t& set,
+                     const array_t<set_glyph_t>& defined, candidates_t* out)
+{
+    hb_face_t* face = hb_font_get_face(font);
+    // HarfBuzz shapes with these through rules of their own; without sfnt tables FreeType's
+    // kerning reaches HarfBuzz directly.
+    if (has_table(face, HB_TAG('m', 'o', 'r', 'x')) ||
+        has_table(face, HB_TAG('m', 'o', 'r', 't')) ||
+        has_table(face, HB_TAG('k', 'e', 'r', 'x')) ||
+        has_table(face, HB_TAG('t', 'r', 'a', 'k')) ||
+        (!FT_IS_SFNT(ft_face) && FT_HAS_KERNING(ft_face)))
+    {
+        out->every_pair = true;
+        return true;
+    }
+
+    set_glyph_ids_t glyphs;
+    if (!glyphs.ids.reserve(defined.size()))
+        return false;
+    for (const set_glyph_t& entry : defined)
+    {
+        (void)glyphs.ids.append(entry.glyph);
+        hb_set_add(glyphs.lookup.set, entry.glyph);
+    }
+    sort_unique(&glyphs.ids);
+
+    if (!read_gpos(face, glyphs, out) || !read_kern(face, glyphs, out))
+    {
+        out->every_pair = true;
+        return !out->short_of_memory;
+    }
+
+    // Marks lose their advance; without GPOS HarfBuzz also places them over the glyph before.
+    const bool places_marks = hb_ot_layout_has_positioning(face);
+    glyph_set_t marks;
+    hb_ot_layout_get_glyphs_in_class(face, HB_OT_LAYOUT_GLYPH_CLASS_MARK, marks.set);
+    hb_set_union(out->touched.set, marks.set);
+    for (const set_glyph_t& entry : defined)
+    {
+        if (!marks.has(entry.glyph) && !is_unicode_mark(set.glyphs[entry.position].code))
+            continue;
+        const bool has_advance = hb_font_get_glyph_h_advance(font, entry.glyph) != 0;
+        if (has_advance)
+            hb_set_add(out->any_first.set, entry.glyph);
+        if (has_advance || !places_marks)
+            hb_set_add(out->any_second.set, entry.glyph);
+        hb_set_add(out->touched.set, entry.glyph);
+    }
+    hb_set_union(out->touched.set, out->any_first.set);
+    hb_set_union(out->touched.set, out->any_second.set);
+    if (!read_gsub(face, out) || out->short_of_memory)
+        return false;
+
+    sort_unique(&out->pairs);
+    return true;
+}
+
+}  // namespace
+
+// ---- the search --------------------------------------------------------------------------------
+
+bool collect_opentype_kerning_pairs(FT_FaceRec_* face, const character_set_t& set,
+                                    kerning_search_t search, array_dyn_t<kerning_pair_t>* out)
+{
+    out->clear();
+    array_dyn_t<set_glyph_t> defined;  // in file order
+    for (uint32_t position = 0; position < set.glyphs.size(); ++position)
+    {
+        const uint32_t glyph = FT_Get_Char_Index(face, set.glyphs[position].code);
+        if (glyph != 0 && !defined.append(set_glyph_t{ position, glyph }))
+            return false;
+    }
+    if (defined.empty())
+        return true;
+
+    pair_shaper_t shaper(face);
+    if (!shaper.ready())
+        return false;
+    candidates_t candidates;
+    candidates.every_pair = search == kerning_search_t::every_pair;
+    if (!candidates.every_pair && !find_candidates(face, shaper.font(), set, defined, &candidates))
+        return false;
+
+    // The defined characters by glyph, and those that may kern after any glyph.
+    array_dyn_t<uint64_t> by_glyph;  // glyph << 32 | index into `defined`
+    array_dyn_t<uint32_t> after_any;  // indices into `defined`
+    if (!by_glyph.reserve(defined.size()))
+        return false;
+    for (uint32_t i = 0; i < defined.size(); ++i)
+    {
+        (void)by_glyph.append(uint64_t(defined[i].glyph) << 32 | i);
+        if (!candidates.every_pair && candidates.any_second.has(defined[i].glyph) &&
+            !after_any.append(i))
+            return false;
+    }
+    std::sort(by_glyph.begin(), by_glyph.end());
+
+    array_dyn_t<uint32_t> seconds;  // indices into `defined`, in file order
+    for (const set_glyph_t& first : defined)
+    {
+        const bool all = candidates.every_pair || candidates.any_first.has(first.glyph);
+        seconds.clear();
+        if (!all)
+        {
+            if (!seconds.append_copy(after_any))
+                return false;
+            const array_t<uint64_t>& pairs = candidates.pairs;
+            const uint64_t* pair =
+                std::lower_bound(pairs.begin(), pairs.end(), uint64_t(first.glyph) << 32);
+            for (; pair != pairs.end() && uint32_t(*pair >> 32) == first.glyph; ++pair)
+            {
+                const uint64_t key = uint64_t(uint32_t(*pair)) << 32;
+                const uint64_t* match = std::lower_bound(by_glyph.begin(), by_glyph.end(), key);
+                for (; match != by_glyph.end() && (*match >> 32) == (key >> 32); ++match)
+                    if (!seconds.append(uint32_t(*match)))
+                        return false;
+            }
+            sort_unique(&seconds);
+        }
+        const uint32_t count = all ? defined.size() : seconds.size();
+        for (uint32_t k = 0; k < count; ++k)
+        {
+            const set_glyph_t& second = defined[all ? k : seconds[k]];
+            int32_t value = 0;
+            if (!shaper.shape(set.glyphs[first.position].code, set.glyphs[second.position].code,
+                              &value))
+                return false;
+            const int32_t pixels = kerning_pixels(value);
+            if (pixels != 0 &&
+                !out->append(kerning_pair_t{ first.position, second.position, pixels }))
+                return false;
+        }
+    }
+    return true;
+}
