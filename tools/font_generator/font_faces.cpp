@@ -9,6 +9,7 @@
 #include "tools/font_generator/configuration.h"
 #include "tools/font_generator/generator.h"
 #include "tools/font_generator/glyph_bitmap.h"
+#include "tools/font_generator/opentype_kerning.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -173,7 +174,7 @@ bool prepare_fonts(generator_t* generator)
             msg_error("Failed to open the font file '%s'.", settings.font_file);
             return false;
         }
-        if (!opened)
+        if (!opened || (config.opentype_kerning && !load_harfbuzz()))
             return false;
 
         if (store.keeps_glyphs)

@@ -58,7 +58,8 @@ void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap)
 
 // Phase two of the run: FreeType, then for every set in order its face, opened with its unit's
 // settings, and its glyphs measured with that face; the set keeps what measuring learnt while
-// the generator's glyph store allows. Stops at the first face that cannot be used.
+// the generator's glyph store allows. Stops at the first face that cannot be used, or when a set
+// asks for OpenType kerning and HarfBuzz cannot be loaded.
 [[nodiscard]] bool prepare_fonts(generator_t* generator);
 
 // Drawing-pass bitmaps of one set: the bitmap kept while measuring, else the glyph loaded again

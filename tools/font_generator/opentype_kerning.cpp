@@ -1,4 +1,4 @@
-// OpenType kerning through HarfBuzz.
+// OpenType kerning through HarfBuzz, loaded when a set first asks for it.
 //
 // Sections: shaping one pair, reading the layout tables, the candidate pairs, the search.
 //
@@ -16,7 +16,9 @@
 // read, kerning FreeType finds outside sfnt tables) shapes every pair.
 #include "tools/font_generator/opentype_kerning.h"
 
+#include "ovcore/message.h"
 #include "tools/font_generator/character_set.h"
+#include "tools/font_generator/sys_library.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -29,10 +31,106 @@
 #include <bit>
 #include <iterator>
 
+// ---- HarfBuzz ----------------------------------------------------------------------------------
+
+namespace
+{
+
+constexpr const char harfbuzz_library[] = "libharfbuzz.so.0";
+
+// Every HarfBuzz function this file calls.
+#define OV_HARFBUZZ_FUNCTIONS(X)                                                                   \
+    X(hb_blob_destroy) X(hb_blob_get_data) X(hb_blob_get_length) X(hb_buffer_add_utf32)            \
+    X(hb_buffer_allocation_successful) X(hb_buffer_clear_contents) X(hb_buffer_create)             \
+    X(hb_buffer_destroy) X(hb_buffer_get_glyph_infos) X(hb_buffer_get_glyph_positions)             \
+    X(hb_buffer_guess_segment_properties) X(hb_buffer_set_direction) X(hb_buffer_set_flags)        \
+    X(hb_face_reference_table) X(hb_font_destroy) X(hb_font_get_empty) X(hb_font_get_face)         \
+    X(hb_font_get_glyph_h_advance) X(hb_ft_font_create_referenced)                                 \
+    X(hb_ot_layout_collect_lookups) X(hb_ot_layout_feature_get_lookups)                            \
+    X(hb_ot_layout_get_glyphs_in_class) X(hb_ot_layout_has_positioning)                            \
+    X(hb_ot_layout_language_get_required_feature) X(hb_ot_layout_lookup_collect_glyphs)            \
+    X(hb_ot_layout_script_get_language_tags) X(hb_ot_layout_table_get_feature_tags)                \
+    X(hb_ot_layout_table_get_script_tags) X(hb_set_add) X(hb_set_allocation_successful)            \
+    X(hb_set_clear) X(hb_set_create) X(hb_set_del) X(hb_set_destroy) X(hb_set_has)                 \
+    X(hb_set_intersect) X(hb_set_is_empty) X(hb_set_next) X(hb_set_set) X(hb_set_union)            \
+    X(hb_shape) X(hb_unicode_funcs_get_default) X(hb_unicode_general_category)
+
+// HarfBuzz's functions, from the library loaded on first use.
+struct harfbuzz_t
+{
+#define OV_HARFBUZZ_MEMBER(name) decltype(&::name) name;
+    OV_HARFBUZZ_FUNCTIONS(OV_HARFBUZZ_MEMBER)
+#undef OV_HARFBUZZ_MEMBER
+};
+
+// Set once the table is filled; every function below uses it.
+const harfbuzz_t* hb = nullptr;
+
+}  // namespace
+
+bool load_harfbuzz()
+{
+    static harfbuzz_t table;
+    void* library = sys_library->open(harfbuzz_library);
+    if (library == nullptr)
+    {
+        msg_error("Failed to load the HarfBuzz library '%s', which OpenType kerning needs.",
+                  harfbuzz_library);
+        return false;
+    }
+    if (hb != nullptr)
+        return true;
+#define OV_HARFBUZZ_SYMBOL(name)                                                                 \
+    table.name = reinterpret_cast<decltype(&::name)>(sys_library->symbol(library, #name));       \
+    if (table.name == nullptr)                                                                   \
+    {                                                                                            \
+        msg_error("The HarfBuzz library '%s' has no function '%s', which OpenType kerning "     \
+                  "needs.",                                                                      \
+                  harfbuzz_library, #name);                                                      \
+        return false;                                                                            \
+    }
+    OV_HARFBUZZ_FUNCTIONS(OV_HARFBUZZ_SYMBOL)
+#undef OV_HARFBUZZ_SYMBOL
+    hb = &table;
+    return true;
+}
+
 // ---- shaping one pair --------------------------------------------------------------------------
 
 namespace
 {
+
+// The kerning of two characters in 26.6 units, by shaping them with HarfBuzz's font over the
+// face: the first glyph's shaped advance minus its unshaped advance, plus the second glyph's
+// shaped x offset; `kern` on, the substitutions that join or reorder glyphs and the mark
+// positioning features off. 0 when shaping gives other than two glyphs.
+class pair_shaper_t
+{
+public:
+    explicit pair_shaper_t(FT_FaceRec_* face);
+    pair_shaper_t(const pair_shaper_t&) = delete;
+    pair_shaper_t& operator=(const pair_shaper_t&) = delete;
+    ~pair_shaper_t();
+
+    // False when HarfBuzz could not get its memory; nothing else may be called then.
+    bool ready() const;
+    // False when memory ran short while shaping.
+    [[nodiscard]] bool shape(uint32_t first_code, uint32_t second_code, int32_t* value);
+
+    // For the candidate search: HarfBuzz's font and its face.
+    hb_font_t* font() const { return m_font; }
+
+private:
+    hb_font_t* m_font = nullptr;
+    hb_buffer_t* m_buffer = nullptr;
+};
+
+// 26.6 units to whole pixels, rounded half up.
+inline int32_t kerning_pixels(int32_t value)
+{
+    return int32_t((int64_t(value) + 32) >> 6);
+}
+
 
 constexpr hb_tag_t disabled_features[] = {
     HB_TAG('c', 'c', 'm', 'p'), HB_TAG('l', 'o', 'c', 'l'), HB_TAG('l', 'i', 'g', 'a'),
@@ -61,16 +159,14 @@ struct shaping_features_t
 
 const shaping_features_t g_shaping_features;
 
-}  // namespace
-
 pair_shaper_t::pair_shaper_t(FT_FaceRec_* face)
 {
-    hb_font_t* font = hb_ft_font_create_referenced(face);
-    hb_buffer_t* buffer = hb_buffer_create();
-    if (font == hb_font_get_empty() || !hb_buffer_allocation_successful(buffer))
+    hb_font_t* font = hb->hb_ft_font_create_referenced(face);
+    hb_buffer_t* buffer = hb->hb_buffer_create();
+    if (font == hb->hb_font_get_empty() || !hb->hb_buffer_allocation_successful(buffer))
     {
-        hb_font_destroy(font);
-        hb_buffer_destroy(buffer);
+        hb->hb_font_destroy(font);
+        hb->hb_buffer_destroy(buffer);
         return;
     }
     m_font = font;
@@ -79,8 +175,8 @@ pair_shaper_t::pair_shaper_t(FT_FaceRec_* face)
 
 pair_shaper_t::~pair_shaper_t()
 {
-    hb_buffer_destroy(m_buffer);
-    hb_font_destroy(m_font);
+    hb->hb_buffer_destroy(m_buffer);
+    hb->hb_font_destroy(m_font);
 }
 
 bool pair_shaper_t::ready() const
@@ -92,28 +188,30 @@ bool pair_shaper_t::shape(uint32_t first_code, uint32_t second_code, int32_t* va
 {
     *value = 0;
     const uint32_t text[2] = { first_code, second_code };
-    hb_buffer_clear_contents(m_buffer);
+    hb->hb_buffer_clear_contents(m_buffer);
     // A soft hyphen or another default ignorable keeps its glyph and its advance: zeroing it
     // would turn its advance into a kerning value against every glyph after it.
-    hb_buffer_set_flags(m_buffer, HB_BUFFER_FLAG_PRESERVE_DEFAULT_IGNORABLES);
-    hb_buffer_add_utf32(m_buffer, text, 2, 0, 2);
-    hb_buffer_guess_segment_properties(m_buffer);
-    hb_buffer_set_direction(m_buffer, HB_DIRECTION_LTR);
-    hb_shape(m_font, m_buffer, g_shaping_features.features,
-             unsigned(std::size(g_shaping_features.features)));
-    if (!hb_buffer_allocation_successful(m_buffer))
+    hb->hb_buffer_set_flags(m_buffer, HB_BUFFER_FLAG_PRESERVE_DEFAULT_IGNORABLES);
+    hb->hb_buffer_add_utf32(m_buffer, text, 2, 0, 2);
+    hb->hb_buffer_guess_segment_properties(m_buffer);
+    hb->hb_buffer_set_direction(m_buffer, HB_DIRECTION_LTR);
+    hb->hb_shape(m_font, m_buffer, g_shaping_features.features,
+                 unsigned(std::size(g_shaping_features.features)));
+    if (!hb->hb_buffer_allocation_successful(m_buffer))
         return false;
     unsigned count = 0;
-    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(m_buffer, &count);
-    const hb_glyph_position_t* position = hb_buffer_get_glyph_positions(m_buffer, nullptr);
+    const hb_glyph_info_t* info = hb->hb_buffer_get_glyph_infos(m_buffer, &count);
+    const hb_glyph_position_t* position = hb->hb_buffer_get_glyph_positions(m_buffer, nullptr);
     if (count != 2)
         return true;
     const int64_t moved = int64_t(position[0].x_advance) -
-                          hb_font_get_glyph_h_advance(m_font, info[0].codepoint) +
+                          hb->hb_font_get_glyph_h_advance(m_font, info[0].codepoint) +
                           position[1].x_offset;
     *value = int32_t(std::clamp<int64_t>(moved, INT32_MIN, INT32_MAX));
     return true;
 }
+
+}  // namespace
 
 // ---- reading the layout tables -----------------------------------------------------------------
 
@@ -124,15 +222,15 @@ namespace
 class table_t
 {
 public:
-    table_t(hb_face_t* face, hb_tag_t tag) : m_blob(hb_face_reference_table(face, tag))
+    table_t(hb_face_t* face, hb_tag_t tag) : m_blob(hb->hb_face_reference_table(face, tag))
     {
         unsigned length = 0;
-        m_data = reinterpret_cast<const uint8_t*>(hb_blob_get_data(m_blob, &length));
+        m_data = reinterpret_cast<const uint8_t*>(hb->hb_blob_get_data(m_blob, &length));
         m_size = m_data != nullptr ? length : 0;
     }
     table_t(const table_t&) = delete;
     table_t& operator=(const table_t&) = delete;
-    ~table_t() { hb_blob_destroy(m_blob); }
+    ~table_t() { hb->hb_blob_destroy(m_blob); }
 
     bool empty() const { return m_size == 0; }
     bool u16(uint64_t offset, uint32_t* value) const
@@ -283,27 +381,28 @@ uint32_t value_record_words(uint32_t format)
 void add_required_lookups(hb_face_t* face, hb_tag_t table_tag, hb_set_t* lookups)
 {
     const unsigned scripts =
-        hb_ot_layout_table_get_script_tags(face, table_tag, 0, nullptr, nullptr);
+        hb->hb_ot_layout_table_get_script_tags(face, table_tag, 0, nullptr, nullptr);
     for (unsigned script = 0; script < scripts; ++script)
     {
         const unsigned count =
-            hb_ot_layout_script_get_language_tags(face, table_tag, script, 0, nullptr, nullptr);
+            hb->hb_ot_layout_script_get_language_tags(face, table_tag, script, 0, nullptr, nullptr);
         for (unsigned language = 0; language <= count; ++language)
         {
             // The script's default language system comes last.
             const unsigned index =
                 language < count ? language : HB_OT_LAYOUT_DEFAULT_LANGUAGE_INDEX;
             unsigned feature = 0;
-            if (!hb_ot_layout_language_get_required_feature(face, table_tag, script, index,
-                                                            &feature, nullptr))
+            if (!hb->hb_ot_layout_language_get_required_feature(face, table_tag, script, index,
+                                                                &feature, nullptr))
                 continue;
             unsigned indices[64];
             for (unsigned start = 0;; start += unsigned(std::size(indices)))
             {
                 unsigned got = unsigned(std::size(indices));
-                hb_ot_layout_feature_get_lookups(face, table_tag, feature, start, &got, indices);
+                hb->hb_ot_layout_feature_get_lookups(face, table_tag, feature, start, &got,
+                                                     indices);
                 for (unsigned i = 0; i < got; ++i)
-                    hb_set_add(lookups, indices[i]);
+                    hb->hb_set_add(lookups, indices[i]);
                 if (got < std::size(indices))
                     break;
             }
@@ -321,7 +420,7 @@ bool collect_lookups_in_force(hb_face_t* face, hb_tag_t table_tag, hb_set_t* loo
     for (unsigned start = 0;; start += unsigned(std::size(chunk)))
     {
         unsigned count = unsigned(std::size(chunk));
-        hb_ot_layout_table_get_feature_tags(face, table_tag, start, &count, chunk);
+        hb->hb_ot_layout_table_get_feature_tags(face, table_tag, start, &count, chunk);
         for (unsigned i = 0; i < count; ++i)
             if (!is_disabled_feature(chunk[i]) &&
                 std::find(tags.begin(), tags.end(), chunk[i]) == tags.end() &&
@@ -331,11 +430,11 @@ bool collect_lookups_in_force(hb_face_t* face, hb_tag_t table_tag, hb_set_t* loo
             break;
     }
     if (tags.empty())
-        return hb_set_allocation_successful(lookups);
+        return hb->hb_set_allocation_successful(lookups);
     if (!tags.append(HB_TAG_NONE))
         return false;
-    hb_ot_layout_collect_lookups(face, table_tag, nullptr, nullptr, tags.data(), lookups);
-    return hb_set_allocation_successful(lookups);
+    hb->hb_ot_layout_collect_lookups(face, table_tag, nullptr, nullptr, tags.data(), lookups);
+    return hb->hb_set_allocation_successful(lookups);
 }
 
 }  // namespace
@@ -348,11 +447,11 @@ namespace
 // Owns an hb_set_t.
 struct glyph_set_t
 {
-    glyph_set_t() : set(hb_set_create()) {}
+    glyph_set_t() : set(hb->hb_set_create()) {}
     glyph_set_t(const glyph_set_t&) = delete;
     glyph_set_t& operator=(const glyph_set_t&) = delete;
-    ~glyph_set_t() { hb_set_destroy(set); }
-    bool has(uint32_t glyph) const { return hb_set_has(set, glyph); }
+    ~glyph_set_t() { hb->hb_set_destroy(set); }
+    bool has(uint32_t glyph) const { return hb->hb_set_has(set, glyph); }
     hb_set_t* set;
 };
 
@@ -379,9 +478,9 @@ struct candidates_t
     }
     void add_anywhere(hb_set_t* glyphs)
     {
-        hb_set_union(any_first.set, glyphs);
-        hb_set_union(any_second.set, glyphs);
-        hb_set_union(touched.set, glyphs);
+        hb->hb_set_union(any_first.set, glyphs);
+        hb->hb_set_union(any_second.set, glyphs);
+        hb->hb_set_union(touched.set, glyphs);
     }
 };
 
@@ -509,7 +608,7 @@ bool read_pair_subtable(const table_t& gpos, uint64_t subtable, const set_glyph_
             const uint32_t first = uint32_t(by_class1[i]);
             if (against_all)
             {
-                hb_set_add(out->any_first.set, first);
+                hb->hb_set_add(out->any_first.set, first);
                 continue;
             }
             for (uint32_t class2 : columns)
@@ -547,7 +646,7 @@ bool read_gpos(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out
     glyph_set_t after;
     glyph_set_t output;
     hb_codepoint_t index = HB_SET_VALUE_INVALID;
-    while (hb_set_next(lookups.set, &index))
+    while (hb->hb_set_next(lookups.set, &index))
     {
         uint32_t lookup = 0;
         uint32_t type = 0;
@@ -558,16 +657,16 @@ bool read_gpos(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out
             return false;
         const uint64_t base = uint64_t(lookup_list) + lookup;
 
-        hb_set_clear(before.set);
-        hb_set_clear(input.set);
-        hb_set_clear(after.set);
-        hb_set_clear(output.set);
-        hb_ot_layout_lookup_collect_glyphs(face, HB_OT_TAG_GPOS, index, before.set, input.set,
-                                           after.set, output.set);
-        hb_set_union(input.set, before.set);
-        hb_set_union(input.set, after.set);
-        hb_set_union(input.set, output.set);
-        hb_set_union(out->touched.set, input.set);
+        hb->hb_set_clear(before.set);
+        hb->hb_set_clear(input.set);
+        hb->hb_set_clear(after.set);
+        hb->hb_set_clear(output.set);
+        hb->hb_ot_layout_lookup_collect_glyphs(face, HB_OT_TAG_GPOS, index, before.set,
+                                               input.set, after.set, output.set);
+        hb->hb_set_union(input.set, before.set);
+        hb->hb_set_union(input.set, after.set);
+        hb->hb_set_union(input.set, output.set);
+        hb->hb_set_union(out->touched.set, input.set);
 
         bool pairs_only = type == 2 || type == 9;
         for (uint32_t s = 0; s < subtable_count && pairs_only; ++s)
@@ -625,8 +724,8 @@ bool read_kern(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out
                 return false;
             if (value == 0)
                 continue;
-            hb_set_add(out->touched.set, left);
-            hb_set_add(out->touched.set, right);
+            hb->hb_set_add(out->touched.set, left);
+            hb->hb_set_add(out->touched.set, right);
             if (glyphs.lookup.has(left) && glyphs.lookup.has(right))
                 out->add_pair(left, right);
         }
@@ -650,30 +749,30 @@ bool read_gsub(hb_face_t* face, candidates_t* out)
     {
         grew = false;
         hb_codepoint_t index = HB_SET_VALUE_INVALID;
-        while (hb_set_next(lookups.set, &index))
+        while (hb->hb_set_next(lookups.set, &index))
         {
-            hb_set_clear(reads.set);
-            hb_set_clear(output.set);
-            hb_ot_layout_lookup_collect_glyphs(face, HB_OT_TAG_GSUB, index, reads.set, reads.set,
-                                               reads.set, output.set);
-            hb_set_set(overlap.set, output.set);
-            hb_set_intersect(overlap.set, out->touched.set);
-            if (hb_set_is_empty(overlap.set))
+            hb->hb_set_clear(reads.set);
+            hb->hb_set_clear(output.set);
+            hb->hb_ot_layout_lookup_collect_glyphs(face, HB_OT_TAG_GSUB, index, reads.set,
+                                                   reads.set, reads.set, output.set);
+            hb->hb_set_set(overlap.set, output.set);
+            hb->hb_set_intersect(overlap.set, out->touched.set);
+            if (hb->hb_set_is_empty(overlap.set))
                 continue;
             out->add_anywhere(reads.set);
-            hb_set_del(lookups.set, index);
+            hb->hb_set_del(lookups.set, index);
             grew = true;
         }
     }
-    return hb_set_allocation_successful(out->any_first.set) &&
-           hb_set_allocation_successful(out->any_second.set) &&
-           hb_set_allocation_successful(out->touched.set);
+    return hb->hb_set_allocation_successful(out->any_first.set) &&
+           hb->hb_set_allocation_successful(out->any_second.set) &&
+           hb->hb_set_allocation_successful(out->touched.set);
 }
 
 bool is_unicode_mark(uint32_t code)
 {
     const hb_unicode_general_category_t category =
-        hb_unicode_general_category(hb_unicode_funcs_get_default(), code);
+        hb->hb_unicode_general_category(hb->hb_unicode_funcs_get_default(), code);
     return category == HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK ||
            category == HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK ||
            category == HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK;
@@ -681,9 +780,9 @@ bool is_unicode_mark(uint32_t code)
 
 bool has_table(hb_face_t* face, hb_tag_t tag)
 {
-    hb_blob_t* blob = hb_face_reference_table(face, tag);
-    const bool present = hb_blob_get_length(blob) > 0;
-    hb_blob_destroy(blob);
+    hb_blob_t* blob = hb->hb_face_reference_table(face, tag);
+    const bool present = hb->hb_blob_get_length(blob) > 0;
+    hb->hb_blob_destroy(blob);
     return present;
 }
 
@@ -691,7 +790,7 @@ bool has_table(hb_face_t* face, hb_tag_t tag)
 bool find_candidates(FT_Face ft_face, hb_font_t* font, const character_set_t& set,
                      const array_t<set_glyph_t>& defined, candidates_t* out)
 {
-    hb_face_t* face = hb_font_get_face(font);
+    hb_face_t* face = hb->hb_font_get_face(font);
     // HarfBuzz shapes with these through rules of their own; without sfnt tables FreeType's
     // kerning reaches HarfBuzz directly.
     if (has_table(face, HB_TAG('m', 'o', 'r', 'x')) ||
@@ -710,7 +809,7 @@ bool find_candidates(FT_Face ft_face, hb_font_t* font, const character_set_t& se
     for (const set_glyph_t& entry : defined)
     {
         (void)glyphs.ids.append(entry.glyph);
-        hb_set_add(glyphs.lookup.set, entry.glyph);
+        hb->hb_set_add(glyphs.lookup.set, entry.glyph);
     }
     sort_unique(&glyphs.ids);
 
@@ -721,23 +820,23 @@ bool find_candidates(FT_Face ft_face, hb_font_t* font, const character_set_t& se
     }
 
     // Marks lose their advance; without GPOS HarfBuzz also places them over the glyph before.
-    const bool places_marks = hb_ot_layout_has_positioning(face);
+    const bool places_marks = hb->hb_ot_layout_has_positioning(face);
     glyph_set_t marks;
-    hb_ot_layout_get_glyphs_in_class(face, HB_OT_LAYOUT_GLYPH_CLASS_MARK, marks.set);
-    hb_set_union(out->touched.set, marks.set);
+    hb->hb_ot_layout_get_glyphs_in_class(face, HB_OT_LAYOUT_GLYPH_CLASS_MARK, marks.set);
+    hb->hb_set_union(out->touched.set, marks.set);
     for (const set_glyph_t& entry : defined)
     {
         if (!marks.has(entry.glyph) && !is_unicode_mark(set.glyphs[entry.position].code))
             continue;
-        const bool has_advance = hb_font_get_glyph_h_advance(font, entry.glyph) != 0;
+        const bool has_advance = hb->hb_font_get_glyph_h_advance(font, entry.glyph) != 0;
         if (has_advance)
-            hb_set_add(out->any_first.set, entry.glyph);
+            hb->hb_set_add(out->any_first.set, entry.glyph);
         if (has_advance || !places_marks)
-            hb_set_add(out->any_second.set, entry.glyph);
-        hb_set_add(out->touched.set, entry.glyph);
+            hb->hb_set_add(out->any_second.set, entry.glyph);
+        hb->hb_set_add(out->touched.set, entry.glyph);
     }
-    hb_set_union(out->touched.set, out->any_first.set);
-    hb_set_union(out->touched.set, out->any_second.set);
+    hb->hb_set_union(out->touched.set, out->any_first.set);
+    hb->hb_set_union(out->touched.set, out->any_second.set);
     if (!read_gsub(face, out) || out->short_of_memory)
         return false;
 
@@ -763,6 +862,8 @@ bool collect_opentype_kerning_pairs(FT_FaceRec_* face, const character_set_t& se
     if (defined.empty())
         return true;
 
+    if (!load_harfbuzz())
+        return false;
     pair_shaper_t shaper(face);
     if (!shaper.ready())
         return false;

@@ -5,6 +5,7 @@
 #include "tests/support/message_capture.h"
 #include "tools/font_generator/character_set.h"
 #include "tools/font_generator/font_faces.h"
+#include "tools/font_generator/sys_library.h"
 
 #include <gtest/gtest.h>
 #include <hb-ft.h>
@@ -210,4 +211,24 @@ TEST(opentype_kerning, a_font_without_layout_tables_has_no_kerning_and_no_compla
     EXPECT_TRUE(collect(face.face, set, kerning_search_t::candidates).empty());
     EXPECT_TRUE(collect(face.face, set, kerning_search_t::every_pair).empty());
     EXPECT_TRUE(messages.lines.empty());
+}
+
+TEST(opentype_kerning, a_missing_harfbuzz_library_is_reported_and_fails)
+{
+    const sys_library_api_t missing = { [](const char*) -> void* { return nullptr; },
+                                        [](void*, const char*) -> void* { return nullptr; } };
+    message_capture_t messages;
+    sys_library = &missing;
+    const bool loaded = load_harfbuzz();
+    face_t face(dejavu_sans, 16);
+    array_dyn_t<kerning_pair_t> pairs;
+    const bool collected = collect_opentype_kerning_pairs(face.face, make_set(latin1),
+                                                          kerning_search_t::candidates, &pairs);
+    sys_library = &sys_library_posix;
+    EXPECT_FALSE(loaded);
+    EXPECT_FALSE(collected);
+    ASSERT_FALSE(messages.lines.empty());
+    EXPECT_EQ(messages.lines[0], "Failed to load the HarfBuzz library 'libharfbuzz.so.0', which "
+                                 "OpenType kerning needs.");
+    EXPECT_TRUE(load_harfbuzz());
 }
