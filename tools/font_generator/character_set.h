@@ -21,6 +21,7 @@ struct font_glyph_t
     int32_t below = 0;        // rows of the cell below the base line
     uint32_t canvas_x = 0;    // top-left pixel of the cell on the canvas
     uint32_t canvas_y = 0;
+    uint32_t face = 0;        // the set's face it is drawn from (0: font_file's)
 };
 
 // The glyphs of one character set in file order, and its extents (0 until measured).

@@ -33,6 +33,8 @@ const unit_attribute_t char_set_config_attributes[] = {
     OV_UNIT_ATTRIBUTE(char_set_config_u, antialias, boolean, nullptr, "antialias"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, outline_width, u32, nullptr, "outline_width"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, opentype_kerning, boolean, nullptr, "opentype_kerning"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, fallback_font_files, string_array, nullptr,
+                      "fallback_font_files"),
     OV_UNIT_ATTRIBUTES_END,
 };
 
@@ -145,6 +147,39 @@ bool has_only_char_set_configs(const configuration_u& configuration, const char*
     return true;
 }
 
+// Every fallback font is a path, and no font of a set is named twice.
+bool has_usable_fallback_fonts(const configuration_u& configuration, const char* path)
+{
+    bool usable = true;
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const char_set_config_u& set = *configuration.char_set(k);
+        const array_t<string_dyn_t>& fallbacks = set.fallback_font_files;
+        for (uint32_t i = 0; i < fallbacks.size(); ++i)
+        {
+            if (fallbacks[i].empty())
+            {
+                msg_error("The fallback font %Iu of the element %Iu of 'char_config' in the "
+                          "configuration file '%s' is an empty path.",
+                          size_t(i), size_t(k), path);
+                usable = false;
+                continue;
+            }
+            bool named_before = fallbacks[i] == set.font_file;
+            for (uint32_t j = 0; j < i && !named_before; ++j)
+                named_before = fallbacks[i] == fallbacks[j];
+            if (named_before)
+            {
+                msg_error("The fallback font %Iu of the element %Iu of 'char_config' in the "
+                          "configuration file '%s' names the font '%s' a second time.",
+                          size_t(i), size_t(k), path, fallbacks[i].c_str());
+                usable = false;
+            }
+        }
+    }
+    return usable;
+}
+
 // Loads the single configuration tree of the open file into the generator; null when the file
 // holds anything else.
 void load_configuration_tree(generator_t* generator, file_t* file, const char* path)
@@ -171,7 +206,8 @@ bool load_configuration(generator_t* generator, const char* path)
     load_configuration_tree(generator, file.get(), path);
     file.reset();
     const configuration_u* configuration = generator->configuration.get();
-    if (configuration == nullptr || !has_only_char_set_configs(*configuration, path))
+    if (configuration == nullptr || !has_only_char_set_configs(*configuration, path) ||
+        !has_usable_fallback_fonts(*configuration, path))
     {
         msg_error("Failed to read the configuration file '%s'.", path);
         return false;

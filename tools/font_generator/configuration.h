@@ -35,6 +35,8 @@ public:
     bool antialias = true;            // 8-bit coverage glyphs, else monochrome
     uint32_t outline_width = 0;       // pixels of margin on every side of a glyph cell
     bool opentype_kerning = false;    // kerning by shaping pairs with the font's layout tables
+    // Fonts for the characters font_file lacks, tried in order; opened and set up like it.
+    array_dyn_t<string_dyn_t> fallback_font_files;
 };
 
 // The whole font: output names, line metrics, picture style and the character sets.

@@ -144,14 +144,13 @@ bool append_font_description(string_t* text, const font_output_settings_t& setti
     for (const font_output_set_t& entry : sets)
     {
         const character_set_t& set = *entry.set;
-        if (entry.face == nullptr || set.glyphs.empty() ||
+        if (entry.faces.empty() || set.glyphs.empty() ||
             set.glyphs[0].code > last_kerned_first_code)
             continue;
         const bool collected =
             entry.opentype_kerning
-                ? collect_opentype_kerning_pairs(entry.face, set, kerning_search_t::candidates,
-                                                 &pairs)
-                : collect_kerning_pairs(entry.face, set, entry.known, &pairs);
+                ? collect_opentype_kerning_pairs(entry.faces, set, &pairs)
+                : collect_kerning_pairs(entry.faces, set, entry.known, &pairs);
         if (!collected)
             return false;
         for (const kerning_pair_t& pair : pairs)
@@ -242,8 +241,9 @@ bool write_outputs(generator_t* generator)
             return false;
         for (const auto_ptr_t<font_canvas_t>& canvas : set.canvases)
             (void)entry->canvases.append(canvas.get());
-        // Kerning pairs come from the face the set's glyphs were measured with.
-        entry->face = set.faces[0];
+        // Kerning pairs come from the faces the set's glyphs were measured with.
+        if (!entry->faces.copy(set.faces))
+            return false;
         entry->known = set.kept_glyphs.get();
         entry->outline_width = set.config->outline_width;
         entry->opentype_kerning = set.config->opentype_kerning;

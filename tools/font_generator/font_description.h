@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "tools/font_generator/font_faces.h"
 
 #include <cstdint>
 
@@ -31,7 +32,7 @@ struct font_output_set_t
 {
     const character_set_t* set = nullptr;
     array_dyn_t<const font_canvas_t*> canvases;  // its pictures in order
-    FT_FaceRec_* face = nullptr;                 // kerning source; null: no kerning lines
+    array_dyn_t<FT_FaceRec_*> faces;             // kerning sources; none: no kerning lines
     const set_glyphs_t* known = nullptr;         // what measuring learnt; null: ask the face again
     uint32_t outline_width = 0;
     bool opentype_kerning = false;               // kerning lines by shaping, not the 'kern' table

@@ -149,6 +149,25 @@ bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& setting
     return true;
 }
 
+namespace
+{
+// Opens one more face of the set. A face that opened belongs to the set at once, so release
+// closes it whatever happens next.
+bool add_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
+              generator_set_t* set)
+{
+    FT_FaceRec_* face = nullptr;
+    const bool opened = open_font_face(library, settings, &face);
+    if (face != nullptr && !set->faces.append(face))
+    {
+        close_font_face(face);
+        msg_error("Failed to open the font file '%s'.", settings.font_file);
+        return false;
+    }
+    return opened;
+}
+}  // namespace
+
 bool prepare_fonts(generator_t* generator)
 {
     if (!start_freetype(&generator->library))
@@ -163,18 +182,15 @@ bool prepare_fonts(generator_t* generator)
         settings.height = config.height;
         settings.scale_width = config.scale_width;
         settings.scale_height = config.scale_height;
-
-        FT_FaceRec_* face = nullptr;
-        const bool opened = open_font_face(generator->library, settings, &face);
-        // A face that opened belongs to the set at once, so release closes it whatever happens
-        // next.
-        if (face != nullptr && !set.faces.append(face))
-        {
-            close_font_face(face);
-            msg_error("Failed to open the font file '%s'.", settings.font_file);
+        if (!add_face(generator->library, settings, &set))
             return false;
+        for (const string_dyn_t& fallback : config.fallback_font_files)
+        {
+            settings.font_file = fallback.c_str();
+            if (!add_face(generator->library, settings, &set))
+                return false;
         }
-        if (!opened || (config.opentype_kerning && !load_harfbuzz()))
+        if (config.opentype_kerning && !load_harfbuzz())
             return false;
 
         if (store.keeps_glyphs)
@@ -184,7 +200,7 @@ bool prepare_fonts(generator_t* generator)
             if (set.kept_glyphs && !set.kept_glyphs->reset(set.character_set->glyphs.size()))
                 set.kept_glyphs.reset();
         }
-        (void)measure_glyphs(set.character_set.get(), face, config.antialias,
+        (void)measure_glyphs(set.character_set.get(), set.faces, config.antialias,
                              config.outline_width, set.kept_glyphs.get(), &store.budget);
     }
     return true;
@@ -192,7 +208,7 @@ bool prepare_fonts(generator_t* generator)
 
 // ---- measuring ---------------------------------------------------------------------------------
 
-bool measure_glyphs(character_set_t* set, FT_FaceRec_* face, bool antialias,
+bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
                     uint32_t outline_width, set_glyphs_t* known, uint64_t* budget)
 {
     set->min_width = 100;
@@ -209,7 +225,17 @@ bool measure_glyphs(character_set_t* set, FT_FaceRec_* face, bool antialias,
     for (uint32_t position = 0; position < set->glyphs.size(); ++position)
     {
         font_glyph_t& glyph = set->glyphs[position];
-        const FT_UInt index = FT_Get_Char_Index(face, glyph.code);
+        // The first face that defines the character draws it; one nobody defines stays with the
+        // first face.
+        FT_UInt index = 0;
+        glyph.face = 0;
+        for (uint32_t k = 0; k < faces.count && index == 0; ++k)
+        {
+            index = FT_Get_Char_Index(faces[k], glyph.code);
+            if (index != 0)
+                glyph.face = k;
+        }
+        const FT_Face face = faces[glyph.face];
         if (known != nullptr)
             known->set_index(position, index);
         if (index == 0)
@@ -338,9 +364,9 @@ void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap)
 
 // ---- drawing-pass bitmaps ----------------------------------------------------------------------
 
-face_glyph_source_t::face_glyph_source_t(FT_FaceRec_* face, const character_set_t& set,
+face_glyph_source_t::face_glyph_source_t(face_list_t faces, const character_set_t& set,
                                          bool antialias, const set_glyphs_t* known)
-    : m_face(face), m_set(set), m_antialias(antialias), m_known(known)
+    : m_faces(faces), m_set(set), m_antialias(antialias), m_known(known)
 {
 }
 
@@ -351,12 +377,14 @@ bool face_glyph_source_t::get_bitmap(uint32_t position, glyph_bitmap_t* out)
     if (m_known != nullptr && m_known->find_bitmap(position, out))
         return true;
     const FT_Int32 flags = m_antialias ? draw_flags : draw_flags | FT_LOAD_TARGET_MONO;
+    const font_glyph_t& glyph = m_set.glyphs[position];
+    const FT_Face face = m_faces[glyph.face];
     const FT_Error loaded = m_known != nullptr
-                                ? FT_Load_Glyph(m_face, m_known->get_index(position), flags)
-                                : FT_Load_Char(m_face, m_set.glyphs[position].code, flags);
+                                ? FT_Load_Glyph(face, m_known->get_index(position), flags)
+                                : FT_Load_Char(face, glyph.code, flags);
     if (loaded != 0)
         return false;
-    *out = view_of(m_face->glyph->bitmap);
+    *out = view_of(face->glyph->bitmap);
     return has_pixels(*out) && out->top_row != nullptr && is_readable_pixel_mode(out->mode);
 }
 
@@ -438,15 +466,17 @@ bool list_kern_table_pairs(FT_Face face, array_dyn_t<uint64_t>* pairs)
     return pairs->resize(kept);
 }
 
-bool collect_listed_pairs(FT_Face face, const character_set_t& set, const set_glyphs_t& known,
-                          const array_t<uint64_t>& listed, array_dyn_t<kerning_pair_t>* out)
+bool collect_listed_pairs(FT_Face face, uint32_t face_index, const character_set_t& set,
+                          const set_glyphs_t& known, const array_t<uint64_t>& listed,
+                          array_dyn_t<kerning_pair_t>* out)
 {
     const uint32_t count = set.glyphs.size();
-    array_dyn_t<uint64_t> by_index;  // glyph index << 32 | position, sorted
+    array_dyn_t<uint64_t> by_index;  // glyph index << 32 | position, sorted; this face's glyphs
     if (!by_index.reserve(count))
         return false;
     for (uint32_t position = 0; position < count; ++position)
-        (void)by_index.append(uint64_t(known.get_index(position)) << 32 | position);
+        if (set.glyphs[position].face == face_index)
+            (void)by_index.append(uint64_t(known.get_index(position)) << 32 | position);
     std::sort(by_index.begin(), by_index.end());
 
     struct candidate_t
@@ -457,6 +487,8 @@ bool collect_listed_pairs(FT_Face face, const character_set_t& set, const set_gl
     array_dyn_t<candidate_t> candidates;
     for (uint32_t first = 0; first < count; ++first)
     {
+        if (set.glyphs[first].face != face_index)
+            continue;
         const uint64_t left = known.get_index(first);
         const uint64_t* pair = std::lower_bound(listed.begin(), listed.end(), left << 32);
         candidates.clear();
@@ -489,26 +521,33 @@ bool face_has_kerning(FT_FaceRec_* face)
     return FT_HAS_KERNING(face);
 }
 
-bool collect_kerning_pairs(FT_FaceRec_* face, const character_set_t& set,
-                           const set_glyphs_t* known, array_dyn_t<kerning_pair_t>* out)
+namespace
 {
-    out->clear();
-    if (!FT_HAS_KERNING(face) || set.glyphs.empty())
-        return true;
 
+// The pairs of the glyphs drawn from one face, appended.
+bool collect_face_pairs(FT_Face face, uint32_t face_index, const character_set_t& set,
+                        const set_glyphs_t* known, array_dyn_t<kerning_pair_t>* out)
+{
+    if (!FT_HAS_KERNING(face))
+        return true;
+    const uint32_t start = out->size();
     if (known != nullptr && kerning_is_kern_table_only(face))
     {
         array_dyn_t<uint64_t> listed;
         if (list_kern_table_pairs(face, &listed))
-            return collect_listed_pairs(face, set, *known, listed, out);
-        out->clear();
+            return collect_listed_pairs(face, face_index, set, *known, listed, out);
+        (void)out->resize(start);  // shrinking always succeeds
     }
 
     const uint32_t count = set.glyphs.size();
     for (uint32_t first = 0; first < count; ++first)
     {
+        if (set.glyphs[first].face != face_index)
+            continue;
         for (uint32_t second = 0; second < count; ++second)
         {
+            if (set.glyphs[second].face != face_index)
+                continue;
             // Without what measuring learnt, both indices are looked up for every pair.
             const FT_UInt left = known != nullptr ? known->get_index(first)
                                                   : FT_Get_Char_Index(face, set.glyphs[first].code);
@@ -521,4 +560,27 @@ bool collect_kerning_pairs(FT_FaceRec_* face, const character_set_t& set,
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool collect_kerning_pairs(face_list_t faces, const character_set_t& set,
+                           const set_glyphs_t* known, array_dyn_t<kerning_pair_t>* out)
+{
+    out->clear();
+    if (set.glyphs.empty())
+        return true;
+    for (uint32_t k = 0; k < faces.count; ++k)
+        if (!collect_face_pairs(faces[k], k, set, known, out))
+            return false;
+    if (faces.count > 1)
+        sort_kerning_pairs(out);
+    return true;
+}
+
+void sort_kerning_pairs(array_dyn_t<kerning_pair_t>* pairs)
+{
+    std::sort(pairs->begin(), pairs->end(), [](const kerning_pair_t& a, const kerning_pair_t& b) {
+        return a.first != b.first ? a.first < b.first : a.second < b.second;
+    });
 }

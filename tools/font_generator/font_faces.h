@@ -17,6 +17,22 @@ struct generator_t;
 struct glyph_bitmap_t;
 class set_glyphs_t;
 
+// The faces a set draws from, in order: its font_file's, then its fallback fonts'. A glyph's
+// `face` is its place here. Converts from one face or an array of them, which must outlive it.
+struct face_list_t
+{
+    face_list_t() = default;
+    face_list_t(FT_FaceRec_* const& face) : faces(&face), count(1) {}  // NOLINT: one face
+    face_list_t(const array_t<FT_FaceRec_*>& list)                     // NOLINT: the array's
+        : faces(list.begin()), count(list.size())
+    {
+    }
+    FT_FaceRec_* operator[](uint32_t k) const { return faces[k]; }
+
+    FT_FaceRec_* const* faces = nullptr;
+    uint32_t count = 0;
+};
+
 // What a face is opened and sized with; from one char_set_config unit.
 struct font_face_settings_t
 {
@@ -44,36 +60,36 @@ int32_t scale_to_fixed(float scale);
 [[nodiscard]] bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
                                   FT_FaceRec_** face);
 
-// Measures every glyph of the set with the face: cell size, bearings, advance, the set's
-// extents, the bitmap checks. Undefined characters and glyphs that do not load are reported and
-// stay unmeasured. With `known`, the glyph index of every glyph is kept there, and so is its
-// bitmap while `*budget` allows; `known` must have been reset to the set's glyph count.
-// Always true.
-bool measure_glyphs(character_set_t* set, FT_FaceRec_* face, bool antialias,
+// Measures every glyph of the set with the first of the faces that defines its character: cell
+// size, bearings, advance, the set's extents, the bitmap checks; the glyph's `face` says which.
+// Characters no face defines and glyphs that do not load are reported and stay unmeasured. With
+// `known`, the glyph index of every glyph is kept there, and so is its bitmap while `*budget`
+// allows; `known` must have been reset to the set's glyph count. Always true.
+bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
                     uint32_t outline_width, set_glyphs_t* known, uint64_t* budget);
 
 // Warns about bitmaps that look like a missing glyph: empty, solid, a full-sized frame or a
 // frame in one corner, and suspicious dimensions. Never rejects the glyph.
 void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap);
 
-// Phase two of the run: FreeType, then for every set in order its face, opened with its unit's
-// settings, and its glyphs measured with that face; the set keeps what measuring learnt while
-// the generator's glyph store allows. Stops at the first face that cannot be used, or when a set
-// asks for OpenType kerning and HarfBuzz cannot be loaded.
+// Phase two of the run: FreeType, then for every set in order its faces (font_file, then each
+// fallback font), opened with its unit's settings, and its glyphs measured with them; the set
+// keeps what measuring learnt while the generator's glyph store allows. Stops at the first face
+// that cannot be used, or when a set asks for OpenType kerning and HarfBuzz cannot be loaded.
 [[nodiscard]] bool prepare_fonts(generator_t* generator);
 
 // Drawing-pass bitmaps of one set: the bitmap kept while measuring, else the glyph loaded again
-// with the drawing flags. A glyph that does not load again gives nothing to draw.
+// from its face with the drawing flags. A glyph that does not load again gives nothing to draw.
 class face_glyph_source_t final : public glyph_source_t
 {
 public:
     // `known` may be null: every glyph is then loaded again by its code.
-    face_glyph_source_t(FT_FaceRec_* face, const character_set_t& set, bool antialias,
+    face_glyph_source_t(face_list_t faces, const character_set_t& set, bool antialias,
                         const set_glyphs_t* known);
     [[nodiscard]] bool get_bitmap(uint32_t position, glyph_bitmap_t* out) override;
 
 private:
-    FT_FaceRec_* m_face;
+    face_list_t m_faces;
     const character_set_t& m_set;
     bool m_antialias;
     const set_glyphs_t* m_known;
@@ -90,11 +106,14 @@ struct kerning_pair_t
 // True when the face says it has kerning.
 bool face_has_kerning(FT_FaceRec_* face);
 
-// Every ordered pair (a, b) of the set's glyphs, b = a included, in file order of a then b,
-// whose kerning in whole pixels is not 0. With `known` the glyph indices come from measuring and
-// a face whose kerning lives in a 'kern' table is asked only for the pairs that table lists;
-// without it every pair is asked with its indices looked up again. The pairs are the same.
-// False when memory is short.
-[[nodiscard]] bool collect_kerning_pairs(FT_FaceRec_* face, const character_set_t& set,
+// Every ordered pair (a, b) of the set's glyphs drawn from one face, b = a included, in file
+// order of a then b, whose kerning in that face, in whole pixels, is not 0; pairs across faces
+// have none. With `known` the glyph indices come from measuring and a face whose kerning lives
+// in a 'kern' table is asked only for the pairs that table lists; without it every pair is
+// asked with its indices looked up again. The pairs are the same. False when memory is short.
+[[nodiscard]] bool collect_kerning_pairs(face_list_t faces, const character_set_t& set,
                                          const set_glyphs_t* known,
                                          array_dyn_t<kerning_pair_t>* out);
+
+// Sorts pairs gathered face by face into file order of a then b.
+void sort_kerning_pairs(array_dyn_t<kerning_pair_t>* pairs);

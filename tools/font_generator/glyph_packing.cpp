@@ -267,8 +267,8 @@ bool fit_canvases(generator_t* generator)
     {
         const char_set_config_u& config = *set.config;
         set_glyphs_t* known = set.kept_glyphs.get();
-        // Every glyph of a set goes on its first canvas, drawn from its first face.
-        face_glyph_source_t source(set.faces[0], *set.character_set, config.antialias, known);
+        // Every glyph of a set goes on its first canvas, drawn from its face.
+        face_glyph_source_t source(set.faces, *set.character_set, config.antialias, known);
         if (!fit_canvas(set.canvases[0].get(), set.character_set.get(), config.outline_width,
                         &source))
             return false;

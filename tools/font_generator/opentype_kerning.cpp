@@ -849,12 +849,15 @@ bool find_candidates(FT_Face ft_face, hb_font_t* font, const character_set_t& se
 // ---- the search --------------------------------------------------------------------------------
 
 bool collect_opentype_kerning_pairs(FT_FaceRec_* face, const character_set_t& set,
-                                    kerning_search_t search, array_dyn_t<kerning_pair_t>* out)
+                                    kerning_search_t search, array_dyn_t<kerning_pair_t>* out,
+                                    uint32_t face_index)
 {
     out->clear();
     array_dyn_t<set_glyph_t> defined;  // in file order
     for (uint32_t position = 0; position < set.glyphs.size(); ++position)
     {
+        if (set.glyphs[position].face != face_index)
+            continue;
         const uint32_t glyph = FT_Get_Char_Index(face, set.glyphs[position].code);
         if (glyph != 0 && !defined.append(set_glyph_t{ position, glyph }))
             return false;
@@ -922,5 +925,25 @@ bool collect_opentype_kerning_pairs(FT_FaceRec_* face, const character_set_t& se
                 return false;
         }
     }
+    return true;
+}
+
+bool collect_opentype_kerning_pairs(face_list_t faces, const character_set_t& set,
+                                    array_dyn_t<kerning_pair_t>* out)
+{
+    if (faces.count == 1)
+        return collect_opentype_kerning_pairs(faces[0], set, kerning_search_t::candidates, out);
+    out->clear();
+    array_dyn_t<kerning_pair_t> pairs;
+    for (uint32_t k = 0; k < faces.count; ++k)
+    {
+        if (!collect_opentype_kerning_pairs(faces[k], set, kerning_search_t::candidates, &pairs,
+                                            k))
+            return false;
+        for (const kerning_pair_t& pair : pairs)
+            if (!out->append(pair))
+                return false;
+    }
+    sort_kerning_pairs(out);
     return true;
 }

@@ -22,9 +22,15 @@ enum class kerning_search_t
 // Loads HarfBuzz on first use. Reports and returns false when it cannot be loaded.
 [[nodiscard]] bool load_harfbuzz();
 
-// Every ordered pair (a, b) of the set's characters that the face defines, b = a included, in
-// file order of a then b, whose shaped kerning in whole pixels is not 0. Characters the face
-// lacks take no part. False when memory is short.
+// Every ordered pair (a, b) of the set's characters that the face defines and that are drawn
+// from face `face_index` of the set, b = a included, in file order of a then b, whose shaped
+// kerning in whole pixels is not 0. Other characters take no part. False when memory is short.
 [[nodiscard]] bool collect_opentype_kerning_pairs(FT_FaceRec_* face, const character_set_t& set,
                                                   kerning_search_t search,
+                                                  array_dyn_t<kerning_pair_t>* out,
+                                                  uint32_t face_index = 0);
+
+// The same over every face of the set, each for the glyphs drawn from it: pairs across faces
+// have no kerning.
+[[nodiscard]] bool collect_opentype_kerning_pairs(face_list_t faces, const character_set_t& set,
                                                   array_dyn_t<kerning_pair_t>* out);

@@ -85,7 +85,7 @@ std::vector<std::string> run(const run_config_t& config, bool keep, const std::s
         font_output_set_t entry;
         entry.set = set.get();
         (void)entry.canvases.append(canvas.get());
-        entry.face = face;
+        (void)entry.faces.append(face);
         entry.known = known;
         entry.outline_width = set_config.outline;
         (void)entries.append(std::move(entry));

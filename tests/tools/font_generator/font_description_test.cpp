@@ -271,7 +271,7 @@ TEST(append_font_description, kerns_sets_whose_first_code_is_up_to_u3000)
         uint64_t budget = 1u << 20;
         message_capture_t capture;  // U+3000/U+3001 may be undefined: still kerned by index 0
         (void)measure_glyphs(outputs.sets[0].get(), face, true, 0, &known, &budget);
-        outputs.entries[0].face = face;
+        (void)outputs.entries[0].faces.append(face);
         outputs.entries[0].known = &known;
         font_output_settings_t settings;
         string_dyn_t text;
