@@ -1,6 +1,7 @@
 // OpenType kerning through HarfBuzz, loaded when a set first asks for it.
 //
-// Sections: shaping one pair, reading the layout tables, the candidate pairs, the search.
+// Sections: loading HarfBuzz, shaping one pair, reading the layout tables, the candidate pairs,
+// the search.
 //
 // Shaping every pair of a large set costs seconds per thousand characters, so the search shapes
 // only the pairs whose value can differ from 0. A pair (a, b) can kern only when the first
@@ -31,7 +32,7 @@
 #include <bit>
 #include <iterator>
 
-// ---- HarfBuzz ----------------------------------------------------------------------------------
+// ---- loading HarfBuzz --------------------------------------------------------------------------
 
 namespace
 {
@@ -130,7 +131,6 @@ inline int32_t kerning_pixels(int32_t value)
 {
     return int32_t((int64_t(value) + 32) >> 6);
 }
-
 
 constexpr hb_tag_t disabled_features[] = {
     HB_TAG('c', 'c', 'm', 'p'), HB_TAG('l', 'o', 'c', 'l'), HB_TAG('l', 'i', 'g', 'a'),
@@ -484,6 +484,13 @@ struct candidates_t
     }
 };
 
+// Memory ran short while reading the tables: reported through `short_of_memory`.
+bool out_of_memory(candidates_t* out)
+{
+    out->short_of_memory = true;
+    return false;
+}
+
 // The glyphs of the set, sorted, without repeats.
 struct set_glyph_ids_t
 {
@@ -555,10 +562,7 @@ bool read_pair_subtable(const table_t& gpos, uint64_t subtable, const set_glyph_
     array_dyn_t<uint64_t> by_class2;
     array_dyn_t<uint64_t> by_class1;
     if (!by_class2.reserve(glyphs.ids.size()))
-    {
-        out->short_of_memory = true;
-        return true;
-    }
+        return out_of_memory(out);
     for (uint32_t glyph : glyphs.ids)
     {
         uint32_t value = 0;
@@ -573,10 +577,7 @@ bool read_pair_subtable(const table_t& gpos, uint64_t subtable, const set_glyph_
         if (!glyph_class(gpos, subtable + class_def1, glyph, &value))
             return false;
         if (value < class1_count && !by_class1.append(uint64_t(value) << 32 | glyph))
-        {
-        out->short_of_memory = true;
-        return true;
-    }
+            return out_of_memory(out);
     }
     std::sort(by_class2.begin(), by_class2.end());
     std::sort(by_class1.begin(), by_class1.end());
@@ -596,10 +597,7 @@ bool read_pair_subtable(const table_t& gpos, uint64_t subtable, const set_glyph_
             const uint64_t record = row + 2 * uint64_t(record_words) * class2;
             (void)gpos.any_word_set(record, record_words, &moves);  // inside: checked above
             if (moves && !columns.append(class2))
-            {
-        out->short_of_memory = true;
-        return true;
-    }
+                return out_of_memory(out);
         }
         // Class 0 holds every glyph the definition does not list: the row kerns against all.
         const bool against_all = !columns.empty() && columns[0] == 0;
@@ -632,10 +630,7 @@ bool read_gpos(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out
         return true;
     glyph_set_t lookups;
     if (!collect_lookups_in_force(face, HB_OT_TAG_GPOS, lookups.set))
-    {
-        out->short_of_memory = true;
-        return true;
-    }
+        return out_of_memory(out);
     uint32_t lookup_list = 0;
     uint32_t lookup_count = 0;
     if (!gpos.u16(8, &lookup_list) || !gpos.u16(lookup_list, &lookup_count))
