@@ -24,6 +24,13 @@ const char* argument_or_empty(const char* argument)
     return argument != nullptr ? argument : "";
 }
 
+// "-?" and the spellings users of other tools reach for first.
+bool asks_for_usage(const char* argument)
+{
+    return std::strcmp(argument, "-?") == 0 || std::strcmp(argument, "-h") == 0 ||
+           std::strcmp(argument, "--help") == 0;
+}
+
 }  // namespace
 
 namespace font_generator
@@ -32,7 +39,7 @@ namespace font_generator
 int main(int argc, const char* const* argv)
 {
     const char* program = argc > 0 ? argument_or_empty(argv[0]) : "";
-    if (argc == 2 && std::strcmp(argument_or_empty(argv[1]), "-?") == 0)
+    if (argc == 2 && asks_for_usage(argument_or_empty(argv[1])))
     {
         msg_info(usage_format, program);
         return 0;

@@ -23,10 +23,14 @@ std::string usage(const char* prefix)
 
 TEST(font_generator_main, prints_the_usage_text_on_request)
 {
-    const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, { "-?" });
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, usage(""));
-    EXPECT_EQ(result.err, "");
+    for (const char* request : { "-?", "-h", "--help" })
+    {
+        SCOPED_TRACE(request);
+        const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, { request });
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, usage(""));
+        EXPECT_EQ(result.err, "");
+    }
 }
 
 TEST(font_generator_main, refuses_two_parameters)
