@@ -3,7 +3,6 @@
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
-#include "tools/font_generator/font_faces.h"
 
 #include <cstdint>
 

@@ -18,15 +18,13 @@ struct glyph_bitmap_t;
 class set_glyphs_t;
 
 // The faces a set draws from, in order: its font_file's, then its fallback fonts'. A glyph's
-// `face` is its place here. Converts from one face or an array of them, which must outlive it.
+// `face` is its place here. A view: made, without a cast, from one face or from an array of
+// faces, either of which must outlive it.
 struct face_list_t
 {
     face_list_t() = default;
-    face_list_t(FT_FaceRec_* const& face) : faces(&face), count(1) {}  // NOLINT: one face
-    face_list_t(const array_t<FT_FaceRec_*>& list)                     // NOLINT: the array's
-        : faces(list.begin()), count(list.size())
-    {
-    }
+    face_list_t(FT_FaceRec_* const& face) : faces(&face), count(1) {}
+    face_list_t(const array_t<FT_FaceRec_*>& list) : faces(list.begin()), count(list.size()) {}
     FT_FaceRec_* operator[](uint32_t k) const { return faces[k]; }
 
     FT_FaceRec_* const* faces = nullptr;
