@@ -2,6 +2,7 @@
 #include "tools/font_generator/configuration.h"
 
 #include "ovcore/collections/auto_ptr.h"
+#include "ovcore/collections/text_encoding.h"
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_cache.h"
 #include "ovcore/ufs/fs_file.h"
@@ -51,6 +52,7 @@ const unit_attribute_t configuration_attributes[] = {
                       "gradient_start_offset"),
     OV_UNIT_ATTRIBUTE(configuration_u, default_scale, float1, nullptr, "default_scale"),
     OV_UNIT_ATTRIBUTE(configuration_u, char_config, owner_ptr_array, nullptr, "char_config"),
+    OV_UNIT_ATTRIBUTE(configuration_u, preview_text, string, nullptr, "preview_text"),
     OV_UNIT_ATTRIBUTES_END,
 };
 
@@ -180,6 +182,25 @@ bool has_usable_fallback_fonts(const configuration_u& configuration, const char*
     return usable;
 }
 
+// The preview text is set character by character: a byte that starts no character is refused
+// here rather than dropped from the picture unseen.
+bool is_utf8_text(const string_t& text, const char* path)
+{
+    for (uint32_t at = 0; at < text.length();)
+    {
+        const utf8_sequence_t sequence = decode_utf8(text.c_str() + at);
+        if (sequence.length <= 0)
+        {
+            msg_error("The preview_text in the configuration file '%s' is not UTF-8: byte %u "
+                      "starts no character.",
+                      path, at);
+            return false;
+        }
+        at += uint32_t(sequence.length);
+    }
+    return true;
+}
+
 // Loads the single configuration tree of the open file into the generator; null when the file
 // holds anything else.
 void load_configuration_tree(generator_t* generator, file_t* file, const char* path)
@@ -212,6 +233,8 @@ bool load_configuration(generator_t* generator, const char* path)
         msg_error("Failed to read the configuration file '%s'.", path);
         return false;
     }
+    if (!is_utf8_text(configuration->preview_text, path))
+        return false;
     // Only these two styles have pixels that the drawing pass knows how to form.
     if (configuration->font_style > 1)
     {

@@ -68,6 +68,7 @@ public:
     int32_t gradient_color_step = 0;   // in 1/255 units
     int32_t gradient_start_offset = 0;
     float default_scale = 1.0f;
+    string_dyn_t preview_text;         // UTF-8; set in every character set in a preview picture
     // Owns the char_set_config unit of character set k (stored untyped, see char_set).
     array_dyn_t<owner_ptr_t<unit_t>> char_config;
 };

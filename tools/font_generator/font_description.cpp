@@ -13,9 +13,11 @@
 #include "tools/font_generator/material_files.h"
 #include "tools/font_generator/opentype_kerning.h"
 #include "tools/font_generator/output_file.h"
+#include "tools/font_generator/preview_picture.h"
 #include "tools/font_generator/tga_writer.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace
 {
@@ -79,15 +81,23 @@ uint32_t compute_vertical_span(int32_t max_top, int32_t max_below, int32_t bias)
     return sum + effective;
 }
 
+glyph_line_t make_glyph_line(const font_glyph_t& glyph, int32_t font_max_top, uint32_t picture)
+{
+    return { glyph.code,   glyph.canvas_x, glyph.canvas_y,
+             glyph.width,  glyph.height,   glyph.left,
+             int32_t(uint32_t(font_max_top) - uint32_t(glyph.top)),
+             glyph.advance, picture };
+}
+
 bool append_glyph_line(string_t* text, const font_glyph_t& glyph, int32_t font_max_top,
                        uint32_t picture)
 {
-    const character_text_t character(glyph.code);
-    bool ok = text->append_formatted(
-        "x%04x, %4u, %4u, %2d, %2d, %2d, %2d, %2d, %2d     # '%s'", glyph.code, glyph.canvas_x,
-        glyph.canvas_y, glyph.width, glyph.height, glyph.left,
-        int32_t(uint32_t(font_max_top) - uint32_t(glyph.top)), glyph.advance, int(picture),
-        character.c_str());
+    const glyph_line_t line = make_glyph_line(glyph, font_max_top, picture);
+    const character_text_t character(line.code);
+    bool ok = text->append_formatted("x%04x, %4u, %4u, %2d, %2d, %2d, %2d, %2d, %2d     # '%s'",
+                                     line.code, line.x, line.y, line.width, line.height,
+                                     line.left, line.top, line.advance, int(line.picture),
+                                     character.c_str());
     if (!glyph.name.empty())
         ok = text->append_formatted(" / '%s'", glyph.name.c_str()) && ok;
     return text->append("\r\n") && ok;
@@ -102,11 +112,19 @@ bool append_kerning_line(string_t* text, uint32_t first_code, uint32_t second_co
 }
 
 bool append_font_description(string_t* text, const font_output_settings_t& settings,
-                             const array_t<font_output_set_t>& sets)
+                             const array_t<font_output_set_t>& sets, font_layout_t* layout)
 {
     const font_maxima_t maxima = compute_font_maxima(sets);
     const uint32_t span =
         compute_vertical_span(maxima.max_top, maxima.max_below, settings.vertical_span_bias);
+    if (layout != nullptr)
+    {
+        layout->max_top = maxima.max_top;
+        layout->vertical_span = span;
+        layout->line_spacing = settings.line_spacing;
+        if (!layout->kerning.resize(sets.size()))
+            return false;
+    }
 
     bool ok = text->append_formatted(
         "# QVX Font\r\n# Max width: %d\r\n# Max advance: %d\r\n"
@@ -141,8 +159,9 @@ bool append_font_description(string_t* text, const font_output_settings_t& setti
 
     ok = text->append("\r\n# kerning...\r\n\r\n") && ok;
     array_dyn_t<kerning_pair_t> pairs;
-    for (const font_output_set_t& entry : sets)
+    for (uint32_t k = 0; k < sets.size(); ++k)
     {
+        const font_output_set_t& entry = sets[k];
         const character_set_t& set = *entry.set;
         if (entry.faces.empty() || set.glyphs.empty() ||
             set.glyphs[0].code > last_kerned_first_code)
@@ -156,6 +175,8 @@ bool append_font_description(string_t* text, const font_output_settings_t& setti
         for (const kerning_pair_t& pair : pairs)
             ok = append_kerning_line(text, set.glyphs[pair.first].code,
                                      set.glyphs[pair.second].code, pair.value) && ok;
+        if (layout != nullptr)
+            layout->kerning[k] = std::move(pairs);
     }
     return ok;
 }
@@ -181,7 +202,9 @@ bool write_font_outputs(const font_output_settings_t& settings,
         for (const font_glyph_t& glyph : entry.set->glyphs)
             expected += 72 + glyph.name.length();
     (void)text.reserve(uint32_t(std::min<uint64_t>(expected, UINT32_MAX / 2)));
-    if (!append_font_description(&text, settings, sets) ||
+    const bool previewed = settings.preview_text[0] != '\0';
+    font_layout_t layout;
+    if (!append_font_description(&text, settings, sets, previewed ? &layout : nullptr) ||
         !description->write(text.c_str(), text.length()))
     {
         msg_error("Failed to write the font file '%s'.", path.c_str());
@@ -216,7 +239,9 @@ bool write_font_outputs(const font_output_settings_t& settings,
                 return false;
         }
     }
-    return true;
+    return !previewed ||
+           (file_path.format("%s%s_preview.png", settings.base, settings.output) &&
+            write_preview_picture(file_path.c_str(), settings.preview_text, layout, sets));
 }
 
 bool write_outputs(generator_t* generator)
@@ -229,6 +254,7 @@ bool write_outputs(generator_t* generator)
     settings.vertical_span_bias = configuration.vertical_span_bias;
     settings.default_scale = configuration.default_scale;
     settings.font_style = configuration.font_style;
+    settings.preview_text = configuration.preview_text.c_str();
 
     array_dyn_t<font_output_set_t> entries;
     if (!entries.reserve(generator->sets.size()))

@@ -11,6 +11,7 @@ struct character_set_t;
 struct font_canvas_t;
 struct font_glyph_t;
 struct generator_t;
+struct kerning_pair_t;
 class set_glyphs_t;
 class string_t;
 
@@ -23,6 +24,7 @@ struct font_output_settings_t
     int32_t vertical_span_bias = 0;
     float default_scale = 1.0f;
     uint32_t font_style = 0;
+    const char* preview_text = "";  // UTF-8; empty: no preview picture
 };
 
 // One character set with everything the outputs read of it. Pictures are numbered over the sets
@@ -52,6 +54,32 @@ font_maxima_t compute_font_maxima(const array_t<font_output_set_t>& sets);
 // max_top + max_below + bias; a negative bias larger than that sum is reported and ignored.
 uint32_t compute_vertical_span(int32_t max_top, int32_t max_below, int32_t bias);
 
+// The numbers of one glyph line, as a reader of the description takes them.
+struct glyph_line_t
+{
+    uint32_t code;
+    uint32_t x;        // P_x, P_y: top-left pixel of the cell in its picture
+    uint32_t y;
+    int32_t width;     // W, H
+    int32_t height;
+    int32_t left;      // L: from the pen to the cell's left edge
+    int32_t top;       // T: from the line's top to the cell's top row
+    int32_t advance;   // A
+    uint32_t picture;  // I
+};
+
+glyph_line_t make_glyph_line(const font_glyph_t& glyph, int32_t font_max_top, uint32_t picture);
+
+// The description's numbers that setting a line of text needs, kept as the description is made.
+// Whoever makes or destroys one needs font_faces.h.
+struct font_layout_t
+{
+    int32_t max_top = 0;
+    uint32_t vertical_span = 0;
+    int32_t line_spacing = 0;
+    array_dyn_t<array_dyn_t<kerning_pair_t>> kerning;  // per set, the pairs its lines list
+};
+
 // One glyph line: code, position, size, left and top offsets (top from the font's top line),
 // advance, picture number, the character and the glyph name.
 [[nodiscard]] bool append_glyph_line(string_t* text, const font_glyph_t& glyph,
@@ -61,9 +89,11 @@ uint32_t compute_vertical_span(int32_t max_top, int32_t max_below, int32_t bias)
 [[nodiscard]] bool append_kerning_line(string_t* text, uint32_t first_code, uint32_t second_code,
                                        int32_t value);
 
-// The whole description text. False when memory is short.
+// The whole description text, and with `layout` what it says of the lines. False when memory is
+// short.
 [[nodiscard]] bool append_font_description(string_t* text, const font_output_settings_t& settings,
-                                           const array_t<font_output_set_t>& sets);
+                                           const array_t<font_output_set_t>& sets,
+                                           font_layout_t* layout = nullptr);
 
 // Writes the description "<base><output>.font", then for every picture k, in number order, its
 // material, texture object and picture files "<base><output>_<k>.mat" / ".tobj" / ".tga". Stops
