@@ -43,6 +43,7 @@ namespace
 
 const char dejavu_sans[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 const char unifont[] = "/usr/share/fonts/opentype/unifont/unifont.otf";
+const char wqy_microhei[] = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc";
 
 using clock_type = std::chrono::steady_clock;
 
@@ -56,6 +57,7 @@ struct set_case_t
     const char* character_set_file;  // instead of the mapped codes, when not null
     int runs;
     bool opentype_kerning = false;  // the tool's kerning by shaping; the literal work stays
+    bool several_pictures = false;  // the set may take more than one picture
 };
 
 const set_case_t cases[] = {
@@ -66,6 +68,8 @@ const set_case_t cases[] = {
     { "dejavu_sans_all_32px_opentype_kerning", dejavu_sans, 32, 0, 0x10FFFF, nullptr, 5, true },
     { "latin1_16px_opentype_kerning", dejavu_sans, 16, 0, 0,
       OV_SOURCE_DIR "/etc/font/latin1.chars", 31, true },
+    { "wqy_cjk_64px_several_pictures", wqy_microhei, 64, 0x4E00, 0x9FFF, nullptr, 3, false,
+      true },
 };
 
 std::string work_directory()
@@ -141,6 +145,7 @@ std::string write_inputs(const set_case_t& c, const std::vector<uint32_t>& codes
         << "    width: " << c.pixels << "\n"
         << "    height: " << c.pixels << "\n"
         << (c.opentype_kerning ? "    opentype_kerning: true\n" : "")
+        << (c.several_pictures ? "    several_pictures: true\n" : "")
         << "}\n}\n";
     return configuration;
 }

@@ -22,6 +22,7 @@ struct font_glyph_t
     uint32_t canvas_x = 0;    // top-left pixel of the cell on the canvas
     uint32_t canvas_y = 0;
     uint32_t face = 0;        // the set's face it is drawn from (0: font_file's)
+    uint32_t picture = 0;     // the set's canvas that holds the cell (0: its first)
 };
 
 // The glyphs of one character set in file order, and its extents (0 until measured).

@@ -36,6 +36,8 @@ const unit_attribute_t char_set_config_attributes[] = {
     OV_UNIT_ATTRIBUTE(char_set_config_u, opentype_kerning, boolean, nullptr, "opentype_kerning"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, fallback_font_files, string_array, nullptr,
                       "fallback_font_files"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, max_picture_size, u32, nullptr, "max_picture_size"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, several_pictures, boolean, nullptr, "several_pictures"),
     OV_UNIT_ATTRIBUTES_END,
 };
 
@@ -182,6 +184,24 @@ bool has_usable_fallback_fonts(const configuration_u& configuration, const char*
     return usable;
 }
 
+// Picture sides double from 32, so a limit is one of those sides.
+bool has_usable_picture_sizes(const configuration_u& configuration, const char* path)
+{
+    bool usable = true;
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const uint32_t size = configuration.char_set(k)->max_picture_size;
+        if (size < 32 || size > MAX_CANVAS_SIDE || (size & (size - 1)) != 0)
+        {
+            msg_error("The max_picture_size %u of the element %Iu of 'char_config' in the "
+                      "configuration file '%s' is not a power of two from 32 to %u.",
+                      size, size_t(k), path, MAX_CANVAS_SIDE);
+            usable = false;
+        }
+    }
+    return usable;
+}
+
 // The preview text is set character by character: a byte that starts no character is refused
 // here rather than dropped from the picture unseen.
 bool is_utf8_text(const string_t& text, const char* path)
@@ -227,8 +247,15 @@ bool load_configuration(generator_t* generator, const char* path)
     load_configuration_tree(generator, file.get(), path);
     file.reset();
     const configuration_u* configuration = generator->configuration.get();
-    if (configuration == nullptr || !has_only_char_set_configs(*configuration, path) ||
-        !has_usable_fallback_fonts(*configuration, path))
+    bool usable = configuration != nullptr && has_only_char_set_configs(*configuration, path);
+    if (usable)
+    {
+        // Every bad set setting is reported, not only the first.
+        const bool fonts = has_usable_fallback_fonts(*configuration, path);
+        const bool sizes = has_usable_picture_sizes(*configuration, path);
+        usable = fonts && sizes;
+    }
+    if (!usable)
     {
         msg_error("Failed to read the configuration file '%s'.", path);
         return false;

@@ -37,6 +37,8 @@ public:
     bool opentype_kerning = false;    // kerning by shaping pairs with the font's layout tables
     // Fonts for the characters font_file lacks, tried in order; opened and set up like it.
     array_dyn_t<string_dyn_t> fallback_font_files;
+    uint32_t max_picture_size = 8192;  // largest picture side: a power of two from 32 to 8192
+    bool several_pictures = false;     // glyphs that do not fit one picture go on more
 };
 
 // The whole font: output names, line metrics, picture style and the character sets.

@@ -4,6 +4,7 @@
 #include "ovcore/message.h"
 #include "tools/font_generator/sys_pages.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -17,8 +18,9 @@ static_assert(one_255th == 1.0f / 255.0f);
 
 font_canvas_t::font_canvas_t(uint32_t style, float start, float step, int32_t start_offset)
     : width(32), height(32), font_style(style), gradient_start(start), gradient_step(step),
-      gradient_start_offset(start_offset)
+      gradient_start_offset(start_offset), dirty_bytes(used_bytes())
 {
+    // The block comes from zero pages: only the first size's bytes may be drawn on unsized.
 }
 
 void* font_canvas_t::operator new(std::size_t size) noexcept
@@ -46,7 +48,8 @@ void font_canvas_t::resize_and_clear(uint32_t new_width, uint32_t new_height)
     width = new_width;
     height = new_height;
     // Beyond the used bytes the block is ignored, so untouched pages stay uncommitted.
-    std::memset(pixels, 0, used_bytes());
+    std::memset(pixels, 0, std::min(used_bytes(), dirty_bytes));
+    dirty_bytes = std::max(dirty_bytes, used_bytes());
 }
 
 font_canvas_t* create_font_canvas(uint32_t font_style, int32_t gradient_color_start,

@@ -27,6 +27,7 @@ struct font_canvas_t
     float gradient_start;
     float gradient_step;
     int32_t gradient_start_offset;
+    std::size_t dirty_bytes;  // bytes from the block's start that may not be zero
 
     // 32 x 32 with the given style; the pixel block is not cleared.
     font_canvas_t(uint32_t style, float start, float step, int32_t start_offset);
@@ -44,7 +45,8 @@ struct font_canvas_t
     // Byte offset of pixel (x, y) in `pixels`. A pixel outside the canvas is fatal.
     std::size_t pixel_offset(uint32_t x, uint32_t y) const;
 
-    // Sets the size for a packing attempt and zeroes the bytes that size uses. A side above
+    // Sets the size and zeroes the bytes that size uses; bytes never written since the block
+    // was reserved are left alone, so their pages stay uncommitted until drawn on. A side above
     // MAX_CANVAS_SIDE is fatal.
     void resize_and_clear(uint32_t new_width, uint32_t new_height);
 };

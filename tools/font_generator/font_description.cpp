@@ -153,7 +153,8 @@ bool append_font_description(string_t* text, const font_output_settings_t& setti
     for (const font_output_set_t& entry : sets)
     {
         for (const font_glyph_t& glyph : entry.set->glyphs)
-            ok = append_glyph_line(text, glyph, maxima.max_top, first_picture) && ok;
+            ok = append_glyph_line(text, glyph, maxima.max_top, first_picture + glyph.picture) &&
+                 ok;
         first_picture += entry.canvases.size();
     }
 

@@ -28,7 +28,8 @@ struct font_output_settings_t
 };
 
 // One character set with everything the outputs read of it. Pictures are numbered over the sets
-// in order and over each set's canvases in theirs; the glyphs of a set lie on its first canvas.
+// in order and over each set's canvases in theirs; a glyph lies on the canvas its `picture`
+// names.
 struct font_output_set_t
 {
     const character_set_t* set = nullptr;

@@ -365,9 +365,15 @@ void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap)
 // ---- drawing-pass bitmaps ----------------------------------------------------------------------
 
 face_glyph_source_t::face_glyph_source_t(face_list_t faces, const character_set_t& set,
-                                         bool antialias, const set_glyphs_t* known)
+                                         bool antialias, set_glyphs_t* known)
     : m_faces(faces), m_set(set), m_antialias(antialias), m_known(known)
 {
+}
+
+void face_glyph_source_t::drawn_through(uint32_t position)
+{
+    if (m_known != nullptr)
+        m_known->release_bitmaps_through(position);
 }
 
 bool face_glyph_source_t::get_bitmap(uint32_t position, glyph_bitmap_t* out)

@@ -83,14 +83,16 @@ class face_glyph_source_t final : public glyph_source_t
 public:
     // `known` may be null: every glyph is then loaded again by its code.
     face_glyph_source_t(face_list_t faces, const character_set_t& set, bool antialias,
-                        const set_glyphs_t* known);
+                        set_glyphs_t* known);
     [[nodiscard]] bool get_bitmap(uint32_t position, glyph_bitmap_t* out) override;
+    // Frees the kept bitmaps of the glyphs drawn.
+    void drawn_through(uint32_t position) override;
 
 private:
     face_list_t m_faces;
     const character_set_t& m_set;
     bool m_antialias;
-    const set_glyphs_t* m_known;
+    set_glyphs_t* m_known;
 };
 
 // One kerning line: positions of the two glyphs in the set, and the kerning in whole pixels.

@@ -1,6 +1,7 @@
 // Coverage reading and the glyph store.
 #include "tools/font_generator/glyph_bitmap.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -70,6 +71,7 @@ bool set_glyphs_t::keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, 
             block_t fresh;
             fresh.bytes = static_cast<uint8_t*>(std::malloc(std::size_t(size)));
             fresh.size = uint32_t(size);
+            fresh.last_position = position;
             if (fresh.bytes == nullptr || !m_blocks.append(fresh))
             {
                 std::free(fresh.bytes);
@@ -83,6 +85,7 @@ bool set_glyphs_t::keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, 
             std::memcpy(target.bytes + offset + uint64_t(r) * row_bytes,
                         bitmap.top_row + int64_t(r) * bitmap.pitch, row_bytes);
         target.used += uint32_t(bytes);
+        target.last_position = std::max(target.last_position, position);
     }
 
     glyph.kept = true;
@@ -118,4 +121,18 @@ void set_glyphs_t::release_bitmaps()
     m_blocks.release_storage();
     for (glyph_t& glyph : m_glyphs)
         glyph.kept = false;
+    m_released = 0;
+    m_first_held = 0;
+}
+
+void set_glyphs_t::release_bitmaps_through(uint32_t position)
+{
+    for (; m_released < m_glyphs.size() && m_released <= position; ++m_released)
+        m_glyphs[m_released].kept = false;
+    for (; m_first_held < m_blocks.size() && m_blocks[m_first_held].last_position < m_released;
+         ++m_first_held)
+    {
+        std::free(m_blocks[m_first_held].bytes);
+        m_blocks[m_first_held].bytes = nullptr;
+    }
 }

@@ -80,6 +80,10 @@ public:
     [[nodiscard]] bool find_bitmap(uint32_t position, glyph_bitmap_t* out) const;
     // Frees every kept bitmap; the glyph indices stay.
     void release_bitmaps();
+    // Forgets the kept bitmaps of the glyphs at positions up to `position` and frees each block
+    // whose glyphs all lie there. Called with growing positions as the glyphs are drawn, it
+    // hands memory back while the pictures fill.
+    void release_bitmaps_through(uint32_t position);
 
 private:
     struct glyph_t
@@ -98,10 +102,13 @@ private:
         uint8_t* bytes = nullptr;
         uint32_t size = 0;
         uint32_t used = 0;
+        uint32_t last_position = 0;  // the largest position of a glyph kept here
     };
 
     array_dyn_t<glyph_t> m_glyphs;
     array_dyn_t<block_t> m_blocks;
+    uint32_t m_released = 0;    // glyphs before this position have no kept bitmap
+    uint32_t m_first_held = 0;  // blocks before this one are freed
 };
 
 // What one run keeps of measured glyphs: whether it keeps them, and the budget that bounds the

@@ -15,6 +15,8 @@
 #include "tools/font_generator/glyph_pixels.h"
 
 #include <algorithm>
+#include <new>
+#include <utility>
 
 namespace
 {
@@ -124,11 +126,12 @@ struct set_demand_t
     }
 };
 
-set_demand_t measure_demand(const character_set_t& set)
+set_demand_t measure_demand(const character_set_t& set, const array_t<uint32_t>& positions)
 {
     set_demand_t demand;
-    for (const font_glyph_t& glyph : set.glyphs)
+    for (uint32_t position : positions)
     {
+        const font_glyph_t& glyph = set.glyphs[position];
         if (!glyph.rasterized)
             continue;
         const uint64_t width = uint64_t(std::max(glyph.width, 0));
@@ -158,13 +161,13 @@ bool sort_glyphs_for_packing(const character_set_t& set, array_dyn_t<uint32_t>* 
     return true;
 }
 
-bool place_glyphs(character_set_t* set, const array_t<uint32_t>& order, uint32_t width,
-                  uint32_t height)
+packing_t pack_glyphs(character_set_t* set, const array_t<uint32_t>& order, uint32_t width,
+                      uint32_t height, array_dyn_t<uint8_t>* placed)
 {
     width_buckets_t buckets;
-    array_dyn_t<uint8_t> placed;
-    if (!buckets.build(*set, order) || !placed.resize(order.size()))
-        return false;
+    placed->clear();
+    if (!buckets.build(*set, order) || !placed->resize(order.size()))
+        return packing_t::no_memory;
 
     // Unsigned sums against U and V, signed room and widths, as the shelf rule is defined.
     const uint64_t u = width - 1;
@@ -173,16 +176,18 @@ bool place_glyphs(character_set_t* set, const array_t<uint32_t>& order, uint32_t
     uint64_t y = 1;
     int32_t shelf = 0;
 
-    auto put = [&](font_glyph_t& glyph) {
+    auto put = [&](uint32_t p) {
+        font_glyph_t& glyph = set->glyphs[order[p]];
         glyph.canvas_x = uint32_t(x);
         glyph.canvas_y = uint32_t(y);
         x += uint64_t(uint32_t(glyph.width)) + 1;
         shelf = std::max(shelf, glyph.height);
+        (*placed)[p] = 1;
     };
 
     for (uint32_t p = 0; p < order.size(); ++p)
     {
-        if (placed[p])
+        if ((*placed)[p])
             continue;
         font_glyph_t& glyph = set->glyphs[order[p]];
         if (!glyph.rasterized)
@@ -197,67 +202,183 @@ bool place_glyphs(character_set_t* set, const array_t<uint32_t>& order, uint32_t
                 x = 1;
                 shelf = 0;
                 if (1 + uint64_t(uint32_t(glyph.width)) > u)
-                    return false;
+                    return packing_t::partial;
                 break;
             }
-            placed[uint32_t(moved)] = 1;
-            font_glyph_t& other = set->glyphs[order[uint32_t(moved)]];
-            if (y + uint32_t(other.height) > v)
-                return false;
-            put(other);
+            if (y + uint32_t(set->glyphs[order[uint32_t(moved)]].height) > v)
+                return packing_t::partial;
+            put(uint32_t(moved));
         }
         if (y + uint32_t(glyph.height) > v)
-            return false;
-        put(glyph);
+            return packing_t::partial;
+        put(p);
         if (glyph.width > 0)
             buckets.take(glyph.width);
     }
-    return true;
+    return packing_t::complete;
 }
+
+bool place_glyphs(character_set_t* set, const array_t<uint32_t>& order, uint32_t width,
+                  uint32_t height)
+{
+    array_dyn_t<uint8_t> placed;
+    return pack_glyphs(set, order, width, height, &placed) == packing_t::complete;
+}
+
+bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
+                      const picture_limits_t& limits, array_dyn_t<picture_size_t>* sizes)
+{
+    sizes->clear();
+    array_dyn_t<uint32_t> left;  // what no picture has taken yet, in packing order
+    array_dyn_t<uint8_t> placed;
+    if (!left.copy(order))
+    {
+        msg_error("Out of memory while packing the glyphs of a character set.");
+        return false;
+    }
+    for (;;)
+    {
+        const set_demand_t demand = measure_demand(*set, left);
+        const uint32_t picture = sizes->size();
+        uint32_t width = first_canvas_side;
+        uint32_t height = first_canvas_side;
+        packing_t packing = packing_t::partial;
+        for (;;)
+        {
+            const bool largest = width == limits.max_side && height == limits.max_side;
+            // A size that cannot take the cells' area fails its attempt; skipping it changes
+            // nothing. The largest size is always tried: it may take a share of the glyphs.
+            if (largest || demand.may_fit(width, height))
+            {
+                packing = pack_glyphs(set, left, width, height, &placed);
+                if (packing != packing_t::partial || largest)
+                    break;
+            }
+            if (width < height)
+                width *= 2;
+            else
+                height *= 2;
+        }
+        if (packing == packing_t::no_memory)
+        {
+            msg_error("Out of memory while packing the glyphs of a character set.");
+            return false;
+        }
+        const bool took_some = std::find(placed.begin(), placed.end(), 1) != placed.end();
+        if (packing == packing_t::partial && (!limits.several || !took_some))
+        {
+            msg_error("The requested glyphs could not be rasterized onto canvas up to size %u x %u "
+                      "pixels.",
+                      limits.max_side, limits.max_side);
+            return false;
+        }
+        if (!sizes->append(picture_size_t{ width, height }))
+        {
+            msg_error("Out of memory while packing the glyphs of a character set.");
+            return false;
+        }
+        // The glyphs placed in this attempt are the picture's; the rest wait for the next.
+        uint32_t kept = 0;
+        for (uint32_t p = 0; p < left.size(); ++p)
+        {
+            font_glyph_t& glyph = set->glyphs[left[p]];
+            if (placed[p])
+                glyph.picture = picture;
+            else if (glyph.rasterized)
+                left[kept++] = left[p];
+        }
+        if (packing == packing_t::complete)
+            return true;
+        (void)left.resize(kept);  // shrinking always succeeds
+    }
+}
+
+namespace
+{
+
+// Sets each canvas to its picture's size, clears it, and draws every glyph onto its picture.
+void draw_pictures(const array_t<font_canvas_t*>& canvases, const array_t<picture_size_t>& sizes,
+                   const character_set_t& set, uint32_t outline_width, glyph_source_t* source)
+{
+    // Failed attempts draw nothing, so clearing each block once for the kept size is enough;
+    // pages no attempt or run has written are not touched at all.
+    for (uint32_t k = 0; k < sizes.size(); ++k)
+        canvases[k]->resize_and_clear(sizes[k].width, sizes[k].height);
+
+    // Cells never overlap, so the order of drawing changes no pixel; file order lets the
+    // source free what it kept for the glyphs as it goes.
+    glyph_alpha_table_t alpha;
+    make_glyph_alpha_table(outline_width, &alpha);
+    for (uint32_t position = 0; position < set.glyphs.size(); ++position)
+    {
+        const font_glyph_t& glyph = set.glyphs[position];
+        glyph_bitmap_t bitmap;
+        if (glyph.rasterized && source->get_bitmap(position, &bitmap))
+            draw_glyph(canvases[glyph.picture], bitmap, set, glyph, outline_width, alpha);
+        source->drawn_through(position);
+    }
+}
+
+bool sort_for_packing_or_report(const character_set_t& set, array_dyn_t<uint32_t>* order)
+{
+    if (sort_glyphs_for_packing(set, order))
+        return true;
+    msg_error("Out of memory while packing the glyphs of a character set.");
+    return false;
+}
+
+}  // namespace
 
 bool fit_canvas(font_canvas_t* canvas, character_set_t* set, uint32_t outline_width,
                 glyph_source_t* source)
 {
     array_dyn_t<uint32_t> order;
-    if (!sort_glyphs_for_packing(*set, &order))
+    array_dyn_t<picture_size_t> sizes;
+    array_dyn_t<font_canvas_t*> canvases;
+    if (!sort_for_packing_or_report(*set, &order) ||
+        !lay_out_pictures(set, order, picture_limits_t{}, &sizes))
+        return false;
+    if (!canvases.append(canvas))
     {
         msg_error("Out of memory while packing the glyphs of a character set.");
         return false;
     }
-    const set_demand_t demand = measure_demand(*set);
+    draw_pictures(canvases, sizes, *set, outline_width, source);
+    return true;
+}
 
-    uint32_t width = first_canvas_side;
-    uint32_t height = first_canvas_side;
-    for (;;)
+bool fit_set_canvases(array_dyn_t<auto_ptr_t<font_canvas_t>>* canvases, character_set_t* set,
+                      uint32_t outline_width, const picture_limits_t& limits,
+                      glyph_source_t* source)
+{
+    array_dyn_t<uint32_t> order;
+    array_dyn_t<picture_size_t> sizes;
+    if (!sort_for_packing_or_report(*set, &order) ||
+        !lay_out_pictures(set, order, limits, &sizes))
+        return false;
+    const font_canvas_t& first = *(*canvases)[0];
+    array_dyn_t<font_canvas_t*> pictures;
+    if (!pictures.reserve(sizes.size()))
     {
-        if (width > MAX_CANVAS_SIDE || height > MAX_CANVAS_SIDE)
+        msg_error("Out of memory while packing the glyphs of a character set.");
+        return false;
+    }
+    for (uint32_t k = 0; k < sizes.size(); ++k)
+    {
+        if (k == canvases->size())
         {
-            msg_error("The requested glyphs could not be rasterized onto canvas up to size %u x %u "
-                      "pixels.",
-                      MAX_CANVAS_SIDE, MAX_CANVAS_SIDE);
-            return false;
+            auto_ptr_t<font_canvas_t> canvas(new font_canvas_t(
+                first.font_style, first.gradient_start, first.gradient_step,
+                first.gradient_start_offset));
+            if (!canvas || !canvases->append(std::move(canvas)))
+            {
+                msg_error("Not enough memory for picture %u of a character set.", k);
+                return false;
+            }
         }
-        // A size that cannot take the cells' area fails its attempt; skipping it changes nothing.
-        if (demand.may_fit(width, height) && place_glyphs(set, order, width, height))
-            break;
-        if (width < height)
-            width *= 2;
-        else
-            height *= 2;
+        (void)pictures.append((*canvases)[k].get());
     }
-
-    // Failed attempts draw nothing, so clearing the block once for the kept size is enough.
-    canvas->resize_and_clear(width, height);
-
-    glyph_alpha_table_t alpha;
-    make_glyph_alpha_table(outline_width, &alpha);
-    for (uint32_t position : order)
-    {
-        const font_glyph_t& glyph = set->glyphs[position];
-        glyph_bitmap_t bitmap;
-        if (glyph.rasterized && source->get_bitmap(position, &bitmap))
-            draw_glyph(canvas, bitmap, *set, glyph, outline_width, alpha);
-    }
+    draw_pictures(pictures, sizes, *set, outline_width, source);
     return true;
 }
 
@@ -267,10 +388,10 @@ bool fit_canvases(generator_t* generator)
     {
         const char_set_config_u& config = *set.config;
         set_glyphs_t* known = set.kept_glyphs.get();
-        // Every glyph of a set goes on its first canvas, drawn from its face.
         face_glyph_source_t source(set.faces, *set.character_set, config.antialias, known);
-        if (!fit_canvas(set.canvases[0].get(), set.character_set.get(), config.outline_width,
-                        &source))
+        const picture_limits_t limits{ config.max_picture_size, config.several_pictures };
+        if (!fit_set_canvases(&set.canvases, set.character_set.get(), config.outline_width,
+                              limits, &source))
             return false;
         if (known != nullptr)
             known->release_bitmaps();  // drawn: only the glyph indices are needed from here on

@@ -133,8 +133,9 @@ bool set_line(const array_t<uint32_t>& codes, const font_layout_t& layout, uint3
         const code_entry_t* found = find_code(by_code, codes[c]);
         if (found == nullptr)
             continue;
-        const glyph_line_t line = make_glyph_line(glyphs[found->glyph], layout.max_top,
-                                                  first_picture);
+        const font_glyph_t& glyph = glyphs[found->glyph];
+        const glyph_line_t line =
+            make_glyph_line(glyph, layout.max_top, first_picture + glyph.picture);
         const uint32_t local_picture = line.picture - first_picture;
         // Only a cell inside its picture is drawn; the description never says otherwise.
         const font_canvas_t* canvas = local_picture < entry.canvases.size()

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -54,6 +55,17 @@ inline std::string read_file_bytes(const std::string& path)
 }
 
 // Bytes that differ from their neighbours, so misplaced data shows.
+// The names of the entries of a directory, sorted; none when it does not exist.
+inline std::vector<std::string> sorted_file_names(const std::string& directory)
+{
+    std::vector<std::string> names;
+    if (std::filesystem::is_directory(directory))
+        for (const auto& entry : std::filesystem::directory_iterator(directory))
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 inline std::string pattern_bytes(std::size_t size, unsigned seed = 0)
 {
     std::string bytes(size, '\0');

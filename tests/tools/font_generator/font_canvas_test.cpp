@@ -106,12 +106,17 @@ TEST(font_canvas, clears_exactly_the_bytes_the_size_uses)
 {
     auto_ptr_t<font_canvas_t> canvas(create_font_canvas(1, 0, 0, 0));
     ASSERT_TRUE(canvas);
-    std::memset(canvas->pixels, 0xAB, 64 * 64 * 4);
+    canvas->resize_and_clear(64, 64);
+    std::memset(canvas->pixels, 0xAB, canvas->used_bytes());
     canvas->resize_and_clear(32, 64);
     EXPECT_EQ(canvas->used_bytes(), 32u * 64u * 4u);
     for (std::size_t i = 0; i < canvas->used_bytes(); ++i)
         ASSERT_EQ(canvas->pixels[i], 0) << i;
     EXPECT_EQ(canvas->pixels[canvas->used_bytes()], 0xAB);
+    // Growing again clears what the larger size wrote before.
+    canvas->resize_and_clear(64, 64);
+    for (std::size_t i = 0; i < canvas->used_bytes(); ++i)
+        ASSERT_EQ(canvas->pixels[i], 0) << i;
 }
 
 TEST(font_canvas, the_largest_canvas_is_the_whole_block)

@@ -135,10 +135,7 @@ run_t run(const scratch_directory_t& scratch, const std::string& text,
     write_file_bytes(scratch.path("font.qsd"), text);
     run_t outcome;
     outcome.result = run_process(OV_FONT_GENERATOR_EXE, { "font.qsd" }, scratch.root());
-    if (std::filesystem::is_directory(scratch.path("out")))
-        for (const auto& entry : std::filesystem::directory_iterator(scratch.path("out")))
-            outcome.files.push_back(entry.path().filename().string());
-    std::sort(outcome.files.begin(), outcome.files.end());
+    outcome.files = sorted_file_names(scratch.path("out"));
     return outcome;
 }
 
