@@ -1,6 +1,7 @@
 // Font faces and glyph rasterization through FreeType.
 //
-// Sections: faces, measuring, bitmap checks, drawing-pass bitmaps, kerning.
+// Sections: faces, measuring, helpers' faces and the phase, bitmap checks, drawing-pass bitmaps,
+// kerning.
 #include "tools/font_generator/font_faces.h"
 
 #include "ovcore/message.h"
@@ -9,6 +10,7 @@
 #include "tools/font_generator/configuration.h"
 #include "tools/font_generator/generator.h"
 #include "tools/font_generator/glyph_bitmap.h"
+#include "tools/font_generator/glyph_workers.h"
 #include "tools/font_generator/opentype_kerning.h"
 
 #include <ft2build.h>
@@ -103,6 +105,56 @@ bool may_be_a_font(const char* path)
 }
 }  // namespace
 
+namespace
+{
+
+// Sets the face up for the settings: Unicode, the pixel size (a fixed-size font that refuses it
+// at its first strike) and the scaling transform. With `say`, reports what it meets.
+bool set_up_face(FT_Face face, const font_face_settings_t& settings, bool say)
+{
+    (void)FT_Select_Charmap(face, FT_ENCODING_UNICODE);
+
+    if (FT_Set_Pixel_Sizes(face, settings.width, settings.height) != 0)
+    {
+        if (!FT_HAS_FIXED_SIZES(face) || face->num_fixed_sizes < 1)
+        {
+            if (say)
+                msg_error("Failed to set pixel size for font '%s'.", settings.font_file);
+            return false;
+        }
+        const FT_Bitmap_Size& strike = face->available_sizes[0];
+        if (say)
+            msg_warning("The font '%s' is of fixed size %d x %d pixels -trying to use that "
+                        "instead of requested size.",
+                        settings.font_file, int(strike.width), int(strike.height));
+        (void)FT_Set_Pixel_Sizes(face, FT_UInt(std::max<FT_Short>(strike.width, 0)),
+                                 FT_UInt(std::max<FT_Short>(strike.height, 0)));
+    }
+
+    FT_Matrix matrix;
+    matrix.xx = scale_to_fixed(settings.scale_width);
+    matrix.xy = 0;
+    matrix.yx = 0;
+    matrix.yy = scale_to_fixed(settings.scale_height);
+    FT_Set_Transform(face, &matrix, nullptr);
+    return true;
+}
+
+// The settings of face k of the set: its font_file's (k = 0) or its fallback font's.
+font_face_settings_t face_settings_of(const char_set_config_u& config, uint32_t k)
+{
+    font_face_settings_t settings;
+    settings.font_file =
+        k == 0 ? config.font_file.c_str() : config.fallback_font_files[k - 1].c_str();
+    settings.width = config.width;
+    settings.height = config.height;
+    settings.scale_width = config.scale_width;
+    settings.scale_height = config.scale_height;
+    return settings;
+}
+
+}  // namespace
+
 bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
                     FT_FaceRec_** face)
 {
@@ -123,30 +175,7 @@ bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& setting
             msg_error("Failed to open the font file '%s'.", settings.font_file);
         return false;
     }
-    (void)FT_Select_Charmap(*face, FT_ENCODING_UNICODE);
-
-    if (FT_Set_Pixel_Sizes(*face, settings.width, settings.height) != 0)
-    {
-        if (!FT_HAS_FIXED_SIZES(*face) || (*face)->num_fixed_sizes < 1)
-        {
-            msg_error("Failed to set pixel size for font '%s'.", settings.font_file);
-            return false;
-        }
-        const FT_Bitmap_Size& strike = (*face)->available_sizes[0];
-        msg_warning("The font '%s' is of fixed size %d x %d pixels -trying to use that instead of "
-                    "requested size.",
-                    settings.font_file, int(strike.width), int(strike.height));
-        (void)FT_Set_Pixel_Sizes(*face, FT_UInt(std::max<FT_Short>(strike.width, 0)),
-                                 FT_UInt(std::max<FT_Short>(strike.height, 0)));
-    }
-
-    FT_Matrix matrix;
-    matrix.xx = scale_to_fixed(settings.scale_width);
-    matrix.xy = 0;
-    matrix.yx = 0;
-    matrix.yy = scale_to_fixed(settings.scale_height);
-    FT_Set_Transform(*face, &matrix, nullptr);
-    return true;
+    return set_up_face(*face, settings, true);
 }
 
 namespace
@@ -168,6 +197,311 @@ bool add_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
 }
 }  // namespace
 
+// ---- measuring ---------------------------------------------------------------------------------
+
+namespace
+{
+
+// How one set's glyphs are measured.
+struct measure_settings_t
+{
+    FT_Int32 flags;
+    int64_t outline;
+};
+
+measure_settings_t measure_settings_of(bool antialias, uint32_t outline_width)
+{
+    return { antialias ? measure_flags : measure_flags | FT_LOAD_TARGET_MONO,
+             int64_t(outline_width) };
+}
+
+// Measures the glyph at the position with the first of the faces that defines its character:
+// its cell, bearings and advance, and `rasterized` when that worked. Touches no other glyph and
+// nothing of the set beside it, so helpers may measure different glyphs at once.
+void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
+                   const measure_settings_t& settings, set_glyphs_t* known, uint64_t* budget,
+                   uint32_t pool, glyph_message_log_t* log)
+{
+    font_glyph_t& glyph = set->glyphs[position];
+    // The first face that defines the character draws it; one nobody defines stays with the
+    // first face.
+    FT_UInt index = 0;
+    glyph.face = 0;
+    for (uint32_t k = 0; k < faces.count && index == 0; ++k)
+    {
+        index = FT_Get_Char_Index(faces[k], glyph.code);
+        if (index != 0)
+            glyph.face = k;
+    }
+    const FT_Face face = faces[glyph.face];
+    if (known != nullptr)
+        known->set_index(position, index);
+    if (index == 0)
+    {
+        log->error("Undefined character U+%04x", glyph.code);
+        return;
+    }
+    // Loading by the index just found is what loading by the code does.
+    const FT_Error loaded = known != nullptr ? FT_Load_Glyph(face, index, settings.flags)
+                                             : FT_Load_Char(face, glyph.code, settings.flags);
+    if (loaded != 0)
+    {
+        log->error("Failed to retrieve glyph '%s'.", glyph.name.c_str());
+        return;
+    }
+    const FT_GlyphSlot slot = face->glyph;
+    const glyph_bitmap_t bitmap = view_of(slot->bitmap);
+    if (has_pixels(bitmap) && (bitmap.top_row == nullptr || !is_readable_pixel_mode(bitmap.mode)))
+    {
+        log->error("The glyph '%s' was rendered in pixel mode %u, which cannot be read.",
+                   glyph.name.c_str(), unsigned(bitmap.mode));
+        return;
+    }
+
+    // Huge outline widths saturate instead of wrapping the cell size round.
+    const int64_t outline = settings.outline;
+    glyph.height = saturate_to_int32(int64_t(bitmap.rows) + 2 * outline);
+    glyph.width = saturate_to_int32(int64_t(bitmap.width) + 2 * outline);
+    glyph.left = slot->bitmap_left;
+    glyph.top = slot->bitmap_top;
+    glyph.advance = saturate_to_int32(int64_t(slot->advance.x >> 6) + outline);
+    glyph.below = saturate_to_int32(std::max<int64_t>(int64_t(glyph.height) - glyph.top, 0));
+
+    check_glyph_bitmap(glyph, bitmap, log);
+    glyph.rasterized = true;
+
+    if (known != nullptr)
+        (void)known->keep_bitmap(position, bitmap, budget, pool);
+}
+
+// The set's extents over its measured glyphs in file order; the letter M's height is the last
+// measured M's.
+void fold_set_extents(character_set_t* set)
+{
+    set->min_width = 100;
+    set->max_width = -100;
+    set->min_height = 100;
+    set->max_height = -100;
+    set->max_top = 0;
+    set->max_advance = 0;
+    set->max_below = 0;
+    set->m_height = 0;
+    for (const font_glyph_t& glyph : set->glyphs)
+    {
+        if (!glyph.rasterized)
+            continue;
+        if (glyph.code == letter_m)
+            set->m_height = glyph.height;
+        set->max_height = std::max(set->max_height, glyph.height);
+        set->min_height = std::min(set->min_height, glyph.height);
+        set->max_width = std::max(set->max_width, glyph.width);
+        set->min_width = std::min(set->min_width, glyph.width);
+        set->max_top = std::max(set->max_top, glyph.top);
+        set->max_below = std::max(set->max_below, glyph.below);
+        set->max_advance = std::max(set->max_advance, glyph.advance);
+    }
+}
+
+}  // namespace
+
+bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
+                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget)
+{
+    const measure_settings_t settings = measure_settings_of(antialias, outline_width);
+    glyph_message_log_t said_at_once;
+    for (uint32_t position = 0; position < set->glyphs.size(); ++position)
+        measure_glyph(set, position, faces, settings, known, budget, 0, &said_at_once);
+    fold_set_extents(set);
+    return true;
+}
+
+// ---- helpers' faces and the phase -------------------------------------------------------------
+
+namespace
+{
+
+// Reads the whole file through the file system's own calls, which say nothing. False when it
+// cannot be opened or read, is 2 GiB or larger, or memory is short.
+bool read_whole_file(const char* path, array_dyn_t<uint8_t>* bytes)
+{
+    if (sys_file == nullptr)
+        return false;
+    sys_file_handle_t* handle = sys_file->open(path, fs_open_mode_t::read_only);
+    if (handle == nullptr)
+        return false;
+    constexpr uint64_t piece_bytes = 8u << 20;
+    fs_stat_t status;
+    bool read = sys_file->stat_handle(handle, &status) && status.size < (1ull << 31) &&
+                bytes->resize(uint32_t(status.size));
+    for (uint64_t done = 0; read && done < status.size;)
+    {
+        const uint32_t piece = uint32_t(std::min(status.size - done, piece_bytes));
+        fs_io_request_t* request = sys_file->start_read(handle, bytes->data() + done, piece, done);
+        read = request != nullptr && sys_file->wait(request);
+        done += piece;
+    }
+    sys_file->close(handle);
+    return read;
+}
+
+}  // namespace
+
+helper_faces_t::~helper_faces_t()
+{
+    for (FT_FaceRec_* face : m_faces)
+        close_font_face(face);
+    if (m_library != nullptr)
+        shut_down_freetype(m_library);
+}
+
+bool helper_faces_t::open(const generator_set_t& set)
+{
+    if (FT_Init_FreeType(&m_library) != 0)
+    {
+        m_library = nullptr;
+        return false;
+    }
+    if (!m_faces.reserve(set.font_bytes.size()))
+        return false;
+    for (uint32_t k = 0; k < set.font_bytes.size(); ++k)
+    {
+        const array_t<uint8_t>& bytes = set.font_bytes[k];
+        FT_Face face = nullptr;
+        if (FT_New_Memory_Face(m_library, bytes.data(), FT_Long(bytes.size()), 0, &face) != 0)
+            return false;
+        (void)m_faces.append(face);  // room was reserved above
+        if (!set_up_face(face, face_settings_of(*set.config, k), false))
+            return false;
+    }
+    return true;
+}
+
+bool prepare_helpers(generator_set_t* set, uint32_t helpers)
+{
+    if (helpers == 0)
+        return false;
+    if (set->font_bytes.size() != set->faces.size())
+    {
+        set->font_bytes.clear();
+        if (!set->font_bytes.resize(set->faces.size()))
+            return false;
+        for (uint32_t k = 0; k < set->faces.size(); ++k)
+        {
+            if (!read_whole_file(face_settings_of(*set->config, k).font_file,
+                                 &set->font_bytes[k]))
+            {
+                set->font_bytes.clear();
+                return false;
+            }
+        }
+    }
+    return set->helper_faces.size() >= helpers || set->helper_faces.resize(helpers);
+}
+
+helper_faces_t* get_helper_faces(generator_set_t* set, uint32_t helper)
+{
+    auto_ptr_t<helper_faces_t>& faces = set->helper_faces[helper - 1];
+    if (faces)
+        return faces.get();
+    auto_ptr_t<helper_faces_t> opened(new (std::nothrow) helper_faces_t);
+    if (!opened || !opened->open(*set))
+        return nullptr;
+    faces = std::move(opened);
+    return faces.get();
+}
+
+namespace
+{
+
+// Measuring one set on helpers: each chunk's messages are kept, to be said in file order; each
+// helper keeps bitmaps in its own pool, within its share of the budget.
+class measure_job_t final : public glyph_job_t
+{
+public:
+    measure_job_t(generator_set_t* set, const measure_settings_t& settings, uint32_t helpers,
+                  uint64_t budget)
+        : m_set(set), m_settings(settings), m_helpers(helpers), m_share(budget / (helpers + 1))
+    {
+    }
+
+    // False when memory is short.
+    [[nodiscard]] bool make_room()
+    {
+        const uint32_t count = m_set->character_set->glyphs.size();
+        const uint32_t chunks = (count + glyph_chunk_size - 1) / glyph_chunk_size;
+        if (!m_logs.reserve(chunks) || !m_budgets.resize(m_helpers + 1))
+            return false;
+        for (uint32_t c = 0; c < chunks; ++c)
+            (void)m_logs.append(glyph_message_log_t(true));
+        for (uint64_t& budget : m_budgets)
+            budget = m_share;
+        return true;
+    }
+
+    bool prepare_helper(uint32_t helper) override
+    {
+        return get_helper_faces(m_set, helper) != nullptr;
+    }
+
+    void run_chunk(uint32_t helper, uint32_t begin, uint32_t end) override
+    {
+        const face_list_t faces =
+            helper == 0 ? face_list_t(m_set->faces) : m_set->helper_faces[helper - 1]->faces();
+        glyph_message_log_t* log = &m_logs[begin / glyph_chunk_size];
+        for (uint32_t position = begin; position < end; ++position)
+            measure_glyph(m_set->character_set.get(), position, faces, m_settings,
+                          m_set->kept_glyphs.get(), &m_budgets[helper], helper, log);
+    }
+
+    // Says every chunk's messages in order; returns the bytes kept in all.
+    uint64_t finish()
+    {
+        for (glyph_message_log_t& log : m_logs)
+            log.say_kept();
+        uint64_t kept = 0;
+        for (uint64_t budget : m_budgets)
+            kept += m_share - budget;
+        return kept;
+    }
+
+private:
+    generator_set_t* m_set;
+    measure_settings_t m_settings;
+    uint32_t m_helpers;
+    uint64_t m_share;
+    array_dyn_t<glyph_message_log_t> m_logs;  // per chunk
+    array_dyn_t<uint64_t> m_budgets;          // per helper, what it may still keep
+};
+
+// Measures the set on the main thread and helpers when it is large enough; the same glyphs,
+// extents, kept bitmaps and messages in the same order as on the main thread alone.
+void measure_set(generator_set_t* set, glyph_store_t* store)
+{
+    const char_set_config_u& config = *set->config;
+    character_set_t* characters = set->character_set.get();
+    const uint32_t count = characters->glyphs.size();
+    const uint32_t helpers = glyph_helpers_for(count);
+    if (prepare_helpers(set, helpers))
+    {
+        // Without memory for a pool per helper the set is simply drawn from its faces again.
+        if (set->kept_glyphs && !set->kept_glyphs->reset(count, helpers + 1))
+            set->kept_glyphs.reset();
+        measure_job_t job(set, measure_settings_of(config.antialias, config.outline_width),
+                          helpers, store->budget);
+        if (job.make_room())
+        {
+            run_glyph_job(&job, count, helpers);
+            store->budget -= job.finish();
+            fold_set_extents(characters);
+            return;
+        }
+    }
+    (void)measure_glyphs(characters, set->faces, config.antialias, config.outline_width,
+                         set->kept_glyphs.get(), &store->budget);
+}
+
+}  // namespace
+
 bool prepare_fonts(generator_t* generator)
 {
     if (!start_freetype(&generator->library))
@@ -176,20 +510,9 @@ bool prepare_fonts(generator_t* generator)
     for (generator_set_t& set : generator->sets)
     {
         const char_set_config_u& config = *set.config;
-        font_face_settings_t settings;
-        settings.font_file = config.font_file.c_str();
-        settings.width = config.width;
-        settings.height = config.height;
-        settings.scale_width = config.scale_width;
-        settings.scale_height = config.scale_height;
-        if (!add_face(generator->library, settings, &set))
-            return false;
-        for (const string_dyn_t& fallback : config.fallback_font_files)
-        {
-            settings.font_file = fallback.c_str();
-            if (!add_face(generator->library, settings, &set))
+        for (uint32_t k = 0; k <= config.fallback_font_files.size(); ++k)
+            if (!add_face(generator->library, face_settings_of(config, k), &set))
                 return false;
-        }
         if (config.opentype_kerning && !load_harfbuzz())
             return false;
 
@@ -200,101 +523,23 @@ bool prepare_fonts(generator_t* generator)
             if (set.kept_glyphs && !set.kept_glyphs->reset(set.character_set->glyphs.size()))
                 set.kept_glyphs.reset();
         }
-        (void)measure_glyphs(set.character_set.get(), set.faces, config.antialias,
-                             config.outline_width, set.kept_glyphs.get(), &store.budget);
-    }
-    return true;
-}
-
-// ---- measuring ---------------------------------------------------------------------------------
-
-bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
-                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget)
-{
-    set->min_width = 100;
-    set->max_width = -100;
-    set->min_height = 100;
-    set->max_height = -100;
-    set->max_top = 0;
-    set->max_advance = 0;
-    set->max_below = 0;
-    set->m_height = 0;
-
-    const FT_Int32 flags = antialias ? measure_flags : measure_flags | FT_LOAD_TARGET_MONO;
-    const int64_t outline = outline_width;
-    for (uint32_t position = 0; position < set->glyphs.size(); ++position)
-    {
-        font_glyph_t& glyph = set->glyphs[position];
-        // The first face that defines the character draws it; one nobody defines stays with the
-        // first face.
-        FT_UInt index = 0;
-        glyph.face = 0;
-        for (uint32_t k = 0; k < faces.count && index == 0; ++k)
-        {
-            index = FT_Get_Char_Index(faces[k], glyph.code);
-            if (index != 0)
-                glyph.face = k;
-        }
-        const FT_Face face = faces[glyph.face];
-        if (known != nullptr)
-            known->set_index(position, index);
-        if (index == 0)
-        {
-            msg_error("Undefined character U+%04x", glyph.code);
-            continue;
-        }
-        // Loading by the index just found is what loading by the code does.
-        const FT_Error loaded = known != nullptr ? FT_Load_Glyph(face, index, flags)
-                                                 : FT_Load_Char(face, glyph.code, flags);
-        if (loaded != 0)
-        {
-            msg_error("Failed to retrieve glyph '%s'.", glyph.name.c_str());
-            continue;
-        }
-        const FT_GlyphSlot slot = face->glyph;
-        const glyph_bitmap_t bitmap = view_of(slot->bitmap);
-        if (has_pixels(bitmap) && (bitmap.top_row == nullptr || !is_readable_pixel_mode(bitmap.mode)))
-        {
-            msg_error("The glyph '%s' was rendered in pixel mode %u, which cannot be read.",
-                      glyph.name.c_str(), unsigned(bitmap.mode));
-            continue;
-        }
-
-        // Huge outline widths saturate instead of wrapping the cell size round.
-        glyph.height = saturate_to_int32(int64_t(bitmap.rows) + 2 * outline);
-        if (glyph.code == letter_m)
-            set->m_height = glyph.height;
-        glyph.width = saturate_to_int32(int64_t(bitmap.width) + 2 * outline);
-        glyph.left = slot->bitmap_left;
-        glyph.top = slot->bitmap_top;
-        glyph.advance = saturate_to_int32(int64_t(slot->advance.x >> 6) + outline);
-        glyph.below = saturate_to_int32(std::max<int64_t>(int64_t(glyph.height) - glyph.top, 0));
-
-        check_glyph_bitmap(glyph, bitmap);
-
-        set->max_height = std::max(set->max_height, glyph.height);
-        set->min_height = std::min(set->min_height, glyph.height);
-        set->max_width = std::max(set->max_width, glyph.width);
-        set->min_width = std::min(set->min_width, glyph.width);
-        set->max_top = std::max(set->max_top, glyph.top);
-        set->max_below = std::max(set->max_below, glyph.below);
-        set->max_advance = std::max(set->max_advance, glyph.advance);
-        glyph.rasterized = true;
-
-        if (known != nullptr)
-            (void)known->keep_bitmap(position, bitmap, budget);
+        measure_set(&set, &store);
     }
     return true;
 }
 
 // ---- bitmap checks -----------------------------------------------------------------------------
 
-void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap)
+void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap,
+                        glyph_message_log_t* log)
 {
+    glyph_message_log_t said_at_once;
+    if (log == nullptr)
+        log = &said_at_once;
     const int32_t w = bitmap.width;
     const int32_t h = bitmap.rows;
     if (glyph.code != space && (w < 1 || h < 1))
-        msg_warning("The glyph '%s' has suspicious dimensions of %d x %d pixels.",
+        log->warning("The glyph '%s' has suspicious dimensions of %d x %d pixels.",
                     glyph.name.c_str(), w, h);
     // Without pixels every pattern would hold vacuously.
     if (w < 1 || h < 1 || bitmap.top_row == nullptr)
@@ -345,21 +590,21 @@ void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap)
 
     const char* name = glyph.name.c_str();
     if ((holding & empty) != 0 && glyph.code != space)
-        msg_warning("The glyph '%s' rasterized to empty space.", name);
+        log->warning("The glyph '%s' rasterized to empty space.", name);
     const uint32_t code = glyph.code;
     if ((holding & solid) != 0 && code != 39 && code != 45 && code != 46 && code != 95 &&
         code != 124)
-        msg_warning("The glyph '%s' rasterized to solid rectangle.", name);
+        log->warning("The glyph '%s' rasterized to solid rectangle.", name);
     if ((holding & full_frame) != 0 && w > 2 && h > 2)
-        msg_warning("The glyph '%s' rasterized to full-sized rectangle.", name);
+        log->warning("The glyph '%s' rasterized to full-sized rectangle.", name);
     if ((holding & top_left) != 0)
-        msg_warning("The glyph '%s' rasterized to rectangle in top-left corner.", name);
+        log->warning("The glyph '%s' rasterized to rectangle in top-left corner.", name);
     if ((holding & top_right) != 0)
-        msg_warning("The glyph '%s' rasterized to rectangle in top-right corner.", name);
+        log->warning("The glyph '%s' rasterized to rectangle in top-right corner.", name);
     if ((holding & bottom_left) != 0)
-        msg_warning("The glyph '%s' rasterized to rectangle in bottom-left corner.", name);
+        log->warning("The glyph '%s' rasterized to rectangle in bottom-left corner.", name);
     if ((holding & bottom_right) != 0)
-        msg_warning("The glyph '%s' rasterized to rectangle in bottom-right corner.", name);
+        log->warning("The glyph '%s' rasterized to rectangle in bottom-right corner.", name);
 }
 
 // ---- drawing-pass bitmaps ----------------------------------------------------------------------
@@ -378,13 +623,40 @@ void face_glyph_source_t::drawn_through(uint32_t position)
 
 bool face_glyph_source_t::get_bitmap(uint32_t position, glyph_bitmap_t* out)
 {
+    return load_bitmap(m_faces, position, out);
+}
+
+void face_glyph_source_t::use_helpers(generator_set_t* set)
+{
+    m_helpers_set = set;
+}
+
+uint32_t face_glyph_source_t::helper_count() const
+{
+    return m_helpers_set != nullptr ? m_helpers_set->helper_faces.size() : 0;
+}
+
+bool face_glyph_source_t::prepare_helper(uint32_t helper)
+{
+    return get_helper_faces(m_helpers_set, helper) != nullptr;
+}
+
+bool face_glyph_source_t::get_helper_bitmap(uint32_t helper, uint32_t position,
+                                            glyph_bitmap_t* out)
+{
+    return load_bitmap(m_helpers_set->helper_faces[helper - 1]->faces(), position, out);
+}
+
+bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position,
+                                      glyph_bitmap_t* out) const
+{
     // The drawing flags differ from the measuring ones only in FT_LOAD_PEDANTIC, which changes
     // whether a load fails, not what a successful one renders: the kept bitmap is the same.
     if (m_known != nullptr && m_known->find_bitmap(position, out))
         return true;
     const FT_Int32 flags = m_antialias ? draw_flags : draw_flags | FT_LOAD_TARGET_MONO;
     const font_glyph_t& glyph = m_set.glyphs[position];
-    const FT_Face face = m_faces[glyph.face];
+    const FT_Face face = faces[glyph.face];
     const FT_Error loaded = m_known != nullptr
                                 ? FT_Load_Glyph(face, m_known->get_index(position), flags)
                                 : FT_Load_Char(face, glyph.code, flags);

@@ -13,8 +13,10 @@ struct FT_FaceRec_;
 struct FT_LibraryRec_;
 struct character_set_t;
 struct font_glyph_t;
+struct generator_set_t;
 struct generator_t;
 struct glyph_bitmap_t;
+class glyph_message_log_t;
 class set_glyphs_t;
 
 // The faces a set draws from, in order: its font_file's, then its fallback fonts'. A glyph's
@@ -67,8 +69,39 @@ bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
                     uint32_t outline_width, set_glyphs_t* known, uint64_t* budget);
 
 // Warns about bitmaps that look like a missing glyph: empty, solid, a full-sized frame or a
-// frame in one corner, and suspicious dimensions. Never rejects the glyph.
-void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap);
+// frame in one corner, and suspicious dimensions, into `log` (null: said at once). Never
+// rejects the glyph.
+void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap,
+                        glyph_message_log_t* log = nullptr);
+
+// A helper's own FreeType library and faces of one set, opened from the set's font_bytes and set
+// up as the set's own faces are. For one thread at a time; the destructor closes them.
+class helper_faces_t
+{
+public:
+    helper_faces_t() = default;
+    helper_faces_t(const helper_faces_t&) = delete;
+    helper_faces_t& operator=(const helper_faces_t&) = delete;
+    ~helper_faces_t();
+
+    // Opens one face per font of the set, without a word; false when any cannot be had.
+    [[nodiscard]] bool open(const generator_set_t& set);
+    face_list_t faces() const { return m_faces; }
+
+private:
+    FT_LibraryRec_* m_library = nullptr;
+    array_dyn_t<FT_FaceRec_*> m_faces;
+};
+
+// Makes the set ready for `helpers` helpers: its font files read once through the file system
+// into font_bytes, and room for the helpers' faces, which each helper opens itself with
+// get_helper_faces. Says nothing; false (the set then stays on the main thread) when a file
+// cannot be read again or memory is short. Main thread only.
+[[nodiscard]] bool prepare_helpers(generator_set_t* set, uint32_t helpers);
+
+// Helper h's faces of the set (h >= 1, prepared), opened on its first call; null when they
+// cannot be opened. Only helper h calls it for h.
+helper_faces_t* get_helper_faces(generator_set_t* set, uint32_t helper);
 
 // Phase two of the run: FreeType, then for every set in order its faces (font_file, then each
 // fallback font), opened with its unit's settings, and its glyphs measured with them; the set
@@ -88,11 +121,23 @@ public:
     // Frees the kept bitmaps of the glyphs drawn.
     void drawn_through(uint32_t position) override;
 
+    // Lets the helpers prepared for the generator set (prepare_helpers) draw beside the main
+    // thread, each from its own faces.
+    void use_helpers(generator_set_t* set);
+    uint32_t helper_count() const override;
+    [[nodiscard]] bool prepare_helper(uint32_t helper) override;
+    [[nodiscard]] bool get_helper_bitmap(uint32_t helper, uint32_t position,
+                                         glyph_bitmap_t* out) override;
+
 private:
+    // The bitmap from the faces given, with the drawing flags.
+    bool load_bitmap(face_list_t faces, uint32_t position, glyph_bitmap_t* out) const;
+
     face_list_t m_faces;
     const character_set_t& m_set;
     bool m_antialias;
     set_glyphs_t* m_known;
+    generator_set_t* m_helpers_set = nullptr;
 };
 
 // One kerning line: positions of the two glyphs in the set, and the kerning in whole pixels.

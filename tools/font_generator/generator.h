@@ -7,13 +7,15 @@
 #include "tools/font_generator/character_set.h"
 #include "tools/font_generator/configuration.h"
 #include "tools/font_generator/font_canvas.h"
+#include "tools/font_generator/font_faces.h"
 #include "tools/font_generator/glyph_bitmap.h"
 
 struct FT_LibraryRec_;
 struct FT_FaceRec_;
 
 // Everything the run holds for one character set. load_configuration fills the unit, the glyphs
-// and the canvases; prepare_fonts the faces and the kept glyphs. Main thread only.
+// and the canvases; prepare_fonts the faces and the kept glyphs. Main thread only, but for the
+// helpers' faces, which each helper opens and uses itself.
 struct generator_set_t
 {
     const char_set_config_u* config = nullptr;        // owned by generator_t::configuration
@@ -21,6 +23,9 @@ struct generator_set_t
     array_dyn_t<FT_FaceRec_*> faces;                  // open, drawn from in order; one today
     array_dyn_t<auto_ptr_t<font_canvas_t>> canvases;  // its pictures in order; one today
     auto_ptr_t<set_glyphs_t> kept_glyphs;             // null: every phase asks the face again
+    // Each face's font file, read for the helpers' faces when helpers measure or draw the set.
+    array_dyn_t<array_dyn_t<uint8_t>> font_bytes;
+    array_dyn_t<auto_ptr_t<helper_faces_t>> helper_faces;  // helper h's at h - 1, null until opened
 };
 
 // Everything one run holds: one generator_set_t per character set read, in the configuration's

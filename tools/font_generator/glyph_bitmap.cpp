@@ -41,11 +41,12 @@ set_glyphs_t::~set_glyphs_t()
     release_bitmaps();
 }
 
-bool set_glyphs_t::reset(uint32_t count)
+bool set_glyphs_t::reset(uint32_t count, uint32_t pools)
 {
     release_bitmaps();
     m_glyphs.clear();
-    return m_glyphs.resize(count);
+    m_pools.clear();
+    return pools <= 256 && m_pools.resize(pools) && m_glyphs.resize(count);
 }
 
 void set_glyphs_t::set_index(uint32_t position, uint32_t glyph_index)
@@ -53,7 +54,8 @@ void set_glyphs_t::set_index(uint32_t position, uint32_t glyph_index)
     m_glyphs[position].glyph_index = glyph_index;
 }
 
-bool set_glyphs_t::keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, uint64_t* budget)
+bool set_glyphs_t::keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, uint64_t* budget,
+                               uint32_t pool)
 {
     glyph_t& glyph = m_glyphs[position];
     const uint32_t row_bytes = glyph_row_bytes(bitmap.mode, bitmap.width);
@@ -61,25 +63,26 @@ bool set_glyphs_t::keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, 
     if (bytes > *budget)
         return false;
 
+    array_dyn_t<block_t>& blocks = m_pools[pool].blocks;
     uint32_t block = 0;
     uint32_t offset = 0;
     if (bytes != 0)
     {
-        if (m_blocks.empty() || m_blocks.last().size - m_blocks.last().used < bytes)
+        if (blocks.empty() || blocks.last().size - blocks.last().used < bytes)
         {
             const uint64_t size = bytes > block_size ? bytes : block_size;
             block_t fresh;
             fresh.bytes = static_cast<uint8_t*>(std::malloc(std::size_t(size)));
             fresh.size = uint32_t(size);
             fresh.last_position = position;
-            if (fresh.bytes == nullptr || !m_blocks.append(fresh))
+            if (fresh.bytes == nullptr || !blocks.append(fresh))
             {
                 std::free(fresh.bytes);
                 return false;
             }
         }
-        block = m_blocks.size() - 1;
-        block_t& target = m_blocks.last();
+        block = blocks.size() - 1;
+        block_t& target = blocks.last();
         offset = target.used;
         for (int32_t r = 0; r < bitmap.rows; ++r)
             std::memcpy(target.bytes + offset + uint64_t(r) * row_bytes,
@@ -89,6 +92,7 @@ bool set_glyphs_t::keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, 
     }
 
     glyph.kept = true;
+    glyph.pool = uint8_t(pool);
     glyph.block = block;
     glyph.offset = offset;
     glyph.width = bitmap.width;
@@ -110,29 +114,36 @@ bool set_glyphs_t::find_bitmap(uint32_t position, glyph_bitmap_t* out) const
     out->mode = glyph.mode;
     out->top_row = glyph.row_bytes == 0 || glyph.rows <= 0
                        ? nullptr
-                       : m_blocks[glyph.block].bytes + glyph.offset;
+                       : m_pools[glyph.pool].blocks[glyph.block].bytes + glyph.offset;
     return true;
 }
 
 void set_glyphs_t::release_bitmaps()
 {
-    for (block_t& block : m_blocks)
-        std::free(block.bytes);
-    m_blocks.release_storage();
+    for (pool_t& pool : m_pools)
+    {
+        for (block_t& block : pool.blocks)
+            std::free(block.bytes);
+        pool.blocks.release_storage();
+        pool.first_held = 0;
+    }
     for (glyph_t& glyph : m_glyphs)
         glyph.kept = false;
     m_released = 0;
-    m_first_held = 0;
 }
 
 void set_glyphs_t::release_bitmaps_through(uint32_t position)
 {
     for (; m_released < m_glyphs.size() && m_released <= position; ++m_released)
         m_glyphs[m_released].kept = false;
-    for (; m_first_held < m_blocks.size() && m_blocks[m_first_held].last_position < m_released;
-         ++m_first_held)
+    for (pool_t& pool : m_pools)
     {
-        std::free(m_blocks[m_first_held].bytes);
-        m_blocks[m_first_held].bytes = nullptr;
+        for (; pool.first_held < pool.blocks.size() &&
+               pool.blocks[pool.first_held].last_position < m_released;
+             ++pool.first_held)
+        {
+            std::free(pool.blocks[pool.first_held].bytes);
+            pool.blocks[pool.first_held].bytes = nullptr;
+        }
     }
 }

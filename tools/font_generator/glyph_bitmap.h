@@ -55,7 +55,9 @@ uint32_t glyph_row_bytes(glyph_pixel_mode_t mode, int32_t width);
 // What measuring learnt about the glyphs of one character set, by position in the set's glyph
 // array: the glyph index that the face gave the code point, and a copy of the bitmap it
 // rendered. Copies live in blocks of at least 1 MiB, so keeping many small bitmaps costs no
-// reallocation of what is already kept.
+// reallocation of what is already kept. Each helper that measures keeps into a pool of blocks of
+// its own, so helpers may keep bitmaps of different glyphs at the same time; everything else is
+// for one thread at a time.
 class set_glyphs_t
 {
 public:
@@ -64,18 +66,20 @@ public:
     set_glyphs_t& operator=(const set_glyphs_t&) = delete;
     ~set_glyphs_t();
 
-    // Makes room for `count` glyphs, none measured yet. False when memory is short.
-    [[nodiscard]] bool reset(uint32_t count);
+    // Makes room for `count` glyphs, none measured yet, kept into `pools` pools of blocks (one
+    // per helper). False when memory is short.
+    [[nodiscard]] bool reset(uint32_t count, uint32_t pools = 1);
     uint32_t size() const { return m_glyphs.size(); }
 
     void set_index(uint32_t position, uint32_t glyph_index);
     // The glyph index found while measuring; 0 for an undefined code point.
     uint32_t get_index(uint32_t position) const { return m_glyphs[position].glyph_index; }
 
-    // Keeps a copy of the bitmap of the glyph at the position, unless that would take the
-    // store's kept bytes above `*budget` (then nothing is kept, the budget is left as it is and
+    // Keeps a copy of the bitmap of the glyph at the position in pool `pool`, unless that would
+    // take the kept bytes above `*budget` (then nothing is kept, the budget is left as it is and
     // the result is false). The budget shrinks by what is kept.
-    bool keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, uint64_t* budget);
+    bool keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, uint64_t* budget,
+                     uint32_t pool = 0);
     // The kept bitmap of the glyph at the position; false when none was kept.
     [[nodiscard]] bool find_bitmap(uint32_t position, glyph_bitmap_t* out) const;
     // Frees every kept bitmap; the glyph indices stay.
@@ -90,7 +94,8 @@ private:
     {
         uint32_t glyph_index = 0;
         bool kept = false;
-        uint32_t block = 0;  // the block holding the rows; none for a bitmap without bytes
+        uint8_t pool = 0;
+        uint32_t block = 0;  // the pool's block holding the rows; none for a bitmap without bytes
         uint32_t offset = 0;
         int32_t width = 0;
         int32_t rows = 0;
@@ -104,11 +109,16 @@ private:
         uint32_t used = 0;
         uint32_t last_position = 0;  // the largest position of a glyph kept here
     };
+    // Blocks filled in growing positions: a helper takes its chunks in order.
+    struct pool_t
+    {
+        array_dyn_t<block_t> blocks;
+        uint32_t first_held = 0;  // blocks before this one are freed
+    };
 
     array_dyn_t<glyph_t> m_glyphs;
-    array_dyn_t<block_t> m_blocks;
-    uint32_t m_released = 0;    // glyphs before this position have no kept bitmap
-    uint32_t m_first_held = 0;  // blocks before this one are freed
+    array_dyn_t<pool_t> m_pools;
+    uint32_t m_released = 0;  // glyphs before this position have no kept bitmap
 };
 
 // What one run keeps of measured glyphs: whether it keeps them, and the budget that bounds the

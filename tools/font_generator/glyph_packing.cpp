@@ -13,6 +13,7 @@
 #include "tools/font_generator/generator.h"
 #include "tools/font_generator/glyph_bitmap.h"
 #include "tools/font_generator/glyph_pixels.h"
+#include "tools/font_generator/glyph_workers.h"
 
 #include <algorithm>
 #include <new>
@@ -296,6 +297,49 @@ bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
 namespace
 {
 
+// Drawing one set's glyphs onto their pictures, chunk by chunk, on the main thread and the
+// source's helpers. Cells never overlap, so neither the order of drawing nor drawing at once
+// changes a pixel; chunks in file order let the source free what it kept as drawing goes on.
+class draw_job_t final : public glyph_job_t
+{
+public:
+    draw_job_t(const array_t<font_canvas_t*>& canvases, const character_set_t& set,
+               uint32_t outline_width, glyph_source_t* source)
+        : m_canvases(canvases), m_set(set), m_outline_width(outline_width), m_source(source)
+    {
+        make_glyph_alpha_table(outline_width, &m_alpha);
+    }
+
+    bool prepare_helper(uint32_t helper) override { return m_source->prepare_helper(helper); }
+
+    void run_chunk(uint32_t helper, uint32_t begin, uint32_t end) override
+    {
+        for (uint32_t position = begin; position < end; ++position)
+        {
+            const font_glyph_t& glyph = m_set.glyphs[position];
+            glyph_bitmap_t bitmap;
+            if (glyph.rasterized &&
+                (helper == 0 ? m_source->get_bitmap(position, &bitmap)
+                             : m_source->get_helper_bitmap(helper, position, &bitmap)))
+                draw_glyph(m_canvases[glyph.picture], bitmap, m_set, glyph, m_outline_width,
+                           m_alpha);
+        }
+    }
+
+    void completed_through(uint32_t end) override
+    {
+        if (end > 0)
+            m_source->drawn_through(end - 1);
+    }
+
+private:
+    const array_t<font_canvas_t*>& m_canvases;
+    const character_set_t& m_set;
+    uint32_t m_outline_width;
+    glyph_source_t* m_source;
+    glyph_alpha_table_t m_alpha;
+};
+
 // Sets each canvas to its picture's size, clears it, and draws every glyph onto its picture.
 void draw_pictures(const array_t<font_canvas_t*>& canvases, const array_t<picture_size_t>& sizes,
                    const character_set_t& set, uint32_t outline_width, glyph_source_t* source)
@@ -305,18 +349,9 @@ void draw_pictures(const array_t<font_canvas_t*>& canvases, const array_t<pictur
     for (uint32_t k = 0; k < sizes.size(); ++k)
         canvases[k]->resize_and_clear(sizes[k].width, sizes[k].height);
 
-    // Cells never overlap, so the order of drawing changes no pixel; file order lets the
-    // source free what it kept for the glyphs as it goes.
-    glyph_alpha_table_t alpha;
-    make_glyph_alpha_table(outline_width, &alpha);
-    for (uint32_t position = 0; position < set.glyphs.size(); ++position)
-    {
-        const font_glyph_t& glyph = set.glyphs[position];
-        glyph_bitmap_t bitmap;
-        if (glyph.rasterized && source->get_bitmap(position, &bitmap))
-            draw_glyph(canvases[glyph.picture], bitmap, set, glyph, outline_width, alpha);
-        source->drawn_through(position);
-    }
+    draw_job_t job(canvases, set, outline_width, source);
+    const uint32_t count = set.glyphs.size();
+    run_glyph_job(&job, count, std::min(source->helper_count(), glyph_helpers_for(count)));
 }
 
 bool sort_for_packing_or_report(const character_set_t& set, array_dyn_t<uint32_t>* order)
@@ -389,6 +424,7 @@ bool fit_canvases(generator_t* generator)
         const char_set_config_u& config = *set.config;
         set_glyphs_t* known = set.kept_glyphs.get();
         face_glyph_source_t source(set.faces, *set.character_set, config.antialias, known);
+        source.use_helpers(&set);
         const picture_limits_t limits{ config.max_picture_size, config.several_pictures };
         if (!fit_set_canvases(&set.canvases, set.character_set.get(), config.outline_width,
                               limits, &source))

@@ -22,7 +22,19 @@ public:
     // The bitmap to draw, valid until the next call; false when there is nothing to draw.
     [[nodiscard]] virtual bool get_bitmap(uint32_t position, glyph_bitmap_t* out) = 0;
     // Every glyph up to the position has been drawn: what the source keeps for them may go.
+    // Main thread only.
     virtual void drawn_through(uint32_t /*position*/) {}
+
+    // Helpers 1 to helper_count() may draw beside the main thread, each with bitmaps of its own.
+    virtual uint32_t helper_count() const { return 0; }
+    // Gets helper h ready on the thread that runs it; false: it draws nothing.
+    [[nodiscard]] virtual bool prepare_helper(uint32_t /*helper*/) { return false; }
+    // get_bitmap for helper h >= 1; its bitmap stays valid until its next call.
+    [[nodiscard]] virtual bool get_helper_bitmap(uint32_t /*helper*/, uint32_t /*position*/,
+                                                 glyph_bitmap_t* /*out*/)
+    {
+        return false;
+    }
 };
 
 // The packing order of a set: positions in its glyph array sorted by height, tallest first,
