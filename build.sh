@@ -58,10 +58,10 @@ test)
     stage "AddressSanitizer and UndefinedBehaviorSanitizer"
     build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=address
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure --no-tests=error -j "$jobs"
-    # Data races in the thread, file and profiler code.
+    # Data races in the thread, file and profiler code, and in the glyph helpers.
     stage "ThreadSanitizer"
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=thread \
-        "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test|ovcore_profiling_)"
+        "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test|ovcore_profiling_|tools_font_generator_glyph_workers_test)"
     ctest --test-dir build-tsan --output-on-failure --no-tests=error -j "$jobs"
     # The plain tool under memcheck: the bundled default and three sets of three font kinds.
     stage "valgrind memcheck"

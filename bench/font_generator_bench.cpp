@@ -7,12 +7,17 @@
 //   (measuring flags, then drawing flags), and query every ordered pair of the set for kerning
 //   with both glyph indices looked up per pair (skipped for a set whose first code lies above
 //   U+3000, as the tool skips it). The cases with OpenType kerning measure the tool's kerning
-//   by shaping against the same literal work.
+//   by shaping against the same literal work; the CJK case at 64 px puts its set on several
+//   pictures.
+// The tool measures and draws large sets on the worker pool as well as the main thread; the
+// helpers_against_main_thread_alone cases time sets of growing size both ways in this process,
+// which is where glyph_helper_threshold comes from.
 // Counters: tool_ms and literal_ms (medians), ratio = tool_ms / literal_ms, ratio_best (the
 // fastest run of each, for a machine busy with other work), peak_mib (the tool's largest
 // peak), canvas_mib (the final pictures' pixel bytes), over_canvas_mib = peak_mib -
 // canvas_mib, and in_process_ms with in_process_ratio for the run inside this process.
 #include "ovcore/core.h"
+#include "tools/font_generator/glyph_workers.h"
 #include "tools/font_generator/main.h"
 
 #include <benchmark/benchmark.h>
@@ -22,6 +27,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,6 +74,7 @@ const set_case_t cases[] = {
     { "dejavu_sans_all_32px_opentype_kerning", dejavu_sans, 32, 0, 0x10FFFF, nullptr, 5, true },
     { "latin1_16px_opentype_kerning", dejavu_sans, 16, 0, 0,
       OV_SOURCE_DIR "/etc/font/latin1.chars", 31, true },
+    { "wqy_cjk_32px", wqy_microhei, 32, 0x4E00, 0x9FFF, nullptr, 3 },
     { "wqy_cjk_64px_several_pictures", wqy_microhei, 64, 0x4E00, 0x9FFF, nullptr, 3, false,
       true },
 };
@@ -364,6 +371,38 @@ void whole_tool_against_literal_freetype(benchmark::State& state, const set_case
     state.counters["over_canvas_mib"] = double(peak_kib) / 1024.0 - canvas_mib;
 }
 
+// The first N code points DejaVu Sans maps, at 16 px, run inside this process with helpers and
+// on the main thread alone: where helpers begin to pay for what getting them ready costs.
+void helpers_against_main_thread_alone(benchmark::State& state)
+{
+    const uint32_t count = uint32_t(state.range(0));
+    static std::vector<std::string> names;  // set_case_t keeps the name's pointer
+    names.push_back("threshold_" + std::to_string(count));
+    const set_case_t c{ names.back().c_str(), dejavu_sans, 16, 0, 0x10FFFF, nullptr, 15 };
+    std::vector<uint32_t> codes = codes_of(c);
+    codes.resize(std::min<std::size_t>(codes.size(), count));
+    const std::string configuration = write_inputs(c, codes);
+    const uint32_t saved = glyph_helper_threshold;
+    std::vector<double> alone;
+    std::vector<double> spread;
+    for (auto _ : state)
+    {
+        for (int run = 0; run < c.runs; ++run)
+        {
+            glyph_helper_threshold = UINT32_MAX;
+            alone.push_back(run_in_process(configuration));
+            glyph_helper_threshold = 0;
+            spread.push_back(run_in_process(configuration));
+        }
+        state.SetIterationTime(median(spread));
+    }
+    glyph_helper_threshold = saved;
+    state.counters["glyphs"] = double(codes.size());
+    state.counters["alone_ms"] = median(alone) * 1e3;
+    state.counters["helpers_ms"] = median(spread) * 1e3;
+    state.counters["ratio"] = median(spread) / median(alone);
+}
+
 void register_cases()
 {
     for (const set_case_t& c : cases)
@@ -371,6 +410,13 @@ void register_cases()
             ->UseManualTime()
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("helpers_against_main_thread_alone",
+                                 helpers_against_main_thread_alone)
+        ->RangeMultiplier(2)
+        ->Range(64, 4096)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace

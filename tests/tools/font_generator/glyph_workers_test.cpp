@@ -1,5 +1,6 @@
 // Glyphs on the worker pool: every chunk runs once, helpers that cannot get ready leave their
 // share to the others, and whole runs give the same files and messages with helpers as without.
+#include "ovcore/ufs/sys_file.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
 #include "tools/font_generator/glyph_workers.h"
@@ -200,6 +201,54 @@ TEST(glyph_workers, whole_runs_are_the_same_with_helpers_as_on_the_main_thread_a
                 << alone.files[i].first << " differs";
         }
     }
+}
+
+// While in scope, the file system's own open fails for every path that ends in ".ttf".
+class unreadable_fonts_t
+{
+public:
+    unreadable_fonts_t() : m_previous(sys_file)
+    {
+        s_previous = sys_file;
+        m_table = *sys_file;
+        m_table.open = open;
+        sys_file = &m_table;
+    }
+    ~unreadable_fonts_t() { sys_file = m_previous; }
+    unreadable_fonts_t(const unreadable_fonts_t&) = delete;
+    unreadable_fonts_t& operator=(const unreadable_fonts_t&) = delete;
+
+private:
+    static sys_file_handle_t* open(const char* path, fs_open_mode_t mode)
+    {
+        const std::string name = path;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ttf") == 0)
+            return nullptr;
+        return s_previous->open(path, mode);
+    }
+
+    static inline const sys_file_api_t* s_previous = nullptr;
+    const sys_file_api_t* m_previous;
+    sys_file_api_t m_table;
+};
+
+TEST(glyph_workers, fonts_that_cannot_be_read_again_leave_the_set_on_the_main_thread)
+{
+    scratch_directory_t inputs;
+    const std::string text = configuration(
+        "", { set_unit("set0", dejavu_sans, code_range(inputs, "wide.chars", 0x20, 0x2FFF),
+                       "    width: 16\n    height: 16\n") });
+    const outcome_t alone = run_in_process(text, UINT32_MAX);
+    outcome_t spread;
+    const uint64_t chunks_before = glyph_chunks_on_helpers();
+    {
+        unreadable_fonts_t unreadable;
+        spread = run_in_process(text, 0);
+    }
+    EXPECT_EQ(glyph_chunks_on_helpers(), chunks_before);
+    EXPECT_EQ(spread.status, 0);
+    EXPECT_EQ(spread.messages, alone.messages);
+    EXPECT_TRUE(spread.files == alone.files);
 }
 
 }  // namespace
