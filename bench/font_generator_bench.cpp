@@ -412,8 +412,13 @@ void register_cases()
             ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("helpers_against_main_thread_alone",
                                  helpers_against_main_thread_alone)
-        ->RangeMultiplier(2)
-        ->Range(64, 4096)
+        ->Args({ 64 })
+        ->Args({ 256 })
+        ->Args({ 512 })
+        ->Args({ 1024 })
+        ->Args({ 1536 })
+        ->Args({ 2048 })
+        ->Args({ 4096 })
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);

@@ -12,6 +12,7 @@
 #include "tools/font_generator/glyph_bitmap.h"
 #include "tools/font_generator/glyph_workers.h"
 #include "tools/font_generator/opentype_kerning.h"
+#include "tools/font_generator/sys_pages.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -317,13 +318,43 @@ bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
 
 // ---- helpers' faces and the phase -------------------------------------------------------------
 
-namespace
+font_bytes_t::font_bytes_t(font_bytes_t&& other) noexcept
+    : m_bytes(other.m_bytes), m_size(other.m_size)
 {
+    other.m_bytes = nullptr;
+    other.m_size = 0;
+}
 
-// Reads the whole file through the file system's own calls, which say nothing. False when it
-// cannot be opened or read, is 2 GiB or larger, or memory is short.
-bool read_whole_file(const char* path, array_dyn_t<uint8_t>* bytes)
+font_bytes_t& font_bytes_t::operator=(font_bytes_t&& other) noexcept
 {
+    if (this != &other)
+    {
+        release();
+        m_bytes = other.m_bytes;
+        m_size = other.m_size;
+        other.m_bytes = nullptr;
+        other.m_size = 0;
+    }
+    return *this;
+}
+
+font_bytes_t::~font_bytes_t()
+{
+    release();
+}
+
+void font_bytes_t::release()
+{
+    if (m_bytes != nullptr)
+        sys_pages->release(m_bytes, std::size_t(m_size));
+    m_bytes = nullptr;
+    m_size = 0;
+}
+
+bool font_bytes_t::read(const char* path)
+{
+    release();
+    // The file system's own calls say nothing.
     if (sys_file == nullptr)
         return false;
     sys_file_handle_t* handle = sys_file->open(path, fs_open_mode_t::read_only);
@@ -331,20 +362,28 @@ bool read_whole_file(const char* path, array_dyn_t<uint8_t>* bytes)
         return false;
     constexpr uint64_t piece_bytes = 8u << 20;
     fs_stat_t status;
-    bool read = sys_file->stat_handle(handle, &status) && status.size < (1ull << 31) &&
-                bytes->resize(uint32_t(status.size));
-    for (uint64_t done = 0; read && done < status.size;)
+    bool read = sys_file->stat_handle(handle, &status) && status.size > 0 &&
+                status.size < (1ull << 31);
+    if (read)
     {
-        const uint32_t piece = uint32_t(std::min(status.size - done, piece_bytes));
-        fs_io_request_t* request = sys_file->start_read(handle, bytes->data() + done, piece, done);
+        m_bytes = static_cast<uint8_t*>(sys_pages->reserve_zeroed(std::size_t(status.size)));
+        m_size = status.size;
+        read = m_bytes != nullptr;
+        if (read)
+            sys_pages->advise_large_pages(m_bytes, std::size_t(m_size));
+    }
+    for (uint64_t done = 0; read && done < m_size;)
+    {
+        const uint32_t piece = uint32_t(std::min(m_size - done, piece_bytes));
+        fs_io_request_t* request = sys_file->start_read(handle, m_bytes + done, piece, done);
         read = request != nullptr && sys_file->wait(request);
         done += piece;
     }
     sys_file->close(handle);
+    if (!read)
+        release();
     return read;
 }
-
-}  // namespace
 
 helper_faces_t::~helper_faces_t()
 {
@@ -365,7 +404,7 @@ bool helper_faces_t::open(const generator_set_t& set)
         return false;
     for (uint32_t k = 0; k < set.font_bytes.size(); ++k)
     {
-        const array_t<uint8_t>& bytes = set.font_bytes[k];
+        const font_bytes_t& bytes = set.font_bytes[k];
         FT_Face face = nullptr;
         if (FT_New_Memory_Face(m_library, bytes.data(), FT_Long(bytes.size()), 0, &face) != 0)
             return false;
@@ -387,8 +426,7 @@ bool prepare_helpers(generator_set_t* set, uint32_t helpers)
             return false;
         for (uint32_t k = 0; k < set->faces.size(); ++k)
         {
-            if (!read_whole_file(face_settings_of(*set->config, k).font_file,
-                                 &set->font_bytes[k]))
+            if (!set->font_bytes[k].read(face_settings_of(*set->config, k).font_file))
             {
                 set->font_bytes.clear();
                 return false;

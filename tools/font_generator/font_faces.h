@@ -74,6 +74,31 @@ bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
 void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap,
                         glyph_message_log_t* log = nullptr);
 
+// One font file's bytes in memory, for the helpers' faces: read once through the file system
+// into the system's zero pages, with large pages asked for. Freed when destroyed.
+class font_bytes_t
+{
+public:
+    font_bytes_t() = default;
+    font_bytes_t(font_bytes_t&& other) noexcept;
+    font_bytes_t& operator=(font_bytes_t&& other) noexcept;
+    font_bytes_t(const font_bytes_t&) = delete;
+    font_bytes_t& operator=(const font_bytes_t&) = delete;
+    ~font_bytes_t();
+
+    // Reads the whole file, without a word; false when it cannot be opened or read, is 2 GiB or
+    // larger, or memory is short.
+    [[nodiscard]] bool read(const char* path);
+    const uint8_t* data() const { return m_bytes; }
+    uint64_t size() const { return m_size; }
+
+private:
+    void release();
+
+    uint8_t* m_bytes = nullptr;
+    uint64_t m_size = 0;
+};
+
 // A helper's own FreeType library and faces of one set, opened from the set's font_bytes and set
 // up as the set's own faces are. For one thread at a time; the destructor closes them.
 class helper_faces_t

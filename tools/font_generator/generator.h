@@ -24,7 +24,7 @@ struct generator_set_t
     array_dyn_t<auto_ptr_t<font_canvas_t>> canvases;  // its pictures in order; one today
     auto_ptr_t<set_glyphs_t> kept_glyphs;             // null: every phase asks the face again
     // Each face's font file, read for the helpers' faces when helpers measure or draw the set.
-    array_dyn_t<array_dyn_t<uint8_t>> font_bytes;
+    array_dyn_t<font_bytes_t> font_bytes;
     array_dyn_t<auto_ptr_t<helper_faces_t>> helper_faces;  // helper h's at h - 1, null until opened
 };
 

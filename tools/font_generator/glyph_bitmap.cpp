@@ -1,14 +1,33 @@
 // Coverage reading and the glyph store.
 #include "tools/font_generator/glyph_bitmap.h"
 
+#include "tools/font_generator/sys_pages.h"
+
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace
 {
 
-constexpr uint32_t block_size = 1u << 20;
+// Blocks come from the system's zero pages. A pool's first block is small, so a small set stays
+// small; later ones are large, with large pages asked for, so that thousands of bitmaps are
+// copied in at a few page faults per block.
+constexpr uint32_t first_block_size = 1u << 20;
+constexpr uint32_t block_size = 4u << 20;
+
+uint8_t* reserve_block(uint64_t size, bool large_pages)
+{
+    void* block = sys_pages->reserve_zeroed(std::size_t(size));
+    if (block != nullptr && large_pages)
+        sys_pages->advise_large_pages(block, std::size_t(size));
+    return static_cast<uint8_t*>(block);
+}
+
+void release_block(uint8_t* bytes, uint32_t size)
+{
+    if (bytes != nullptr)
+        sys_pages->release(bytes, size);
+}
 
 }  // namespace
 
@@ -70,14 +89,15 @@ bool set_glyphs_t::keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, 
     {
         if (blocks.empty() || blocks.last().size - blocks.last().used < bytes)
         {
-            const uint64_t size = bytes > block_size ? bytes : block_size;
+            const bool first = blocks.empty();
+            const uint64_t size = std::max<uint64_t>(bytes, first ? first_block_size : block_size);
             block_t fresh;
-            fresh.bytes = static_cast<uint8_t*>(std::malloc(std::size_t(size)));
+            fresh.bytes = reserve_block(size, !first);
             fresh.size = uint32_t(size);
             fresh.last_position = position;
             if (fresh.bytes == nullptr || !blocks.append(fresh))
             {
-                std::free(fresh.bytes);
+                release_block(fresh.bytes, fresh.size);
                 return false;
             }
         }
@@ -123,7 +143,7 @@ void set_glyphs_t::release_bitmaps()
     for (pool_t& pool : m_pools)
     {
         for (block_t& block : pool.blocks)
-            std::free(block.bytes);
+            release_block(block.bytes, block.size);
         pool.blocks.release_storage();
         pool.first_held = 0;
     }
@@ -142,8 +162,9 @@ void set_glyphs_t::release_bitmaps_through(uint32_t position)
                pool.blocks[pool.first_held].last_position < m_released;
              ++pool.first_held)
         {
-            std::free(pool.blocks[pool.first_held].bytes);
-            pool.blocks[pool.first_held].bytes = nullptr;
+            block_t& block = pool.blocks[pool.first_held];
+            release_block(block.bytes, block.size);
+            block.bytes = nullptr;
         }
     }
 }

@@ -9,6 +9,10 @@ struct sys_pages_api_t
     void* (*reserve_zeroed)(std::size_t bytes);
     // Returns a block from reserve_zeroed with the same size.
     void (*release)(void* block, std::size_t bytes);
+    // Asks for large pages over the whole large pages inside the range of a block, where the
+    // system has them: touching a large canvas then costs a few page faults, not thousands.
+    // Only a hint; changes no byte.
+    void (*advise_large_pages)(void* start, std::size_t bytes);
 };
 
 extern const sys_pages_api_t sys_pages_posix;

@@ -1,6 +1,8 @@
 // Zero pages through anonymous private mappings.
 #include "tools/font_generator/sys_pages.h"
 
+#include <cstdint>
+
 #include <sys/mman.h>
 
 static void* posix_reserve_zeroed(std::size_t bytes)
@@ -16,5 +18,21 @@ static void posix_release(void* block, std::size_t bytes)
     munmap(block, bytes);
 }
 
-extern const sys_pages_api_t sys_pages_posix = { posix_reserve_zeroed, posix_release };
+static void posix_advise_large_pages(void* start, std::size_t bytes)
+{
+#ifdef MADV_HUGEPAGE
+    // The range shrinks to whole 2 MiB pages; the bytes around them keep small pages.
+    constexpr std::uintptr_t large_page = std::uintptr_t(2) << 20;
+    const std::uintptr_t begin = (std::uintptr_t(start) + large_page - 1) & ~(large_page - 1);
+    const std::uintptr_t end = (std::uintptr_t(start) + bytes) & ~(large_page - 1);
+    if (end > begin)
+        (void)madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
+}
+
+extern const sys_pages_api_t sys_pages_posix = { posix_reserve_zeroed, posix_release,
+                                                 posix_advise_large_pages };
 const sys_pages_api_t* sys_pages = &sys_pages_posix;
