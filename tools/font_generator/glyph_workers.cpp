@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <atomic>
 
-uint32_t glyph_helper_threshold = 1024;
+uint32_t glyph_helper_threshold = 1536;
 
 namespace
 {
