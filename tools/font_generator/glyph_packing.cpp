@@ -229,6 +229,9 @@ bool place_glyphs(character_set_t* set, const array_t<uint32_t>& order, uint32_t
 bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
                       const picture_limits_t& limits, array_dyn_t<picture_size_t>* sizes)
 {
+    const uint32_t side = limits.max_side;
+    if (side < first_canvas_side || side > MAX_CANVAS_SIDE || (side & (side - 1)) != 0)
+        OV_FATAL("Picture size limit that the size search never reaches.");
     sizes->clear();
     array_dyn_t<uint32_t> left;  // what no picture has taken yet, in packing order
     array_dyn_t<uint8_t> placed;

@@ -82,7 +82,8 @@ struct picture_size_t
 // first, that takes every glyph; failing that, with `several`, glyphs in packing order fill
 // max_side × max_side pictures one after another with the same packer, and the last picture
 // takes the first size of that sequence that holds what is left. Reports and returns false when
-// the glyphs do not fit (the message names max_side) or memory is short.
+// the glyphs do not fit (the message names max_side) or memory is short. A max_side that is not
+// a power of two from 32 to 8192 is fatal.
 [[nodiscard]] bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
                                     const picture_limits_t& limits,
                                     array_dyn_t<picture_size_t>* sizes);
