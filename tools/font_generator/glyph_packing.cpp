@@ -357,10 +357,13 @@ void draw_pictures(const array_t<font_canvas_t*>& canvases, const array_t<pictur
     run_glyph_job(&job, count, std::min(source->helper_count(), glyph_helpers_for(count)));
 }
 
-bool sort_for_packing_or_report(const character_set_t& set, array_dyn_t<uint32_t>* order)
+// lay_out_pictures in the set's packing order.
+bool plan_pictures(character_set_t* set, const picture_limits_t& limits,
+                   array_dyn_t<picture_size_t>* sizes)
 {
-    if (sort_glyphs_for_packing(set, order))
-        return true;
+    array_dyn_t<uint32_t> order;
+    if (sort_glyphs_for_packing(*set, &order))
+        return lay_out_pictures(set, order, limits, sizes);
     msg_error("Out of memory while packing the glyphs of a character set.");
     return false;
 }
@@ -370,11 +373,9 @@ bool sort_for_packing_or_report(const character_set_t& set, array_dyn_t<uint32_t
 bool fit_canvas(font_canvas_t* canvas, character_set_t* set, uint32_t outline_width,
                 glyph_source_t* source)
 {
-    array_dyn_t<uint32_t> order;
     array_dyn_t<picture_size_t> sizes;
     array_dyn_t<font_canvas_t*> canvases;
-    if (!sort_for_packing_or_report(*set, &order) ||
-        !lay_out_pictures(set, order, picture_limits_t{}, &sizes))
+    if (!plan_pictures(set, picture_limits_t{}, &sizes))
         return false;
     if (!canvases.append(canvas))
     {
@@ -389,10 +390,8 @@ bool fit_set_canvases(array_dyn_t<auto_ptr_t<font_canvas_t>>* canvases, characte
                       uint32_t outline_width, const picture_limits_t& limits,
                       glyph_source_t* source)
 {
-    array_dyn_t<uint32_t> order;
     array_dyn_t<picture_size_t> sizes;
-    if (!sort_for_packing_or_report(*set, &order) ||
-        !lay_out_pictures(set, order, limits, &sizes))
+    if (!plan_pictures(set, limits, &sizes))
         return false;
     const font_canvas_t& first = *(*canvases)[0];
     array_dyn_t<font_canvas_t*> pictures;

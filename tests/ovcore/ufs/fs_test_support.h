@@ -101,6 +101,7 @@ public:
     bool fail_reads = false;
     bool fail_writes = false;
     bool fail_stat_handle = false;
+    std::string fail_opens_ending_in;  // paths that end in it do not open; empty: none
 
 private:
     static fs_io_request_t* record_read(sys_file_handle_t* handle, void* buffer, uint32_t size,
@@ -128,6 +129,11 @@ private:
     static sys_file_handle_t* record_open(const char* path, fs_open_mode_t mode)
     {
         s_active->calls.push_back(std::string("open ") + path);
+        const std::string& ending = s_active->fail_opens_ending_in;
+        const std::string name = path;
+        if (!ending.empty() && name.size() >= ending.size() &&
+            name.compare(name.size() - ending.size(), ending.size(), ending) == 0)
+            return nullptr;
         return s_active->m_previous->open(path, mode);
     }
     static bool record_stat_handle(sys_file_handle_t* handle, fs_stat_t* out)

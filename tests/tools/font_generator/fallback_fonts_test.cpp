@@ -2,6 +2,7 @@
 // kerning only within one font; today's bytes without them; bad fallback lists and fonts.
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/process_runner.h"
+#include "tests/tools/font_generator/run_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -21,19 +22,7 @@ const char* const dejavu_sans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 std::string configuration(const std::string& font, const std::string& characters,
                           uint32_t pixels, const std::string& extra)
 {
-    return "QsdNunit\n{\n"
-           "configuration : .config {\n"
-           "    base: \"out/\"\n"
-           "    output: \"font\"\n"
-           "    char_config: 1\n"
-           "    char_config[0]: .chars.set\n"
-           "}\n"
-           "char_set_config : .chars.set {\n"
-           "    font_file: \"" + font + "\"\n"
-           "    character_set_file: \"" + characters + "\"\n"
-           "    width: " + std::to_string(pixels) + "\n"
-           "    height: " + std::to_string(pixels) + "\n" +
-           extra + "}\n}\n";
+    return one_set_configuration(font, characters, pixels, "", extra);
 }
 
 // "fallback_font_files" with the given paths.
@@ -67,21 +56,6 @@ run_t run(const std::string& text, const std::string& characters,
     if (std::filesystem::exists(scratch.path("out/font_0.tga")))
         outcome.picture = read_file_bytes(scratch.path("out/font_0.tga"));
     return outcome;
-}
-
-// The numbers of a glyph line: P_x, P_y, W, H, L, T, A, I.
-std::vector<int> glyph_line(const std::string& description, uint32_t code)
-{
-    char key[16];
-    std::snprintf(key, sizeof key, "\nx%04x,", code);
-    const size_t at = description.find(key);
-    if (at == std::string::npos)
-        return {};
-    std::vector<int> numbers(8);
-    std::sscanf(description.c_str() + at + std::string(key).size(),
-                "%d, %d, %d, %d, %d, %d, %d, %d", &numbers[0], &numbers[1], &numbers[2],
-                &numbers[3], &numbers[4], &numbers[5], &numbers[6], &numbers[7]);
-    return numbers;
 }
 
 // The cell of an alpha picture (origin bottom left in the file) as rows of '#' and '.'.

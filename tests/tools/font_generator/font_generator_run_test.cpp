@@ -2,6 +2,7 @@
 // from outside as files, console lines and exit status.
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/process_runner.h"
+#include "tests/tools/font_generator/run_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -17,20 +18,7 @@ const std::string fixtures = OV_TEST_DATA_DIR "/fonts/";
 std::string configuration(const std::string& font, const std::string& characters,
                           uint32_t pixels, const std::string& extra = "")
 {
-    return "QsdNunit\n{\n"
-           "configuration : .config {\n"
-           "    base: \"out/\"\n"
-           "    output: \"font\"\n" +
-           extra +
-           "    char_config: 1\n"
-           "    char_config[0]: .chars.set\n"
-           "}\n"
-           "char_set_config : .chars.set {\n"
-           "    font_file: \"" + font + "\"\n"
-           "    character_set_file: \"" + characters + "\"\n"
-           "    width: " + std::to_string(pixels) + "\n"
-           "    height: " + std::to_string(pixels) + "\n"
-           "}\n}\n";
+    return one_set_configuration(font, characters, pixels, extra);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Glyphs on the worker pool: every chunk runs once, helpers that cannot get ready leave their
 // share to the others, and whole runs give the same files and messages with helpers as without.
-#include "ovcore/ufs/sys_file.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
 #include "tools/font_generator/glyph_workers.h"
@@ -70,7 +69,7 @@ TEST(glyph_workers, runs_every_position_once_and_reports_completion_in_order)
     }
 }
 
-TEST(glyph_workers, small_sets_and_runs_without_a_pool_stay_on_the_main_thread)
+TEST(glyph_workers, sets_below_the_threshold_stay_on_the_main_thread)
 {
     EXPECT_EQ(glyph_helpers_for(glyph_helper_threshold - 1), 0u);
     EXPECT_GE(glyph_helpers_for(glyph_helper_threshold), 1u);  // the core's pool runs here
@@ -203,35 +202,6 @@ TEST(glyph_workers, whole_runs_are_the_same_with_helpers_as_on_the_main_thread_a
     }
 }
 
-// While in scope, the file system's own open fails for every path that ends in ".ttf".
-class unreadable_fonts_t
-{
-public:
-    unreadable_fonts_t() : m_previous(sys_file)
-    {
-        s_previous = sys_file;
-        m_table = *sys_file;
-        m_table.open = open;
-        sys_file = &m_table;
-    }
-    ~unreadable_fonts_t() { sys_file = m_previous; }
-    unreadable_fonts_t(const unreadable_fonts_t&) = delete;
-    unreadable_fonts_t& operator=(const unreadable_fonts_t&) = delete;
-
-private:
-    static sys_file_handle_t* open(const char* path, fs_open_mode_t mode)
-    {
-        const std::string name = path;
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".ttf") == 0)
-            return nullptr;
-        return s_previous->open(path, mode);
-    }
-
-    static inline const sys_file_api_t* s_previous = nullptr;
-    const sys_file_api_t* m_previous;
-    sys_file_api_t m_table;
-};
-
 TEST(glyph_workers, fonts_that_cannot_be_read_again_leave_the_set_on_the_main_thread)
 {
     scratch_directory_t inputs;
@@ -242,7 +212,8 @@ TEST(glyph_workers, fonts_that_cannot_be_read_again_leave_the_set_on_the_main_th
     outcome_t spread;
     const uint64_t chunks_before = glyph_chunks_on_helpers();
     {
-        unreadable_fonts_t unreadable;
+        sys_file_recorder_t unreadable;
+        unreadable.fail_opens_ending_in = ".ttf";
         spread = run_in_process(text, 0);
     }
     EXPECT_EQ(glyph_chunks_on_helpers(), chunks_before);

@@ -2,6 +2,7 @@
 // pictures under it; kerning; characters a set lacks; no preview, no change; failures.
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/process_runner.h"
+#include "tests/tools/font_generator/run_test_support.h"
 #include "tools/font_generator/preview_picture.h"
 
 #include <gtest/gtest.h>
@@ -103,23 +104,11 @@ void draw_picture(rgb_picture_t* preview, int x, int y, const tga_picture_t& pic
         }
 }
 
+// One set from set.chars; `config_extra` goes into the configuration unit.
 std::string configuration(const std::string& font, const std::string& config_extra,
                           const std::string& set_extra = "", int pixels = 14)
 {
-    return "QsdNunit\n{\n"
-           "configuration : .config {\n"
-           "    base: \"out/\"\n"
-           "    output: \"font\"\n" +
-           config_extra +
-           "    char_config: 1\n"
-           "    char_config[0]: .chars.set\n"
-           "}\n"
-           "char_set_config : .chars.set {\n"
-           "    font_file: \"" + font + "\"\n"
-           "    character_set_file: \"set.chars\"\n"
-           "    width: " + std::to_string(pixels) + "\n"
-           "    height: " + std::to_string(pixels) + "\n" +
-           set_extra + "}\n}\n";
+    return one_set_configuration(font, "set.chars", uint32_t(pixels), config_extra, set_extra);
 }
 
 struct run_t
@@ -254,20 +243,6 @@ TEST(preview_picture, puts_each_set_on_its_own_line_and_its_pictures_side_by_sid
     EXPECT_EQ(preview.rgb, expected.rgb);
 }
 
-// The numbers of a glyph line: P_x, P_y, W, H, L, T, A, I.
-std::vector<int> glyph_line(const std::string& description, uint32_t code)
-{
-    char key[16];
-    std::snprintf(key, sizeof key, "\nx%04x,", code);
-    const size_t at = description.find(key);
-    std::vector<int> numbers(8);
-    if (at != std::string::npos)
-        std::sscanf(description.c_str() + at + std::strlen(key), "%d, %d, %d, %d, %d, %d, %d, %d",
-                    &numbers[0], &numbers[1], &numbers[2], &numbers[3], &numbers[4], &numbers[5],
-                    &numbers[6], &numbers[7]);
-    return numbers;
-}
-
 int kerning_value(const std::string& description, uint32_t first, uint32_t second)
 {
     char key[32];
@@ -289,6 +264,7 @@ void expect_line(const std::string& description, const tga_picture_t& picture,
     for (size_t i = 0; i < codes.size(); ++i)
     {
         const std::vector<int> line = glyph_line(description, codes[i]);
+        ASSERT_EQ(line.size(), 8u) << "no glyph line for " << codes[i];
         ASSERT_GE(pen + line[4], 0);
         for (int r = 0; r < line[3]; ++r)
             for (int c = 0; c < line[2]; ++c)
