@@ -12,7 +12,9 @@
 // - the 'kern' table: the pairs of its format 0 subtables;
 // - zero-width marks: a mark first when it has an advance, a mark second when it has an advance
 //   or the font has no GPOS (then HarfBuzz places marks itself);
-// - substitutions in force whose output is one of the glyphs above: their glyphs, anywhere.
+// - substitutions in force whose output is one of the glyphs above: their glyphs, anywhere;
+// - right-to-left scripts, which shaping hands to the tables in reverse: all of the above the
+//   other way round wherever a character of such a script takes part.
 // What this does not bound (AAT tables, 'kern' subtables of other formats, tables it cannot
 // read, kerning FreeType finds outside sfnt tables) shapes every pair.
 #include "tools/font_generator/opentype_kerning.h"
@@ -54,7 +56,8 @@ constexpr const char harfbuzz_library[] = "libharfbuzz.so.0";
     X(hb_ot_layout_table_get_script_tags) X(hb_set_add) X(hb_set_allocation_successful)            \
     X(hb_set_clear) X(hb_set_create) X(hb_set_del) X(hb_set_destroy) X(hb_set_has)                 \
     X(hb_set_intersect) X(hb_set_is_empty) X(hb_set_next) X(hb_set_set) X(hb_set_union)            \
-    X(hb_shape) X(hb_unicode_funcs_get_default) X(hb_unicode_general_category)
+    X(hb_script_get_horizontal_direction) X(hb_shape) X(hb_unicode_funcs_get_default)            \
+    X(hb_unicode_general_category) X(hb_unicode_script)
 
 // HarfBuzz's functions, from the library loaded on first use.
 struct harfbuzz_t
@@ -468,6 +471,10 @@ struct candidates_t
     glyph_set_t any_second;    // may kern before any glyph
     glyph_set_t any_first;     // may kern after any glyph
     glyph_set_t touched;       // every glyph positioning can move, in or out of the set
+    // Glyphs of a right-to-left script, and those that kern against any glyph in one place
+    // and are not of such a script: paired with one of the first, they may kern either way.
+    glyph_set_t backward;
+    glyph_set_t with_any_backward;
     array_dyn_t<uint64_t> pairs;  // first glyph << 32 | second glyph, both of the set
     bool short_of_memory = false;
 
@@ -781,6 +788,50 @@ bool has_table(hb_face_t* face, hb_tag_t tag)
     return present;
 }
 
+// A pair with a character of a right-to-left script goes to the layout tables the other way
+// round: HarfBuzz shapes such a text in its native direction, as (second, first), whatever
+// direction the buffer asks for, and turns the glyphs back to text order only after
+// positioning; marks stay with their base. So every pair the tables list, and every glyph that
+// kerns against any glyph, counts in both places where such a glyph takes part.
+bool add_backward_pairs(const character_set_t& set, const array_t<set_glyph_t>& defined,
+                        candidates_t* out)
+{
+    hb_unicode_funcs_t* unicode = hb->hb_unicode_funcs_get_default();
+    for (const set_glyph_t& entry : defined)
+    {
+        const hb_script_t script = hb->hb_unicode_script(unicode, set.glyphs[entry.position].code);
+        if (hb->hb_script_get_horizontal_direction(script) == HB_DIRECTION_RTL)
+            hb->hb_set_add(out->backward.set, entry.glyph);
+    }
+    if (hb->hb_set_is_empty(out->backward.set))
+    {
+        sort_unique(&out->pairs);
+        return hb->hb_set_allocation_successful(out->backward.set);
+    }
+
+    const uint32_t listed = out->pairs.size();
+    for (uint32_t i = 0; i < listed; ++i)
+    {
+        const uint32_t first = uint32_t(out->pairs[i] >> 32);
+        const uint32_t second = uint32_t(out->pairs[i]);
+        if (out->backward.has(first) || out->backward.has(second))
+            out->add_pair(second, first);
+    }
+    sort_unique(&out->pairs);
+
+    glyph_set_t either;
+    hb->hb_set_union(either.set, out->any_first.set);
+    hb->hb_set_union(either.set, out->any_second.set);
+    hb->hb_set_set(out->with_any_backward.set, either.set);
+    hb->hb_set_intersect(either.set, out->backward.set);
+    hb->hb_set_union(out->any_first.set, either.set);
+    hb->hb_set_union(out->any_second.set, either.set);
+    return !out->short_of_memory && hb->hb_set_allocation_successful(either.set) &&
+           hb->hb_set_allocation_successful(out->with_any_backward.set) &&
+           hb->hb_set_allocation_successful(out->any_first.set) &&
+           hb->hb_set_allocation_successful(out->any_second.set);
+}
+
 // Fills the candidates for the set's defined characters. False when memory is short.
 bool find_candidates(FT_Face ft_face, hb_font_t* font, const character_set_t& set,
                      const array_t<set_glyph_t>& defined, candidates_t* out)
@@ -834,9 +885,7 @@ bool find_candidates(FT_Face ft_face, hb_font_t* font, const character_set_t& se
     hb->hb_set_union(out->touched.set, out->any_second.set);
     if (!read_gsub(face, out) || out->short_of_memory)
         return false;
-
-    sort_unique(&out->pairs);
-    return true;
+    return add_backward_pairs(set, defined, out);
 }
 
 }  // namespace
@@ -870,16 +919,23 @@ bool collect_opentype_kerning_pairs(FT_FaceRec_* face, const character_set_t& se
     if (!candidates.every_pair && !find_candidates(face, shaper.font(), set, defined, &candidates))
         return false;
 
-    // The defined characters by glyph, and those that may kern after any glyph.
+    // The defined characters by glyph, those that may kern after any glyph, those of a
+    // right-to-left script, and those that may kern with any of these.
     array_dyn_t<uint64_t> by_glyph;  // glyph << 32 | index into `defined`
     array_dyn_t<uint32_t> after_any;  // indices into `defined`
+    array_dyn_t<uint32_t> backward;
+    array_dyn_t<uint32_t> with_any_backward;
     if (!by_glyph.reserve(defined.size()))
         return false;
     for (uint32_t i = 0; i < defined.size(); ++i)
     {
-        (void)by_glyph.append(uint64_t(defined[i].glyph) << 32 | i);
-        if (!candidates.every_pair && candidates.any_second.has(defined[i].glyph) &&
-            !after_any.append(i))
+        const uint32_t glyph = defined[i].glyph;
+        (void)by_glyph.append(uint64_t(glyph) << 32 | i);
+        if (candidates.every_pair)
+            continue;
+        if ((candidates.any_second.has(glyph) && !after_any.append(i)) ||
+            (candidates.backward.has(glyph) && !backward.append(i)) ||
+            (candidates.with_any_backward.has(glyph) && !with_any_backward.append(i)))
             return false;
     }
     std::sort(by_glyph.begin(), by_glyph.end());
@@ -891,7 +947,9 @@ bool collect_opentype_kerning_pairs(FT_FaceRec_* face, const character_set_t& se
         seconds.clear();
         if (!all)
         {
-            if (!seconds.append_copy(after_any))
+            if (!seconds.append_copy(after_any) ||
+                (candidates.backward.has(first.glyph) && !seconds.append_copy(with_any_backward)) ||
+                (candidates.with_any_backward.has(first.glyph) && !seconds.append_copy(backward)))
                 return false;
             const array_t<uint64_t>& pairs = candidates.pairs;
             const uint64_t* pair =
