@@ -23,10 +23,35 @@ std::recursive_mutex& message_lock()
     return *lock;
 }
 
+// Bytes reserved for a message's text; a longer one grows it while memory lasts.
+constexpr uint32_t message_text_room = 1024;
+
 void deliver(message_system_t* system, const message_t& message)
 {
     for (message_handler_t* handler : system->handlers)
         handler->handle_message(message);
+}
+
+// Delivers a message whose text is formatted into `room`, which keeps its buffer afterwards.
+// A text that finds no memory to grow is cut short, never lost.
+void deliver_in(message_system_t* system, string_dyn_t* room, message_level_t level,
+                const char* format, va_list args)
+{
+    message_t message;
+    message.text.move_from(*room);
+    (void)message.text.format_va(format, args);
+    message.level = level;
+    deliver(system, message);
+    room->move_from(message.text);
+}
+
+void deliver_formatted(message_system_t* system, string_dyn_t* room, message_level_t level,
+                       const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    deliver_in(system, room, level, format, args);
+    va_end(args);
 }
 
 }  // namespace
@@ -35,7 +60,11 @@ void create_message_system()
 {
     std::lock_guard<std::recursive_mutex> guard(message_lock());
     if (g_message_system == nullptr)
+    {
         g_message_system = new message_system_t;
+        (void)g_message_system->text_room.reserve(message_text_room);
+        (void)g_message_system->pending_text.reserve(message_text_room);
+    }
 }
 
 void destroy_message_system()
@@ -81,10 +110,7 @@ void msg_va(message_level_t level, const char* format, va_list args)
     ++system->depth;
     if (system->depth == 1)
     {
-        message_t message;
-        message.text.format_va(format, args);
-        message.level = level;
-        deliver(system, message);
+        deliver_in(system, &system->text_room, level, format, args);
         if (!system->pending_text.empty())
         {
             system->depth = 3;
@@ -92,23 +118,23 @@ void msg_va(message_level_t level, const char* format, va_list args)
             pending.text.move_from(system->pending_text);
             pending.level = system->pending_level;
             deliver(system, pending);
+            system->pending_text.move_from(pending.text);
+            (void)system->pending_text.assign("");  // keeps its room
             system->depth = 1;
         }
         if (system->dropped != 0)
         {
             system->depth = 3;
-            message_t notice;
-            notice.text.format("[msg] There were at least %u more nested messages we had to drop.",
-                               system->dropped);
-            notice.level = message_level_t::error;
-            deliver(system, notice);
+            deliver_formatted(system, &system->text_room, message_level_t::error,
+                              "[msg] There were at least %u more nested messages we had to drop.",
+                              system->dropped);
             system->depth = 1;
             system->dropped = 0;
         }
     }
     else if (system->depth == 2)
     {
-        system->pending_text.format_va(format, args);
+        (void)system->pending_text.format_va(format, args);
         system->pending_level = level;
     }
     else

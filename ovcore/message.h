@@ -41,6 +41,9 @@ struct message_system_t
     array_fixed_t<message_handler_t*, 8> handlers;  // not owned
     uint32_t depth = 0;
     uint32_t dropped = 0;
+    // Room reserved up front for the text of the message being delivered and of the pending
+    // one: when memory runs short, messages still say what they are about (cut short at worst).
+    string_dyn_t text_room;
     string_dyn_t pending_text;
     message_level_t pending_level = message_level_t::info;
 };

@@ -186,22 +186,27 @@ bool string_t::format_at_va(uint32_t offset, const char* format, va_list args)
     }
     // An argument may point into this string, so the text is made aside and copied in: the
     // buffer may move while growing, and the C library must not read what it writes.
+    // Without memory for a long text its start is kept: a truncated text says more than none.
     char small[512];
     char* text = small;
-    if (uint32_t(needed) >= sizeof small)
+    uint32_t made = uint32_t(needed);
+    if (made >= sizeof small)
     {
-        text = static_cast<char*>(std::malloc(size_t(needed) + 1));
+        text = static_cast<char*>(std::malloc(size_t(made) + 1));
         if (text == nullptr)
-            return false;
+        {
+            text = small;
+            made = sizeof small - 1;
+        }
     }
-    std::vsnprintf(text, size_t(needed) + 1, native.c_str(), args);
-    if (can_grow() && uint64_t(offset) + uint64_t(needed) + 1 <= UINT32_MAX)
-        reserve(offset + uint32_t(needed) + 1);
+    std::vsnprintf(text, size_t(made) + 1, native.c_str(), args);
+    if (can_grow() && uint64_t(offset) + uint64_t(made) + 1 <= UINT32_MAX)
+        reserve(offset + made + 1);
     bool complete = false;
     if (m_capacity != 0)  // the shared empty text is never written
     {
         const uint32_t room = m_capacity - offset - 1;
-        const uint32_t copied = uint32_t(needed) < room ? uint32_t(needed) : room;
+        const uint32_t copied = made < room ? made : room;
         std::memcpy(m_chars + offset, text, copied);
         m_length = offset + copied;
         m_chars[m_length] = 0;

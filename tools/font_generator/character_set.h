@@ -25,9 +25,17 @@ struct font_glyph_t
     uint32_t picture = 0;     // the set's canvas that holds the cell (0: its first)
 };
 
+// Which set a message is about: its element of 'char_config' and its character-set file.
+struct set_label_t
+{
+    uint32_t element = 0;
+    const char* file = "";  // not owned: the configuration's text, which outlives the set
+};
+
 // The glyphs of one character set in file order, and its extents (0 until measured).
 struct character_set_t
 {
+    set_label_t label;
     int32_t min_width = 0;
     int32_t max_width = 0;
     int32_t min_height = 0;

@@ -298,13 +298,15 @@ bool load_configuration(generator_t* generator, const char* path)
             result = false;
             continue;
         }
+        set.character_set->label = set_label_t{ k, set_path.c_str() };
         auto_ptr_t<font_canvas_t> canvas(create_font_canvas(
             configuration->font_style, configuration->gradient_color_start,
             configuration->gradient_color_step, configuration->gradient_start_offset));
         if (!canvas || !set.canvases.append(std::move(canvas)))
         {
-            msg_error("Not enough memory for the canvas of the character set file '%s'.",
-                      set_path.c_str());
+            msg_error("Not enough memory for picture 0 of the element %u of 'char_config' (the "
+                      "character set file '%s').",
+                      k, set_path.c_str());
             result = false;
             continue;
         }

@@ -1,42 +1,38 @@
-// The pixel surface of one character set: its size, its pixel block and its picture style.
+// The pixel surface of one picture: its size, its pixel block and its picture style.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t MAX_CANVAS_SIDE = 8192;
-// Room for the largest canvas at four bytes per pixel.
-constexpr std::size_t font_canvas_block_size = std::size_t(MAX_CANVAS_SIDE) * MAX_CANVAS_SIDE * 4;
 
 // The pixels of one picture, held by the set of the generator whose glyphs it shows.
 //
 // Pixel (x, y), row 0 the top row, is pixel number (height - 1 - y) * width + x from the start
 // of `pixels`: rows are stored bottom row first. With font_style 0 a pixel is one byte (alpha);
-// with any other style four (colour, colour, colour, alpha). Only the first width * height
-// pixels belong to the canvas.
-//
-// The record lives in zero pages from sys_pages: the block is reserved whole but costs memory
-// only for the bytes a canvas writes, so a small canvas stays small. Created by
-// create_font_canvas, destroyed by delete (auto_ptr_t). Main thread only.
+// with any other style four (colour, colour, colour, alpha). `pixels` holds exactly the bytes of
+// the current size or of a larger one it had before: a canvas reserves what its picture needs,
+// so a run's memory and address space follow its pictures. A resize that needs more takes a new
+// block, so `pixels` may move then. Large blocks come from zero pages and cost memory only
+// where they are written. Created by create_font_canvas, destroyed by delete (auto_ptr_t).
+// Main thread only, but for drawing glyphs into separate cells.
 struct font_canvas_t
 {
     uint32_t width;
     uint32_t height;
-    uint8_t pixels[font_canvas_block_size];
+    uint8_t* pixels = nullptr;
     uint32_t font_style;
     float gradient_start;
     float gradient_step;
     int32_t gradient_start_offset;
-    std::size_t dirty_bytes;  // bytes from the block's start that may not be zero
+    std::size_t block_bytes = 0;  // bytes of the block at `pixels`
+    std::size_t dirty_bytes = 0;  // bytes from the block's start that may not be zero
 
-    // 32 x 32 with the given style; the pixel block is not cleared.
+    // 32 x 32 with the given style and no pixel block yet.
     font_canvas_t(uint32_t style, float start, float step, int32_t start_offset);
     font_canvas_t(const font_canvas_t&) = delete;
     font_canvas_t& operator=(const font_canvas_t&) = delete;
-
-    // Null when the system has no pages to give; a new-expression then yields null.
-    static void* operator new(std::size_t size) noexcept;
-    static void operator delete(void* block, std::size_t size) noexcept;
+    ~font_canvas_t();
 
     // 1 for font_style 0, else 4.
     uint32_t bytes_per_pixel() const { return font_style == 0 ? 1 : 4; }
@@ -45,15 +41,16 @@ struct font_canvas_t
     // Byte offset of pixel (x, y) in `pixels`. A pixel outside the canvas is fatal.
     std::size_t pixel_offset(uint32_t x, uint32_t y) const;
 
-    // Sets the size and zeroes the bytes that size uses; bytes never written since the block
-    // was reserved are left alone, so their pages stay uncommitted until drawn on. A side above
+    // Sets the size and zeroes the bytes that size uses, taking a block of exactly that size when
+    // the current one is smaller; bytes of a zero-page block never written stay uncommitted
+    // until drawn on. False, with the canvas unchanged, when no block can be had. A side above
     // MAX_CANVAS_SIDE is fatal.
-    void resize_and_clear(uint32_t new_width, uint32_t new_height);
+    [[nodiscard]] bool resize_and_clear(uint32_t new_width, uint32_t new_height);
 };
 
-// A 32 x 32 canvas carrying the configuration's style values; gradient_color_start and
-// gradient_color_step are in 1/255 units and converted here. Null, without a message, when no
-// memory can be had. The caller owns the result.
+// A 32 x 32 canvas with its block, carrying the configuration's style values;
+// gradient_color_start and gradient_color_step are in 1/255 units and converted here. Null,
+// without a message, when no memory can be had. The caller owns the result.
 [[nodiscard]] font_canvas_t* create_font_canvas(uint32_t font_style,
                                                 int32_t gradient_color_start,
                                                 int32_t gradient_color_step,

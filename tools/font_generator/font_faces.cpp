@@ -172,6 +172,8 @@ bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& setting
         if (opened == FT_Err_Unknown_File_Format)
             msg_error("The file '%s' has unknown format, can not open it as font.",
                       settings.font_file);
+        else if (opened == FT_Err_Out_Of_Memory)
+            msg_error("Not enough memory to open the font file '%s'.", settings.font_file);
         else
             msg_error("Failed to open the font file '%s'.", settings.font_file);
         return false;
@@ -245,6 +247,11 @@ void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
     // Loading by the index just found is what loading by the code does.
     const FT_Error loaded = known != nullptr ? FT_Load_Glyph(face, index, settings.flags)
                                              : FT_Load_Char(face, glyph.code, settings.flags);
+    if (loaded == FT_Err_Out_Of_Memory)
+    {
+        log->note_lost_glyph(position);
+        return;
+    }
     if (loaded != 0)
     {
         log->error("Failed to retrieve glyph '%s'.", glyph.name.c_str());
@@ -306,14 +313,16 @@ void fold_set_extents(character_set_t* set)
 }  // namespace
 
 bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
-                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget)
+                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget, int64_t* lost)
 {
     const measure_settings_t settings = measure_settings_of(antialias, outline_width);
     glyph_message_log_t said_at_once;
     for (uint32_t position = 0; position < set->glyphs.size(); ++position)
         measure_glyph(set, position, faces, settings, known, budget, 0, &said_at_once);
     fold_set_extents(set);
-    return true;
+    if (lost != nullptr)
+        *lost = said_at_once.first_lost_glyph();
+    return said_at_once.first_lost_glyph() < 0;
 }
 
 // ---- helpers' faces and the phase -------------------------------------------------------------
@@ -491,11 +500,17 @@ public:
                           m_set->kept_glyphs.get(), &m_budgets[helper], helper, log);
     }
 
-    // Says every chunk's messages in order; returns the bytes kept in all.
-    uint64_t finish()
+    // Says every chunk's messages in order; returns the bytes kept in all, and the first glyph
+    // lost for want of memory or -1.
+    uint64_t finish(int64_t* lost)
     {
+        *lost = -1;
         for (glyph_message_log_t& log : m_logs)
+        {
             log.say_kept();
+            if (*lost < 0)
+                *lost = log.first_lost_glyph();
+        }
         uint64_t kept = 0;
         for (uint64_t budget : m_budgets)
             kept += m_share - budget;
@@ -512,8 +527,9 @@ private:
 };
 
 // Measures the set on the main thread and helpers when it is large enough; the same glyphs,
-// extents, kept bitmaps and messages in the same order as on the main thread alone.
-void measure_set(generator_set_t* set, glyph_store_t* store)
+// extents, kept bitmaps and messages in the same order as on the main thread alone. The first
+// glyph lost for want of memory, or -1.
+int64_t measure_set_glyphs(generator_set_t* set, glyph_store_t* store)
 {
     const char_set_config_u& config = *set->config;
     character_set_t* characters = set->character_set.get();
@@ -529,13 +545,31 @@ void measure_set(generator_set_t* set, glyph_store_t* store)
         if (job.make_room())
         {
             run_glyph_job(&job, count, helpers);
-            store->budget -= job.finish();
+            int64_t lost = -1;
+            store->budget -= job.finish(&lost);
             fold_set_extents(characters);
-            return;
+            return lost;
         }
     }
+    int64_t lost = -1;
     (void)measure_glyphs(characters, set->faces, config.antialias, config.outline_width,
-                         set->kept_glyphs.get(), &store->budget);
+                         set->kept_glyphs.get(), &store->budget, &lost);
+    return lost;
+}
+
+// measure_set_glyphs; reports and returns false when a glyph could not be loaded for want of
+// memory.
+bool measure_set(generator_set_t* set, glyph_store_t* store)
+{
+    const int64_t lost = measure_set_glyphs(set, store);
+    if (lost < 0)
+        return true;
+    const character_set_t& characters = *set->character_set;
+    const font_glyph_t& glyph = characters.glyphs[uint32_t(lost)];
+    msg_error("Not enough memory to measure the glyph U+%04X ('%s') of the element %u of "
+              "'char_config' (the character set file '%s').",
+              glyph.code, glyph.name.c_str(), characters.label.element, characters.label.file);
+    return false;
 }
 
 }  // namespace
@@ -561,7 +595,8 @@ bool prepare_fonts(generator_t* generator)
             if (set.kept_glyphs && !set.kept_glyphs->reset(set.character_set->glyphs.size()))
                 set.kept_glyphs.reset();
         }
-        measure_set(&set, &store);
+        if (!measure_set(&set, &store))
+            return false;
     }
     return true;
 }
@@ -685,8 +720,13 @@ bool face_glyph_source_t::get_helper_bitmap(uint32_t helper, uint32_t position,
     return load_bitmap(m_helpers_set->helper_faces[helper - 1]->faces(), position, out);
 }
 
-bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position,
-                                      glyph_bitmap_t* out) const
+int64_t face_glyph_source_t::first_lost_glyph() const
+{
+    const uint32_t lost = m_first_lost.load(std::memory_order_relaxed);
+    return lost == UINT32_MAX ? -1 : int64_t(lost);
+}
+
+bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, glyph_bitmap_t* out)
 {
     // The drawing flags differ from the measuring ones only in FT_LOAD_PEDANTIC, which changes
     // whether a load fails, not what a successful one renders: the kept bitmap is the same.
@@ -699,7 +739,18 @@ bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position,
                                 ? FT_Load_Glyph(face, m_known->get_index(position), flags)
                                 : FT_Load_Char(face, glyph.code, flags);
     if (loaded != 0)
+    {
+        // A glyph measured but not drawn for want of memory would be silently missing.
+        if (loaded == FT_Err_Out_Of_Memory)
+        {
+            uint32_t first = m_first_lost.load(std::memory_order_relaxed);
+            while (position < first &&
+                   !m_first_lost.compare_exchange_weak(first, position, std::memory_order_relaxed))
+            {
+            }
+        }
         return false;
+    }
     *out = view_of(face->glyph->bitmap);
     return has_pixels(*out) && out->top_row != nullptr && is_readable_pixel_mode(out->mode);
 }

@@ -7,6 +7,7 @@
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "tools/font_generator/glyph_packing.h"
 
+#include <atomic>
 #include <cstdint>
 
 struct FT_FaceRec_;
@@ -64,9 +65,12 @@ int32_t scale_to_fixed(float scale);
 // size, bearings, advance, the set's extents, the bitmap checks; the glyph's `face` says which.
 // Characters no face defines and glyphs that do not load are reported and stay unmeasured. With
 // `known`, the glyph index of every glyph is kept there, and so is its bitmap while `*budget`
-// allows; `known` must have been reset to the set's glyph count. Always true.
+// allows; `known` must have been reset to the set's glyph count. False, without a message, when
+// a glyph could not be loaded for want of memory; `*lost` (when given) is then the first such
+// position, else -1.
 bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
-                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget);
+                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget,
+                    int64_t* lost = nullptr);
 
 // Warns about bitmaps that look like a missing glyph: empty, solid, a full-sized frame or a
 // frame in one corner, and suspicious dimensions, into `log` (null: said at once). Never
@@ -153,16 +157,18 @@ public:
     [[nodiscard]] bool prepare_helper(uint32_t helper) override;
     [[nodiscard]] bool get_helper_bitmap(uint32_t helper, uint32_t position,
                                          glyph_bitmap_t* out) override;
+    int64_t first_lost_glyph() const override;
 
 private:
     // The bitmap from the faces given, with the drawing flags.
-    bool load_bitmap(face_list_t faces, uint32_t position, glyph_bitmap_t* out) const;
+    bool load_bitmap(face_list_t faces, uint32_t position, glyph_bitmap_t* out);
 
     face_list_t m_faces;
     const character_set_t& m_set;
     bool m_antialias;
     set_glyphs_t* m_known;
     generator_set_t* m_helpers_set = nullptr;
+    std::atomic<uint32_t> m_first_lost{ UINT32_MAX };  // helpers draw at once
 };
 
 // One kerning line: positions of the two glyphs in the set, and the kerning in whole pixels.

@@ -61,18 +61,17 @@ public:
         return true;
     }
 
-    // The position of the first glyph of the largest width w with 0 < w <= room; -1 for none.
-    int64_t take_widest_up_to(int32_t room)
+    // The position of the first glyph of the largest width w with 0 < w <= room, and its
+    // bucket; -1 for none. Takes nothing: pop takes it.
+    int64_t widest_up_to(int32_t room, int32_t* bucket)
     {
         if (room < 1 || m_widths.empty())
             return -1;
         const int32_t* end = std::upper_bound(m_widths.begin(), m_widths.end(), room);
-        int32_t bucket = find(int32_t(end - m_widths.begin()) - 1);
-        if (bucket < 0)
+        *bucket = find(int32_t(end - m_widths.begin()) - 1);
+        if (*bucket < 0)
             return -1;
-        const uint32_t position = m_entries[m_heads[bucket]];
-        pop(bucket);
-        return position;
+        return m_entries[m_heads[*bucket]];
     }
 
     // Takes the first not yet placed glyph of the width out of its bucket.
@@ -80,6 +79,12 @@ public:
     {
         const int32_t* at = std::lower_bound(m_widths.begin(), m_widths.end(), width);
         pop(int32_t(at - m_widths.begin()));
+    }
+
+    void pop(int32_t bucket)
+    {
+        if (++m_heads[bucket] == m_ends[bucket])
+            m_below[bucket] = bucket - 1;
     }
 
 private:
@@ -96,12 +101,6 @@ private:
             bucket = next;
         }
         return root;
-    }
-
-    void pop(int32_t bucket)
-    {
-        if (++m_heads[bucket] == m_ends[bucket])
-            m_below[bucket] = bucket - 1;
     }
 
     array_dyn_t<int32_t> m_widths;    // distinct widths, ascending
@@ -162,61 +161,136 @@ bool sort_glyphs_for_packing(const character_set_t& set, array_dyn_t<uint32_t>* 
     return true;
 }
 
+namespace
+{
+
+// The shelf packer over one packing order, picture after picture: each picture starts empty and
+// takes glyphs from those no picture has taken yet, so laying out a set costs about n log n
+// whatever the number of pictures. Packing a picture from where the last stopped places exactly
+// what a fresh packer over the glyphs left would.
+class shelf_packer_t
+{
+public:
+    // `placed` keeps, by position in the order, 1 for every glyph a picture has taken.
+    shelf_packer_t(character_set_t* set, const array_t<uint32_t>& order,
+                   array_dyn_t<uint8_t>* placed)
+        : m_set(set), m_order(order), m_placed(*placed)
+    {
+    }
+
+    // False when memory is short.
+    [[nodiscard]] bool start()
+    {
+        m_placed.clear();
+        if (!m_buckets.build(*m_set, m_order) || !m_placed.resize(m_order.size()))
+            return false;
+        m_left_area = measure_demand(*m_set, m_order).area;
+        m_started = true;
+        return true;
+    }
+    bool started() const { return m_started; }
+
+    // Packs one `width` × `height` picture from (1, 1): shelves with one free pixel between cells
+    // and at the right and bottom edges; a glyph that does not fit on its shelf first lets the
+    // widest later glyph that does fit go before it. Every glyph it places gets its canvas_x,
+    // canvas_y and, unless it is no_picture, `picture`.
+    static constexpr uint32_t no_picture = UINT32_MAX;
+    packing_t pack(uint32_t width, uint32_t height, uint32_t picture)
+    {
+        // Unsigned sums against U and V, signed room and widths, as the shelf rule is defined.
+        const uint64_t u = width - 1;
+        const uint64_t v = height - 1;
+        uint64_t x = 1;
+        uint64_t y = 1;
+        int32_t shelf = 0;
+        m_placed_now = 0;
+
+        auto put = [&](uint32_t p) {
+            font_glyph_t& glyph = m_set->glyphs[m_order[p]];
+            glyph.canvas_x = uint32_t(x);
+            glyph.canvas_y = uint32_t(y);
+            if (picture != no_picture)
+                glyph.picture = picture;
+            x += uint64_t(uint32_t(glyph.width)) + 1;
+            shelf = std::max(shelf, glyph.height);
+            m_placed[p] = 1;
+            ++m_placed_now;
+            const uint64_t cell_width = uint64_t(std::max(glyph.width, 0));
+            const uint64_t cell_height = uint64_t(std::max(glyph.height, 0));
+            m_left_area -= (cell_width + 1) * (cell_height + 1);
+        };
+
+        for (; m_next < m_order.size(); ++m_next)
+        {
+            const uint32_t p = m_next;
+            if (m_placed[p])
+                continue;
+            font_glyph_t& glyph = m_set->glyphs[m_order[p]];
+            if (!glyph.rasterized)
+                continue;
+            while (x + uint32_t(glyph.width) > u)
+            {
+                const int32_t room = int32_t(uint32_t(u - x));
+                int32_t bucket = -1;
+                const int64_t moved = m_buckets.widest_up_to(room, &bucket);
+                if (moved < 0)
+                {
+                    y += uint64_t(uint32_t(shelf)) + 1;
+                    x = 1;
+                    shelf = 0;
+                    if (1 + uint64_t(uint32_t(glyph.width)) > u)
+                        return packing_t::partial;
+                    break;
+                }
+                // Left where it is when it does not fit: the next picture starts with it.
+                if (y + uint32_t(m_set->glyphs[m_order[uint32_t(moved)]].height) > v)
+                    return packing_t::partial;
+                m_buckets.pop(bucket);
+                put(uint32_t(moved));
+            }
+            if (y + uint32_t(glyph.height) > v)
+                return packing_t::partial;
+            put(p);
+            if (glyph.width > 0)
+                m_buckets.take(glyph.width);
+        }
+        return packing_t::complete;
+    }
+
+    uint32_t placed_by_last_pack() const { return m_placed_now; }
+    // The demand's area of what no picture has taken yet.
+    uint64_t left_area() const { return m_left_area; }
+
+    // The positions in the order of the rasterized glyphs no picture has taken yet.
+    [[nodiscard]] bool list_left(array_dyn_t<uint32_t>* left) const
+    {
+        left->clear();
+        for (uint32_t p = m_next; p < m_order.size(); ++p)
+            if (!m_placed[p] && m_set->glyphs[m_order[p]].rasterized && !left->append(m_order[p]))
+                return false;
+        return true;
+    }
+
+private:
+    character_set_t* m_set;
+    const array_t<uint32_t>& m_order;
+    width_buckets_t m_buckets;
+    array_dyn_t<uint8_t>& m_placed;
+    bool m_started = false;
+    uint32_t m_next = 0;       // every position before it is placed or not rasterized
+    uint32_t m_placed_now = 0;
+    uint64_t m_left_area = 0;
+};
+
+}  // namespace
+
 packing_t pack_glyphs(character_set_t* set, const array_t<uint32_t>& order, uint32_t width,
                       uint32_t height, array_dyn_t<uint8_t>* placed)
 {
-    width_buckets_t buckets;
-    placed->clear();
-    if (!buckets.build(*set, order) || !placed->resize(order.size()))
+    shelf_packer_t packer(set, order, placed);
+    if (!packer.start())
         return packing_t::no_memory;
-
-    // Unsigned sums against U and V, signed room and widths, as the shelf rule is defined.
-    const uint64_t u = width - 1;
-    const uint64_t v = height - 1;
-    uint64_t x = 1;
-    uint64_t y = 1;
-    int32_t shelf = 0;
-
-    auto put = [&](uint32_t p) {
-        font_glyph_t& glyph = set->glyphs[order[p]];
-        glyph.canvas_x = uint32_t(x);
-        glyph.canvas_y = uint32_t(y);
-        x += uint64_t(uint32_t(glyph.width)) + 1;
-        shelf = std::max(shelf, glyph.height);
-        (*placed)[p] = 1;
-    };
-
-    for (uint32_t p = 0; p < order.size(); ++p)
-    {
-        if ((*placed)[p])
-            continue;
-        font_glyph_t& glyph = set->glyphs[order[p]];
-        if (!glyph.rasterized)
-            continue;
-        while (x + uint32_t(glyph.width) > u)
-        {
-            const int32_t room = int32_t(uint32_t(u - x));
-            const int64_t moved = buckets.take_widest_up_to(room);
-            if (moved < 0)
-            {
-                y += uint64_t(uint32_t(shelf)) + 1;
-                x = 1;
-                shelf = 0;
-                if (1 + uint64_t(uint32_t(glyph.width)) > u)
-                    return packing_t::partial;
-                break;
-            }
-            if (y + uint32_t(set->glyphs[order[uint32_t(moved)]].height) > v)
-                return packing_t::partial;
-            put(uint32_t(moved));
-        }
-        if (y + uint32_t(glyph.height) > v)
-            return packing_t::partial;
-        put(p);
-        if (glyph.width > 0)
-            buckets.take(glyph.width);
-    }
-    return packing_t::complete;
+    return packer.pack(width, height, shelf_packer_t::no_picture);
 }
 
 bool place_glyphs(character_set_t* set, const array_t<uint32_t>& order, uint32_t width,
@@ -226,6 +300,55 @@ bool place_glyphs(character_set_t* set, const array_t<uint32_t>& order, uint32_t
     return pack_glyphs(set, order, width, height, &placed) == packing_t::complete;
 }
 
+namespace
+{
+
+// The sizes of the search in order, from 32 × 32 up to side × side, the height growing first.
+uint32_t next_width(uint32_t width, uint32_t height)
+{
+    return width < height ? width * 2 : width;
+}
+uint32_t next_height(uint32_t width, uint32_t height)
+{
+    return width < height ? height : height * 2;
+}
+
+// The first size below side × side that takes every glyph left, or 0 × 0.
+packing_t fit_smaller_picture(character_set_t* set, const array_t<uint32_t>& left, uint32_t side,
+                              picture_size_t* size)
+{
+    *size = picture_size_t{ 0, 0 };
+    const set_demand_t demand = measure_demand(*set, left);
+    array_dyn_t<uint8_t> placed;
+    for (uint32_t width = first_canvas_side, height = first_canvas_side;
+         width < side || height < side;)
+    {
+        // A size that cannot take the cells' area fails its attempt; skipping it changes nothing.
+        if (demand.may_fit(width, height))
+        {
+            const packing_t packing = pack_glyphs(set, left, width, height, &placed);
+            if (packing != packing_t::partial)
+            {
+                *size = picture_size_t{ width, height };
+                return packing;
+            }
+        }
+        const uint32_t grown_width = next_width(width, height);
+        height = next_height(width, height);
+        width = grown_width;
+    }
+    return packing_t::partial;
+}
+
+void say_packing_memory_short(const character_set_t& set)
+{
+    msg_error("Out of memory while packing the glyphs of the element %u of 'char_config' (the "
+              "character set file '%s').",
+              set.label.element, set.label.file);
+}
+
+}  // namespace
+
 bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
                       const picture_limits_t& limits, array_dyn_t<picture_size_t>* sizes)
 {
@@ -233,67 +356,68 @@ bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
     if (side < first_canvas_side || side > MAX_CANVAS_SIDE || (side & (side - 1)) != 0)
         OV_FATAL("Picture size limit that the size search never reaches.");
     sizes->clear();
-    array_dyn_t<uint32_t> left;  // what no picture has taken yet, in packing order
+    // The largest size below side × side is side / 2 × side.
+    const uint64_t smaller_inner_area = uint64_t(side / 2 - 1) * (side - 1);
+    const uint64_t set_area = measure_demand(*set, order).area;
     array_dyn_t<uint8_t> placed;
-    if (!left.copy(order))
-    {
-        msg_error("Out of memory while packing the glyphs of a character set.");
-        return false;
-    }
+    shelf_packer_t packer(set, order, &placed);  // started when a picture needs the largest size
+    array_dyn_t<uint32_t> left;
     for (;;)
     {
-        const set_demand_t demand = measure_demand(*set, left);
         const uint32_t picture = sizes->size();
-        uint32_t width = first_canvas_side;
-        uint32_t height = first_canvas_side;
-        packing_t packing = packing_t::partial;
-        for (;;)
+        // A smaller picture is tried only when what is left may fit one: the last picture.
+        const uint64_t area = packer.started() ? packer.left_area() : set_area;
+        if (side > first_canvas_side && area <= smaller_inner_area)
         {
-            const bool largest = width == limits.max_side && height == limits.max_side;
-            // A size that cannot take the cells' area fails its attempt; skipping it changes
-            // nothing. The largest size is always tried: it may take a share of the glyphs.
-            if (largest || demand.may_fit(width, height))
+            const array_t<uint32_t>* glyphs = &order;
+            if (packer.started())
             {
-                packing = pack_glyphs(set, left, width, height, &placed);
-                if (packing != packing_t::partial || largest)
-                    break;
+                if (!packer.list_left(&left))
+                {
+                    say_packing_memory_short(*set);
+                    return false;
+                }
+                glyphs = &left;
             }
-            if (width < height)
-                width *= 2;
-            else
-                height *= 2;
+            picture_size_t size;
+            const packing_t packing = fit_smaller_picture(set, *glyphs, side, &size);
+            if (packing == packing_t::no_memory)
+            {
+                say_packing_memory_short(*set);
+                return false;
+            }
+            if (packing == packing_t::complete)
+            {
+                for (uint32_t position : *glyphs)
+                    if (set->glyphs[position].rasterized)
+                        set->glyphs[position].picture = picture;
+                if (sizes->append(size))
+                    return true;
+                say_packing_memory_short(*set);
+                return false;
+            }
         }
-        if (packing == packing_t::no_memory)
+        if (!packer.started() && !packer.start())
         {
-            msg_error("Out of memory while packing the glyphs of a character set.");
+            say_packing_memory_short(*set);
             return false;
         }
-        const bool took_some = std::find(placed.begin(), placed.end(), 1) != placed.end();
-        if (packing == packing_t::partial && (!limits.several || !took_some))
+        const packing_t packing = packer.pack(side, side, picture);
+        if (packing == packing_t::partial &&
+            (!limits.several || packer.placed_by_last_pack() == 0))
         {
             msg_error("The requested glyphs could not be rasterized onto canvas up to size %u x %u "
                       "pixels.",
-                      limits.max_side, limits.max_side);
+                      side, side);
             return false;
         }
-        if (!sizes->append(picture_size_t{ width, height }))
+        if (!sizes->append(picture_size_t{ side, side }))
         {
-            msg_error("Out of memory while packing the glyphs of a character set.");
+            say_packing_memory_short(*set);
             return false;
-        }
-        // The glyphs placed in this attempt are the picture's; the rest wait for the next.
-        uint32_t kept = 0;
-        for (uint32_t p = 0; p < left.size(); ++p)
-        {
-            font_glyph_t& glyph = set->glyphs[left[p]];
-            if (placed[p])
-                glyph.picture = picture;
-            else if (glyph.rasterized)
-                left[kept++] = left[p];
         }
         if (packing == packing_t::complete)
             return true;
-        (void)left.resize(kept);  // shrinking always succeeds
     }
 }
 
@@ -343,18 +467,41 @@ private:
     glyph_alpha_table_t m_alpha;
 };
 
+void say_picture_memory_short(const character_set_t& set, uint32_t picture)
+{
+    msg_error("Not enough memory for picture %u of the element %u of 'char_config' (the "
+              "character set file '%s').",
+              picture, set.label.element, set.label.file);
+}
+
 // Sets each canvas to its picture's size, clears it, and draws every glyph onto its picture.
-void draw_pictures(const array_t<font_canvas_t*>& canvases, const array_t<picture_size_t>& sizes,
+// Reports and returns false when a picture gets no memory or the source could not give a glyph
+// it measured.
+bool draw_pictures(const array_t<font_canvas_t*>& canvases, const array_t<picture_size_t>& sizes,
                    const character_set_t& set, uint32_t outline_width, glyph_source_t* source)
 {
     // Failed attempts draw nothing, so clearing each block once for the kept size is enough;
     // pages no attempt or run has written are not touched at all.
     for (uint32_t k = 0; k < sizes.size(); ++k)
-        canvases[k]->resize_and_clear(sizes[k].width, sizes[k].height);
+    {
+        if (!canvases[k]->resize_and_clear(sizes[k].width, sizes[k].height))
+        {
+            say_picture_memory_short(set, k);
+            return false;
+        }
+    }
 
     draw_job_t job(canvases, set, outline_width, source);
     const uint32_t count = set.glyphs.size();
     run_glyph_job(&job, count, std::min(source->helper_count(), glyph_helpers_for(count)));
+    const int64_t lost = source->first_lost_glyph();
+    if (lost < 0)
+        return true;
+    const font_glyph_t& glyph = set.glyphs[uint32_t(lost)];
+    msg_error("Not enough memory to draw the glyph U+%04X ('%s') of the element %u of "
+              "'char_config' (the character set file '%s') on picture %u.",
+              glyph.code, glyph.name.c_str(), set.label.element, set.label.file, glyph.picture);
+    return false;
 }
 
 // lay_out_pictures in the set's packing order.
@@ -364,7 +511,7 @@ bool plan_pictures(character_set_t* set, const picture_limits_t& limits,
     array_dyn_t<uint32_t> order;
     if (sort_glyphs_for_packing(*set, &order))
         return lay_out_pictures(set, order, limits, sizes);
-    msg_error("Out of memory while packing the glyphs of a character set.");
+    say_packing_memory_short(*set);
     return false;
 }
 
@@ -379,11 +526,10 @@ bool fit_canvas(font_canvas_t* canvas, character_set_t* set, uint32_t outline_wi
         return false;
     if (!canvases.append(canvas))
     {
-        msg_error("Out of memory while packing the glyphs of a character set.");
+        say_packing_memory_short(*set);
         return false;
     }
-    draw_pictures(canvases, sizes, *set, outline_width, source);
-    return true;
+    return draw_pictures(canvases, sizes, *set, outline_width, source);
 }
 
 bool fit_set_canvases(array_dyn_t<auto_ptr_t<font_canvas_t>>* canvases, character_set_t* set,
@@ -397,26 +543,26 @@ bool fit_set_canvases(array_dyn_t<auto_ptr_t<font_canvas_t>>* canvases, characte
     array_dyn_t<font_canvas_t*> pictures;
     if (!pictures.reserve(sizes.size()))
     {
-        msg_error("Out of memory while packing the glyphs of a character set.");
+        say_packing_memory_short(*set);
         return false;
     }
     for (uint32_t k = 0; k < sizes.size(); ++k)
     {
         if (k == canvases->size())
         {
-            auto_ptr_t<font_canvas_t> canvas(new font_canvas_t(
+            // Its block comes when it is sized for drawing.
+            auto_ptr_t<font_canvas_t> canvas(new (std::nothrow) font_canvas_t(
                 first.font_style, first.gradient_start, first.gradient_step,
                 first.gradient_start_offset));
             if (!canvas || !canvases->append(std::move(canvas)))
             {
-                msg_error("Not enough memory for picture %u of a character set.", k);
+                say_picture_memory_short(*set, k);
                 return false;
             }
         }
         (void)pictures.append((*canvases)[k].get());
     }
-    draw_pictures(pictures, sizes, *set, outline_width, source);
-    return true;
+    return draw_pictures(pictures, sizes, *set, outline_width, source);
 }
 
 bool fit_canvases(generator_t* generator)

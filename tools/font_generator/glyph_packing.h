@@ -24,6 +24,9 @@ public:
     // Every glyph up to the position has been drawn: what the source keeps for them may go.
     // Main thread only.
     virtual void drawn_through(uint32_t /*position*/) {}
+    // The first position, in file order, of a measured glyph whose bitmap could not be had
+    // again (memory ran short), or -1. Main thread only, after drawing.
+    virtual int64_t first_lost_glyph() const { return -1; }
 
     // Helpers 1 to helper_count() may draw beside the main thread, each with bitmaps of its own.
     virtual uint32_t helper_count() const { return 0; }

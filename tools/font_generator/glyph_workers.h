@@ -67,10 +67,23 @@ public:
     // Says the kept messages in the order they came and forgets them. Main thread only.
     void say_kept();
 
+    // The glyph at the position could not be loaded for want of memory: the set cannot be made,
+    // and no message may blame the glyph.
+    void note_lost_glyph(uint32_t position)
+    {
+        m_first_lost = position < m_first_lost ? position : m_first_lost;
+    }
+    // The first position noted, or -1.
+    int64_t first_lost_glyph() const
+    {
+        return m_first_lost == UINT32_MAX ? int64_t(-1) : int64_t(m_first_lost);
+    }
+
 private:
     void add(message_level_t level, const char* format, ...);
 
     bool m_deferred;
+    uint32_t m_first_lost = UINT32_MAX;
     array_dyn_t<message_t> m_kept;
 };
 

@@ -1,4 +1,4 @@
-// The font canvas: pixel layout, style conversion, clearing, and its pages from the system.
+// The font canvas: pixel layout, style conversion, clearing, and a block of its picture's size.
 #include "tools/font_generator/font_canvas.h"
 
 #include "ovcore/collections/auto_ptr.h"
@@ -75,7 +75,7 @@ TEST(font_canvas, addresses_pixels_bottom_row_first)
                                         << " (" << c.x << ", " << c.y << ")");
         auto_ptr_t<font_canvas_t> canvas(create_font_canvas(c.font_style, 0, 0, 0));
         ASSERT_TRUE(canvas);
-        canvas->resize_and_clear(c.width, c.height);
+        ASSERT_TRUE(canvas->resize_and_clear(c.width, c.height));
         EXPECT_EQ(canvas->pixel_offset(c.x, c.y), c.offset);
     }
 }
@@ -107,49 +107,68 @@ TEST(font_canvas, clears_exactly_the_bytes_the_size_uses)
 {
     auto_ptr_t<font_canvas_t> canvas(create_font_canvas(1, 0, 0, 0));
     ASSERT_TRUE(canvas);
-    canvas->resize_and_clear(64, 64);
+    ASSERT_TRUE(canvas->resize_and_clear(64, 64));
     std::memset(canvas->pixels, 0xAB, canvas->used_bytes());
-    canvas->resize_and_clear(32, 64);
+    ASSERT_TRUE(canvas->resize_and_clear(32, 64));  // smaller: the same block
     EXPECT_EQ(canvas->used_bytes(), 32u * 64u * 4u);
     for (std::size_t i = 0; i < canvas->used_bytes(); ++i)
         ASSERT_EQ(canvas->pixels[i], 0) << i;
     EXPECT_EQ(canvas->pixels[canvas->used_bytes()], 0xAB);
-    // Growing again clears what the larger size wrote before.
-    canvas->resize_and_clear(64, 64);
+    // Back to the larger size: what it wrote before is cleared too.
+    ASSERT_TRUE(canvas->resize_and_clear(64, 64));
     for (std::size_t i = 0; i < canvas->used_bytes(); ++i)
         ASSERT_EQ(canvas->pixels[i], 0) << i;
 }
 
-TEST(font_canvas, the_largest_canvas_is_the_whole_block)
-{
-    auto_ptr_t<font_canvas_t> canvas(create_font_canvas(1, 0, 0, 0));
-    ASSERT_TRUE(canvas);
-    canvas->width = MAX_CANVAS_SIDE;
-    canvas->height = MAX_CANVAS_SIDE;
-    EXPECT_EQ(canvas->used_bytes(), sizeof(canvas->pixels));
-    EXPECT_EQ(canvas->pixel_offset(MAX_CANVAS_SIDE - 1, 0), sizeof(canvas->pixels) - 4);
-}
-
-TEST(font_canvas, takes_its_record_from_zero_pages_and_gives_it_back)
+TEST(font_canvas, reserves_only_the_bytes_of_its_picture)
 {
     swapped_pages_t swap;
+    struct size_case_t
     {
-        auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
-        ASSERT_TRUE(canvas);
-        EXPECT_EQ(counting_pages_t::reserved, 1);
-        EXPECT_EQ(counting_pages_t::last_size, sizeof(font_canvas_t));
-        EXPECT_EQ(canvas->pixels[0], 0);
-        EXPECT_EQ(canvas->pixels[sizeof(canvas->pixels) - 1], 0);
+        uint32_t font_style, width, height;
+        std::size_t block;
+        int from_pages;  // large blocks come from zero pages, small ones from the heap
+    };
+    const size_case_t cases[] = {
+        { 0, 32, 32, 1024, 0 },
+        { 0, 64, 64, 4096, 0 },
+        { 1, 128, 128, 65536, 1 },
+        { 0, 4096, 8192, std::size_t(32) << 20, 1 },
+    };
+    for (const size_case_t& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+        counting_pages_t::reserved = counting_pages_t::released = 0;
+        {
+            auto_ptr_t<font_canvas_t> canvas(create_font_canvas(c.font_style, 0, 0, 0));
+            ASSERT_TRUE(canvas);
+            ASSERT_TRUE(canvas->resize_and_clear(c.width, c.height));
+            EXPECT_EQ(canvas->block_bytes, c.block);
+            EXPECT_EQ(counting_pages_t::reserved, c.from_pages);
+            if (c.from_pages != 0)
+            {
+                EXPECT_EQ(counting_pages_t::last_size, c.block);
+            }
+            // Untouched zero pages read as zero.
+            EXPECT_EQ(canvas->pixels[0], 0);
+            EXPECT_EQ(canvas->pixels[c.block - 1], 0);
+        }
+        EXPECT_EQ(counting_pages_t::released, c.from_pages);
     }
-    EXPECT_EQ(counting_pages_t::released, 1);
 }
 
-TEST(font_canvas, is_null_when_the_system_has_no_pages)
+TEST(font_canvas, keeps_its_size_and_pixels_when_a_larger_block_is_refused)
 {
     swapped_pages_t swap;
+    auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
+    ASSERT_TRUE(canvas);
+    canvas->pixels[5] = 7;
     counting_pages_t::refuse = true;
-    EXPECT_EQ(create_font_canvas(0, 0, 0, 0), nullptr);
-    EXPECT_EQ(counting_pages_t::released, 0);
+    EXPECT_FALSE(canvas->resize_and_clear(1024, 1024));
+    EXPECT_EQ(canvas->width, 32u);
+    EXPECT_EQ(canvas->height, 32u);
+    EXPECT_EQ(canvas->pixels[5], 7);
+    EXPECT_TRUE(canvas->resize_and_clear(16, 16));  // fits the block it has
 }
 
 TEST(font_canvas_death, a_pixel_outside_the_canvas_is_fatal)
@@ -158,6 +177,6 @@ TEST(font_canvas_death, a_pixel_outside_the_canvas_is_fatal)
     ASSERT_TRUE(canvas);
     EXPECT_DEATH((void)canvas->pixel_offset(32, 0), "Pixel outside the canvas\\.");
     EXPECT_DEATH((void)canvas->pixel_offset(0, 32), "Pixel outside the canvas\\.");
-    EXPECT_DEATH(canvas->resize_and_clear(MAX_CANVAS_SIDE * 2, 32),
+    EXPECT_DEATH((void)canvas->resize_and_clear(MAX_CANVAS_SIDE * 2, 32),
                  "Canvas size above MAX_CANVAS_SIDE\\.");
 }

@@ -44,7 +44,7 @@ struct outputs_t
         for (font_glyph_t& glyph : glyphs)
             (void)set->glyphs.append(std::move(glyph));
         auto_ptr_t<font_canvas_t> canvas(create_font_canvas(font_style, 0, 0, 0));
-        canvas->resize_and_clear(32, 64);
+        ASSERT_TRUE(canvas->resize_and_clear(32, 64));
         font_output_set_t entry;
         entry.set = set.get();
         (void)entry.canvases.append(canvas.get());
@@ -58,7 +58,7 @@ struct outputs_t
     void add_canvas(uint32_t index, uint32_t width, uint32_t height)
     {
         auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
-        canvas->resize_and_clear(width, height);
+        ASSERT_TRUE(canvas->resize_and_clear(width, height));
         (void)entries[index].canvases.append(canvas.get());
         (void)canvases.append(std::move(canvas));
     }
@@ -197,7 +197,7 @@ TEST(append_font_description, writes_header_images_legend_glyphs_and_kerning_mar
     first.max_top = 11;
     first.max_below = 1;
     outputs.sets[1]->max_width = -100;  // a set without measured glyphs keeps its reset values
-    outputs.canvases[1]->resize_and_clear(32, 32);
+    ASSERT_TRUE(outputs.canvases[1]->resize_and_clear(32, 32));
 
     font_output_settings_t settings;
     settings.output = "font";

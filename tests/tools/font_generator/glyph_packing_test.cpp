@@ -141,7 +141,7 @@ auto_ptr_t<font_canvas_t> make_canvas(uint32_t style, uint32_t width, uint32_t h
 {
     auto_ptr_t<font_canvas_t> canvas(create_font_canvas(style, 0, 0, 0));
     EXPECT_TRUE(canvas);
-    canvas->resize_and_clear(width, height);
+    EXPECT_TRUE(canvas->resize_and_clear(width, height));
     return canvas;
 }
 
@@ -232,6 +232,92 @@ TEST(place_glyphs, agrees_with_the_plain_rule_on_random_sets)
     }
 }
 
+// Several pictures as the rule states them: each picture packs, with a fresh packer, the glyphs
+// no picture has taken yet, at the first size that takes them all, else at the largest.
+bool lay_out_plainly(character_set_t* set, uint32_t side, bool several,
+                     std::vector<picture_size_t>* sizes)
+{
+    array_dyn_t<uint32_t> order;
+    EXPECT_TRUE(sort_glyphs_for_packing(*set, &order));
+    std::vector<uint32_t> left(order.begin(), order.end());
+    for (;;)
+    {
+        array_dyn_t<uint32_t> glyphs;
+        for (uint32_t position : left)
+            EXPECT_TRUE(glyphs.append(position));
+        array_dyn_t<uint8_t> placed;
+        packing_t packing = packing_t::partial;
+        uint32_t width = 32;
+        uint32_t height = 32;
+        for (;;)
+        {
+            packing = pack_glyphs(set, glyphs, width, height, &placed);
+            if (packing == packing_t::complete || (width == side && height == side))
+                break;
+            (width < height ? width : height) *= 2;
+        }
+        const bool took_some = std::count(placed.begin(), placed.end(), 1) > 0;
+        if (packing == packing_t::partial && (!several || !took_some))
+            return false;
+        std::vector<uint32_t> rest;
+        for (uint32_t p = 0; p < left.size(); ++p)
+        {
+            if (placed[p])
+                set->glyphs[left[p]].picture = uint32_t(sizes->size());
+            else if (set->glyphs[left[p]].rasterized)
+                rest.push_back(left[p]);
+        }
+        sizes->push_back({ width, height });
+        if (packing == packing_t::complete)
+            return true;
+        left = rest;
+    }
+}
+
+TEST(lay_out_pictures, places_every_picture_as_fresh_packing_of_what_is_left_would)
+{
+    std::mt19937 random(11);
+    message_capture_t messages;
+    for (int round = 0; round < 200; ++round)
+    {
+        std::vector<cell_t> cells(random() % 400);
+        const int32_t widest = 1 + int32_t(random() % 60);
+        for (cell_t& cell : cells)
+        {
+            cell.code = random() % 256;
+            const bool measured = random() % 10 != 0;
+            cell.width = measured ? int32_t(random() % uint32_t(widest + 1)) : 0;
+            cell.height = measured ? int32_t(random() % 40) : 0;
+        }
+        for (uint32_t side : { 32u, 64u, 128u, 256u })
+        {
+            SCOPED_TRACE(testing::Message() << "round " << round << ", side " << side);
+            character_set_t fast;
+            character_set_t plain;
+            fill_set(&fast, cells);
+            fill_set(&plain, cells);
+            array_dyn_t<uint32_t> order;
+            ASSERT_TRUE(sort_glyphs_for_packing(fast, &order));
+            array_dyn_t<picture_size_t> sizes;
+            std::vector<picture_size_t> plain_sizes;
+            const bool laid_out =
+                lay_out_pictures(&fast, order, picture_limits_t{ side, true }, &sizes);
+            ASSERT_EQ(laid_out, lay_out_plainly(&plain, side, true, &plain_sizes));
+            if (!laid_out)
+                continue;
+            ASSERT_EQ(sizes.size(), plain_sizes.size());
+            for (uint32_t k = 0; k < sizes.size(); ++k)
+            {
+                EXPECT_EQ(sizes[k].width, plain_sizes[k].width) << k;
+                EXPECT_EQ(sizes[k].height, plain_sizes[k].height) << k;
+            }
+            ASSERT_EQ(positions(fast), positions(plain));
+            for (uint32_t i = 0; i < fast.glyphs.size(); ++i)
+                ASSERT_EQ(fast.glyphs[i].picture, plain.glyphs[i].picture) << i;
+        }
+    }
+}
+
 TEST(fit_canvas, tries_sizes_with_the_height_growing_first)
 {
     struct case_t
@@ -282,6 +368,7 @@ TEST(fit_canvas, clears_what_an_earlier_run_left_and_draws_only_measured_glyphs)
     character_set_t set;
     fill_set(&set, { { 1, 2, 2 }, { 2, 0, 0 } });
     auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
+    ASSERT_TRUE(canvas->resize_and_clear(64, 64));  // an earlier run's larger picture
     std::memset(canvas->pixels, 0xAB, 64 * 64);
     std::vector<uint8_t> pixels = { 255, 0, 0, 255 };
     fixed_source_t source(grey_bitmap(pixels, 2, 2));
@@ -381,7 +468,7 @@ TEST(draw_glyph, writes_colour_three_times_then_alpha_bottom_row_first)
     glyph.canvas_x = 0;
     glyph.canvas_y = 0;
     auto_ptr_t<font_canvas_t> canvas(create_font_canvas(1, 200, 50, 0));
-    canvas->resize_and_clear(64, 128);
+    ASSERT_TRUE(canvas->resize_and_clear(64, 128));
     std::vector<uint8_t> pixels = { 255, 128 };
     glyph_alpha_table_t alpha;
     make_glyph_alpha_table(0, &alpha);

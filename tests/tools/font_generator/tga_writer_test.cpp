@@ -154,7 +154,7 @@ TEST_F(tga_writer_test, writes_canvases_as_grey_or_colour_pictures)
     {
         SCOPED_TRACE(c.style);
         auto_ptr_t<font_canvas_t> canvas(create_font_canvas(c.style, 0, 0, 0));
-        canvas->resize_and_clear(c.width, c.height);
+        ASSERT_TRUE(canvas->resize_and_clear(c.width, c.height));
         canvas->pixels[0] = 7;  // the bottom row comes first in the file
         const std::string path = scratch.path("sub/dir/picture.tga");
         ASSERT_TRUE(write_picture(*canvas, path.c_str()));
@@ -168,7 +168,7 @@ TEST_F(tga_writer_test, writes_canvases_as_grey_or_colour_pictures)
 TEST_F(tga_writer_test, reports_a_picture_that_cannot_be_created_or_written)
 {
     auto_ptr_t<font_canvas_t> canvas(create_font_canvas(0, 0, 0, 0));
-    canvas->resize_and_clear(32, 32);
+    ASSERT_TRUE(canvas->resize_and_clear(32, 32));
     write_file_bytes(scratch.path("file"), "x");
     const std::string blocked = scratch.path("file/picture.tga");  // its parent is a file
     {
@@ -181,7 +181,7 @@ TEST_F(tga_writer_test, reports_a_picture_that_cannot_be_created_or_written)
     }
     // A small picture goes out in one write; a large one as header, then pixels.
     auto_ptr_t<font_canvas_t> large(create_font_canvas(0, 0, 0, 0));
-    large->resize_and_clear(2048, 1024);
+    ASSERT_TRUE(large->resize_and_clear(2048, 1024));
     const std::pair<const font_canvas_t*, uint32_t> failures[] = {
         { canvas.get(), 0 }, { large.get(), 0 }, { large.get(), 1 } };
     for (const auto& [picture, failing] : failures)
