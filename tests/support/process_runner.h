@@ -1,6 +1,7 @@
 // Runs a program and collects its standard output, standard error and exit status.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,23 @@ struct process_result_t
     int status = -1;  // exit status, or -1 when it did not exit normally
 };
 
-// Runs `program` with `arguments` in `directory` (empty: the current one).
+// Runs `program` with `arguments` in `directory` (empty: the current one), its address space
+// limited to `address_space_bytes` when that is not 0.
 process_result_t run_process(const std::string& program, const std::vector<std::string>& arguments,
-                             const std::string& directory = std::string());
+                             const std::string& directory = std::string(),
+                             uint64_t address_space_bytes = 0);
+
+// Whether this build runs under a sanitizer, which reserves more address space than any limit
+// a test would set.
+constexpr bool built_with_sanitizer =
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    true;
+#else
+    false;
+#endif
+#else
+    false;
+#endif

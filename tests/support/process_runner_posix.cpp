@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,7 +24,7 @@ std::string read_all(FILE* file)
 }  // namespace
 
 process_result_t run_process(const std::string& program, const std::vector<std::string>& arguments,
-                             const std::string& directory)
+                             const std::string& directory, uint64_t address_space_bytes)
 {
     process_result_t result;
     FILE* out = std::tmpfile();
@@ -37,6 +38,9 @@ process_result_t run_process(const std::string& program, const std::vector<std::
         dup2(fileno(out), 1);
         dup2(fileno(err), 2);
         if (!directory.empty() && chdir(directory.c_str()) != 0)
+            _exit(127);
+        const rlimit limit{ address_space_bytes, address_space_bytes };
+        if (address_space_bytes != 0 && setrlimit(RLIMIT_AS, &limit) != 0)
             _exit(127);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));

@@ -104,6 +104,21 @@ bool may_be_a_font(const char* path)
     fs_stat_t status;
     return sys_file == nullptr || (sys_file->stat_path(path, &status) && status.type == 1);
 }
+
+// FreeType maps or reads the whole file to open it, and when neither finds memory it tries the
+// file's resource forks and says "unknown format": a block of the file's size, had and given
+// back at once, tells a shortage of memory from a file that is not a font.
+bool has_room_for_file(const char* path)
+{
+    fs_stat_t status;
+    if (sys_file == nullptr || !sys_file->stat_path(path, &status) || status.size == 0)
+        return true;
+    void* block = sys_pages->reserve_zeroed(std::size_t(status.size));
+    if (block == nullptr)
+        return false;
+    sys_pages->release(block, std::size_t(status.size));
+    return true;
+}
 }  // namespace
 
 namespace
@@ -169,11 +184,11 @@ bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& setting
     if (opened != 0)
     {
         *face = nullptr;
-        if (opened == FT_Err_Unknown_File_Format)
+        if (opened == FT_Err_Out_Of_Memory || !has_room_for_file(settings.font_file))
+            msg_error("Not enough memory to open the font file '%s'.", settings.font_file);
+        else if (opened == FT_Err_Unknown_File_Format)
             msg_error("The file '%s' has unknown format, can not open it as font.",
                       settings.font_file);
-        else if (opened == FT_Err_Out_Of_Memory)
-            msg_error("Not enough memory to open the font file '%s'.", settings.font_file);
         else
             msg_error("Failed to open the font file '%s'.", settings.font_file);
         return false;
