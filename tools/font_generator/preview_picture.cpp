@@ -34,12 +34,22 @@ struct placed_cell_t
     uint32_t height;
 };
 
-// A picture and its top-left pixel in the preview.
+// A picture and its top-left pixel in the preview, with the greys of the squares behind it.
 struct placed_picture_t
 {
     const font_canvas_t* canvas;
     uint32_t x;
     uint32_t y;
+    uint8_t square_dark;
+    uint8_t square_light;
+};
+
+// Rows [top, bottom) of the preview drawn on a grey of their own: a colour set's line.
+struct line_band_t
+{
+    int64_t top;
+    int64_t bottom;
+    uint8_t grey;
 };
 
 struct preview_plan_t
@@ -48,7 +58,28 @@ struct preview_plan_t
     uint32_t height = 0;
     array_dyn_t<placed_cell_t> cells;
     array_dyn_t<placed_picture_t> pictures;
+    array_dyn_t<line_band_t> bands;
 };
+
+// Colour glyphs may be any grey, black included: a set whose glyphs are dark on the whole gets
+// a light ground, so that its text and pictures always stand out. Alpha glyphs are white.
+bool has_dark_glyphs(const font_output_set_t& entry)
+{
+    uint64_t weighted = 0;  // colour × alpha over every pixel of the set's pictures
+    uint64_t alpha = 0;
+    for (const font_canvas_t* canvas : entry.canvases)
+    {
+        if (canvas->bytes_per_pixel() != 4)
+            return false;
+        const uint8_t* pixel = canvas->pixels;
+        for (std::size_t i = 0; i < std::size_t(canvas->width) * canvas->height; ++i, pixel += 4)
+        {
+            weighted += uint64_t(pixel[0]) * pixel[3];
+            alpha += pixel[3];
+        }
+    }
+    return alpha > 0 && weighted < alpha * 128;
+}
 
 // A set's glyph lines by code, the first line of a code first.
 struct code_entry_t
@@ -200,13 +231,29 @@ bool plan_preview(const char* text, const font_layout_t& layout,
     int64_t width = right - left + 2 * preview_margin;
     int64_t height = bottom - top + 2 * preview_margin;
 
+    // The lines of sets with dark glyphs on a light ground, each from its top to the next one's.
+    array_dyn_t<uint8_t> dark;  // per set
+    for (uint32_t k = 0; k < sets.size(); ++k)
+    {
+        if (!dark.append(has_dark_glyphs(sets[k])))
+            return false;
+        if (!dark[k])
+            continue;
+        const int64_t shift = int64_t(preview_margin) - top;
+        const int64_t band_top = k == 0 ? 0 : shift + int64_t(k) * line_step;
+        const int64_t band_bottom =
+            k + 1 == sets.size() ? height : shift + int64_t(k + 1) * line_step;
+        if (!plan->bands.append(line_band_t{ band_top, band_bottom, preview_light_ground }))
+            return false;
+    }
+
     // The pictures, in rows under the lines.
     int64_t x = preview_margin;
     int64_t y = height;
     int64_t row_height = 0;
-    for (const font_output_set_t& entry : sets)
+    for (uint32_t k = 0; k < sets.size(); ++k)
     {
-        for (const font_canvas_t* canvas : entry.canvases)
+        for (const font_canvas_t* canvas : sets[k].canvases)
         {
             if (x > preview_margin && x + canvas->width > preview_row_width)
             {
@@ -217,7 +264,12 @@ bool plan_preview(const char* text, const font_layout_t& layout,
             if (x + canvas->width + preview_margin > max_preview_side ||
                 y + canvas->height + preview_margin > max_preview_side)
                 return false;
-            if (!plan->pictures.append(placed_picture_t{ canvas, uint32_t(x), uint32_t(y) }))
+            const placed_picture_t picture{
+                canvas, uint32_t(x), uint32_t(y),
+                dark[k] ? preview_light_square_dark : preview_square_dark,
+                dark[k] ? preview_light_square_light : preview_square_light
+            };
+            if (!plan->pictures.append(picture))
                 return false;
             x += canvas->width + preview_margin;
             row_height = std::max<int64_t>(row_height, canvas->height);
@@ -252,6 +304,9 @@ void blend_row(const font_canvas_t& canvas, const uint8_t* pixels, uint32_t coun
 void draw_row(const preview_plan_t& plan, uint32_t y, uint8_t* row)
 {
     std::memset(row, preview_background, std::size_t(plan.width) * 3);
+    for (const line_band_t& band : plan.bands)
+        if (int64_t(y) >= band.top && int64_t(y) < band.bottom)
+            std::memset(row, band.grey, std::size_t(plan.width) * 3);
     for (const placed_picture_t& picture : plan.pictures)
     {
         const font_canvas_t& canvas = *picture.canvas;
@@ -262,7 +317,7 @@ void draw_row(const preview_plan_t& plan, uint32_t y, uint8_t* row)
         for (uint32_t x = 0; x < canvas.width; ++x)
         {
             const bool light = ((x / preview_square_side) + (picture_y / preview_square_side)) % 2;
-            std::memset(out + std::size_t(x) * 3, light ? preview_square_light : preview_square_dark,
+            std::memset(out + std::size_t(x) * 3, light ? picture.square_light : picture.square_dark,
                         3);
         }
         blend_row(canvas, picture_row(canvas, picture_y), canvas.width, out);

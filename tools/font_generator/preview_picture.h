@@ -15,6 +15,11 @@ constexpr uint8_t preview_background = 24;     // grey of the ground the lines a
 constexpr uint8_t preview_square_dark = 48;    // greys of the squares behind a picture, so that
 constexpr uint8_t preview_square_light = 72;   // its empty pixels show as empty
 constexpr uint32_t preview_square_side = 8;    // counted from the picture's top-left pixel
+// The same for a colour set whose glyphs are dark on the whole (alpha-weighted mean colour
+// below 128), such as the default gradient's black: light greys.
+constexpr uint8_t preview_light_ground = 232;
+constexpr uint8_t preview_light_square_dark = 200;
+constexpr uint8_t preview_light_square_light = 224;
 constexpr uint32_t preview_row_width = 4096;   // pictures go side by side until a row passes it
 constexpr uint32_t max_preview_side = 1000000; // what common PNG readers accept
 
@@ -30,7 +35,8 @@ void blend_preview_pixel(const uint8_t* pixel, uint32_t bytes_per_pixel, const u
 // then the pen moves by A plus the kerning the description lists for that character and the
 // next; characters the set lacks are skipped. The lines are moved right and down until nothing
 // lies left of or above the margin. Under them, every picture of the sets in number order, side
-// by side. The preview is drawn row by row as it is written: it never holds a whole copy.
+// by side. A colour set whose glyphs are dark on the whole has its line and its pictures on
+// light greys. The preview is drawn row by row as it is written: it never holds a whole copy.
 // Reports and returns false when it cannot be drawn, created or written.
 [[nodiscard]] bool write_preview_picture(const char* path, const char* text,
                                          const font_layout_t& layout,

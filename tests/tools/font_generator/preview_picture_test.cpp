@@ -252,14 +252,15 @@ int kerning_value(const std::string& description, uint32_t first, uint32_t secon
 }
 
 // One line of an alpha or colour set drawn by the description's numbers with no cell left of
-// the pen's start, checked against the preview.
+// the pen's start on the `ground` grey, checked against the preview.
 void expect_line(const std::string& description, const tga_picture_t& picture,
-                 const rgb_picture_t& preview, const std::vector<uint32_t>& codes)
+                 const rgb_picture_t& preview, const std::vector<uint32_t>& codes,
+                 uint8_t ground = preview_background)
 {
     rgb_picture_t expected = preview;
     const int margin = int(preview_margin);
     const int span = std::atoi(description.c_str() + description.find("vert_span:") + 10);
-    expected.fill(0, 0, expected.width, margin + span + margin, preview_background);
+    expected.fill(0, 0, expected.width, margin + span + margin, ground);
     int pen = 0;
     for (size_t i = 0; i < codes.size(); ++i)
     {
@@ -304,6 +305,31 @@ TEST(preview_picture, draws_colour_pictures_in_their_own_grey_and_alpha)
     const std::string description = read_file_bytes(scratch.path("out/font.font"));
     expect_line(description, read_tga(scratch.path("out/font_0.tga")),
                 read_png(scratch.path("out/font_preview.png")), { 'W', 'a', 'v', 'e' });
+}
+
+TEST(preview_picture, draws_dark_colour_glyphs_on_a_light_ground)
+{
+    // The default gradient starts at black: on the dark ground the text would not show.
+    scratch_directory_t scratch;
+    const run_t outcome =
+        run(scratch, configuration(dejavu_sans, "    font_style: 1\n    preview_text: \"Wave\"\n"),
+            "U+0057\nU+0061\nU+0076\nU+0065\n");
+    ASSERT_EQ(outcome.result.status, 0) << outcome.result.out;
+    const std::string description = read_file_bytes(scratch.path("out/font.font"));
+    const rgb_picture_t preview = read_png(scratch.path("out/font_preview.png"));
+    expect_line(description, read_tga(scratch.path("out/font_0.tga")), preview,
+                { 'W', 'a', 'v', 'e' }, preview_light_ground);
+    // The text's darkest pixel against the ground, and the picture's squares are light too.
+    const int span = std::atoi(description.c_str() + description.find("vert_span:") + 10);
+    uint8_t darkest = 255;
+    for (int y = 0; y < int(preview_margin) * 2 + span; ++y)
+        for (int x = 0; x < preview.width; ++x)
+            darkest = std::min(darkest, preview.rgb[3 * (size_t(y) * preview.width + x)]);
+    EXPECT_LE(darkest, preview_light_ground - 150);
+    const int picture_top = int(preview_margin) * 2 + span;
+    const uint8_t square = preview.rgb[3 * (size_t(picture_top) * preview.width + preview_margin)];
+    EXPECT_TRUE(square == preview_light_square_dark || square == preview_light_square_light)
+        << int(square);
 }
 
 TEST(preview_picture, is_written_only_when_asked_and_changes_no_other_byte)
