@@ -61,7 +61,7 @@ test)
     # Data races in the thread, file and profiler code, and in the glyph helpers.
     stage "ThreadSanitizer"
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=thread \
-        "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test|ovcore_profiling_|tools_font_generator_glyph_workers_test)"
+        "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test|ovcore_profiling_|tools_font_generator_faces_glyph_workers_test)"
     ctest --test-dir build-tsan --output-on-failure --no-tests=error -j "$jobs"
     # The plain tool under memcheck: the bundled default and three sets of three font kinds.
     stage "valgrind memcheck"

@@ -17,7 +17,7 @@
 // peak), canvas_mib (the final pictures' pixel bytes), over_canvas_mib = peak_mib -
 // canvas_mib, and in_process_ms with in_process_ratio for the run inside this process.
 #include "ovcore/core.h"
-#include "tools/font_generator/glyph_workers.h"
+#include "tools/font_generator/faces/glyph_workers.h"
 #include "tools/font_generator/main.h"
 
 #include <benchmark/benchmark.h>

@@ -4,9 +4,9 @@
 // what one picture costs: the packer goes over the glyphs once, whatever the picture count.
 // Counters: pictures, and ratio = the time against the one-picture layout's.
 #include "ovcore/core.h"
-#include "tools/font_generator/character_set.h"
-#include "tools/font_generator/font_faces.h"
-#include "tools/font_generator/glyph_packing.h"
+#include "tools/font_generator/input/character_set.h"
+#include "tools/font_generator/faces/glyph_measuring.h"
+#include "tools/font_generator/packing/glyph_packing.h"
 
 #include <benchmark/benchmark.h>
 

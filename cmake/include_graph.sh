@@ -2,12 +2,24 @@
 # Checks the include graph of the core and the tool. A module is a header with its source
 # (ovcore/message.h and .cpp); modules of one folder may include each other in a circle, but
 # no circle may pass through two folders. Prints every such pair of modules and fails; with
-# --all it also lists the circles within folders.
+# --all it also lists the circles within folders. The tool's stages (its folders faces/,
+# kerning/, packing/ and output/) take plain data: none of them may include the run
+# (generator.h) or the configuration's unit types (input/configuration.h).
 #   sh cmake/include_graph.sh [--all] [source directory]
 set -eu
 all=0
 if [ "${1:-}" = "--all" ]; then all=1; shift; fi
 cd "${1:-$(dirname "$0")/..}"
+stage_includes=$(grep -rHn --include='*.h' --include='*.cpp' \
+    -e '^#include "tools/font_generator/generator.h"' \
+    -e '^#include "tools/font_generator/input/configuration.h"' \
+    tools/font_generator/faces tools/font_generator/kerning tools/font_generator/packing \
+    tools/font_generator/output 2>/dev/null || true)
+if [ -n "$stage_includes" ]; then
+    echo "a stage includes the run or the configuration:"
+    echo "$stage_includes"
+    exit 1
+fi
 grep -rHo --include='*.h' --include='*.cpp' '^#include "[^"]*"' ovcore tools |
     sed 's|^\(.*\)\.[a-z]*:#include "\(.*\)\.[a-z]*"$|\1 \2|' |
     awk -v all="$all" '

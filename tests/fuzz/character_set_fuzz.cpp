@@ -1,7 +1,7 @@
 // Fuzz target: any bytes as a character-set file, read through the file system into a set.
 #include "ovcore/core.h"
 #include "ovcore/message.h"
-#include "tools/font_generator/character_set.h"
+#include "tools/font_generator/input/character_set.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -5,11 +5,8 @@
 #include "ovcore/core.h"
 #include "ovcore/message.h"
 #include "ovcore/units/unit_system.h"
-#include "tools/font_generator/configuration.h"
-#include "tools/font_generator/font_description.h"
-#include "tools/font_generator/font_faces.h"
+#include "tools/font_generator/input/configuration.h"
 #include "tools/font_generator/generator.h"
-#include "tools/font_generator/glyph_packing.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -98,15 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     {
         generator_t generator;
-        if (load_configuration(&generator, "fuzz.qsd"))
+        if (load_inputs(&generator, "fuzz.qsd"))
         {
             configuration_u* configuration = generator.configuration.get();
             if (!configuration->base.assign("out/") || !configuration->output.assign("fuzz"))
                 __builtin_trap();
-            (void)(prepare_fonts(&generator) && fit_canvases(&generator) &&
-                   write_outputs(&generator));
+            (void)(open_and_measure(&generator) && collect_set_kerning(&generator) &&
+                   lay_out_and_draw(&generator) && write_outputs(&generator));
         }
-        release_generator(&generator);
     }
     unit_flush_pending_releases();
     return 0;

@@ -1,35 +1,197 @@
-// The run sequence: the phases in order on one generator, then its release.
+// The run: its phases in order over the stages.
 #include "tools/font_generator/generator.h"
 
-#include "tools/font_generator/font_description.h"
-#include "tools/font_generator/font_faces.h"
-#include "tools/font_generator/glyph_packing.h"
+#include "ovcore/message.h"
+#include "tools/font_generator/faces/glyph_measuring.h"
+#include "tools/font_generator/kerning/opentype_kerning.h"
+#include "tools/font_generator/packing/glyph_packing.h"
+
+#include <new>
+#include <utility>
 
 bool run_generator(const char* path)
 {
-    generator_t generator;
-    const bool result = load_configuration(&generator, path) && prepare_fonts(&generator) &&
-                        fit_canvases(&generator) && write_outputs(&generator);
-    release_generator(&generator);
+    generator_t run;
+    // The sets go before the configuration whose units they point into; the units wait on the
+    // unit system's pending releases until main flushes them.
+    return load_inputs(&run, path) && open_and_measure(&run) && collect_set_kerning(&run) &&
+           lay_out_and_draw(&run) && write_outputs(&run);
+}
+
+bool load_inputs(generator_t* run, const char* path)
+{
+    run->configuration = load_configuration(path);
+    if (!run->configuration)
+        return false;
+    const configuration_u& configuration = *run->configuration;
+    const uint32_t count = configuration.char_config.size();
+    if (!run->sets.reserve(count))
+    {
+        msg_error("Not enough memory for the character sets of the configuration file '%s'.",
+                  path);
+        return false;
+    }
+    bool result = true;
+    for (uint32_t k = 0; k < count; ++k)
+    {
+        generator_set_t set;
+        set.config = configuration.char_set(k);
+        const string_dyn_t& set_path = set.config->character_set_file;
+        set.character_set.reset(new (std::nothrow) character_set_t);
+        if (!set.character_set)
+        {
+            msg_error("Not enough memory for the character set file '%s'.", set_path.c_str());
+            result = false;
+            continue;
+        }
+        // A set that fails is dropped; the others are still read so that all their problems
+        // are reported in one run.
+        if (!read_character_set(set.character_set.get(), set_path))
+        {
+            result = false;
+            continue;
+        }
+        set.character_set->label = set_label_t{ k, set_path.c_str() };
+        (void)run->sets.append(std::move(set));  // room was reserved above
+    }
     return result;
 }
 
-void release_generator(generator_t* generator)
+namespace
 {
-    // Every face goes before the library that made it.
-    for (generator_set_t& set : generator->sets)
+
+// Face k of the set: its font_file's (k = 0) or its fallback font's.
+font_face_settings_t face_settings_of(const char_set_config_u& config, uint32_t k)
+{
+    font_face_settings_t settings;
+    settings.font_file =
+        k == 0 ? config.font_file.c_str() : config.fallback_font_files[k - 1].c_str();
+    settings.width = config.width;
+    settings.height = config.height;
+    settings.scale_width = config.scale_width;
+    settings.scale_height = config.scale_height;
+    return settings;
+}
+
+bool open_faces(generator_set_t* set)
+{
+    const char_set_config_u& config = *set->config;
+    array_dyn_t<font_face_settings_t> fonts;
+    set->faces.reset(new (std::nothrow) face_set_t);
+    if (!set->faces || !fonts.reserve(config.fallback_font_files.size() + 1))
     {
-        for (FT_FaceRec_* face : set.faces)
-            if (face != nullptr)
-                close_font_face(face);
-        set.faces.release_storage();
+        msg_error("Not enough memory to open the font file '%s'.", config.font_file.c_str());
+        return false;
     }
-    if (generator->library != nullptr)
+    for (uint32_t k = 0; k <= config.fallback_font_files.size(); ++k)
+        (void)fonts.append(face_settings_of(config, k));
+    return set->faces->open(fonts);
+}
+
+}  // namespace
+
+bool open_and_measure(generator_t* run)
+{
+    glyph_store_t& store = run->glyph_store;
+    for (generator_set_t& set : run->sets)
     {
-        shut_down_freetype(generator->library);
-        generator->library = nullptr;
+        const char_set_config_u& config = *set.config;
+        if (!open_faces(&set) || (config.opentype_kerning && !load_harfbuzz()))
+            return false;
+        // Without memory for it the set is simply measured again later: same output.
+        if (store.keeps_glyphs)
+            set.kept_glyphs.reset(new (std::nothrow) set_glyphs_t);
+        const glyph_render_settings_t settings{ config.antialias, config.outline_width };
+        if (!measure_set(set.character_set.get(), set.faces.get(), settings, &set.kept_glyphs,
+                         &store.budget))
+            return false;
     }
-    generator->sets.release_storage();
-    // The units wait on the unit system's pending releases until main flushes them.
-    generator->configuration.reset();
+    return true;
+}
+
+bool collect_set_kerning(generator_t* run)
+{
+    for (generator_set_t& set : run->sets)
+    {
+        if (!collect_kerning(set.faces->faces(), *set.character_set, set.kept_glyphs.get(),
+                             set.config->opentype_kerning, &set.kerning))
+        {
+            const set_label_t& label = set.character_set->label;
+            msg_error("Out of memory while collecting the kerning pairs of the element %u of "
+                      "'char_config' (the character set file '%s').",
+                      label.element, label.file);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool lay_out_and_draw(generator_t* run)
+{
+    const configuration_u& configuration = *run->configuration;
+    const canvas_style_t style{ configuration.font_style, configuration.gradient_color_start,
+                                configuration.gradient_color_step,
+                                configuration.gradient_start_offset };
+    for (generator_set_t& set : run->sets)
+    {
+        const char_set_config_u& config = *set.config;
+        set_glyphs_t* known = set.kept_glyphs.get();
+        face_glyph_source_t source(set.faces->faces(), *set.character_set, config.antialias,
+                                   known, set.faces.get());
+        const picture_limits_t limits{ config.max_picture_size, config.several_pictures };
+        if (!fit_set_canvases(&set.canvases, set.character_set.get(), config.outline_width,
+                              limits, style, &source))
+            return false;
+        if (known != nullptr)
+            known->release_bitmaps();  // drawn: only the glyph indices are needed from here on
+    }
+    return true;
+}
+
+namespace
+{
+
+// Every picture of the run in number order, and where each set's pictures begin.
+bool number_pictures(generator_t* run, array_dyn_t<font_output_set_t>* entries)
+{
+    run->pictures.clear();
+    if (!entries->reserve(run->sets.size()))
+        return false;
+    for (uint32_t k = 0; k < run->sets.size(); ++k)
+    {
+        const generator_set_t& set = run->sets[k];
+        font_output_set_t* entry = entries->append_new();  // room was reserved above
+        entry->set = set.character_set.get();
+        entry->first_picture = run->pictures.size();
+        entry->picture_count = set.canvases.size();
+        entry->kerning = &set.kerning;
+        entry->outline_width = set.config->outline_width;
+        for (uint32_t index = 0; index < set.canvases.size(); ++index)
+            if (!run->pictures.append(output_picture_t{ set.canvases[index].get(), k, index }))
+                return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool write_outputs(generator_t* run)
+{
+    const configuration_u& configuration = *run->configuration;
+    font_output_settings_t settings;
+    settings.base = configuration.base.c_str();
+    settings.output = configuration.output.c_str();
+    settings.line_spacing = configuration.line_spacing;
+    settings.vertical_span_bias = configuration.vertical_span_bias;
+    settings.default_scale = configuration.default_scale;
+    settings.font_style = configuration.font_style;
+    settings.preview_text = configuration.preview_text.c_str();
+
+    array_dyn_t<font_output_set_t> entries;
+    if (!number_pictures(run, &entries))
+    {
+        msg_error("Not enough memory to write the outputs of the configuration.");
+        return false;
+    }
+    return write_font_outputs(settings, entries, run->pictures);
 }

@@ -3,7 +3,7 @@
 
 #include "ovcore/message.h"
 #include "ovcore/units/unit_system.h"
-#include "tools/font_generator/configuration.h"
+#include "tools/font_generator/input/configuration.h"
 #include "tools/font_generator/generator.h"
 
 #include <cstring>

@@ -7,8 +7,8 @@
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
 #include "tests/support/process_runner.h"
-#include "tools/font_generator/font_faces.h"
-#include "tools/font_generator/glyph_packing.h"
+#include "tools/font_generator/faces/font_faces.h"
+#include "tools/font_generator/packing/glyph_packing.h"
 
 #include <gtest/gtest.h>
 
@@ -170,7 +170,7 @@ protected:
 
 }  // namespace
 
-TEST_F(generator_phases_fixture, each_set_keeps_its_own_face_canvas_and_glyphs)
+TEST_F(generator_phases_fixture, each_set_keeps_its_own_faces_canvas_and_glyphs)
 {
     const std::string path = write_two_sets();
     for (const bool keeps_glyphs : { true, false })
@@ -179,15 +179,15 @@ TEST_F(generator_phases_fixture, each_set_keeps_its_own_face_canvas_and_glyphs)
         message_capture_t capture;
         generator_t generator;
         generator.glyph_store.keeps_glyphs = keeps_glyphs;
-        ASSERT_TRUE(load_configuration(&generator, path.c_str()));
-        ASSERT_TRUE(prepare_fonts(&generator));
+        ASSERT_TRUE(load_inputs(&generator, path.c_str()));
+        ASSERT_TRUE(open_and_measure(&generator));
         ASSERT_EQ(generator.sets.size(), 2u);
         for (uint32_t k = 0; k < 2; ++k)
         {
             const generator_set_t& set = generator.sets[k];
             EXPECT_EQ(set.config, generator.configuration->char_set(k));
-            ASSERT_EQ(set.faces.size(), 1u);
-            EXPECT_NE(set.faces[0], nullptr);
+            ASSERT_EQ(set.faces->faces().count, 1u);
+            EXPECT_NE(set.faces->faces()[0], nullptr);
             EXPECT_TRUE(set.character_set->glyphs[0].rasterized);
             ASSERT_EQ(bool(set.kept_glyphs), keeps_glyphs);
             if (keeps_glyphs)
@@ -196,9 +196,10 @@ TEST_F(generator_phases_fixture, each_set_keeps_its_own_face_canvas_and_glyphs)
             }
         }
         // Sized apart, the sets cannot share a face.
-        EXPECT_NE(generator.sets[0].faces[0], generator.sets[1].faces[0]);
+        EXPECT_NE(generator.sets[0].faces->faces()[0], generator.sets[1].faces->faces()[0]);
 
-        ASSERT_TRUE(fit_canvases(&generator));
+        ASSERT_TRUE(collect_set_kerning(&generator));
+        ASSERT_TRUE(lay_out_and_draw(&generator));
         for (const generator_set_t& set : generator.sets)
         {
             ASSERT_EQ(set.canvases.size(), 1u);
@@ -220,10 +221,6 @@ TEST_F(generator_phases_fixture, each_set_keeps_its_own_face_canvas_and_glyphs)
             }
         }
 
-        release_generator(&generator);
-        EXPECT_TRUE(generator.sets.empty());
-        EXPECT_EQ(generator.library, nullptr);
-        EXPECT_FALSE(generator.configuration);
         EXPECT_EQ(capture.lines, std::vector<std::string>{});
     }
 }

@@ -1,0 +1,319 @@
+// Font faces through FreeType, opened from font bytes read once.
+//
+// Sections: FreeType, the font bytes, opening one face, the face set.
+#include "tools/font_generator/faces/font_faces.h"
+
+#include "ovcore/message.h"
+#include "ovcore/sys_pages.h"
+#include "ovcore/ufs/sys_file.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+// ---- FreeType ----------------------------------------------------------------------------------
+
+bool start_freetype(FT_LibraryRec_** library)
+{
+    if (FT_Init_FreeType(library) != 0)
+    {
+        *library = nullptr;
+        msg_error("Failed to initialize the FreeType2 library.");
+        return false;
+    }
+    return true;
+}
+
+void shut_down_freetype(FT_LibraryRec_* library)
+{
+    (void)FT_Done_FreeType(library);
+}
+
+void close_font_face(FT_FaceRec_* face)
+{
+    (void)FT_Done_Face(face);
+}
+
+int32_t scale_to_fixed(float scale)
+{
+    const float fixed = scale * 65536.0f;
+    if (std::isnan(fixed))
+        return 0;
+    if (fixed >= 2147483648.0f)
+        return INT32_MAX;
+    if (fixed <= -2147483648.0f)
+        return INT32_MIN;
+    return int32_t(fixed);
+}
+
+// ---- the font bytes ----------------------------------------------------------------------------
+
+namespace
+{
+
+// One font file's bytes, in the system's zero pages with large pages asked for; owned by the
+// face opened from them, which frees them when it is done.
+struct font_bytes_t
+{
+    uint8_t* data = nullptr;
+    uint64_t size = 0;
+
+    ~font_bytes_t()
+    {
+        if (data != nullptr)
+            sys_pages->release(data, std::size_t(size));
+    }
+};
+
+enum class read_result_t
+{
+    read,
+    unreadable,  // missing, not a regular file, 2 GiB or larger, or a read failed
+    empty,
+    no_memory,
+};
+
+// FreeType would wait on a FIFO for ever and read a device without end: a font is a regular
+// file. Reads the whole file through the file system, which says nothing itself.
+read_result_t read_font_bytes(const char* path, font_bytes_t* bytes)
+{
+    if (sys_file == nullptr)
+        return read_result_t::unreadable;
+    fs_stat_t status;
+    if (!sys_file->stat_path(path, &status) || status.type != 1)
+        return read_result_t::unreadable;
+    sys_file_handle_t* handle = sys_file->open(path, fs_open_mode_t::read_only);
+    if (handle == nullptr)
+        return read_result_t::unreadable;
+    read_result_t result = read_result_t::read;
+    if (!sys_file->stat_handle(handle, &status) || status.size >= (1ull << 31))
+        result = read_result_t::unreadable;
+    else if (status.size == 0)
+        result = read_result_t::empty;
+    else
+    {
+        bytes->data = static_cast<uint8_t*>(sys_pages->reserve_zeroed(std::size_t(status.size)));
+        if (bytes->data == nullptr)
+            result = read_result_t::no_memory;
+        else
+        {
+            bytes->size = status.size;
+            sys_pages->advise_large_pages(bytes->data, std::size_t(bytes->size));
+        }
+    }
+    constexpr uint64_t piece_bytes = 8u << 20;
+    for (uint64_t done = 0; result == read_result_t::read && done < bytes->size;)
+    {
+        const uint32_t piece = uint32_t(std::min(bytes->size - done, piece_bytes));
+        fs_io_request_t* request = sys_file->start_read(handle, bytes->data + done, piece, done);
+        if (request == nullptr || !sys_file->wait(request))
+            result = read_result_t::unreadable;
+        done += piece;
+    }
+    sys_file->close(handle);
+    return result;
+}
+
+// The face's bytes go with it.
+void release_font_bytes(void* face)
+{
+    delete static_cast<font_bytes_t*>(static_cast<FT_Face>(face)->generic.data);
+}
+
+// The bytes a face opened by open_font_face reads from.
+const font_bytes_t& font_bytes_of(FT_Face face)
+{
+    return *static_cast<const font_bytes_t*>(face->generic.data);
+}
+
+}  // namespace
+
+// ---- opening one face --------------------------------------------------------------------------
+
+namespace
+{
+
+// Sets the face up for the settings: Unicode, the pixel size (a fixed-size font that refuses it
+// at its first strike) and the scaling transform. With `say`, reports what it meets.
+bool set_up_face(FT_Face face, const font_face_settings_t& settings, bool say)
+{
+    (void)FT_Select_Charmap(face, FT_ENCODING_UNICODE);
+
+    if (FT_Set_Pixel_Sizes(face, settings.width, settings.height) != 0)
+    {
+        if (!FT_HAS_FIXED_SIZES(face) || face->num_fixed_sizes < 1)
+        {
+            if (say)
+                msg_error("Failed to set pixel size for font '%s'.", settings.font_file);
+            return false;
+        }
+        const FT_Bitmap_Size& strike = face->available_sizes[0];
+        if (say)
+            msg_warning("The font '%s' is of fixed size %d x %d pixels -trying to use that "
+                        "instead of requested size.",
+                        settings.font_file, int(strike.width), int(strike.height));
+        (void)FT_Set_Pixel_Sizes(face, FT_UInt(std::max<FT_Short>(strike.width, 0)),
+                                 FT_UInt(std::max<FT_Short>(strike.height, 0)));
+    }
+
+    FT_Matrix matrix;
+    matrix.xx = scale_to_fixed(settings.scale_width);
+    matrix.xy = 0;
+    matrix.yx = 0;
+    matrix.yy = scale_to_fixed(settings.scale_height);
+    FT_Set_Transform(face, &matrix, nullptr);
+    return true;
+}
+
+void say_unknown_format(const char* path)
+{
+    msg_error("The file '%s' has unknown format, can not open it as font.", path);
+}
+
+}  // namespace
+
+bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
+                    FT_FaceRec_** face)
+{
+    *face = nullptr;
+    const char* path = settings.font_file;
+    auto_ptr_t<font_bytes_t> bytes(new (std::nothrow) font_bytes_t);
+    const read_result_t read =
+        bytes ? read_font_bytes(path, bytes.get()) : read_result_t::no_memory;
+    switch (read)
+    {
+    case read_result_t::read:
+        break;
+    case read_result_t::empty:
+        say_unknown_format(path);
+        return false;
+    case read_result_t::no_memory:
+        msg_error("Not enough memory to open the font file '%s'.", path);
+        return false;
+    case read_result_t::unreadable:
+        msg_error("Failed to open the font file '%s'.", path);
+        return false;
+    }
+    const FT_Error opened =
+        FT_New_Memory_Face(library, bytes->data, FT_Long(bytes->size), 0, face);
+    if (opened != 0)
+    {
+        *face = nullptr;
+        // Opened by path, FreeType would go on to look for resource forks after these and end
+        // with "unknown format"; the bytes in memory have none.
+        if (opened == FT_Err_Unknown_File_Format || opened == FT_Err_Cannot_Open_Stream ||
+            opened == FT_Err_Invalid_Stream_Operation)
+            say_unknown_format(path);
+        else if (opened == FT_Err_Out_Of_Memory)
+            msg_error("Not enough memory to open the font file '%s'.", path);
+        else
+            msg_error("Failed to open the font file '%s'.", path);
+        return false;
+    }
+    (*face)->generic.data = bytes.release();
+    (*face)->generic.finalizer = release_font_bytes;
+    return set_up_face(*face, settings, true);
+}
+
+// ---- the face set ------------------------------------------------------------------------------
+
+// A helper's own FreeType library and faces of one set, opened from the set's font bytes and set
+// up as the set's own faces are. For one thread at a time; the destructor closes them.
+class helper_faces_t
+{
+public:
+    helper_faces_t() = default;
+    helper_faces_t(const helper_faces_t&) = delete;
+    helper_faces_t& operator=(const helper_faces_t&) = delete;
+    ~helper_faces_t()
+    {
+        for (FT_Face face : m_faces)
+            close_font_face(face);
+        if (m_library != nullptr)
+            shut_down_freetype(m_library);
+    }
+
+    // One face per face of the set, without a word; false when any cannot be had.
+    [[nodiscard]] bool open(face_list_t faces, const array_t<font_face_settings_t>& settings)
+    {
+        if (FT_Init_FreeType(&m_library) != 0)
+        {
+            m_library = nullptr;
+            return false;
+        }
+        if (!m_faces.reserve(faces.count))
+            return false;
+        for (uint32_t k = 0; k < faces.count; ++k)
+        {
+            const font_bytes_t& bytes = font_bytes_of(faces[k]);
+            FT_Face face = nullptr;
+            if (FT_New_Memory_Face(m_library, bytes.data, FT_Long(bytes.size), 0, &face) != 0)
+                return false;
+            (void)m_faces.append(face);  // room was reserved above
+            if (!set_up_face(face, settings[k], false))
+                return false;
+        }
+        return true;
+    }
+    face_list_t faces() const { return m_faces; }
+
+private:
+    FT_LibraryRec_* m_library = nullptr;
+    array_dyn_t<FT_FaceRec_*> m_faces;
+};
+
+face_set_t::face_set_t() = default;
+
+face_set_t::~face_set_t()
+{
+    // The helpers' faces read the bytes the set's own faces hold: they close first.
+    m_helpers.release_storage();
+    for (FT_Face face : m_faces)
+        close_font_face(face);
+    if (m_library != nullptr)
+        shut_down_freetype(m_library);
+}
+
+bool face_set_t::open(const array_t<font_face_settings_t>& fonts)
+{
+    if (m_library == nullptr && !start_freetype(&m_library))
+        return false;
+    if (!m_settings.copy(fonts) || !m_faces.reserve(fonts.size()))
+    {
+        msg_error("Not enough memory to open the font file '%s'.",
+                  fonts.empty() ? "" : fonts[0].font_file);
+        return false;
+    }
+    for (const font_face_settings_t& settings : fonts)
+    {
+        FT_Face face = nullptr;
+        const bool opened = open_font_face(m_library, settings, &face);
+        if (face != nullptr)
+            (void)m_faces.append(face);  // room was reserved above; the set closes it
+        if (!opened)
+            return false;
+    }
+    return true;
+}
+
+bool face_set_t::prepare_helpers(uint32_t helpers)
+{
+    return m_helpers.size() >= helpers || m_helpers.resize(helpers);
+}
+
+bool face_set_t::helper_faces(uint32_t helper, face_list_t* faces)
+{
+    auto_ptr_t<helper_faces_t>& own = m_helpers[helper - 1];
+    if (!own)
+    {
+        auto_ptr_t<helper_faces_t> opened(new (std::nothrow) helper_faces_t);
+        if (!opened || !opened->open(m_faces, m_settings))
+            return false;
+        own = std::move(opened);
+    }
+    *faces = own->faces();
+    return true;
+}

@@ -1,0 +1,105 @@
+// Measuring a set's glyphs once with its faces, the checks for tell-tale shapes of missing
+// glyphs, and the bitmaps of the drawing pass: kept from measuring, or loaded again.
+#pragma once
+
+#include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "tools/font_generator/faces/font_faces.h"
+
+#include <atomic>
+#include <cstdint>
+
+struct character_set_t;
+struct font_glyph_t;
+struct glyph_bitmap_t;
+class glyph_message_log_t;
+class set_glyphs_t;
+
+// Where the drawing pass gets the bitmap of a glyph, by the glyph's position in its set.
+class glyph_source_t
+{
+public:
+    virtual ~glyph_source_t() = default;
+    // The bitmap to draw, valid until the next call; false when there is nothing to draw.
+    [[nodiscard]] virtual bool get_bitmap(uint32_t position, glyph_bitmap_t* out) = 0;
+    // Every glyph up to the position has been drawn: what the source keeps for them may go.
+    // Main thread only.
+    virtual void drawn_through(uint32_t /*position*/) {}
+    // The first position, in file order, of a measured glyph whose bitmap could not be had
+    // again (memory ran short), or -1. Main thread only, after drawing.
+    virtual int64_t first_lost_glyph() const { return -1; }
+
+    // Helpers 1 to helper_count() may draw beside the main thread, each with bitmaps of its own.
+    virtual uint32_t helper_count() const { return 0; }
+    // Gets helper h ready on the thread that runs it; false: it draws nothing.
+    [[nodiscard]] virtual bool prepare_helper(uint32_t /*helper*/) { return false; }
+    // get_bitmap for helper h >= 1; its bitmap stays valid until its next call.
+    [[nodiscard]] virtual bool get_helper_bitmap(uint32_t /*helper*/, uint32_t /*position*/,
+                                                 glyph_bitmap_t* /*out*/)
+    {
+        return false;
+    }
+};
+
+// How a set's glyphs are rendered.
+struct glyph_render_settings_t
+{
+    bool antialias = true;       // 8-bit coverage, else monochrome
+    uint32_t outline_width = 0;  // pixels of margin on every side of a cell
+};
+
+// Measures every glyph of the set with the first of the faces that defines its character: cell
+// size, bearings, advance, the set's extents, the bitmap checks; the glyph's `face` says which.
+// Characters no face defines and glyphs that do not load are reported and stay unmeasured. With
+// `known`, the glyph index of every glyph is kept there, and so is its bitmap while `*budget`
+// allows; `known` must have been reset to the set's glyph count. False, without a message, when
+// a glyph could not be loaded for want of memory; `*lost` (when given) is then the first such
+// position, else -1. Main thread only.
+bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
+                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget,
+                    int64_t* lost = nullptr);
+
+// measure_glyphs over the face set, on the main thread and helpers with faces of their own when
+// the set is large enough: the same glyphs, extents, kept bitmaps and messages in the same order
+// as on the main thread alone. `*known` is reset here (and dropped when memory is short for it:
+// the output stays the same). Reports and returns false when a glyph could not be loaded for
+// want of memory, naming it and the set.
+[[nodiscard]] bool measure_set(character_set_t* set, face_set_t* faces,
+                               const glyph_render_settings_t& settings,
+                               auto_ptr_t<set_glyphs_t>* known, uint64_t* budget);
+
+// Warns about bitmaps that look like a missing glyph: empty, solid, a full-sized frame or a
+// frame in one corner, and suspicious dimensions, into `log` (null: said at once). Never
+// rejects the glyph.
+void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap,
+                        glyph_message_log_t* log = nullptr);
+
+// Drawing-pass bitmaps of one set: the bitmap kept while measuring, else the glyph loaded again
+// from its face with the drawing flags. A glyph that does not load again gives nothing to draw.
+class face_glyph_source_t final : public glyph_source_t
+{
+public:
+    // `known` may be null: every glyph is then loaded again by its code. With `helpers`, its
+    // prepared helpers draw beside the main thread, each from its own faces.
+    face_glyph_source_t(face_list_t faces, const character_set_t& set, bool antialias,
+                        set_glyphs_t* known, face_set_t* helpers = nullptr);
+    [[nodiscard]] bool get_bitmap(uint32_t position, glyph_bitmap_t* out) override;
+    // Frees the kept bitmaps of the glyphs drawn.
+    void drawn_through(uint32_t position) override;
+    int64_t first_lost_glyph() const override;
+
+    uint32_t helper_count() const override;
+    [[nodiscard]] bool prepare_helper(uint32_t helper) override;
+    [[nodiscard]] bool get_helper_bitmap(uint32_t helper, uint32_t position,
+                                         glyph_bitmap_t* out) override;
+
+private:
+    // The bitmap from the faces given, with the drawing flags.
+    bool load_bitmap(face_list_t faces, uint32_t position, glyph_bitmap_t* out);
+
+    face_list_t m_faces;
+    const character_set_t& m_set;
+    bool m_antialias;
+    set_glyphs_t* m_known;
+    face_set_t* m_helpers;
+    std::atomic<uint32_t> m_first_lost{ UINT32_MAX };  // helpers draw at once
+};

@@ -1,0 +1,247 @@
+// The configuration unit types and loading the configuration file.
+#include "tools/font_generator/input/configuration.h"
+
+#include "ovcore/collections/auto_ptr.h"
+#include "ovcore/collections/text_encoding.h"
+#include "ovcore/message.h"
+#include "ovcore/ufs/fs_cache.h"
+#include "ovcore/ufs/fs_file.h"
+#include "ovcore/units/unit_attr_storage.h"
+#include "ovcore/units/unit_loader.h"
+#include "ovcore/units/unit_system.h"
+#include "tools/font_generator/packing/font_canvas.h"
+
+#include <new>
+#include <utility>
+
+// ---------------------------------------------------------------------------------------------
+// char_set_config
+
+namespace
+{
+
+// No attribute has a domain: the loader checks only what the value types themselves allow.
+const unit_attribute_t char_set_config_attributes[] = {
+    OV_UNIT_ATTRIBUTE(char_set_config_u, font_file, string, nullptr, "font_file"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, character_set_file, string, nullptr,
+                      "character_set_file"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, width, u32, nullptr, "width"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, height, u32, nullptr, "height"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, scale_width, float1, nullptr, "scale_width"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, scale_height, float1, nullptr, "scale_height"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, antialias, boolean, nullptr, "antialias"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, outline_width, u32, nullptr, "outline_width"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, opentype_kerning, boolean, nullptr, "opentype_kerning"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, fallback_font_files, string_array, nullptr,
+                      "fallback_font_files"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, max_picture_size, u32, nullptr, "max_picture_size"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, several_pictures, boolean, nullptr, "several_pictures"),
+    OV_UNIT_ATTRIBUTES_END,
+};
+
+const unit_attribute_t configuration_attributes[] = {
+    OV_UNIT_ATTRIBUTE(configuration_u, base, string, nullptr, "base"),
+    OV_UNIT_ATTRIBUTE(configuration_u, output, string, nullptr, "output"),
+    OV_UNIT_ATTRIBUTE(configuration_u, line_spacing, s32, nullptr, "line_spacing"),
+    OV_UNIT_ATTRIBUTE(configuration_u, vertical_span_bias, s32, nullptr, "vertical_span_bias"),
+    OV_UNIT_ATTRIBUTE(configuration_u, font_style, u32, nullptr, "font_style"),
+    OV_UNIT_ATTRIBUTE(configuration_u, gradient_color_start, s32, nullptr,
+                      "gradient_color_start"),
+    OV_UNIT_ATTRIBUTE(configuration_u, gradient_color_step, s32, nullptr, "gradient_color_step"),
+    OV_UNIT_ATTRIBUTE(configuration_u, gradient_start_offset, s32, nullptr,
+                      "gradient_start_offset"),
+    OV_UNIT_ATTRIBUTE(configuration_u, default_scale, float1, nullptr, "default_scale"),
+    OV_UNIT_ATTRIBUTE(configuration_u, char_config, owner_ptr_array, nullptr, "char_config"),
+    OV_UNIT_ATTRIBUTE(configuration_u, preview_text, string, nullptr, "preview_text"),
+    OV_UNIT_ATTRIBUTES_END,
+};
+
+}  // namespace
+
+const unit_descriptor_t char_set_config_u::descriptor = {
+    "char_set_config", char_set_config_u::create, unit_destroy, &unit_t::descriptor,
+    char_set_config_attributes, compute_type_name_hash("char_set_config_u"), 0xFFFFFFFFu,
+};
+
+char_set_config_u::char_set_config_u(unit_system_t* system) : unit_t(system) {}
+
+unit_t* char_set_config_u::create(unit_system_t* system)
+{
+    return new (std::nothrow) char_set_config_u(system);
+}
+
+char_set_config_u::~char_set_config_u() = default;
+
+const unit_descriptor_t* char_set_config_u::get_descriptor() const
+{
+    return &descriptor;
+}
+
+// ---------------------------------------------------------------------------------------------
+// configuration
+
+const unit_descriptor_t configuration_u::descriptor = {
+    "configuration", configuration_u::create, unit_destroy, &unit_t::descriptor,
+    configuration_attributes, compute_type_name_hash("configuration_u"), 0xFFFFFFFFu,
+};
+
+configuration_u::configuration_u(unit_system_t* system) : unit_t(system) {}
+
+unit_t* configuration_u::create(unit_system_t* system)
+{
+    return new (std::nothrow) configuration_u(system);
+}
+
+configuration_u::~configuration_u() = default;
+
+const unit_descriptor_t* configuration_u::get_descriptor() const
+{
+    return &descriptor;
+}
+
+char_set_config_u* configuration_u::char_set(uint32_t k) const
+{
+    return unit_cast<char_set_config_u>(char_config[k].get());
+}
+
+// ---------------------------------------------------------------------------------------------
+// load_configuration
+
+namespace
+{
+
+// The loader accepts any unit, or none, in an owner array; every later phase needs a
+// char_set_config in each element.
+bool has_only_char_set_configs(const configuration_u& configuration, const char* path)
+{
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        if (configuration.char_set(k) == nullptr)
+        {
+            msg_error("The element %Iu of 'char_config' in the configuration file '%s' is not a "
+                      "char_set_config unit.",
+                      size_t(k), path);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every fallback font is a path, and no font of a set is named twice.
+bool has_usable_fallback_fonts(const configuration_u& configuration, const char* path)
+{
+    bool usable = true;
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const char_set_config_u& set = *configuration.char_set(k);
+        const array_t<string_dyn_t>& fallbacks = set.fallback_font_files;
+        for (uint32_t i = 0; i < fallbacks.size(); ++i)
+        {
+            if (fallbacks[i].empty())
+            {
+                msg_error("The fallback font %Iu of the element %Iu of 'char_config' in the "
+                          "configuration file '%s' is an empty path.",
+                          size_t(i), size_t(k), path);
+                usable = false;
+                continue;
+            }
+            bool named_before = fallbacks[i] == set.font_file;
+            for (uint32_t j = 0; j < i && !named_before; ++j)
+                named_before = fallbacks[i] == fallbacks[j];
+            if (named_before)
+            {
+                msg_error("The fallback font %Iu of the element %Iu of 'char_config' in the "
+                          "configuration file '%s' names the font '%s' a second time.",
+                          size_t(i), size_t(k), path, fallbacks[i].c_str());
+                usable = false;
+            }
+        }
+    }
+    return usable;
+}
+
+// Picture sides double from 32, so a limit is one of those sides.
+bool has_usable_picture_sizes(const configuration_u& configuration, const char* path)
+{
+    bool usable = true;
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const uint32_t size = configuration.char_set(k)->max_picture_size;
+        if (size < 32 || size > MAX_CANVAS_SIDE || (size & (size - 1)) != 0)
+        {
+            msg_error("The max_picture_size %u of the element %Iu of 'char_config' in the "
+                      "configuration file '%s' is not a power of two from 32 to %u.",
+                      size, size_t(k), path, MAX_CANVAS_SIDE);
+            usable = false;
+        }
+    }
+    return usable;
+}
+
+// The preview text is set character by character: a byte that starts no character is refused
+// here rather than dropped from the picture unseen.
+bool is_utf8_text(const string_t& text, const char* path)
+{
+    for (uint32_t at = 0; at < text.length();)
+    {
+        const utf8_sequence_t sequence = decode_utf8(text.c_str() + at);
+        if (sequence.length <= 0)
+        {
+            msg_error("The preview_text in the configuration file '%s' is not UTF-8: byte %u "
+                      "starts no character.",
+                      path, at);
+            return false;
+        }
+        at += uint32_t(sequence.length);
+    }
+    return true;
+}
+
+// The single configuration tree of the open file; null when the file holds anything else.
+owner_ptr_t<configuration_u> load_configuration_tree(file_t* file, const char* path)
+{
+    unit_load_t loader(unit_system_t::get_default(), file, path);
+    if (!loader.load_units())
+        return owner_ptr_t<configuration_u>();
+    return owner_ptr_cast<configuration_u>(loader.load_typed_tree(&configuration_u::descriptor));
+}
+
+}  // namespace
+
+owner_ptr_t<configuration_u> load_configuration(const char* path)
+{
+    auto_ptr_t<file_t> file(fs_cache_lookup(path, SYSFS));
+    if (!file)
+        file = fs_device_open(path, fs_open_mode_t::read_only, SYSFS);
+    if (!file)
+    {
+        msg_error("Failed to open the configuration file '%s'.", path);
+        return owner_ptr_t<configuration_u>();
+    }
+    owner_ptr_t<configuration_u> configuration = load_configuration_tree(file.get(), path);
+    file.reset();
+    bool usable = configuration && has_only_char_set_configs(*configuration, path);
+    if (usable)
+    {
+        // Every bad set setting is reported, not only the first.
+        const bool fonts = has_usable_fallback_fonts(*configuration, path);
+        const bool sizes = has_usable_picture_sizes(*configuration, path);
+        usable = fonts && sizes;
+    }
+    if (!usable)
+    {
+        msg_error("Failed to read the configuration file '%s'.", path);
+        return owner_ptr_t<configuration_u>();
+    }
+    if (!is_utf8_text(configuration->preview_text, path))
+        return owner_ptr_t<configuration_u>();
+    // Only these two styles have pixels that the drawing pass knows how to form.
+    if (configuration->font_style > 1)
+    {
+        msg_error("The font_style %u in the configuration file '%s' cannot be drawn: it must be "
+                  "0 (alpha) or 1 (colour and alpha).",
+                  configuration->font_style, path);
+        return owner_ptr_t<configuration_u>();
+    }
+    return configuration;
+}

@@ -1,0 +1,77 @@
+// The run's configuration: the unit types configuration and char_set_config, and loading the
+// configuration file.
+#pragma once
+
+#include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "ovcore/collections/string.h"
+#include "ovcore/units/unit.h"
+
+#include <cstdint>
+
+// One character set: its font, its character-set file and how its glyphs are rendered.
+class char_set_config_u final : public unit_t
+{
+public:
+    static const unit_descriptor_t descriptor;
+
+    // The defaults: 12 x 12 pixels, scale 1.0, antialiased, no outline, empty paths.
+    explicit char_set_config_u(unit_system_t* system);
+    // Null when no memory can be had.
+    [[nodiscard]] static unit_t* create(unit_system_t* system);
+
+    ~char_set_config_u() override;
+    const unit_descriptor_t* get_descriptor() const override;
+
+    string_dyn_t font_file;           // opened by FreeType, face 0
+    string_dyn_t character_set_file;  // read by read_character_set
+    uint32_t width = 12;              // requested glyph size in pixels
+    float scale_width = 1.0f;         // transform entry xx = scale_width * 65536 (16.16)
+    uint32_t height = 12;
+    float scale_height = 1.0f;        // transform entry yy
+    bool antialias = true;            // 8-bit coverage glyphs, else monochrome
+    uint32_t outline_width = 0;       // pixels of margin on every side of a glyph cell
+    bool opentype_kerning = false;    // kerning by shaping pairs with the font's layout tables
+    // Fonts for the characters font_file lacks, tried in order; opened and set up like it.
+    array_dyn_t<string_dyn_t> fallback_font_files;
+    uint32_t max_picture_size = 8192;  // largest picture side: a power of two from 32 to 8192
+    bool several_pictures = false;     // glyphs that do not fit one picture go on more
+};
+
+// The whole font: output names, line metrics, picture style and the character sets.
+class configuration_u final : public unit_t
+{
+public:
+    static const unit_descriptor_t descriptor;
+
+    // The defaults: base "base", line spacing 2, scale 1.0, zeros and empties elsewhere.
+    explicit configuration_u(unit_system_t* system);
+    // Null when no memory can be had.
+    [[nodiscard]] static unit_t* create(unit_system_t* system);
+
+    ~configuration_u() override;
+    const unit_descriptor_t* get_descriptor() const override;
+
+    // Element k as a char_set_config unit; null when it is null or of another type.
+    // load_configuration accepts only configurations where every element is one.
+    char_set_config_u* char_set(uint32_t k) const;
+
+    string_dyn_t base{ "base" };       // output path prefix, joined without a separator
+    string_dyn_t output;               // output name stem
+    int32_t line_spacing = 2;
+    int32_t vertical_span_bias = 0;
+    uint32_t font_style = 0;           // 0: one byte per pixel (alpha), else four
+    int32_t gradient_color_start = 0;  // in 1/255 units
+    int32_t gradient_color_step = 0;   // in 1/255 units
+    int32_t gradient_start_offset = 0;
+    float default_scale = 1.0f;
+    string_dyn_t preview_text;         // UTF-8; set in every character set in a preview picture
+    // Owns the char_set_config unit of character set k (stored untyped, see char_set).
+    array_dyn_t<owner_ptr_t<unit_t>> char_config;
+};
+
+// Loads the configuration file at `path` (SYSFS, the file cache first) into the default unit
+// system and checks what every later stage relies on: one configuration tree whose every
+// char_set_config element is one, usable fallback fonts and picture sizes, a UTF-8 preview text
+// and a drawable font style. Every bad set setting is reported, not only the first. Null after
+// the messages.
+[[nodiscard]] owner_ptr_t<configuration_u> load_configuration(const char* path);

@@ -1,0 +1,444 @@
+// The preview picture: its plan (where every glyph cell and picture goes), its rows, and the
+// PNG stream they go out through.
+#include "tools/font_generator/output/preview_picture.h"
+
+#include "ovcore/collections/auto_ptr.h"
+#include "ovcore/collections/text_encoding.h"
+#include "ovcore/message.h"
+#include "ovcore/ufs/fs_file.h"
+#include "tools/font_generator/input/character_set.h"
+#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/output/font_description.h"
+#include "tools/font_generator/output/output_file.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+
+// A glyph line's cell as the preview draws it: from picture `canvas` at (x, y) of the preview.
+struct placed_cell_t
+{
+    int64_t x;
+    int64_t y;
+    const font_canvas_t* canvas;
+    uint32_t cell_x;
+    uint32_t cell_y;
+    uint32_t width;
+    uint32_t height;
+};
+
+// A picture and its top-left pixel in the preview, with the greys of the squares behind it.
+struct placed_picture_t
+{
+    const font_canvas_t* canvas;
+    uint32_t x;
+    uint32_t y;
+    uint8_t square_dark;
+    uint8_t square_light;
+};
+
+// Rows [top, bottom) of the preview drawn on a grey of their own: a colour set's line.
+struct line_band_t
+{
+    int64_t top;
+    int64_t bottom;
+    uint8_t grey;
+};
+
+struct preview_plan_t
+{
+    uint32_t width = 0;
+    uint32_t height = 0;
+    array_dyn_t<placed_cell_t> cells;
+    array_dyn_t<placed_picture_t> pictures;
+    array_dyn_t<line_band_t> bands;
+};
+
+// Colour glyphs may be any grey, black included: a set whose glyphs are dark on the whole gets
+// a light ground, so that its text and pictures always stand out. Alpha glyphs are white.
+bool has_dark_glyphs(const font_output_set_t& entry, const array_t<output_picture_t>& pictures)
+{
+    uint64_t weighted = 0;  // colour × alpha over every pixel of the set's pictures
+    uint64_t alpha = 0;
+    for (uint32_t k = 0; k < entry.picture_count; ++k)
+    {
+        const font_canvas_t* canvas = pictures[entry.first_picture + k].canvas;
+        if (canvas->bytes_per_pixel() != 4)
+            return false;
+        const uint8_t* pixel = canvas->pixels;
+        for (std::size_t i = 0; i < std::size_t(canvas->width) * canvas->height; ++i, pixel += 4)
+        {
+            weighted += uint64_t(pixel[0]) * pixel[3];
+            alpha += pixel[3];
+        }
+    }
+    return alpha > 0 && weighted < alpha * 128;
+}
+
+// A set's glyph lines by code, the first line of a code first.
+struct code_entry_t
+{
+    uint32_t code;
+    uint32_t glyph;
+};
+
+struct kerning_entry_t
+{
+    uint64_t codes;  // first << 32 | second
+    int32_t value;
+};
+
+bool comes_before(const code_entry_t& a, const code_entry_t& b)
+{
+    return a.code != b.code ? a.code < b.code : a.glyph < b.glyph;
+}
+
+const code_entry_t* find_code(const array_t<code_entry_t>& entries, uint32_t code)
+{
+    const code_entry_t key{ code, 0 };
+    const code_entry_t* found = std::lower_bound(entries.begin(), entries.end(), key, comes_before);
+    return found != entries.end() && found->code == code ? found : nullptr;
+}
+
+int32_t find_kerning(const array_t<kerning_entry_t>& entries, uint32_t first, uint32_t second)
+{
+    const uint64_t codes = uint64_t(first) << 32 | second;
+    const kerning_entry_t* found = std::lower_bound(
+        entries.begin(), entries.end(), codes,
+        [](const kerning_entry_t& entry, uint64_t key) { return entry.codes < key; });
+    return found != entries.end() && found->codes == codes ? found->value : 0;
+}
+
+// The text's code points; a byte that starts no valid sequence is passed over.
+bool decode_text(const char* text, array_dyn_t<uint32_t>* codes)
+{
+    for (const char* at = text; *at != '\0';)
+    {
+        const utf8_sequence_t sequence = decode_utf8(at);
+        if (sequence.length <= 0)
+        {
+            ++at;
+            continue;
+        }
+        if (!codes->append(sequence.code_point))
+            return false;
+        at += sequence.length;
+    }
+    return true;
+}
+
+// Sets set k's line of the text: its cells with the line's top at `line_top` and the pen
+// starting at 0. Widens [*left, *right) by the cells and the pen's end.
+bool set_line(const array_t<uint32_t>& codes, const font_layout_t& layout,
+              const font_output_set_t& entry, const array_t<output_picture_t>& pictures,
+              int64_t line_top, array_dyn_t<placed_cell_t>* cells, int64_t* left, int64_t* right)
+{
+    const array_t<font_glyph_t>& glyphs = entry.set->glyphs;
+    array_dyn_t<code_entry_t> by_code;
+    if (!by_code.reserve(glyphs.size()))
+        return false;
+    for (uint32_t i = 0; i < glyphs.size(); ++i)
+        (void)by_code.append(code_entry_t{ glyphs[i].code, i });
+    std::sort(by_code.begin(), by_code.end(), comes_before);
+
+    array_dyn_t<kerning_entry_t> kerning;
+    const uint32_t pair_count = entry.kerning != nullptr ? entry.kerning->size() : 0;
+    if (!kerning.reserve(pair_count))
+        return false;
+    for (uint32_t i = 0; i < pair_count; ++i)
+    {
+        const kerning_pair_t& pair = (*entry.kerning)[i];
+        (void)kerning.append(kerning_entry_t{
+            uint64_t(glyphs[pair.first].code) << 32 | glyphs[pair.second].code, pair.value });
+    }
+    std::stable_sort(kerning.begin(), kerning.end(),
+                     [](const kerning_entry_t& a, const kerning_entry_t& b)
+                     { return a.codes < b.codes; });
+
+    int64_t pen = 0;
+    for (uint32_t c = 0; c < codes.size(); ++c)
+    {
+        const code_entry_t* found = find_code(by_code, codes[c]);
+        if (found == nullptr)
+            continue;
+        const font_glyph_t& glyph = glyphs[found->glyph];
+        const glyph_line_t line =
+            make_glyph_line(glyph, layout.max_top, entry.first_picture + glyph.picture);
+        // Only a cell inside its picture is drawn; the description never says otherwise.
+        const font_canvas_t* canvas = glyph.picture < entry.picture_count
+                                          ? pictures[line.picture].canvas
+                                          : nullptr;
+        if (canvas != nullptr && line.width > 0 && line.height > 0 &&
+            uint64_t(line.x) + uint32_t(line.width) <= canvas->width &&
+            uint64_t(line.y) + uint32_t(line.height) <= canvas->height)
+        {
+            const placed_cell_t cell{ pen + line.left, line_top + line.top, canvas, line.x,
+                                      line.y,      uint32_t(line.width),  uint32_t(line.height) };
+            if (!cells->append(cell))
+                return false;
+            *left = std::min(*left, cell.x);
+            *right = std::max(*right, cell.x + cell.width);
+        }
+        pen += line.advance;
+        if (c + 1 < codes.size())
+            pen += find_kerning(kerning, line.code, codes[c + 1]);
+        *left = std::min(*left, pen);
+        *right = std::max(*right, pen);
+    }
+    return true;
+}
+
+// Where everything goes. False when memory is short or a side passes max_preview_side.
+bool plan_preview(const char* text, const font_layout_t& layout,
+                  const array_t<font_output_set_t>& sets,
+                  const array_t<output_picture_t>& pictures, preview_plan_t* plan)
+{
+    array_dyn_t<uint32_t> codes;
+    if (!decode_text(text, &codes))
+        return false;
+
+    // The lines, with the pen of each starting at x 0 and the first line's top at y 0.
+    const int64_t line_step = int64_t(layout.vertical_span) + layout.line_spacing;
+    int64_t left = 0;
+    int64_t right = 0;
+    int64_t top = 0;
+    int64_t bottom = 0;
+    for (uint32_t k = 0; k < sets.size(); ++k)
+    {
+        const int64_t line_top = int64_t(k) * line_step;
+        top = std::min(top, line_top);
+        bottom = std::max(bottom, line_top + int64_t(layout.vertical_span));
+        const uint32_t first_cell = plan->cells.size();
+        if (!set_line(codes, layout, sets[k], pictures, line_top, &plan->cells, &left, &right))
+            return false;
+        for (uint32_t i = first_cell; i < plan->cells.size(); ++i)
+        {
+            top = std::min(top, plan->cells[i].y);
+            bottom = std::max(bottom, plan->cells[i].y + plan->cells[i].height);
+        }
+    }
+    for (placed_cell_t& cell : plan->cells)
+    {
+        cell.x += int64_t(preview_margin) - left;
+        cell.y += int64_t(preview_margin) - top;
+    }
+    int64_t width = right - left + 2 * preview_margin;
+    int64_t height = bottom - top + 2 * preview_margin;
+
+    // The lines of sets with dark glyphs on a light ground, each from its top to the next one's.
+    array_dyn_t<uint8_t> dark;  // per set
+    for (uint32_t k = 0; k < sets.size(); ++k)
+    {
+        if (!dark.append(has_dark_glyphs(sets[k], pictures)))
+            return false;
+        if (!dark[k])
+            continue;
+        const int64_t shift = int64_t(preview_margin) - top;
+        const int64_t band_top = k == 0 ? 0 : shift + int64_t(k) * line_step;
+        const int64_t band_bottom =
+            k + 1 == sets.size() ? height : shift + int64_t(k + 1) * line_step;
+        if (!plan->bands.append(line_band_t{ band_top, band_bottom, preview_light_ground }))
+            return false;
+    }
+
+    // The pictures, in rows under the lines.
+    int64_t x = preview_margin;
+    int64_t y = height;
+    int64_t row_height = 0;
+    for (const output_picture_t& entry : pictures)
+    {
+        const font_canvas_t* canvas = entry.canvas;
+        const uint32_t k = entry.set;
+        if (x > preview_margin && x + canvas->width > preview_row_width)
+        {
+            x = preview_margin;
+            y += row_height + preview_margin;
+            row_height = 0;
+        }
+        if (x + canvas->width + preview_margin > max_preview_side ||
+            y + canvas->height + preview_margin > max_preview_side)
+            return false;
+        const placed_picture_t picture{
+            canvas, uint32_t(x), uint32_t(y),
+            dark[k] ? preview_light_square_dark : preview_square_dark,
+            dark[k] ? preview_light_square_light : preview_square_light
+        };
+        if (!plan->pictures.append(picture))
+            return false;
+        x += canvas->width + preview_margin;
+        row_height = std::max<int64_t>(row_height, canvas->height);
+        width = std::max(width, x);
+    }
+    if (row_height > 0)
+        height = y + row_height + preview_margin;
+    if (width > max_preview_side || height > max_preview_side)
+        return false;
+    plan->width = uint32_t(width);
+    plan->height = uint32_t(height);
+    return true;
+}
+
+// Row y of the picture from its top, as stored: rows go bottom row first.
+const uint8_t* picture_row(const font_canvas_t& canvas, uint32_t y)
+{
+    return canvas.pixels + std::size_t(canvas.height - 1 - y) * canvas.width *
+                               canvas.bytes_per_pixel();
+}
+
+// Blends `count` pixels of a picture row over the RGB pixels at `out`.
+void blend_row(const font_canvas_t& canvas, const uint8_t* pixels, uint32_t count, uint8_t* out)
+{
+    const uint32_t bytes = canvas.bytes_per_pixel();
+    for (uint32_t i = 0; i < count; ++i, pixels += bytes, out += 3)
+        blend_preview_pixel(pixels, bytes, out, out);
+}
+
+// Row y of the preview.
+void draw_row(const preview_plan_t& plan, uint32_t y, uint8_t* row)
+{
+    std::memset(row, preview_background, std::size_t(plan.width) * 3);
+    for (const line_band_t& band : plan.bands)
+        if (int64_t(y) >= band.top && int64_t(y) < band.bottom)
+            std::memset(row, band.grey, std::size_t(plan.width) * 3);
+    for (const placed_picture_t& picture : plan.pictures)
+    {
+        const font_canvas_t& canvas = *picture.canvas;
+        if (y < picture.y || y - picture.y >= canvas.height)
+            continue;
+        const uint32_t picture_y = y - picture.y;
+        uint8_t* out = row + std::size_t(picture.x) * 3;
+        for (uint32_t x = 0; x < canvas.width; ++x)
+        {
+            const bool light = ((x / preview_square_side) + (picture_y / preview_square_side)) % 2;
+            std::memset(out + std::size_t(x) * 3, light ? picture.square_light : picture.square_dark,
+                        3);
+        }
+        blend_row(canvas, picture_row(canvas, picture_y), canvas.width, out);
+    }
+    for (const placed_cell_t& cell : plan.cells)
+    {
+        if (int64_t(y) < cell.y || int64_t(y) >= cell.y + cell.height)
+            continue;
+        const font_canvas_t& canvas = *cell.canvas;
+        const uint8_t* pixels = picture_row(canvas, cell.cell_y + uint32_t(y - cell.y)) +
+                                std::size_t(cell.cell_x) * canvas.bytes_per_pixel();
+        blend_row(canvas, pixels, cell.width, row + std::size_t(cell.x) * 3);
+    }
+}
+
+// The PNG stream into the file, in pieces of a megabyte.
+struct png_sink_t
+{
+    file_t* file;
+    uint8_t* buffer;
+    uint32_t used;
+    bool failed;
+};
+
+constexpr uint32_t png_sink_size = 1u << 20;
+
+void flush_sink(png_sink_t* sink)
+{
+    if (!sink->failed && sink->used > 0 && !sink->file->write(sink->buffer, sink->used))
+        sink->failed = true;
+    sink->used = 0;
+}
+
+void write_png_bytes(png_structp png, png_bytep data, png_size_t size)
+{
+    png_sink_t* sink = static_cast<png_sink_t*>(png_get_io_ptr(png));
+    while (size > 0 && !sink->failed)
+    {
+        const uint32_t piece = uint32_t(std::min<png_size_t>(size, png_sink_size - sink->used));
+        std::memcpy(sink->buffer + sink->used, data, piece);
+        sink->used += piece;
+        data += piece;
+        size -= piece;
+        if (sink->used == png_sink_size)
+            flush_sink(sink);
+    }
+}
+
+void flush_png(png_structp png)
+{
+    flush_sink(static_cast<png_sink_t*>(png_get_io_ptr(png)));
+}
+
+// libpng reports its errors by a jump back to here: nothing in this frame has a destructor.
+bool encode_png(png_structp png, png_infop info, const preview_plan_t& plan, uint8_t* row,
+                png_sink_t* sink)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_set_write_fn(png, sink, write_png_bytes, flush_png);
+    png_set_IHDR(png, info, plan.width, plan.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (uint32_t y = 0; y < plan.height; ++y)
+    {
+        draw_row(plan, y, row);
+        png_write_row(png, row);
+    }
+    png_write_end(png, info);
+    flush_sink(sink);
+    return !sink->failed;
+}
+
+// libpng's warnings say nothing a user of the tool can act on.
+void ignore_png_warning(png_structp, png_const_charp) {}
+
+bool write_png(file_t* file, const preview_plan_t& plan)
+{
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, ignore_png_warning);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    uint8_t* row = static_cast<uint8_t*>(std::malloc(std::size_t(plan.width) * 3));
+    png_sink_t sink{ file, static_cast<uint8_t*>(std::malloc(png_sink_size)), 0, false };
+    const bool written = info != nullptr && row != nullptr && sink.buffer != nullptr &&
+                         encode_png(png, info, plan, row, &sink);
+    std::free(sink.buffer);
+    std::free(row);
+    png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+    return written;
+}
+
+}  // namespace
+
+void blend_preview_pixel(const uint8_t* pixel, uint32_t bytes_per_pixel, const uint8_t ground[3],
+                         uint8_t out[3])
+{
+    const uint32_t alpha = bytes_per_pixel == 1 ? pixel[0] : pixel[3];
+    for (uint32_t c = 0; c < 3; ++c)
+    {
+        const uint32_t colour = bytes_per_pixel == 1 ? 255 : pixel[c];
+        out[c] = uint8_t((colour * alpha + ground[c] * (255 - alpha) + 127) / 255);
+    }
+}
+
+bool write_preview_picture(const char* path, const char* text, const font_layout_t& layout,
+                           const array_t<font_output_set_t>& sets,
+                           const array_t<output_picture_t>& pictures)
+{
+    preview_plan_t plan;
+    if (!plan_preview(text, layout, sets, pictures, &plan))
+    {
+        msg_error("The preview picture '%s' cannot be drawn: it would need more memory or more "
+                  "than %u pixels on a side.",
+                  path, max_preview_side);
+        msg_error("Failed to write the preview picture '%s'.", path);
+        return false;
+    }
+    auto_ptr_t<file_t> file(create_output_file(path));
+    if (!file || !write_png(file.get(), plan))
+    {
+        msg_error("Failed to write the preview picture '%s'.", path);
+        return false;
+    }
+    return true;
+}
