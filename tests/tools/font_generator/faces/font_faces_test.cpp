@@ -2,13 +2,18 @@
 // hand-written BDF fonts with exact bitmaps and on Debian's fonts.
 #include "tools/font_generator/faces/font_faces.h"
 
+#include "ovcore/sys_pages.h"
+#include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
-#include "tools/font_generator/input/character_set.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_measuring.h"
+#include "tools/font_generator/input/character_set.h"
 #include "tools/font_generator/kerning/kerning.h"
 
 #include <gtest/gtest.h>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
 
 #include <cmath>
 #include <limits>
@@ -191,10 +196,18 @@ TEST_F(font_faces_test, reports_fonts_that_cannot_be_opened)
         std::string path;
         std::string error;
     };
+    // Faces open from the bytes read once; each way that fails says what opening by path said.
+    scratch_directory_t scratch;
+    const std::string empty = scratch.path("empty.ttf");
+    const std::string cut = scratch.path("cut.ttf");
+    write_file_bytes(empty, "");
+    write_file_bytes(cut, read_file_bytes(dejavu_sans).substr(0, 1));
     const case_t cases[] = {
         { fixtures + "not_a_font.txt",
           "The file '" + fixtures + "not_a_font.txt' has unknown format, can not open it as font." },
         { fixtures + "missing.ttf", "Failed to open the font file '" + fixtures + "missing.ttf'." },
+        { empty, "The file '" + empty + "' has unknown format, can not open it as font." },
+        { cut, "The file '" + cut + "' has unknown format, can not open it as font." },
     };
     for (const case_t& c : cases)
     {
@@ -206,6 +219,64 @@ TEST_F(font_faces_test, reports_fonts_that_cannot_be_opened)
         EXPECT_EQ(face, nullptr);
         EXPECT_EQ(capture.lines, std::vector<std::string>{ c.error });
     }
+}
+
+TEST_F(font_faces_test, a_font_without_memory_for_its_bytes_says_so)
+{
+    static bool refused = false;
+    const sys_pages_api_t refusing = {
+        [](std::size_t) -> void* { refused = true; return nullptr; }, sys_pages_posix.release,
+        sys_pages_posix.advise_large_pages };
+    sys_pages = &refusing;
+    font_face_settings_t settings;
+    settings.font_file = dejavu_sans;
+    FT_FaceRec_* face = nullptr;
+    message_capture_t capture;
+    const bool opened = open_font_face(library, settings, &face);
+    sys_pages = &sys_pages_posix;
+    EXPECT_TRUE(refused);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(capture.lines, std::vector<std::string>{ "Not enough memory to open the font file '" +
+                                                       std::string(dejavu_sans) + "'." });
+}
+
+TEST_F(font_faces_test, a_face_set_gives_each_helper_faces_of_its_own_from_the_same_bytes)
+{
+    face_set_t set;
+    array_dyn_t<font_face_settings_t> fonts;
+    font_face_settings_t settings;
+    settings.font_file = dejavu_sans;
+    settings.width = settings.height = 16;
+    ASSERT_TRUE(fonts.append(settings));
+    settings.font_file = OV_TEST_DATA_DIR "/fonts/shapes.bdf";
+    settings.width = settings.height = 14;
+    ASSERT_TRUE(fonts.append(settings));
+    ASSERT_TRUE(set.open(fonts));
+    ASSERT_EQ(set.faces().count, 2u);
+    ASSERT_TRUE(set.prepare_helpers(2));
+    face_list_t first;
+    face_list_t second;
+    ASSERT_TRUE(set.helper_faces(1, &first));
+    ASSERT_TRUE(set.helper_faces(2, &second));
+    for (uint32_t k = 0; k < 2; ++k)
+    {
+        SCOPED_TRACE(k);
+        EXPECT_NE(first[k], set.faces()[k]);
+        EXPECT_NE(first[k], second[k]);
+        // The same font, sized alike: the same glyph index and the same advance.
+        const uint32_t code = k == 0 ? 0x41 : 0x4D;
+        const FT_UInt index = FT_Get_Char_Index(set.faces()[k], code);
+        ASSERT_NE(index, 0u);
+        EXPECT_EQ(FT_Get_Char_Index(first[k], code), index);
+        ASSERT_EQ(FT_Load_Glyph(set.faces()[k], index, FT_LOAD_DEFAULT), 0);
+        ASSERT_EQ(FT_Load_Glyph(first[k], index, FT_LOAD_DEFAULT), 0);
+        EXPECT_EQ(first[k]->glyph->advance.x, set.faces()[k]->glyph->advance.x);
+        // Read once: the helper's face reads the very bytes of the set's own.
+        EXPECT_EQ(first[k]->stream->base, set.faces()[k]->stream->base);
+    }
+    face_list_t again;
+    ASSERT_TRUE(set.helper_faces(1, &again));
+    EXPECT_EQ(again[0], first[0]);  // opened once per helper
 }
 
 TEST_F(font_faces_test, uses_a_fixed_size_font_at_its_own_size)
