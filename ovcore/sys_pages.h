@@ -13,6 +13,9 @@ struct sys_pages_api_t
     // system has them: touching a large canvas then costs a few page faults, not thousands.
     // Only a hint; changes no byte.
     void (*advise_large_pages)(void* start, std::size_t bytes);
+    // Commits the pages of a range of a block at once, for a block about to be written whole:
+    // one call instead of a page fault per page. Only a hint; changes no byte.
+    void (*commit)(void* start, std::size_t bytes);
 };
 
 extern const sys_pages_api_t sys_pages_posix;

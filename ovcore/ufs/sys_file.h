@@ -81,6 +81,12 @@ struct sys_file_api_t
     // Calls `add` for every entry but "." and "..".
     bool (*list_directory)(const char* path, sys_file_list_callback_t add, void* context);
     bool (*set_size)(sys_file_handle_t* handle, uint64_t size);
+    // The first `size` bytes of the open file mapped for reading, without a copy: only the
+    // pages read are brought in, and the mapping stays valid after the file is closed. Null when
+    // the file cannot be mapped; the caller then reads it.
+    const void* (*map_read_only)(sys_file_handle_t* handle, uint64_t size);
+    // Gives back a mapping from map_read_only with the same size.
+    void (*unmap)(const void* bytes, uint64_t size);
 };
 
 // The table in use: installed by fs_startup, null before and after. Tests may swap it.

@@ -23,6 +23,7 @@
 #include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <valgrind/valgrind.h>
@@ -1037,12 +1038,26 @@ void sys_file_pump_hold(bool held)
     pump->hold_changed.notify_all();
 }
 
+const void* posix_map_read_only(sys_file_handle_t* handle, uint64_t size)
+{
+    if (handle == nullptr || size == 0 || size > uint64_t(SIZE_MAX))
+        return nullptr;
+    void* bytes = mmap(nullptr, std::size_t(size), PROT_READ, MAP_PRIVATE, handle->fd, 0);
+    return bytes == MAP_FAILED ? nullptr : bytes;
+}
+
+void posix_unmap(const void* bytes, uint64_t size)
+{
+    if (bytes != nullptr)
+        munmap(const_cast<void*>(bytes), std::size_t(size));
+}
+
 extern const sys_file_api_t sys_file_posix = {
     posix_startup,        posix_shutdown,       posix_open,         posix_close,
     posix_delete_file,    posix_start_read,     posix_start_write,  posix_poll,
     posix_wait,           posix_release,        posix_stat_handle,  posix_stat_path,
     posix_make_directory, posix_remove_directory, posix_copy_file,  posix_move_file,
-    posix_list_directory, posix_set_size,
+    posix_list_directory, posix_set_size,       posix_map_read_only, posix_unmap,
 };
 
 extern const sys_file_api_t sys_file_posix_pread = {
@@ -1050,5 +1065,5 @@ extern const sys_file_api_t sys_file_posix_pread = {
     posix_delete_file,    posix_start_read,     posix_start_write,  posix_poll,
     posix_wait,           posix_release,        posix_stat_handle,  posix_stat_path,
     posix_make_directory, posix_remove_directory, posix_copy_file,  posix_move_file,
-    posix_list_directory, posix_set_size,
+    posix_list_directory, posix_set_size,       posix_map_read_only, posix_unmap,
 };

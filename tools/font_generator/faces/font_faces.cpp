@@ -54,17 +54,23 @@ int32_t scale_to_fixed(float scale)
 namespace
 {
 
-// One font file's bytes, in the system's zero pages with large pages asked for; owned by the
-// face opened from them, which frees them when it is done.
+// One font file's bytes: mapped through the file system, so that only the pages FreeType reads
+// are brought in and no copy is made, else read into the system's zero pages. Owned by the face
+// opened from them, which frees them when it is done.
 struct font_bytes_t
 {
-    uint8_t* data = nullptr;
+    const uint8_t* data = nullptr;
     uint64_t size = 0;
+    bool mapped = false;
 
     ~font_bytes_t()
     {
-        if (data != nullptr)
-            sys_pages->release(data, std::size_t(size));
+        if (data == nullptr)
+            return;
+        if (mapped)
+            sys_file->unmap(data, size);
+        else
+            sys_pages->release(const_cast<uint8_t*>(data), std::size_t(size));
     }
 };
 
@@ -76,8 +82,31 @@ enum class read_result_t
     no_memory,
 };
 
+// Reads the whole open file into zero pages, for a file the system cannot map.
+read_result_t read_whole(sys_file_handle_t* handle, uint64_t size, font_bytes_t* bytes)
+{
+    uint8_t* block = static_cast<uint8_t*>(sys_pages->reserve_zeroed(std::size_t(size)));
+    if (block == nullptr)
+        return read_result_t::no_memory;
+    bytes->data = block;
+    bytes->size = size;
+    // Written whole at once: its pages come in one call, not a fault at a time.
+    sys_pages->advise_large_pages(block, std::size_t(size));
+    sys_pages->commit(block, std::size_t(size));
+    constexpr uint64_t piece_bytes = 8u << 20;
+    for (uint64_t done = 0; done < size;)
+    {
+        const uint32_t piece = uint32_t(std::min(size - done, piece_bytes));
+        fs_io_request_t* request = sys_file->start_read(handle, block + done, piece, done);
+        if (request == nullptr || !sys_file->wait(request))
+            return read_result_t::unreadable;
+        done += piece;
+    }
+    return read_result_t::read;
+}
+
 // FreeType would wait on a FIFO for ever and read a device without end: a font is a regular
-// file. Reads the whole file through the file system, which says nothing itself.
+// file. Maps or reads the whole file through the file system, which says nothing itself.
 read_result_t read_font_bytes(const char* path, font_bytes_t* bytes)
 {
     if (sys_file == nullptr)
@@ -93,26 +122,14 @@ read_result_t read_font_bytes(const char* path, font_bytes_t* bytes)
         result = read_result_t::unreadable;
     else if (status.size == 0)
         result = read_result_t::empty;
+    else if (const void* mapped = sys_file->map_read_only(handle, status.size); mapped != nullptr)
+    {
+        bytes->data = static_cast<const uint8_t*>(mapped);
+        bytes->size = status.size;
+        bytes->mapped = true;
+    }
     else
-    {
-        bytes->data = static_cast<uint8_t*>(sys_pages->reserve_zeroed(std::size_t(status.size)));
-        if (bytes->data == nullptr)
-            result = read_result_t::no_memory;
-        else
-        {
-            bytes->size = status.size;
-            sys_pages->advise_large_pages(bytes->data, std::size_t(bytes->size));
-        }
-    }
-    constexpr uint64_t piece_bytes = 8u << 20;
-    for (uint64_t done = 0; result == read_result_t::read && done < bytes->size;)
-    {
-        const uint32_t piece = uint32_t(std::min(bytes->size - done, piece_bytes));
-        fs_io_request_t* request = sys_file->start_read(handle, bytes->data + done, piece, done);
-        if (request == nullptr || !sys_file->wait(request))
-            result = read_result_t::unreadable;
-        done += piece;
-    }
+        result = read_whole(handle, status.size, bytes);
     sys_file->close(handle);
     return result;
 }

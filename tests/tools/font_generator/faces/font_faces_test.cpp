@@ -3,6 +3,7 @@
 #include "tools/font_generator/faces/font_faces.h"
 
 #include "ovcore/sys_pages.h"
+#include "ovcore/ufs/sys_file.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
@@ -16,6 +17,7 @@
 #include FT_FREETYPE_H
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -226,7 +228,12 @@ TEST_F(font_faces_test, a_font_without_memory_for_its_bytes_says_so)
     static bool refused = false;
     const sys_pages_api_t refusing = {
         [](std::size_t) -> void* { refused = true; return nullptr; }, sys_pages_posix.release,
-        sys_pages_posix.advise_large_pages };
+        sys_pages_posix.advise_large_pages, sys_pages_posix.commit };
+    // A file the system will not map is read into zero pages; without them, memory is short.
+    const sys_file_api_t* mapping = sys_file;
+    sys_file_api_t unmapped = *sys_file;
+    unmapped.map_read_only = [](sys_file_handle_t*, uint64_t) -> const void* { return nullptr; };
+    sys_file = &unmapped;
     sys_pages = &refusing;
     font_face_settings_t settings;
     settings.font_file = dejavu_sans;
@@ -234,10 +241,34 @@ TEST_F(font_faces_test, a_font_without_memory_for_its_bytes_says_so)
     message_capture_t capture;
     const bool opened = open_font_face(library, settings, &face);
     sys_pages = &sys_pages_posix;
+    sys_file = mapping;
     EXPECT_TRUE(refused);
     EXPECT_FALSE(opened);
     EXPECT_EQ(capture.lines, std::vector<std::string>{ "Not enough memory to open the font file '" +
                                                        std::string(dejavu_sans) + "'." });
+}
+
+TEST_F(font_faces_test, a_font_read_instead_of_mapped_opens_the_same_face)
+{
+    const sys_file_api_t* mapping = sys_file;
+    sys_file_api_t unmapped = *sys_file;
+    unmapped.map_read_only = [](sys_file_handle_t*, uint64_t) -> const void* { return nullptr; };
+    font_face_settings_t settings;
+    settings.font_file = dejavu_sans;
+    settings.width = settings.height = 20;
+    FT_FaceRec_* mapped = nullptr;
+    FT_FaceRec_* read = nullptr;
+    ASSERT_TRUE(open_font_face(library, settings, &mapped));
+    sys_file = &unmapped;
+    const bool opened = open_font_face(library, settings, &read);
+    sys_file = mapping;
+    ASSERT_TRUE(opened);
+    EXPECT_NE(read->stream->base, mapped->stream->base);
+    EXPECT_EQ(read->stream->size, mapped->stream->size);
+    EXPECT_EQ(std::memcmp(read->stream->base, mapped->stream->base, read->stream->size), 0);
+    EXPECT_EQ(read->num_glyphs, mapped->num_glyphs);
+    close_font_face(read);
+    close_font_face(mapped);
 }
 
 TEST_F(font_faces_test, a_face_set_gives_each_helper_faces_of_its_own_from_the_same_bytes)

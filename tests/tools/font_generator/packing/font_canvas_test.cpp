@@ -51,7 +51,8 @@ struct counting_pages_t
 };
 
 const sys_pages_api_t counting_pages = { counting_pages_t::reserve, counting_pages_t::release,
-                                          sys_pages_posix.advise_large_pages };
+                                          sys_pages_posix.advise_large_pages,
+                                          sys_pages_posix.commit };
 
 class swapped_pages_t
 {
