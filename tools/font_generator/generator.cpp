@@ -18,6 +18,43 @@ bool run_generator(const char* path)
            lay_out_and_draw(&run) && write_outputs(&run);
 }
 
+namespace
+{
+
+// The set's characters: its character-set file's lines, then its ranges' codes and its text
+// files' characters, each of those once. With ranges or texts the file may be left out.
+bool read_characters(const char_set_config_u& config, character_set_t* set)
+{
+    const bool more = !config.character_ranges.empty() || !config.text_files.empty();
+    if ((!more || !config.character_set_file.empty()) &&
+        !read_character_set(set, config.character_set_file))
+        return false;
+    if (!more)
+        return true;
+    code_set_t seen;
+    if (!seen.start(*set))
+    {
+        msg_error("Not enough memory for the characters of the character set file '%s'.",
+                  config.character_set_file.c_str());
+        return false;
+    }
+    for (const string_dyn_t& range : config.character_ranges)
+    {
+        uint32_t first = 0;
+        uint32_t last = 0;
+        // Checked at load.
+        if (parse_character_range(range.c_str(), &first, &last) &&
+            !append_character_range(set, first, last, &seen))
+            return false;
+    }
+    for (const string_dyn_t& text : config.text_files)
+        if (!read_text_characters(set, text, &seen))
+            return false;
+    return true;
+}
+
+}  // namespace
+
 bool load_inputs(generator_t* run, const char* path)
 {
     run->configuration = load_configuration(path);
@@ -46,7 +83,7 @@ bool load_inputs(generator_t* run, const char* path)
         }
         // A set that fails is dropped; the others are still read so that all their problems
         // are reported in one run.
-        if (!read_character_set(set.character_set.get(), set_path))
+        if (!read_characters(*set.config, set.character_set.get()))
         {
             result = false;
             continue;

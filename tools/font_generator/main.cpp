@@ -44,6 +44,18 @@ int main(int argc, const char* const* argv)
         msg_info(usage_format, program);
         return 0;
     }
+    // An argument that starts with '-' is an option, never a configuration path: a mistyped
+    // option is not read as a file (a file named so is reached as "./-name").
+    for (int i = 1; i < argc; ++i)
+    {
+        const char* argument = argument_or_empty(argv[i]);
+        if (argument[0] == '-' && !asks_for_usage(argument))
+        {
+            msg_error("Unknown option '%s'.", argument);
+            msg_error(usage_format, program);
+            return 1;
+        }
+    }
     if (argc >= 3)
     {
         msg_error("Too many parameters supplied.");

@@ -42,9 +42,33 @@ TEST(font_generator_main, refuses_two_parameters)
               "*** ERROR *** : Too many parameters supplied.\r\n" + usage("*** ERROR *** : "));
 }
 
+TEST(font_generator_main, refuses_an_unknown_option_before_counting_parameters)
+{
+    struct case_t
+    {
+        std::vector<std::string> arguments;
+        const char* option;
+    };
+    const case_t cases[] = {
+        { { "-v" }, "-v" },
+        { { "--verbose", "font.qsd" }, "--verbose" },
+        { { "font.qsd", "-x", "third" }, "-x" },
+        { { "-" }, "-" },
+    };
+    for (const case_t& c : cases)
+    {
+        SCOPED_TRACE(c.option);
+        const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, c.arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, std::string("*** ERROR *** : Unknown option '") + c.option +
+                                  "'.\r\n" + usage("*** ERROR *** : "));
+    }
+}
+
 TEST(font_generator_main, takes_a_single_argument_as_the_configuration_path)
 {
-    for (const char* argument : { "missing.qsd", "-x" })
+    for (const char* argument : { "missing.qsd", "./-x" })
     {
         SCOPED_TRACE(argument);
         const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, { argument });

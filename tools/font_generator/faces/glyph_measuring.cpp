@@ -367,6 +367,10 @@ void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap,
         log->warning("The glyph '%s' rasterized to solid rectangle.", name);
     if ((holding & full_frame) != 0 && w > 2 && h > 2)
         log->warning("The glyph '%s' rasterized to full-sized rectangle.", name);
+    // A corner rectangle of a bitmap one pixel wide or tall is empty: its pattern would hold
+    // without a single pixel (FreeType's monochrome space is a blank 1 x 1 bitmap).
+    if (w < 2 || h < 2)
+        return;
     if ((holding & top_left) != 0)
         log->warning("The glyph '%s' rasterized to rectangle in top-left corner.", name);
     if ((holding & top_right) != 0)

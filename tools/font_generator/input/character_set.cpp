@@ -1,7 +1,9 @@
-// Reading character-set files: one "U+<hex> [name] [# comment]" line per glyph.
+// Reading character-set files (one "U+<hex> [name] [# comment]" line per glyph), and the
+// characters of ranges and text files.
 #include "tools/font_generator/input/character_set.h"
 
 #include "ovcore/collections/auto_ptr.h"
+#include "ovcore/collections/text_encoding.h"
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_cache.h"
 #include "ovcore/ufs/fs_file.h"
@@ -96,6 +98,156 @@ bool read_character_set(character_set_t* set, const string_t& path)
         }
         glyph->code = code;
         glyph->name.move_from(pieces.name);
+    }
+    return true;
+}
+
+// ---- characters from ranges and text -----------------------------------------------------------
+
+namespace
+{
+
+constexpr uint32_t last_code_point = 0x10FFFF;
+constexpr uint32_t byte_order_mark = 0xFEFF;
+
+bool is_hex_digit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool is_space_or_tab(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// "U+" or "u+" and one to six hexadecimal digits at `*at`, which moves past them.
+bool parse_code(const char** at, uint32_t* code)
+{
+    const char* p = *at;
+    if ((p[0] != 'U' && p[0] != 'u') || p[1] != '+')
+        return false;
+    p += 2;
+    uint32_t value = 0;
+    int digits = 0;
+    for (; is_hex_digit(*p); ++p, ++digits)
+    {
+        if (digits == 6)
+            return false;
+        const char c = *p;
+        value = value * 16 + uint32_t(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+    }
+    if (digits == 0)
+        return false;
+    *code = value;
+    *at = p;
+    return true;
+}
+
+void skip_blanks(const char** at)
+{
+    while (is_space_or_tab(**at))
+        ++*at;
+}
+
+// Appends the glyph of a code from a range or a text, named by its code.
+bool append_named_glyph(character_set_t* set, uint32_t code, code_set_t* seen)
+{
+    if (seen->has(code))
+        return true;
+    font_glyph_t* glyph = set->glyphs.append_new();
+    if (glyph == nullptr || !glyph->name.format("U+%04X", code))
+    {
+        if (glyph != nullptr)
+            set->glyphs.remove_last();
+        msg_error("Failed to added another glyph ('U+%04X') to internal table.", code);
+        return false;
+    }
+    glyph->code = code;
+    seen->add(code);
+    return true;
+}
+
+}  // namespace
+
+bool code_set_t::start(const character_set_t& set)
+{
+    m_bits.clear();
+    if (!m_bits.resize((last_code_point >> 6) + 1))
+        return false;
+    std::memset(m_bits.data(), 0, m_bits.size() * sizeof(uint64_t));
+    for (const font_glyph_t& glyph : set.glyphs)
+        if (glyph.code <= last_code_point)
+            add(glyph.code);
+    return true;
+}
+
+bool parse_character_range(const char* text, uint32_t* first, uint32_t* last)
+{
+    const char* at = text;
+    skip_blanks(&at);
+    if (!parse_code(&at, first))
+        return false;
+    *last = *first;
+    skip_blanks(&at);
+    if (*at == '-')
+    {
+        ++at;
+        skip_blanks(&at);
+        if (!parse_code(&at, last))
+            return false;
+        skip_blanks(&at);
+    }
+    return *at == '\0' && *first <= *last && *last <= last_code_point;
+}
+
+bool append_character_range(character_set_t* set, uint32_t first, uint32_t last,
+                            code_set_t* seen)
+{
+    for (uint64_t code = first; code <= last; ++code)
+        if (!append_named_glyph(set, uint32_t(code), seen))
+            return false;
+    return true;
+}
+
+bool read_text_characters(character_set_t* set, const string_t& path, code_set_t* seen)
+{
+    auto_ptr_t<file_t> file = fs_device_open(path, fs_open_mode_t::read_only, SYSFS);
+    if (!file)
+    {
+        // The file system has said why; this names the file the run needed.
+        msg_error("Unable to open the text file '%s'.", path.c_str());
+        return false;
+    }
+    const uint64_t size = file->get_size();
+    array_dyn_t<char> text;
+    if (size >= UINT32_MAX || !text.resize(uint32_t(size) + 1))
+    {
+        msg_error("Not enough memory to read the text file '%s'.", path.c_str());
+        return false;
+    }
+    if (size > 0 && !file->read(text.data(), uint32_t(size)))
+    {
+        msg_error("Unable to read the text file '%s'.", path.c_str());
+        return false;
+    }
+    text[uint32_t(size)] = '\0';  // decoding stops at the first byte that breaks a sequence
+    for (uint64_t at = 0; at < size;)
+    {
+        utf8_sequence_t sequence{ 0, 1 };
+        if (text[uint32_t(at)] != '\0')
+            sequence = decode_utf8(text.data() + at);
+        if (sequence.length <= 0)
+        {
+            msg_error("The text file '%s' is not UTF-8: byte %I64u starts no character.",
+                      path.c_str(), at);
+            return false;
+        }
+        at += uint64_t(sequence.length);
+        const uint32_t code = sequence.code_point;
+        if (code < 0x20 || code == byte_order_mark)
+            continue;
+        if (!append_named_glyph(set, code, seen))
+            return false;
     }
     return true;
 }

@@ -51,3 +51,35 @@ struct character_set_t
 // glyph per line "U+<hex> [name] [# comment]". Malformed lines are reported and skipped. False,
 // after a message, when the file cannot be opened or read or a glyph cannot be stored.
 [[nodiscard]] bool read_character_set(character_set_t* set, const string_t& path);
+
+// ---- characters from ranges and text
+
+// The code points a set holds, so that ranges and texts add each code once. Main thread only.
+class code_set_t
+{
+public:
+    // Every code the set holds so far; false when memory is short.
+    [[nodiscard]] bool start(const character_set_t& set);
+    bool has(uint32_t code) const { return (m_bits[code >> 6] >> (code & 63)) & 1; }
+    void add(uint32_t code) { m_bits[code >> 6] |= uint64_t(1) << (code & 63); }
+
+private:
+    array_dyn_t<uint64_t> m_bits;  // one bit per code point up to U+10FFFF
+};
+
+// One element of character_ranges: "U+XXXX-U+YYYY" or "U+XXXX", one to six hexadecimal digits
+// of either case after "U+" or "u+", blanks around the '-' and the whole allowed, first <= last
+// <= U+10FFFF. False for anything else.
+[[nodiscard]] bool parse_character_range(const char* text, uint32_t* first, uint32_t* last);
+
+// Appends a glyph named "U+XXXX" (four to six upper-case digits) for each code from first to
+// last that the set does not hold yet. Reports and returns false when memory is short.
+[[nodiscard]] bool append_character_range(character_set_t* set, uint32_t first, uint32_t last,
+                                          code_set_t* seen);
+
+// Appends a glyph named "U+XXXX" for each character of the UTF-8 text file at `path` (SYSFS)
+// that the set does not hold yet, in order of first appearance; line ends, other controls below
+// U+0020 and U+FEFF (a byte order mark, anywhere) are left out. Reports and returns false when
+// the file cannot be read, is not UTF-8 (naming the byte offset) or memory is short.
+[[nodiscard]] bool read_text_characters(character_set_t* set, const string_t& path,
+                                        code_set_t* seen);

@@ -9,6 +9,7 @@
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_system.h"
+#include "tools/font_generator/input/character_set.h"
 #include "tools/font_generator/packing/font_canvas.h"
 
 #include <new>
@@ -36,6 +37,9 @@ const unit_attribute_t char_set_config_attributes[] = {
                       "fallback_font_files"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, max_picture_size, u32, nullptr, "max_picture_size"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, several_pictures, boolean, nullptr, "several_pictures"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, character_ranges, string_array, nullptr,
+                      "character_ranges"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, text_files, string_array, nullptr, "text_files"),
     OV_UNIT_ATTRIBUTES_END,
 };
 
@@ -178,6 +182,38 @@ bool has_usable_picture_sizes(const configuration_u& configuration, const char* 
     return usable;
 }
 
+// Every character range is one that the character sets take, and every set has a glyph size.
+bool has_usable_characters_and_sizes(const configuration_u& configuration, const char* path)
+{
+    bool usable = true;
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const char_set_config_u& set = *configuration.char_set(k);
+        for (const string_dyn_t& range : set.character_ranges)
+        {
+            uint32_t first = 0;
+            uint32_t last = 0;
+            if (!parse_character_range(range.c_str(), &first, &last))
+            {
+                msg_error("The character range '%s' of the element %Iu of 'char_config' in the "
+                          "configuration file '%s' is not U+XXXX or U+XXXX-U+YYYY with the first "
+                          "code at most the last and the last at most U+10FFFF.",
+                          range.c_str(), size_t(k), path);
+                usable = false;
+            }
+        }
+        // One 0 means "as the other side"; both give one-pixel glyphs no one asks for.
+        if (set.width == 0 && set.height == 0)
+        {
+            msg_error("The width and height of the element %Iu of 'char_config' in the "
+                      "configuration file '%s' are both 0: a glyph needs a size.",
+                      size_t(k), path);
+            usable = false;
+        }
+    }
+    return usable;
+}
+
 // The preview text is set character by character: a byte that starts no character is refused
 // here rather than dropped from the picture unseen.
 bool is_utf8_text(const string_t& text, const char* path)
@@ -226,7 +262,8 @@ owner_ptr_t<configuration_u> load_configuration(const char* path)
         // Every bad set setting is reported, not only the first.
         const bool fonts = has_usable_fallback_fonts(*configuration, path);
         const bool sizes = has_usable_picture_sizes(*configuration, path);
-        usable = fonts && sizes;
+        const bool characters = has_usable_characters_and_sizes(*configuration, path);
+        usable = fonts && sizes && characters;
     }
     if (!usable)
     {

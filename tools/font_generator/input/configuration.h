@@ -35,6 +35,10 @@ public:
     array_dyn_t<string_dyn_t> fallback_font_files;
     uint32_t max_picture_size = 8192;  // largest picture side: a power of two from 32 to 8192
     bool several_pictures = false;     // glyphs that do not fit one picture go on more
+    // More characters after the character-set file's, each code once: ranges "U+XXXX-U+YYYY"
+    // or "U+XXXX", then every character of UTF-8 text files (a game's string tables).
+    array_dyn_t<string_dyn_t> character_ranges;
+    array_dyn_t<string_dyn_t> text_files;
 };
 
 // The whole font: output names, line metrics, picture style and the character sets.

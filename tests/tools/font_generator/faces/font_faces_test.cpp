@@ -149,6 +149,54 @@ TEST_F(font_faces_test, warns_about_a_letter_without_pixels_in_both_directions)
                                  "The glyph 'A' has suspicious dimensions of 0 x 0 pixels." });
 }
 
+TEST_F(font_faces_test, corner_patterns_need_two_columns_and_two_rows)
+{
+    struct case_t
+    {
+        uint32_t code;
+        int32_t width;
+        int32_t rows;
+        std::vector<uint8_t> pixels;  // grey, rows from the top
+        std::vector<std::string> warnings;
+    };
+    const case_t cases[] = {
+        // The monochrome space: a blank 1 x 1 bitmap, no corner to speak of.
+        { 0x20, 1, 1, { 0 }, {} },
+        // One column of nothing: empty, and no corner.
+        { 0x41, 1, 3, { 0, 0, 0 }, { "The glyph 'g' rasterized to empty space." } },
+        // 2 x 2 with only its top-left pixel: still the top-left corner.
+        { 0x42, 2, 2, { 255, 0, 0, 0 },
+          { "The glyph 'g' rasterized to rectangle in top-left corner." } },
+    };
+    for (const case_t& c : cases)
+    {
+        SCOPED_TRACE(c.code);
+        glyph_bitmap_t bitmap;
+        bitmap.width = c.width;
+        bitmap.rows = c.rows;
+        bitmap.pitch = c.width;
+        bitmap.mode = glyph_pixel_mode_t::gray;
+        bitmap.top_row = c.pixels.data();
+        font_glyph_t glyph;
+        glyph.code = c.code;
+        (void)glyph.name.assign("g");
+        message_capture_t capture;
+        check_glyph_bitmap(glyph, bitmap);
+        EXPECT_EQ(capture.lines, c.warnings);
+    }
+}
+
+TEST_F(font_faces_test, a_monochrome_space_says_nothing)
+{
+    FT_FaceRec_* face = open(dejavu_sans, 16);
+    ASSERT_NE(face, nullptr);
+    character_set_t set;
+    add_glyph(&set, 0x20, "SPACE");
+    message_capture_t capture;
+    EXPECT_TRUE(measure_glyphs(&set, face, false, 0, nullptr, nullptr));
+    EXPECT_EQ(capture.lines, std::vector<std::string>{});
+}
+
 TEST_F(font_faces_test, measures_cells_with_the_outline_margin_and_the_set_extents)
 {
     FT_FaceRec_* face = open(fixtures + "shapes.bdf", 14);

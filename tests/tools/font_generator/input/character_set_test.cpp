@@ -178,3 +178,43 @@ TEST_F(character_set_fixture, a_file_that_cannot_be_read_is_reported_by_name)
                   "[fs] cached read - buffer update failed (<SYSFS>" + path + ")",
                   "Unable to read the character set file '" + path + "'." }));
 }
+
+TEST(character_ranges, take_one_code_or_a_range_of_up_to_six_digits_either_case)
+{
+    struct case_t
+    {
+        const char* text;
+        bool valid;
+        uint32_t first;
+        uint32_t last;
+    };
+    const case_t cases[] = {
+        { "U+0020-U+007E", true, 0x20, 0x7E },
+        { "u+20 - U+7e", true, 0x20, 0x7E },
+        { " U+41 ", true, 0x41, 0x41 },
+        { "U+0-U+10FFFF", true, 0, 0x10FFFF },
+        { "U+1F600\t-\tU+1F64F", true, 0x1F600, 0x1F64F },
+        { "", false, 0, 0 },
+        { "U+", false, 0, 0 },
+        { "U+1234567", false, 0, 0 },       // seven digits
+        { "U+110000", false, 0, 0 },        // beyond U+10FFFF
+        { "U+0042-U+0041", false, 0, 0 },   // first after last
+        { "0041", false, 0, 0 },
+        { "U+41-", false, 0, 0 },
+        { "U+41-U+42x", false, 0, 0 },
+        { "U+41 U+42", false, 0, 0 },
+        { "U+-41", false, 0, 0 },
+    };
+    for (const case_t& c : cases)
+    {
+        SCOPED_TRACE(c.text);
+        uint32_t first = 0;
+        uint32_t last = 0;
+        ASSERT_EQ(parse_character_range(c.text, &first, &last), c.valid);
+        if (c.valid)
+        {
+            EXPECT_EQ(first, c.first);
+            EXPECT_EQ(last, c.last);
+        }
+    }
+}
