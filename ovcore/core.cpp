@@ -17,8 +17,9 @@ void core_startup()
 {
     std::setlocale(LC_ALL, "C.UTF-8");
     create_message_system();
-    cpu_list_build();
-    timer_choose();
+    // The processor list and the timer come when first asked for: a short run never asks.
+    cpu_list_defer();
+    timer_defer();
     create_console_message_handler();
     install_default_resource_tie();
     run_context_system_start();

@@ -8,7 +8,9 @@
 #include "ovcore/sys_cpu.h"
 #include "ovcore/thread/sys_thread.h"
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 namespace
 {
@@ -182,7 +184,8 @@ uint32_t cpu_determine_speed_khz(uint32_t processor_number)
 
 void cpu_list_build()
 {
-    cpu_list_free();
+    delete cpu_list;
+    cpu_list = nullptr;
     cpu_list = new array_dyn_t<cpu_t>;
     bool built = build_from_topology(cpu_list);
     if (!built)
@@ -204,15 +207,45 @@ void cpu_list_build()
         OV_FATAL("[cpu] Unable to store the processor list.");
 }
 
+namespace
+{
+
+std::mutex deferred_lock;
+std::atomic<bool> deferred{ false };
+
+// The list, built now when it was left for its first use.
+const array_dyn_t<cpu_t>* built_list()
+{
+    if (deferred.load(std::memory_order_acquire))
+    {
+        std::lock_guard<std::mutex> guard(deferred_lock);
+        if (deferred.load(std::memory_order_relaxed))
+        {
+            cpu_list_build();
+            deferred.store(false, std::memory_order_release);
+        }
+    }
+    return cpu_list;
+}
+
+}  // namespace
+
+void cpu_list_defer()
+{
+    cpu_list_free();
+    deferred.store(true, std::memory_order_release);
+}
+
 void cpu_list_free()
 {
+    deferred.store(false, std::memory_order_release);
     delete cpu_list;
     cpu_list = nullptr;
 }
 
 void cpu_list_assign(const cpu_t* records, uint32_t count)
 {
-    cpu_list_free();
+    cpu_list_free();  // an assigned list is never replaced by a deferred build
     cpu_list = new array_dyn_t<cpu_t>;
     for (uint32_t i = 0; i < count; ++i)
         if (!cpu_list->append(records[i]))
@@ -221,14 +254,16 @@ void cpu_list_assign(const cpu_t* records, uint32_t count)
 
 uint32_t cpu_count()
 {
-    return cpu_list != nullptr ? cpu_list->size() : 0;
+    const array_dyn_t<cpu_t>* list = built_list();
+    return list != nullptr ? list->size() : 0;
 }
 
 const cpu_t* cpu_at(uint32_t index)
 {
-    if (cpu_list == nullptr)
+    const array_dyn_t<cpu_t>* list = built_list();
+    if (list == nullptr)
         OV_FATAL("Index outside array boundaries.");
-    return &(*cpu_list)[index];
+    return &(*list)[index];
 }
 
 uint32_t cpu_physical_core_count()

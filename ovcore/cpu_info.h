@@ -1,4 +1,5 @@
-// The list of logical processors built at core start-up: core relations, vendor, brand and clock.
+// The list of logical processors, built when first asked for: core relations, vendor, brand and
+// clock.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,9 @@ struct cpu_t
 // then vendor, brand and the clock speed. Main thread, at core start-up before other threads
 // exist; the list is read-only afterwards.
 void cpu_list_build();
+// Leaves the list to be built on its first use (by whatever thread asks first), so that a run
+// that never asks does not pay for moving a thread over every processor. Core start-up.
+void cpu_list_defer();
 void cpu_list_free();
 // Replaces the list with copies of the records (tests inject machines this way). Same rules as
 // cpu_list_build: no other thread may be reading the list.

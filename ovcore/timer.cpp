@@ -15,6 +15,7 @@ struct timer_state_t
     counter_kind_t counter_kind;
     const timer_descriptor_t* chosen;
     uint64_t process_time_us;
+    bool deferred;    // chosen at the first reading
     std::mutex lock;  // process time and the chosen timer's reads
 };
 
@@ -157,9 +158,13 @@ uint64_t tick_converter_t::elapsed_us(uint64_t now)
     return uint64_t(scaled / frequency);
 }
 
-void timer_choose()
+namespace
 {
-    std::lock_guard<std::mutex> hold(state.lock);
+
+// Under the state lock.
+void choose_locked()
+{
+    state.deferred = false;
     state.chosen = nullptr;
     for (const timer_descriptor_t& candidate : timer_candidates)
     {
@@ -171,9 +176,25 @@ void timer_choose()
     }
 }
 
+}  // namespace
+
+void timer_choose()
+{
+    std::lock_guard<std::mutex> hold(state.lock);
+    choose_locked();
+}
+
+void timer_defer()
+{
+    std::lock_guard<std::mutex> hold(state.lock);
+    state.chosen = nullptr;
+    state.deferred = true;
+}
+
 void timer_stop()
 {
     std::lock_guard<std::mutex> hold(state.lock);
+    state.deferred = false;
     if (state.chosen != nullptr)
         state.chosen->stop();
     state.chosen = nullptr;
@@ -182,12 +203,16 @@ void timer_stop()
 const timer_descriptor_t* process_timer()
 {
     std::lock_guard<std::mutex> hold(state.lock);
+    if (state.deferred)
+        choose_locked();
     return state.chosen;
 }
 
 uint64_t process_time_us()
 {
     std::lock_guard<std::mutex> hold(state.lock);
+    if (state.deferred)
+        choose_locked();
     if (state.chosen != nullptr)
         state.process_time_us += state.chosen->read();
     return state.process_time_us;

@@ -44,6 +44,9 @@ struct tick_converter_t
 // unchecked performance counter); the first that starts becomes the process timer. Main thread,
 // after the processor list is built.
 void timer_choose();
+// Leaves the choice to the first reading of the timer, so that a run that never reads it does
+// not probe clocks or the processor list. Core start-up.
+void timer_defer();
 // Stops the process timer; process time stands still afterwards.
 void timer_stop();
 // The chosen timer, or null before timer_choose and after timer_stop.

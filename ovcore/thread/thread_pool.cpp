@@ -7,6 +7,7 @@
 #include "ovcore/thread/run_context_system.h"
 #include "ovcore/thread/thread.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -233,10 +234,46 @@ uint32_t normal_worker_count(int32_t strategy, uint32_t physical_cores)
     return count < max_normal_workers ? count : max_normal_workers;
 }
 
+namespace
+{
+
+// The workers start when the pool is first used: a run that never hands it a task, nor asks
+// for its workers, never starts a thread for it.
+std::mutex start_lock;
+std::atomic<bool> start_pending{ false };
+bool pending_io_workers = false;
+bool pending_real_time_workers = false;
+
+void start_workers(bool with_io_workers, bool with_real_time_workers);
+
+void start_if_pending()
+{
+    if (!start_pending.load(std::memory_order_acquire))
+        return;
+    std::lock_guard<std::mutex> guard(start_lock);
+    if (!start_pending.load(std::memory_order_relaxed))
+        return;
+    start_workers(pending_io_workers, pending_real_time_workers);
+    start_pending.store(false, std::memory_order_release);
+}
+
+}  // namespace
+
 void thread_pool_start(bool with_io_workers, bool with_real_time_workers)
 {
-    if (pool != nullptr)
+    if (pool != nullptr || start_pending.load())
         OV_FATAL("[thread] Worker pool started twice.");
+    pending_io_workers = with_io_workers;
+    pending_real_time_workers = with_real_time_workers;
+    start_pending.store(true, std::memory_order_release);
+    task_system = &pool_task_system;
+}
+
+namespace
+{
+
+void start_workers(bool with_io_workers, bool with_real_time_workers)
+{
     pool = new thread_pool_t;
 
     uint32_t physical_cores = cpu_physical_core_count();
@@ -260,13 +297,18 @@ void thread_pool_start(bool with_io_workers, bool with_real_time_workers)
 
     // The main thread keeps every processor of the process: binding it would also bind each
     // thread it starts later, and there is no softer preference on this system.
-    task_system = &pool_task_system;
 }
+
+}  // namespace
 
 void thread_pool_stop()
 {
+    start_pending.store(false, std::memory_order_release);
     if (pool == nullptr)
+    {
+        task_system = nullptr;
         return;
+    }
     for (worker_class_t& worker_class : pool->classes)
         worker_class.wake.release(worker_class.worker_count);
     for (uint32_t i = 0; i < pool->worker_count; ++i)
@@ -279,11 +321,13 @@ void thread_pool_stop()
 
 uint32_t thread_pool_worker_count()
 {
+    start_if_pending();
     return pool != nullptr ? pool->worker_count : 0;
 }
 
 const thread_t& thread_pool_worker(uint32_t index)
 {
+    start_if_pending();
     if (pool == nullptr || index >= pool->worker_count)
         OV_FATAL("Index outside array boundaries.");
     return pool->workers[index];
@@ -291,6 +335,7 @@ const thread_t& thread_pool_worker(uint32_t index)
 
 void submit_task(task_t* task, task_class_t task_class)
 {
+    start_if_pending();
     if (pool == nullptr)
         OV_FATAL("[thread] Task submitted while the worker pool is not running.");
     worker_class_t* worker_class = &pool->classes[uint32_t(task_class)];
@@ -314,6 +359,7 @@ void submit_task(task_t* task, task_class_t task_class)
 
 void wait_task(task_t* task)
 {
+    start_if_pending();
     if (task->state.load() < uint32_t(task_state_t::ran))
     {
         if (pool == nullptr)

@@ -542,9 +542,11 @@ void run_pump(thread_t*, void* argument)
         run_pread_pump(pump);
 }
 
+io_pump_t* started_pump();
+
 bool post(fs_io_request_t* request)
 {
-    io_pump_t* pump = g_pump.load(std::memory_order_acquire);
+    io_pump_t* pump = started_pump();
     if (pump == nullptr)
         return false;
     bool wake = false;
@@ -656,23 +658,53 @@ bool pump_startup()
     return true;
 }
 
+// The io_pump thread and its ring start with the first request: a run that asks for no read
+// or write (the usage text, a run whose files are all mapped) never starts them.
+std::mutex g_pump_start_lock;
+std::atomic<bool> g_pump_pending{ false };
+
+io_pump_t* started_pump()
+{
+    io_pump_t* pump = g_pump.load(std::memory_order_acquire);
+    if (pump != nullptr || !g_pump_pending.load(std::memory_order_acquire))
+        return pump;
+    std::lock_guard<std::mutex> guard(g_pump_start_lock);
+    if (g_pump_pending.load(std::memory_order_relaxed))
+    {
+        if (!pump_startup())
+            OV_FATAL("[fs] Failed to start the io_pump thread.");
+        g_pump_pending.store(false, std::memory_order_release);
+    }
+    return g_pump.load(std::memory_order_acquire);
+}
+
 bool posix_startup()
 {
+    if (g_pump.load() != nullptr || g_pump_pending.load())
+        return false;
     g_io_uring_allowed = true;
-    return pump_startup();
+    g_pump_pending.store(true, std::memory_order_release);
+    return true;
 }
 
 bool pread_startup()
 {
+    if (g_pump.load() != nullptr || g_pump_pending.load())
+        return false;
     g_io_uring_allowed = false;
-    return pump_startup();
+    g_pump_pending.store(true, std::memory_order_release);
+    return true;
 }
 
 void posix_shutdown()
 {
+    g_pump_pending.store(false, std::memory_order_release);
     io_pump_t* pump = g_pump.load();
     if (pump == nullptr)
+    {
+        empty_pools();
         return;
+    }
     {
         std::lock_guard<std::mutex> guard(pump->port_lock);
         pump->accepting = false;
@@ -1009,7 +1041,7 @@ bool posix_set_size(sys_file_handle_t* handle, uint64_t size)
 sys_file_pump_stats_t sys_file_pump_stats()
 {
     sys_file_pump_stats_t stats = {};
-    if (io_pump_t* pump = g_pump.load(std::memory_order_acquire))
+    if (io_pump_t* pump = started_pump())
     {
         stats.running = true;
         stats.uses_io_uring = pump->uses_io_uring;
@@ -1022,13 +1054,13 @@ sys_file_pump_stats_t sys_file_pump_stats()
 
 void sys_file_pump_fail_next_wait()
 {
-    if (io_pump_t* pump = g_pump.load(std::memory_order_acquire))
+    if (io_pump_t* pump = started_pump())
         pump->fail_next_wait.store(true, std::memory_order_release);
 }
 
 void sys_file_pump_hold(bool held)
 {
-    io_pump_t* pump = g_pump.load(std::memory_order_acquire);
+    io_pump_t* pump = started_pump();
     if (pump == nullptr)
         return;
     {
