@@ -24,6 +24,8 @@ protected:
     {
         fs_shutdown();
         fs_startup(GetParam());
+        // The pump starts with the first request; these tests time what it does from then on.
+        ASSERT_TRUE(sys_file_pump_stats().running);
         write_file_bytes(scratch.path("data"), pattern_bytes(file_size));
         handle = sys_file->open(scratch.path("data").c_str(), fs_open_mode_t::read_only);
         ASSERT_NE(handle, nullptr);
