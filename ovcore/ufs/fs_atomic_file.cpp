@@ -18,8 +18,22 @@ file_t* open_atomic_file(sysfs_device_t* device, const char* path)
     if (handle == nullptr)
         return nullptr;
     sysfs_file_t* buffer_file = new sysfs_file_t(buffer_path.c_str(), device, handle);
+    if (buffer_file->get_path().copy_failed())
+    {
+        // With its path cut short, commit would rename another file over the target.
+        delete buffer_file;
+        (void)device->delete_file(buffer_path.c_str());  // the open has failed either way
+        return nullptr;
+    }
     buffer_file->set_device_type(SYSFS);
-    return new sysfs_atomic_file_t(path, device, buffer_file);
+    sysfs_atomic_file_t* file = new sysfs_atomic_file_t(path, device, buffer_file);
+    if (file->get_path().copy_failed())
+    {
+        (void)file->cancel();  // deletes the buffer file, which nothing was written to
+        delete file;
+        return nullptr;
+    }
+    return file;
 }
 
 sysfs_atomic_file_t::sysfs_atomic_file_t(const char* target_path, sysfs_device_t* device,

@@ -155,7 +155,10 @@ auto_ptr_t<file_t> fs_cache_lookup(const char* path, fs_device_type_t type)
     const uint32_t index = find_entry(path, type);
     if (index == string_t::npos)
         return nullptr;
-    return auto_ptr_t<file_t>(new cache_file_t(g_file_cache->entries[index]));
+    auto_ptr_t<file_t> file(new cache_file_t(g_file_cache->entries[index]));
+    if (file->get_path().copy_failed())
+        return nullptr;  // the caller opens the file itself, under its whole path
+    return file;
 }
 
 bool fs_cache_preload(const char* path, fs_device_type_t type)

@@ -82,9 +82,10 @@ bool join_path(fs_path_t* result, const char* path, const char* root)
 sysfs_device_t::sysfs_device_t(const char* root) : m_root(root)
 {
     fs_stat_t status;
-    m_valid = m_root.empty() ||
-              (g_sysfs_device != nullptr && g_sysfs_device->stat(root, &status) &&
-               status.type == 2);
+    // A root cut short would join every path to another directory.
+    m_valid = !m_root.copy_failed() &&
+              (m_root.empty() || (g_sysfs_device != nullptr &&
+                                  g_sysfs_device->stat(root, &status) && status.type == 2));
 }
 
 bool sysfs_device_t::get_system_path(const char* path, fs_path_t* out) const
@@ -108,7 +109,13 @@ file_t* sysfs_device_t::open(const char* path, fs_open_mode_t mode)
     sys_file_handle_t* handle = sys_file->open(system_path.c_str(), mode);
     if (handle == nullptr)
         return nullptr;
-    return new sysfs_file_t(path, this, handle);
+    sysfs_file_t* file = new sysfs_file_t(path, this, handle);
+    if (file->get_path().copy_failed())
+    {
+        delete file;  // its texts would name another file
+        return nullptr;
+    }
+    return file;
 }
 
 bool sysfs_device_t::delete_file(const char* path)
@@ -185,7 +192,10 @@ struct listing_t
 void add_listed_name(void* context, const char* name)
 {
     listing_t* listing = static_cast<listing_t*>(context);
-    if (listing->complete && !listing->names->append(string_dyn_t(name)))
+    if (!listing->complete)
+        return;
+    string_dyn_t entry(name);
+    if (entry.copy_failed() || !listing->names->append(std::move(entry)))
         listing->complete = false;
 }
 
@@ -431,6 +441,8 @@ auto_ptr_t<array_dyn_t<string_dyn_t>> file_t::read_lines()
             break;
         }
     }
+    if (!tokenizer.is_exhausted())
+        lines.reset();  // a line found no memory: the list would lack it
     std::free(text);
     return lines;
 }

@@ -165,8 +165,8 @@ public:
     [[nodiscard]] bool write_formatted_va(const char* format, va_list args);
     // The size of the open file; a file that cannot be stat'ed is a broken invariant (fatal).
     uint64_t get_size();
-    // The whole file split at CR and LF, empty lines dropped; null when the file cannot be read
-    // or is 4 GiB or larger.
+    // The whole file split at CR and LF, empty lines dropped; null when the file cannot be read,
+    // is 4 GiB or larger, or finds no memory for all of its lines.
     [[nodiscard]] auto_ptr_t<array_dyn_t<string_dyn_t>> read_lines();
 
     const string_dyn_t& get_path() const { return m_path; }
