@@ -42,6 +42,21 @@ const char* json_text(const char* text, string_dyn_t* scratch)
     return scratch->c_str();
 }
 
+// The two texts of a line as JSON holds them, each escaped into its own scratch when needed.
+struct json_pair_t
+{
+    string_dyn_t scratch[2];
+    const char* text[2] = {};
+
+    // False when an escaped copy finds no memory.
+    bool escape(const char* first, const char* second)
+    {
+        text[0] = json_text(first, &scratch[0]);
+        text[1] = json_text(second, &scratch[1]);
+        return text[0] != nullptr && text[1] != nullptr;
+    }
+};
+
 // The events of one thread within a step, in recorded order.
 struct thread_events_t
 {
@@ -117,43 +132,34 @@ bool append_thread_name_line(string_dyn_t* text, uint64_t thread_id, const char*
 bool append_complete_line(string_dyn_t* text, const char* name, const char* category,
                           uint64_t duration, uint64_t begin, uint64_t thread_id)
 {
-    string_dyn_t name_scratch;
-    string_dyn_t category_scratch;
-    const char* name_json = json_text(name, &name_scratch);
-    const char* category_json = json_text(category, &category_scratch);
-    return name_json != nullptr && category_json != nullptr &&
+    json_pair_t json;
+    return json.escape(name, category) &&
            text->append_formatted(
                "{ \"ph\":\"X\", \"name\":\"%s\", \"cat\":\"%s\", \"dur\":%I64u, "
                "\"ts\":%I64u, \"tid\":%I64u, \"pid\":0},\n",
-               name_json, category_json, duration, begin, thread_id);
+               json.text[0], json.text[1], duration, begin, thread_id);
 }
 
 bool append_instant_line(string_dyn_t* text, const char* name, const char* scope,
                          uint64_t time, uint64_t thread_id)
 {
-    string_dyn_t name_scratch;
-    string_dyn_t scope_scratch;
-    const char* name_json = json_text(name, &name_scratch);
-    const char* scope_json = json_text(scope, &scope_scratch);
-    return name_json != nullptr && scope_json != nullptr &&
+    json_pair_t json;
+    return json.escape(name, scope) &&
            text->append_formatted(
                "{ \"ph\":\"i\", \"name\":\"%s\", \"s\":\"%s\", \"ts\":%I64u, "
                "\"tid\":%I64u, \"pid\":0},\n",
-               name_json, scope_json, time, thread_id);
+               json.text[0], json.text[1], time, thread_id);
 }
 
 bool append_counter_line(string_dyn_t* text, const char* name, const char* argument,
                          int64_t value, uint64_t time, uint64_t thread_id)
 {
-    string_dyn_t name_scratch;
-    string_dyn_t argument_scratch;
-    const char* name_json = json_text(name, &name_scratch);
-    const char* argument_json = json_text(argument, &argument_scratch);
-    return name_json != nullptr && argument_json != nullptr &&
+    json_pair_t json;
+    return json.escape(name, argument) &&
            text->append_formatted(
                "{ \"ph\":\"C\", \"name\":\"%s\", \"args\":{\"%s\":%I64d}, \"ts\":%I64u, "
                "\"tid\":%I64u, \"pid\":0},\n",
-               name_json, argument_json, value, time, thread_id);
+               json.text[0], json.text[1], value, time, thread_id);
 }
 
 bool generate_trace_lines(trace_block_t* blocks, string_dyn_t* text)
