@@ -449,6 +449,38 @@ auto_ptr_t<array_dyn_t<string_dyn_t>> file_t::read_lines()
 
 // ---- sysfs_file_t ------------------------------------------------------------------------------
 
+bool sysfs_path_texts_t::get_system_path(string_t* out) const
+{
+    fs_path_t joined;
+    return join_path(&joined, path, device->get_root().c_str()) && out->assign(joined);
+}
+
+bool sysfs_path_texts_t::get_mount_path(string_t* out) const
+{
+    if (type != UFS)
+        return false;
+    if (device->get_second_name().empty())
+        return out->assign(path);
+    return out->format("%s%s", device->get_second_name().c_str(), path);
+}
+
+bool sysfs_path_texts_t::get_description(string_t* out) const
+{
+    switch (type)
+    {
+    case UFS:
+        return out->format("%s<%s | %s>%s", tag, device->get_root().c_str(),
+                           device->get_second_name().c_str(), path);
+    case SYSFS:
+    case UNKNOWNFS:
+        return out->format("%s<%s>%s", tag, get_device_type_name(type), path);
+    default:
+        // Described all the same, untagged; the result says that the type names no device.
+        (void)out->format("<%s>%s", "BADFS", path);
+        return false;
+    }
+}
+
 sysfs_file_t::sysfs_file_t(const char* path, sysfs_device_t* device, sys_file_handle_t* handle)
     : file_t(path), m_device(device), m_handle(handle)
 {
@@ -491,34 +523,17 @@ bool sysfs_file_t::set_size(uint64_t size)
 
 bool sysfs_file_t::get_system_path(string_t* out) const
 {
-    fs_path_t joined;
-    return join_path(&joined, m_path.c_str(), m_device->get_root().c_str()) &&
-           out->assign(joined);
+    return path_texts().get_system_path(out);
 }
 
 bool sysfs_file_t::get_mount_path(string_t* out) const
 {
-    if (m_device_type != UFS)
-        return false;
-    if (m_device->get_second_name().empty())
-        return out->assign(m_path);
-    return out->format("%s%s", m_device->get_second_name().c_str(), m_path.c_str());
+    return path_texts().get_mount_path(out);
 }
 
 bool sysfs_file_t::get_description(string_t* out) const
 {
-    switch (m_device_type)
-    {
-    case UFS:
-        return out->format("<%s | %s>%s", m_device->get_root().c_str(),
-                           m_device->get_second_name().c_str(), m_path.c_str());
-    case SYSFS:
-    case UNKNOWNFS:
-        return out->format("<%s>%s", get_device_type_name(m_device_type), m_path.c_str());
-    default:
-        (void)out->format("<%s>%s", "BADFS", m_path.c_str());
-        return false;
-    }
+    return path_texts().get_description(out);
 }
 
 bool sysfs_file_t::stat(fs_stat_t* out)
