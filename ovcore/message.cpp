@@ -119,7 +119,7 @@ void msg_va(message_level_t level, const char* format, va_list args)
             pending.level = system->pending_level;
             deliver(system, pending);
             system->pending_text.move_from(pending.text);
-            (void)system->pending_text.assign("");  // keeps its room
+            system->pending_text.clear();  // keeps its room
             system->depth = 1;
         }
         if (system->dropped != 0)
@@ -134,6 +134,7 @@ void msg_va(message_level_t level, const char* format, va_list args)
     }
     else if (system->depth == 2)
     {
+        // Like the outermost text, a nested one that finds no memory is kept cut short.
         (void)system->pending_text.format_va(format, args);
         system->pending_level = level;
     }

@@ -55,7 +55,10 @@ bool open_registry_key(uint64_t* key, const string_t& key_path)
     string_dyn_t root_name;
     if (!pieces.next(&root_name))
     {
-        msg_error("[reg] Invalid registry key path '%s'.", key_path.c_str());
+        if (pieces.is_exhausted())
+            msg_error("[reg] Invalid registry key path '%s'.", key_path.c_str());
+        else
+            msg_error("[reg] Not enough memory for the registry key path '%s'.", key_path.c_str());
         return false;
     }
     uint32_t root = find_registry_root(root_name);

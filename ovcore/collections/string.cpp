@@ -244,6 +244,7 @@ void string_dyn_t::release()
     m_chars = const_cast<char*>(g_empty_string);
     m_length = 0;
     m_capacity = 0;
+    m_copy_failed = false;
 }
 
 string_tokenizer_t::string_tokenizer_t(const char* text, const char* delimiters, bool skip_empty)
@@ -274,7 +275,8 @@ bool string_tokenizer_t::next(string_t* token)
     uint32_t end = m_position;
     while (m_text[end] != 0 && !is_delimiter(m_text[end]))
         ++end;
-    token->append(m_text + m_position, end - m_position);
+    if (!token->append(m_text + m_position, end - m_position))
+        return false;
     if (m_text[end] == 0)
         m_position = string_t::npos;
     else

@@ -39,31 +39,32 @@ public:
 
     void clear();
     // Copies `count` bytes of `other` from `start` (npos: to its end).
-    bool assign(const string_t& other, uint32_t start = 0, uint32_t count = npos);
-    bool assign(const char* text);
-    bool assign(const char* text, uint32_t count);
-    bool append(const string_t& other);
-    bool append(const char* text);
-    bool append(const char* text, uint32_t count);
-    bool append_char(char c);
+    [[nodiscard]] bool assign(const string_t& other, uint32_t start = 0, uint32_t count = npos);
+    [[nodiscard]] bool assign(const char* text);
+    [[nodiscard]] bool assign(const char* text, uint32_t count);
+    [[nodiscard]] bool append(const string_t& other);
+    [[nodiscard]] bool append(const char* text);
+    [[nodiscard]] bool append(const char* text, uint32_t count);
+    [[nodiscard]] bool append_char(char c);
     // Appends the code point as UTF-8; 0 appends nothing.
-    bool append_code_point(uint32_t code_point);
+    [[nodiscard]] bool append_code_point(uint32_t code_point);
     // Shortens to `length` bytes (no effect when already shorter).
     void truncate(uint32_t length);
 
     template <typename... Args>
-    bool format(checked_format_t<std::type_identity_t<Args>...> format, Args... args)
+    [[nodiscard]] bool format(checked_format_t<std::type_identity_t<Args>...> format, Args... args)
     {
         return format_at(0, format.text, args...);
     }
     template <typename... Args>
-    bool append_formatted(checked_format_t<std::type_identity_t<Args>...> format, Args... args)
+    [[nodiscard]] bool append_formatted(checked_format_t<std::type_identity_t<Args>...> format,
+                                        Args... args)
     {
         return format_at(m_length, format.text, args...);
     }
     // Unchecked entries for forwarded argument lists.
-    bool format_va(const char* format, va_list args);
-    bool append_formatted_va(const char* format, va_list args);
+    [[nodiscard]] bool format_va(const char* format, va_list args);
+    [[nodiscard]] bool append_formatted_va(const char* format, va_list args);
 
     bool equals(const char* text) const { return std::strcmp(m_chars, text) == 0; }
     bool operator==(const string_t& other) const
@@ -95,13 +96,15 @@ class string_dyn_t final : public string_t
 {
 public:
     string_dyn_t() = default;
-    explicit string_dyn_t(const char* text) { assign(text); }
-    string_dyn_t(const string_dyn_t& other) : string_t() { assign(other); }
+    // A constructor or an assignment operator cannot return a result: a text that finds no
+    // memory is kept as far as it fit, and copy_failed() says so.
+    explicit string_dyn_t(const char* text) { m_copy_failed = !assign(text); }
+    string_dyn_t(const string_dyn_t& other) : string_t() { m_copy_failed = !assign(other); }
     string_dyn_t(string_dyn_t&& other) noexcept { take(other); }
     string_dyn_t& operator=(const string_dyn_t& other)
     {
         if (this != &other)
-            assign(other);
+            m_copy_failed = !assign(other);
         return *this;
     }
     string_dyn_t& operator=(string_dyn_t&& other) noexcept
@@ -130,16 +133,25 @@ public:
         }
     }
 
+    // Whether the text given to the constructor or to copy assignment did not fit; the string
+    // then holds its start. Moves carry it over and release() clears it; every other operation
+    // reports through its own result and leaves it as it is.
+    [[nodiscard]] bool copy_failed() const { return m_copy_failed; }
+
 private:
     void take(string_dyn_t& other)
     {
         m_chars = other.m_chars;
         m_length = other.m_length;
         m_capacity = other.m_capacity;
+        m_copy_failed = other.m_copy_failed;
         other.m_chars = const_cast<char*>(g_empty_string);
         other.m_length = 0;
         other.m_capacity = 0;
+        other.m_copy_failed = false;
     }
+
+    bool m_copy_failed = false;
 };
 
 template <uint32_t N> class string_fixed_t final : public string_t
@@ -148,12 +160,14 @@ template <uint32_t N> class string_fixed_t final : public string_t
 
 public:
     string_fixed_t() : string_t(m_buffer, N) { m_buffer[0] = 0; }
-    explicit string_fixed_t(const char* text) : string_fixed_t() { assign(text); }
-    string_fixed_t(const string_fixed_t& other) : string_fixed_t() { assign(other); }
+    // Keeps what fits of a longer text; code that must know assigns instead.
+    explicit string_fixed_t(const char* text) : string_fixed_t() { (void)assign(text); }
+    // The same capacity always holds the copy.
+    string_fixed_t(const string_fixed_t& other) : string_fixed_t() { (void)assign(other); }
     string_fixed_t& operator=(const string_fixed_t& other)
     {
         if (this != &other)
-            assign(other);
+            (void)assign(other);
         return *this;
     }
 
@@ -183,10 +197,11 @@ public:
     // With `skip_empty` runs of delimiters count as one and leading delimiters are skipped.
     string_tokenizer_t(const char* text, const char* delimiters, bool skip_empty);
 
-    // The text up to the next delimiter; false when the text is exhausted.
-    bool next(string_t* token);
-    // Everything from the position to the end; false when exhausted.
-    bool rest(string_t* out) const;
+    // The text up to the next delimiter; false when the text is exhausted, and when the token
+    // does not fit `token` (the position then stays before it, so is_exhausted() tells which).
+    [[nodiscard]] bool next(string_t* token);
+    // Everything from the position to the end; false when exhausted or when it does not fit.
+    [[nodiscard]] bool rest(string_t* out) const;
     bool is_exhausted() const { return m_position == string_t::npos; }
 
 private:

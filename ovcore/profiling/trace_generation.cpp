@@ -17,7 +17,8 @@ bool needs_escape(const char* text)
     return false;
 }
 
-// The text itself, or an escaped copy in `scratch` when JSON cannot hold it as it is.
+// The text itself, or an escaped copy in `scratch` when JSON cannot hold it as it is; null when
+// the copy finds no memory, since a copy cut short would break the line.
 const char* json_text(const char* text, string_dyn_t* scratch)
 {
     if (text == nullptr)
@@ -28,18 +29,33 @@ const char* json_text(const char* text, string_dyn_t* scratch)
     for (; *text != 0; ++text)
     {
         const unsigned char c = static_cast<unsigned char>(*text);
+        bool appended = false;
         if (c == '"' || c == '\\')
-        {
-            scratch->append_char('\\');
-            scratch->append_char(char(c));
-        }
+            appended = scratch->append_char('\\') && scratch->append_char(char(c));
         else if (c < 0x20)
-            scratch->append_formatted("\\u%04x", unsigned(c));
+            appended = scratch->append_formatted("\\u%04x", unsigned(c));
         else
-            scratch->append_char(char(c));
+            appended = scratch->append_char(char(c));
+        if (!appended)
+            return nullptr;
     }
     return scratch->c_str();
 }
+
+// The two texts of a line as JSON holds them, each escaped into its own scratch when needed.
+struct json_pair_t
+{
+    string_dyn_t scratch[2];
+    const char* text[2] = {};
+
+    // False when an escaped copy finds no memory.
+    bool escape(const char* first, const char* second)
+    {
+        text[0] = json_text(first, &scratch[0]);
+        text[1] = json_text(second, &scratch[1]);
+        return text[0] != nullptr && text[1] != nullptr;
+    }
+};
 
 // The events of one thread within a step, in recorded order.
 struct thread_events_t
@@ -105,45 +121,45 @@ bool append_thread_lines(thread_events_t* thread, string_dyn_t* text)
 bool append_thread_name_line(string_dyn_t* text, uint64_t thread_id, const char* thread_name)
 {
     string_dyn_t scratch;
-    return text->append_formatted(
-        "{ \"ph\":\"M\", \"name\":\"thread_name\", \"tid\":%I64u, \"pid\":0, "
-        "\"args\":{\"name\":\"%s\"}},\n",
-        thread_id, json_text(thread_name, &scratch));
+    const char* name = json_text(thread_name, &scratch);
+    return name != nullptr &&
+           text->append_formatted(
+               "{ \"ph\":\"M\", \"name\":\"thread_name\", \"tid\":%I64u, \"pid\":0, "
+               "\"args\":{\"name\":\"%s\"}},\n",
+               thread_id, name);
 }
 
 bool append_complete_line(string_dyn_t* text, const char* name, const char* category,
                           uint64_t duration, uint64_t begin, uint64_t thread_id)
 {
-    string_dyn_t name_scratch;
-    string_dyn_t category_scratch;
-    return text->append_formatted(
-        "{ \"ph\":\"X\", \"name\":\"%s\", \"cat\":\"%s\", \"dur\":%I64u, \"ts\":%I64u, "
-        "\"tid\":%I64u, \"pid\":0},\n",
-        json_text(name, &name_scratch), json_text(category, &category_scratch), duration, begin,
-        thread_id);
+    json_pair_t json;
+    return json.escape(name, category) &&
+           text->append_formatted(
+               "{ \"ph\":\"X\", \"name\":\"%s\", \"cat\":\"%s\", \"dur\":%I64u, "
+               "\"ts\":%I64u, \"tid\":%I64u, \"pid\":0},\n",
+               json.text[0], json.text[1], duration, begin, thread_id);
 }
 
 bool append_instant_line(string_dyn_t* text, const char* name, const char* scope,
                          uint64_t time, uint64_t thread_id)
 {
-    string_dyn_t name_scratch;
-    string_dyn_t scope_scratch;
-    return text->append_formatted(
-        "{ \"ph\":\"i\", \"name\":\"%s\", \"s\":\"%s\", \"ts\":%I64u, \"tid\":%I64u, "
-        "\"pid\":0},\n",
-        json_text(name, &name_scratch), json_text(scope, &scope_scratch), time, thread_id);
+    json_pair_t json;
+    return json.escape(name, scope) &&
+           text->append_formatted(
+               "{ \"ph\":\"i\", \"name\":\"%s\", \"s\":\"%s\", \"ts\":%I64u, "
+               "\"tid\":%I64u, \"pid\":0},\n",
+               json.text[0], json.text[1], time, thread_id);
 }
 
 bool append_counter_line(string_dyn_t* text, const char* name, const char* argument,
                          int64_t value, uint64_t time, uint64_t thread_id)
 {
-    string_dyn_t name_scratch;
-    string_dyn_t argument_scratch;
-    return text->append_formatted(
-        "{ \"ph\":\"C\", \"name\":\"%s\", \"args\":{\"%s\":%I64d}, \"ts\":%I64u, "
-        "\"tid\":%I64u, \"pid\":0},\n",
-        json_text(name, &name_scratch), json_text(argument, &argument_scratch), value, time,
-        thread_id);
+    json_pair_t json;
+    return json.escape(name, argument) &&
+           text->append_formatted(
+               "{ \"ph\":\"C\", \"name\":\"%s\", \"args\":{\"%s\":%I64d}, \"ts\":%I64u, "
+               "\"tid\":%I64u, \"pid\":0},\n",
+               json.text[0], json.text[1], value, time, thread_id);
 }
 
 bool generate_trace_lines(trace_block_t* blocks, string_dyn_t* text)

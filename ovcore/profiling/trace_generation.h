@@ -9,6 +9,7 @@ struct trace_block_t;
 
 // The four line kinds, each ending in ",\n" (the closing "{}" of the file absorbs the last comma).
 // Texts that JSON cannot hold as they are (quotes, backslashes, control bytes) are escaped.
+// False when memory runs out: a line whose escaped text finds none is left out whole.
 bool append_thread_name_line(string_dyn_t* text, uint64_t thread_id, const char* thread_name);
 bool append_complete_line(string_dyn_t* text, const char* name, const char* category,
                           uint64_t duration, uint64_t begin, uint64_t thread_id);

@@ -29,7 +29,7 @@ void sanitize_capture_name(string_t* out, const char* name)
     }
 }
 
-void format_trace_file_name(string_t* out, const std::tm& start_time, const char* sanitized_name)
+bool format_trace_file_name(string_t* out, const std::tm& start_time, const char* sanitized_name)
 {
     char time_text[32];
     if (std::strftime(time_text, sizeof(time_text), "%Y%m%d_%H%M%S", &start_time) == 0)
@@ -40,9 +40,10 @@ void format_trace_file_name(string_t* out, const std::tm& start_time, const char
                            std::strlen(separator);
     const uint64_t capacity = out->can_grow() ? UINT32_MAX : out->capacity();
     const uint64_t room = capacity > fixed + 1 ? capacity - fixed - 1 : 0;
-    string_dyn_t name(sanitized_name);
-    name.truncate(uint32_t(room < name.length() ? room : name.length()));
-    out->format("trace_%s_%s%s.json", time_text, separator, name.c_str());
+    const uint64_t length = std::strlen(sanitized_name);
+    return out->format("trace_%s_%s", time_text, separator) &&
+           out->append(sanitized_name, uint32_t(room < length ? room : length)) &&
+           out->append(".json");
 }
 
 // ---- generation task ---------------------------------------------------------------------------
@@ -182,13 +183,14 @@ void trace_settings_t::start_capture(const char* name, uint64_t length)
     const uint64_t now = g_profiler_clock->read_process_time();
     const uint64_t latest = 0x7FFFFFFFFFFFFFFFu;
     m_capture_end_time = now < latest && length < latest - now ? now + length : latest;
-    m_capture_name.assign(name);
+    (void)m_capture_name.assign(name);  // a longer name is cut to its 256 characters
     trace_name_t sanitized;
     sanitize_capture_name(&sanitized, m_capture_name.c_str());
     std::tm start_time = {};
     if (!g_profiler_clock->read_local_time(&start_time))
         start_time = {};
-    format_trace_file_name(&m_trace_file_name, start_time, sanitized.c_str());
+    // A fixed name cannot fail: the capture name gives way to the rest.
+    (void)format_trace_file_name(&m_trace_file_name, start_time, sanitized.c_str());
     m_capturing = true;
     profiler_set_recording(true);
 }

@@ -31,8 +31,10 @@ using trace_name_t = string_fixed_t<257>;  // 256 characters and the terminator
 // becomes "-". The result is cut to what `out` holds.
 void sanitize_capture_name(string_t* out, const char* name);
 // "trace_%s_%s%s.json": the start time as "%Y%m%d_%H%M%S", "_" when the sanitised name is not
-// empty, and the name, which is shortened when the whole would not fit `out`.
-void format_trace_file_name(string_t* out, const std::tm& start_time, const char* sanitized_name);
+// empty, and the name, which is shortened when the whole would not fit `out`. False when even
+// the rest does not fit, or a growing `out` finds no memory.
+[[nodiscard]] bool format_trace_file_name(string_t* out, const std::tm& start_time,
+                                          const char* sanitized_name);
 
 // ---- tasks -------------------------------------------------------------------------------------
 

@@ -18,8 +18,22 @@ file_t* open_atomic_file(sysfs_device_t* device, const char* path)
     if (handle == nullptr)
         return nullptr;
     sysfs_file_t* buffer_file = new sysfs_file_t(buffer_path.c_str(), device, handle);
+    if (buffer_file->get_path().copy_failed())
+    {
+        // With its path cut short, commit would rename another file over the target.
+        delete buffer_file;
+        (void)device->delete_file(buffer_path.c_str());  // the open has failed either way
+        return nullptr;
+    }
     buffer_file->set_device_type(SYSFS);
-    return new sysfs_atomic_file_t(path, device, buffer_file);
+    sysfs_atomic_file_t* file = new sysfs_atomic_file_t(path, device, buffer_file);
+    if (file->get_path().copy_failed())
+    {
+        (void)file->cancel();  // deletes the buffer file, which nothing was written to
+        delete file;
+        return nullptr;
+    }
+    return file;
 }
 
 sysfs_atomic_file_t::sysfs_atomic_file_t(const char* target_path, sysfs_device_t* device,
@@ -72,35 +86,17 @@ void sysfs_atomic_file_t::io_release(fs_io_request_t* request)
 
 bool sysfs_atomic_file_t::get_system_path(string_t* out) const
 {
-    fs_path_t joined;
-    return join_path(&joined, m_target_path.c_str(), m_device->get_root().c_str()) &&
-           out->assign(joined);
+    return path_texts().get_system_path(out);
 }
 
 bool sysfs_atomic_file_t::get_mount_path(string_t* out) const
 {
-    if (m_device_type != UFS)
-        return false;
-    if (m_device->get_second_name().empty())
-        return out->assign(m_target_path);
-    return out->format("%s%s", m_device->get_second_name().c_str(), m_target_path.c_str());
+    return path_texts().get_mount_path(out);
 }
 
 bool sysfs_atomic_file_t::get_description(string_t* out) const
 {
-    switch (m_device_type)
-    {
-    case UFS:
-        return out->format("<atomic><%s | %s>%s", m_device->get_root().c_str(),
-                           m_device->get_second_name().c_str(), m_target_path.c_str());
-    case SYSFS:
-    case UNKNOWNFS:
-        return out->format("<atomic><%s>%s", get_device_type_name(m_device_type),
-                           m_target_path.c_str());
-    default:
-        (void)out->format("<%s>%s", "BADFS", m_target_path.c_str());
-        return false;
-    }
+    return path_texts().get_description(out);
 }
 
 uint16_t sysfs_atomic_file_t::get_device_id() const

@@ -34,6 +34,10 @@ public:
 private:
     // Closes the buffer file and gives its path; false when it was already closed.
     bool close_buffer_file(fs_path_t* buffer_path);
+    sysfs_path_texts_t path_texts() const
+    {
+        return { m_device, m_device_type, m_target_path.c_str(), "<atomic>" };
+    }
 
     fs_path_t m_target_path;
     file_t* m_buffer_file;  // owned; null once committed or cancelled

@@ -84,7 +84,8 @@ uint32_t find_entry(const char* path, fs_device_type_t type)
 
 // ---- cache_file_t ------------------------------------------------------------------------------
 
-cache_file_t::cache_file_t(fs_cache_entry_t* entry) : file_t(entry->path.c_str()), m_entry(entry)
+cache_file_t::cache_file_t(fs_cache_entry_t* entry)
+    : in_memory_file_t(entry->path.c_str()), m_entry(entry)
 {
     m_device_type = entry->type;
     m_entry->references.fetch_add(1, std::memory_order_relaxed);
@@ -117,16 +118,6 @@ fs_io_request_t* cache_file_t::io_write(const void*, uint32_t, uint64_t)
     OV_FATAL("cached files do not support write operation.");
 }
 
-bool cache_file_t::get_system_path(string_t* out) const
-{
-    return out->assign(m_path);
-}
-
-bool cache_file_t::get_mount_path(string_t* out) const
-{
-    return m_device_type == UFS && out->assign(m_path);
-}
-
 bool cache_file_t::get_description(string_t* out) const
 {
     return out->assign(describe_path(m_entry->path.c_str(), m_entry->type));
@@ -155,7 +146,10 @@ auto_ptr_t<file_t> fs_cache_lookup(const char* path, fs_device_type_t type)
     const uint32_t index = find_entry(path, type);
     if (index == string_t::npos)
         return nullptr;
-    return auto_ptr_t<file_t>(new cache_file_t(g_file_cache->entries[index]));
+    auto_ptr_t<file_t> file(new cache_file_t(g_file_cache->entries[index]));
+    if (file->get_path().copy_failed())
+        return nullptr;  // the caller opens the file itself, under its whole path
+    return file;
 }
 
 bool fs_cache_preload(const char* path, fs_device_type_t type)

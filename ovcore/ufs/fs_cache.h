@@ -5,12 +5,12 @@
 // it has left the cache and no cache_file_t refers to it any more.
 #pragma once
 
-#include "ovcore/ufs/fs_file.h"
+#include "ovcore/ufs/in_memory_file.h"
 
 struct fs_cache_entry_t;
 
 // A read-only file over a cache entry's image. Writing to it is a broken invariant (fatal).
-class cache_file_t final : public file_t
+class cache_file_t final : public in_memory_file_t
 {
 public:
     // Takes one use of the entry.
@@ -18,15 +18,10 @@ public:
     // Gives the use back.
     ~cache_file_t() override;
 
-    bool uses_read_cache() const override { return false; }
     // Waits for the entry's pending load first; null past the end or when the load failed.
     fs_io_request_t* io_read(void* buffer, uint32_t size, uint64_t offset) override;
     fs_io_request_t* io_write(const void* buffer, uint32_t size, uint64_t offset) override;
-    bool io_is_done(fs_io_request_t*) override { return true; }
-    bool io_wait(fs_io_request_t*) override { return true; }
-    void io_release(fs_io_request_t*) override {}
-    bool get_system_path(string_t* out) const override;
-    bool get_mount_path(string_t* out) const override;
+    // The description of the cached path on its device.
     bool get_description(string_t* out) const override;
     uint16_t get_device_id() const override;
     [[nodiscard]] bool stat(fs_stat_t* out) override;

@@ -82,9 +82,10 @@ bool join_path(fs_path_t* result, const char* path, const char* root)
 sysfs_device_t::sysfs_device_t(const char* root) : m_root(root)
 {
     fs_stat_t status;
-    m_valid = m_root.empty() ||
-              (g_sysfs_device != nullptr && g_sysfs_device->stat(root, &status) &&
-               status.type == 2);
+    // A root cut short would join every path to another directory.
+    m_valid = !m_root.copy_failed() &&
+              (m_root.empty() || (g_sysfs_device != nullptr &&
+                                  g_sysfs_device->stat(root, &status) && status.type == 2));
 }
 
 bool sysfs_device_t::get_system_path(const char* path, fs_path_t* out) const
@@ -108,7 +109,13 @@ file_t* sysfs_device_t::open(const char* path, fs_open_mode_t mode)
     sys_file_handle_t* handle = sys_file->open(system_path.c_str(), mode);
     if (handle == nullptr)
         return nullptr;
-    return new sysfs_file_t(path, this, handle);
+    sysfs_file_t* file = new sysfs_file_t(path, this, handle);
+    if (file->get_path().copy_failed())
+    {
+        delete file;  // its texts would name another file
+        return nullptr;
+    }
+    return file;
 }
 
 bool sysfs_device_t::delete_file(const char* path)
@@ -185,7 +192,10 @@ struct listing_t
 void add_listed_name(void* context, const char* name)
 {
     listing_t* listing = static_cast<listing_t*>(context);
-    if (listing->complete && !listing->names->append(string_dyn_t(name)))
+    if (!listing->complete)
+        return;
+    string_dyn_t entry(name);
+    if (entry.copy_failed() || !listing->names->append(std::move(entry)))
         listing->complete = false;
 }
 
@@ -431,11 +441,45 @@ auto_ptr_t<array_dyn_t<string_dyn_t>> file_t::read_lines()
             break;
         }
     }
+    if (!tokenizer.is_exhausted())
+        lines.reset();  // a line found no memory: the list would lack it
     std::free(text);
     return lines;
 }
 
 // ---- sysfs_file_t ------------------------------------------------------------------------------
+
+bool sysfs_path_texts_t::get_system_path(string_t* out) const
+{
+    fs_path_t joined;
+    return join_path(&joined, path, device->get_root().c_str()) && out->assign(joined);
+}
+
+bool sysfs_path_texts_t::get_mount_path(string_t* out) const
+{
+    if (type != UFS)
+        return false;
+    if (device->get_second_name().empty())
+        return out->assign(path);
+    return out->format("%s%s", device->get_second_name().c_str(), path);
+}
+
+bool sysfs_path_texts_t::get_description(string_t* out) const
+{
+    switch (type)
+    {
+    case UFS:
+        return out->format("%s<%s | %s>%s", tag, device->get_root().c_str(),
+                           device->get_second_name().c_str(), path);
+    case SYSFS:
+    case UNKNOWNFS:
+        return out->format("%s<%s>%s", tag, get_device_type_name(type), path);
+    default:
+        // Described all the same, untagged; the result says that the type names no device.
+        (void)out->format("<%s>%s", "BADFS", path);
+        return false;
+    }
+}
 
 sysfs_file_t::sysfs_file_t(const char* path, sysfs_device_t* device, sys_file_handle_t* handle)
     : file_t(path), m_device(device), m_handle(handle)
@@ -479,34 +523,17 @@ bool sysfs_file_t::set_size(uint64_t size)
 
 bool sysfs_file_t::get_system_path(string_t* out) const
 {
-    fs_path_t joined;
-    return join_path(&joined, m_path.c_str(), m_device->get_root().c_str()) &&
-           out->assign(joined);
+    return path_texts().get_system_path(out);
 }
 
 bool sysfs_file_t::get_mount_path(string_t* out) const
 {
-    if (m_device_type != UFS)
-        return false;
-    if (m_device->get_second_name().empty())
-        return out->assign(m_path);
-    return out->format("%s%s", m_device->get_second_name().c_str(), m_path.c_str());
+    return path_texts().get_mount_path(out);
 }
 
 bool sysfs_file_t::get_description(string_t* out) const
 {
-    switch (m_device_type)
-    {
-    case UFS:
-        return out->format("<%s | %s>%s", m_device->get_root().c_str(),
-                           m_device->get_second_name().c_str(), m_path.c_str());
-    case SYSFS:
-    case UNKNOWNFS:
-        return out->format("<%s>%s", get_device_type_name(m_device_type), m_path.c_str());
-    default:
-        (void)out->format("<%s>%s", "BADFS", m_path.c_str());
-        return false;
-    }
+    return path_texts().get_description(out);
 }
 
 bool sysfs_file_t::stat(fs_stat_t* out)

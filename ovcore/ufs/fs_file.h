@@ -165,8 +165,8 @@ public:
     [[nodiscard]] bool write_formatted_va(const char* format, va_list args);
     // The size of the open file; a file that cannot be stat'ed is a broken invariant (fatal).
     uint64_t get_size();
-    // The whole file split at CR and LF, empty lines dropped; null when the file cannot be read
-    // or is 4 GiB or larger.
+    // The whole file split at CR and LF, empty lines dropped; null when the file cannot be read,
+    // is 4 GiB or larger, or finds no memory for all of its lines.
     [[nodiscard]] auto_ptr_t<array_dyn_t<string_dyn_t>> read_lines();
 
     const string_dyn_t& get_path() const { return m_path; }
@@ -191,6 +191,23 @@ private:
     char* m_cache = nullptr;  // fs_read_cache_size bytes, from the first cached read on
 };
 
+// The texts of a path on the SYSFS device, for its files: sysfs_file_t gives its path, and
+// sysfs_atomic_file_t its target path with the tag "<atomic>".
+struct sysfs_path_texts_t
+{
+    const sysfs_device_t* device;
+    fs_device_type_t type;
+    const char* path;
+    const char* tag;  // before the description of a type that names a device
+
+    // The device root joined with the path.
+    [[nodiscard]] bool get_system_path(string_t* out) const;
+    // The device's second name and the path; false unless the type is UFS.
+    [[nodiscard]] bool get_mount_path(string_t* out) const;
+    // False for a type that names no device ("BADFS").
+    [[nodiscard]] bool get_description(string_t* out) const;
+};
+
 // A file on the operating system's file system.
 class sysfs_file_t final : public file_t
 {
@@ -212,6 +229,11 @@ public:
     [[nodiscard]] bool stat(fs_stat_t* out) override;
 
 private:
+    sysfs_path_texts_t path_texts() const
+    {
+        return { m_device, m_device_type, m_path.c_str(), "" };
+    }
+
     sysfs_device_t* m_device;
     sys_file_handle_t* m_handle;
 };

@@ -40,7 +40,7 @@ void mem_file_t::page_t::write(const void* source, uint32_t count, uint32_t offs
     std::memcpy(m_data + offset, source, count);
 }
 
-mem_file_t::mem_file_t() : file_t("<mem-file>")
+mem_file_t::mem_file_t() : in_memory_file_t("<mem-file>")
 {
 }
 
@@ -134,19 +134,9 @@ bool mem_file_t::set_size(uint64_t size)
     return true;
 }
 
-bool mem_file_t::get_system_path(string_t* out) const
-{
-    return out->assign(m_path);
-}
-
-bool mem_file_t::get_mount_path(string_t* out) const
-{
-    return m_device_type == UFS && out->assign(m_path);
-}
-
 bool mem_file_t::get_description(string_t* out) const
 {
-    return out->format("<MEMFILE><%s>%s", get_device_type_name(m_device_type), m_path.c_str());
+    return describe_as("MEMFILE", out);
 }
 
 bool mem_file_t::stat(fs_stat_t* out)

@@ -4,9 +4,9 @@
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/auto_ptr.h"
-#include "ovcore/ufs/fs_file.h"
+#include "ovcore/ufs/in_memory_file.h"
 
-class mem_file_t : public file_t
+class mem_file_t : public in_memory_file_t
 {
 public:
     static constexpr uint32_t page_size = 1024;
@@ -25,18 +25,12 @@ public:
     // Empty and writable; its path is "<mem-file>" and its device type UNKNOWNFS.
     mem_file_t();
 
-    bool uses_read_cache() const override { return false; }
     // Null when the range runs past the size.
     fs_io_request_t* io_read(void* buffer, uint32_t size, uint64_t offset) override;
     // Writing past the end leaves a gap that reads as zeros. Null when read-only.
     fs_io_request_t* io_write(const void* buffer, uint32_t size, uint64_t offset) override;
-    bool io_is_done(fs_io_request_t*) override { return true; }
-    bool io_wait(fs_io_request_t*) override { return true; }
-    void io_release(fs_io_request_t*) override {}
     // Pages beyond the new size are destroyed; false above 32 bits or when read-only.
     bool set_size(uint64_t size) override;
-    bool get_system_path(string_t* out) const override;
-    bool get_mount_path(string_t* out) const override;
     bool get_description(string_t* out) const override;
     bool stat(fs_stat_t* out) override;
 

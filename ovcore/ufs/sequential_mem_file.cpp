@@ -9,7 +9,7 @@
 
 sequential_mem_file_t::sequential_mem_file_t(const void* buffer, uint64_t size, const char* path,
                                              fs_device_type_t type)
-    : file_t(path), m_size(size)
+    : in_memory_file_t(path), m_size(size)
 {
     m_device_type = type;
     m_head = new (std::nothrow) block_t{ nullptr, static_cast<const unsigned char*>(buffer), size,
@@ -78,20 +78,9 @@ bool sequential_mem_file_t::write_owned(void*, uint32_t)
     return false;
 }
 
-bool sequential_mem_file_t::get_system_path(string_t* out) const
-{
-    return out->assign(m_path);
-}
-
-bool sequential_mem_file_t::get_mount_path(string_t* out) const
-{
-    return m_device_type == UFS && out->assign(m_path);
-}
-
 bool sequential_mem_file_t::get_description(string_t* out) const
 {
-    return out->format("<SEQMEMFILE><%s>%s", get_device_type_name(m_device_type),
-                       m_path.c_str());
+    return describe_as("SEQMEMFILE", out);
 }
 
 bool sequential_mem_file_t::stat(fs_stat_t* out)

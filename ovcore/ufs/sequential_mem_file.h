@@ -3,9 +3,9 @@
 // a time.
 #pragma once
 
-#include "ovcore/ufs/fs_file.h"
+#include "ovcore/ufs/in_memory_file.h"
 
-class sequential_mem_file_t final : public file_t
+class sequential_mem_file_t final : public in_memory_file_t
 {
 public:
     // One block over the caller's buffer (not owned); read-only.
@@ -13,16 +13,10 @@ public:
                           fs_device_type_t type);
     ~sequential_mem_file_t() override;
 
-    bool uses_read_cache() const override { return false; }
     // Null for a null buffer or a range past the end.
     fs_io_request_t* io_read(void* buffer, uint32_t size, uint64_t offset) override;
     // Refused with a message: the file is read-only.
     fs_io_request_t* io_write(const void* buffer, uint32_t size, uint64_t offset) override;
-    bool io_is_done(fs_io_request_t*) override { return true; }
-    bool io_wait(fs_io_request_t*) override { return true; }
-    void io_release(fs_io_request_t*) override {}
-    bool get_system_path(string_t* out) const override;
-    bool get_mount_path(string_t* out) const override;
     bool get_description(string_t* out) const override;
     bool stat(fs_stat_t* out) override;
     // Refused like io_write; the buffer stays with the caller.

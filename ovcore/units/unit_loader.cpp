@@ -38,13 +38,18 @@ bool starts_with(const char* text, const char* prefix)
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-// File-local names (a leading dot) get the nameless prefix.
-void make_name(const char* written, string_dyn_t* name)
+// File-local names (a leading dot) get the nameless prefix. False when memory runs out.
+bool make_name(const char* written, string_dyn_t* name)
 {
     name->clear();
-    if (written[0] == '.')
-        name->append(nameless_prefix);
-    name->append(written);
+    return (written[0] != '.' || name->append(nameless_prefix)) && name->append(written);
+}
+
+// The names of the load found no memory; `file` names the file as the caller gave it.
+bool report_no_memory_for_file(const char* file)
+{
+    msg_error("[unit] Not enough memory to load the file '%s'.", file);
+    return false;
 }
 
 template <typename T> T* attribute_storage(unit_t* unit, const unit_attribute_t* attribute)
@@ -94,10 +99,8 @@ void unit_proxy_u::set_target(unit_t* target, uint32_t created_index)
 // ---- reading and recognising -------------------------------------------------------------
 
 unit_load_t::unit_load_t(unit_system_t* system, file_t* file, const char* name)
-    : m_system(system), m_file(file)
+    : m_system(system), m_file(file), m_name(name != nullptr ? name : "")
 {
-    if (name != nullptr)
-        m_name.assign(name);
 }
 
 unit_load_t::~unit_load_t()
@@ -123,10 +126,11 @@ bool unit_load_t::load_units()
             return false;
         }
     }
-    else
-        m_location.assign(m_file->get_path());
-    if (m_name.empty())
-        m_name.assign(m_location);
+    else if (!m_location.assign(m_file->get_path()))
+        return report_no_memory_for_file(m_file->get_path().c_str());
+    // The constructor's copy of the name could not say that it failed.
+    if (m_name.copy_failed() || (m_name.empty() && !m_name.assign(m_location)))
+        return report_no_memory_for_file(m_location.c_str());
 
     const uint64_t size = m_file->get_size();
     if (size > UINT32_MAX - 2)
@@ -150,8 +154,8 @@ bool unit_load_t::load_units_from_memory(const char* data, uint32_t size, const 
 {
     finish(false);
     m_realm = realm;
-    m_location.assign(path);
-    m_name.assign(name != nullptr ? name : path);
+    if (!m_location.assign(path) || !m_name.assign(name != nullptr ? name : path))
+        return report_no_memory_for_file(name != nullptr ? name : path);
     array_dyn_t<char> buffer;
     if (m_system == nullptr || size > UINT32_MAX - 2 || !buffer.resize(size + 2))
     {
@@ -424,7 +428,11 @@ bool text_parser_t::parse_unknown_attribute(unit_t* unit, const string_dyn_t& at
 bool unit_load_t::load_text(const char* text, uint32_t size)
 {
     m_scanner.reset(new unit_text_scanner_t(this));
-    m_scanner->begin(text, size, m_location.c_str(), m_name.c_str());
+    if (!m_scanner->begin(text, size, m_location.c_str(), m_name.c_str()))
+    {
+        finish(false);
+        return false;
+    }
     if (!m_scanner->scan_file_magic())
     {
         msg_error("[unit] The file '%s' does not contain serialised units. (scan_file_magic)",
@@ -485,7 +493,8 @@ unit_t* unit_load_t::begin_unit(const char* type_name, const char* name)
 bool unit_load_t::name_unit(unit_t* unit, uint32_t created_index, const char* written)
 {
     string_dyn_t name;
-    make_name(written, &name);
+    if (!make_name(written, &name))
+        return report_no_memory_for_name(written);
     array_dyn_t<token_t> tokens;
     if (!unit_name_parse(name.c_str(), &tokens))
     {
@@ -522,7 +531,8 @@ bool unit_load_t::name_unit(unit_t* unit, uint32_t created_index, const char* wr
 
 bool unit_load_t::find_reference(const char* written, string_dyn_t* name, unit_t** unit)
 {
-    make_name(written, name);
+    if (!make_name(written, name))
+        return report_no_memory_for_name(written);
     array_dyn_t<token_t> tokens;
     if (!unit_name_parse(name->c_str(), &tokens))
     {
@@ -555,13 +565,18 @@ unit_proxy_u* unit_load_t::obtain_proxy(const string_dyn_t& name)
     }
     owner_ptr_t<unit_proxy_u> proxy;
     proxy.adopt(static_cast<unit_proxy_u*>(created.detach()));
+    // The name is copied before it is registered, so that a failure leaves nothing named.
+    if (!proxy->name().assign(name))
+    {
+        (void)report_no_memory_for_name(name.c_str());
+        return nullptr;
+    }
     if (existing != nullptr || unit_name_create_name(tokens, proxy.get()) == 0)
     {
         report_location();
         msg_error("[unit] Failed to set the name '%s' to proxy.", name.c_str());
         return nullptr;
     }
-    proxy->name().assign(name);
     proxy->set_load(this);
     unit_proxy_u* result = proxy.get();
     if (!m_proxies.append(std::move(proxy)))
@@ -599,13 +614,19 @@ void unit_load_t::report_location() const
         m_scanner->report_location();
 }
 
+bool unit_load_t::report_no_memory_for_name(const char* written) const
+{
+    report_location();
+    msg_error("[unit] Not enough memory for the unit name '%s'.", written);
+    return false;
+}
+
 void unit_load_t::get_unit_display_name(const unit_t* unit, string_t* name) const
 {
     const unit_proxy_u* proxy =
         is_own_proxy(unit) ? static_cast<const unit_proxy_u*>(unit) : proxy_of(unit);
-    if (proxy != nullptr)
-        name->assign(proxy->name());
-    else
+    // Without memory for the proxy's name the unit is shown as the unit system names it.
+    if (proxy == nullptr || !name->assign(proxy->name()))
         unit_display_name(unit, name);
 }
 
@@ -668,22 +689,22 @@ bool unit_load_t::read_include(const unit_text_scanner_t& scanner, const char* p
     }
     // Relative paths start from the including file's directory.
     string_dyn_t resolved;
-    if (path[0] != '/')
+    const char* including = scanner.current_path();
+    const char* slash = path[0] != '/' ? std::strrchr(including, '/') : nullptr;
+    if ((slash != nullptr && !resolved.assign(including, uint32_t(slash - including) + 1)) ||
+        !resolved.append(path))
     {
-        const char* including = scanner.current_path();
-        const char* slash = std::strrchr(including, '/');
-        if (slash != nullptr)
-            resolved.assign(including, uint32_t(slash - including) + 1);
+        scanner.report_location();
+        msg_error("[unit] Not enough memory for the include path '%s'.", path);
+        return false;
     }
-    resolved.append(path);
 
     auto_ptr_t<file_t> opened(fs_device_open(resolved, fs_open_mode_t::read_only, m_realm));
     if (!opened)
     {
-        string_dyn_t missing;
-        missing.format("<MISSING><%s>%s", get_device_type_name(m_realm), resolved.c_str());
         scanner.report_location();
-        msg_error("Failed to open the file '%s'.", missing.c_str());
+        msg_error("Failed to open the file '<MISSING><%s>%s'.", get_device_type_name(m_realm),
+                  resolved.c_str());
         return false;
     }
     string_dyn_t display = describe_file(opened.get());

@@ -137,6 +137,8 @@ private:
                                             const unit_attribute_t* attribute,
                                             size_t index) override;
     void report_location() const override;
+    // A name of the file that found no memory; reports it and returns false.
+    bool report_no_memory_for_name(const char* written) const;
     void get_unit_display_name(const unit_t* unit, string_t* name) const override;
 
     // What the value loaders ask of the load.

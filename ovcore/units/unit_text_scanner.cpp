@@ -413,20 +413,25 @@ unit_text_scanner_t::unit_text_scanner_t(unit_include_handler_t* includes,
 
 unit_text_scanner_t::~unit_text_scanner_t() = default;
 
-void unit_text_scanner_t::begin(const char* text, uint32_t size, const char* path,
+bool unit_text_scanner_t::begin(const char* text, uint32_t size, const char* path,
                                 const char* display_name)
 {
     m_frames.clear();
     m_frame = nullptr;
     m_included = 0;
     m_bytes = size;
-    m_top_name.assign(display_name);
     auto_ptr_t<frame_t> frame(new frame_t);
     frame->text = text;
     frame->size = size;
-    frame->path.assign(path);
-    frame->display_name.assign(display_name);
+    // Names cut short would resolve includes elsewhere and misname the file in reports.
+    if (!m_top_name.assign(display_name) || !frame->path.assign(path) ||
+        !frame->display_name.assign(display_name))
+    {
+        msg_error("[unit] Not enough memory to scan the file '%s'.", display_name);
+        return false;
+    }
     push_frame(std::move(frame));
+    return true;
 }
 
 const char* unit_text_scanner_t::current_path() const
@@ -625,7 +630,8 @@ bool unit_text_scanner_t::run_include_line()
         const char* close = c == '"' ? include_name_close(f.text + i, end) : nullptr;
         if (close != nullptr && !have_name)
         {
-            name.assign(f.text + i + 1, uint32_t(close - (f.text + i + 1)));
+            if (!copy_lexeme(f.text + i + 1, uint32_t(close - (f.text + i + 1)), &name))
+                return false;
             have_name = true;
             i = uint32_t(close - f.text) + 1;
             continue;
@@ -784,7 +790,8 @@ unit_scan_result_t unit_text_scanner_t::scan_identifier_or_close(unit_scan_conte
     if (scoped && end - q > 2 && q[0] == ':' && q[1] == ':' &&
         is_letter(static_cast<unsigned char>(q[2])))
         q = skip_while(q + 3, end, is_identifier_char);
-    name->assign(p, uint32_t(q - p));
+    if (!copy_lexeme(p, uint32_t(q - p), name))
+        return unit_scan_result_t::error;
     consume(uint32_t(q - p));
     return unit_scan_result_t::token;
 }
@@ -810,7 +817,8 @@ bool unit_text_scanner_t::scan_name_or_quoted(unit_scan_context_t context, strin
         return scan_quoted(context, text);
     if (length == 0 || !all_of(p, p + length, is_name_char))
         return expected(context);
-    text->assign(p, length);
+    if (!copy_lexeme(p, length, text))
+        return false;
     consume(length);
     return true;
 }
@@ -1015,7 +1023,8 @@ bool unit_text_scanner_t::scan_enum(unit_enum_lexeme_t* value)
         if (!all_of(p, p + length, is_identifier_char))
             return expected(context);
         value->is_name = true;
-        value->name.assign(p, length);
+        if (!copy_lexeme(p, length, &value->name))
+            return false;
     }
     else
     {
@@ -1062,7 +1071,8 @@ bool unit_text_scanner_t::scan_unknown_value(string_dyn_t* text)
     }
     else if (length == 0)
         return expected(context);
-    text->assign(p, uint32_t(q - p));
+    if (!copy_lexeme(p, uint32_t(q - p), text))
+        return false;
     consume_lines(uint32_t(q - p));
     return true;
 }
@@ -1144,9 +1154,19 @@ void unit_text_scanner_t::report_expecting_name(const char* name, const char* le
                                                 uint32_t length)
 {
     string_dyn_t text;
-    text.assign(lexeme, length);
+    // A lexeme that finds no memory is shown as far as it fit, and says so.
+    const bool whole = text.assign(lexeme, length);
     report_location();
-    msg_error("Expecting %s, found '%s'", name, text.c_str());
+    msg_error("Expecting %s, found '%s'%s", name, text.c_str(), whole ? "" : " (cut short)");
+}
+
+bool unit_text_scanner_t::copy_lexeme(const char* lexeme, uint32_t length, string_t* out) const
+{
+    if (out->assign(lexeme, length))
+        return true;
+    report_location();
+    msg_error("[unit] Not enough memory for a lexeme of %u bytes.", length);
+    return false;
 }
 
 void unit_text_scanner_t::report_unexpected_end()

@@ -123,7 +123,9 @@ public:
 
     // Starts scanning the outermost file: `size` bytes of `text`, which must stay alive and be
     // followed by two zero bytes. `path` resolves includes, `display_name` names it in messages.
-    void begin(const char* text, uint32_t size, const char* path, const char* display_name);
+    // False after a message when memory runs out; nothing may be scanned then.
+    [[nodiscard]] bool begin(const char* text, uint32_t size, const char* path,
+                             const char* display_name);
 
     // Structure. Each returns false after reporting the problem.
     [[nodiscard]] bool scan_file_magic();
@@ -207,6 +209,8 @@ private:
     void report_expecting(unit_scan_context_t context, const char* lexeme, uint32_t length);
     void report_expecting_name(const char* name, const char* lexeme, uint32_t length);
     void report_unexpected_end();
+    // Copies a lexeme into `out`; one that finds no memory is reported and fails the scan.
+    [[nodiscard]] bool copy_lexeme(const char* lexeme, uint32_t length, string_t* out) const;
 
     unit_include_handler_t* m_includes;
     unit_scan_limits_t m_limits;

@@ -1,4 +1,5 @@
-// Runs a program and collects its standard output, standard error and exit status.
+// Runs a program and collects its standard output, standard error and exit status; limits the
+// address space of a death test's child.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,10 @@ struct process_result_t
 process_result_t run_process(const std::string& program, const std::vector<std::string>& arguments,
                              const std::string& directory = std::string(),
                              uint64_t address_space_bytes = 0);
+
+// Limits this process's address space to what it has mapped now and `extra_bytes` more, so that
+// a larger allocation fails. For the child of a death test; false when the limit cannot be set.
+bool limit_address_space(uint64_t extra_bytes);
 
 // Whether this build runs under a sanitizer, which reserves more address space than any limit
 // a test would set.

@@ -59,3 +59,18 @@ process_result_t run_process(const std::string& program, const std::vector<std::
     std::fclose(err);
     return result;
 }
+
+bool limit_address_space(uint64_t extra_bytes)
+{
+    // The first number of statm is the size of the address space in pages.
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    unsigned long long pages = 0;
+    const bool read = statm != nullptr && std::fscanf(statm, "%llu", &pages) == 1;
+    if (statm != nullptr)
+        std::fclose(statm);
+    if (!read)
+        return false;
+    const uint64_t bytes = uint64_t(pages) * uint64_t(sysconf(_SC_PAGESIZE)) + extra_bytes;
+    const rlimit limit{ bytes, bytes };
+    return setrlimit(RLIMIT_AS, &limit) == 0;
+}

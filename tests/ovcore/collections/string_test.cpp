@@ -1,9 +1,13 @@
 // String growth, formatting into fixed and dynamic strings, tokenizing and hashes.
 #include "ovcore/collections/string.h"
 
+#include "tests/support/process_runner.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 TEST(string_dyn_t, reserves_in_steps_of_16_or_by_doubling)
@@ -95,6 +99,60 @@ TEST(string_tokenizer_t, splits_with_and_without_empty_tokens)
     ASSERT_TRUE(tokenizer.next(&token));
     EXPECT_TRUE(tokenizer.rest(&rest));
     EXPECT_STREQ(rest.c_str(), "A B");
+}
+
+TEST(string_tokenizer_t, a_token_that_does_not_fit_stops_before_it)
+{
+    string_tokenizer_t tokenizer("ab abcdef", " ", true);
+    string_fixed_t<4> token;
+    ASSERT_TRUE(tokenizer.next(&token));
+    EXPECT_STREQ(token.c_str(), "ab");
+    EXPECT_FALSE(tokenizer.next(&token));
+    EXPECT_FALSE(tokenizer.is_exhausted());
+    string_fixed_t<8> rest;
+    EXPECT_TRUE(tokenizer.rest(&rest));
+    EXPECT_STREQ(rest.c_str(), "abcdef");
+}
+
+namespace
+{
+
+// Under an address-space limit that no copy of 32 MiB fits: the copies that do not say so, and
+// the moves and releases that do not carry or clear it.
+int count_copies_unflagged_without_memory()
+{
+    const std::string text(32u << 20, 'x');
+    const string_dyn_t source(text.c_str());
+    if (source.copy_failed() || !limit_address_space(8u << 20))
+        return 100;
+    string_dyn_t from_text(text.c_str());
+    string_dyn_t copied(source);
+    string_dyn_t assigned;
+    assigned = source;
+    int failed = !from_text.copy_failed() + !copied.copy_failed() + !assigned.copy_failed() +
+                 !copied.empty();
+    string_dyn_t moved(std::move(copied));
+    failed += !moved.copy_failed() + copied.copy_failed();
+    moved.release();
+    failed += moved.copy_failed();
+    return failed;
+}
+
+}  // namespace
+
+TEST(string_dyn_t, copies_that_find_no_memory_say_so_until_released)
+{
+    const string_dyn_t small("abc");
+    string_dyn_t copy(small);
+    string_dyn_t assigned;
+    assigned = small;
+    EXPECT_FALSE(copy.copy_failed() || assigned.copy_failed() || small.copy_failed());
+    EXPECT_STREQ(copy.c_str(), "abc");
+
+    if (built_with_sanitizer)
+        GTEST_SKIP() << "a sanitizer reserves more address space than the limit";
+    EXPECT_EXIT(std::_Exit(count_copies_unflagged_without_memory()), testing::ExitedWithCode(0),
+                "");
 }
 
 TEST(string_helpers, find_last_of_and_hashes)

@@ -2,9 +2,11 @@
 #include "ovcore/profiling/trace_generation.h"
 
 #include "ovcore/profiling/profiler_system.h"
+#include "tests/support/process_runner.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -127,4 +129,36 @@ TEST(append_thread_name_line, escapes_what_json_cannot_hold_as_it_is)
     ASSERT_TRUE(append_thread_name_line(&text, 9, "a\"b\\c\td"));
     EXPECT_STREQ(text.c_str(), "{ \"ph\":\"M\", \"name\":\"thread_name\", \"tid\":9, \"pid\":0, "
                                "\"args\":{\"name\":\"a\\\"b\\\\c\\u0009d\"}},\n");
+}
+
+namespace
+{
+
+// Under an address-space limit that no escaped copy of 32 MiB fits: the line kinds that do not
+// fail or that touch the text.
+int count_lines_kept_without_memory()
+{
+    const std::string name = std::string(32u << 20, 'a') + "\"";
+    string_dyn_t text;
+    if (!text.assign("kept\n") || !limit_address_space(8u << 20))
+        return 100;
+    const bool appended[] = {
+        append_thread_name_line(&text, 1, name.c_str()),
+        append_complete_line(&text, name.c_str(), "main", 1, 2, 3),
+        append_instant_line(&text, "mark", name.c_str(), 1, 2),
+        append_counter_line(&text, "memory", name.c_str(), 1, 2, 3),
+    };
+    int failed = !text.equals("kept\n");
+    for (const bool line_appended : appended)
+        failed += line_appended;
+    return failed;
+}
+
+}  // namespace
+
+TEST(trace_lines, leave_out_whole_a_line_whose_escaped_text_finds_no_memory)
+{
+    if (built_with_sanitizer)
+        GTEST_SKIP() << "a sanitizer reserves more address space than the limit";
+    EXPECT_EXIT(std::_Exit(count_lines_kept_without_memory()), testing::ExitedWithCode(0), "");
 }

@@ -214,17 +214,21 @@ TEST(format_trace_file_name, joins_the_local_start_time_and_the_sanitised_name)
     start.tm_hour = 21;
     start.tm_min = 45;
     trace_name_t out;
-    format_trace_file_name(&out, start, "full");
+    EXPECT_TRUE(format_trace_file_name(&out, start, "full"));
     EXPECT_STREQ(out.c_str(), "trace_20261208_214500__full.json");
-    format_trace_file_name(&out, start, "");
+    EXPECT_TRUE(format_trace_file_name(&out, start, ""));
     EXPECT_STREQ(out.c_str(), "trace_20261208_214500_.json");
 
     // A long name gives way to the ".json" within the 256 characters.
     const std::string long_name(300, 'n');
-    format_trace_file_name(&out, start, long_name.c_str());
+    EXPECT_TRUE(format_trace_file_name(&out, start, long_name.c_str()));
     EXPECT_EQ(out.length(), 256u);
     EXPECT_EQ(std::string(out.c_str()).substr(0, 23), "trace_20261208_214500__");
     EXPECT_EQ(std::string(out.c_str()).substr(251), ".json");
+
+    // Only the name gives way: without room for the rest the result says so.
+    string_fixed_t<20> small;
+    EXPECT_FALSE(format_trace_file_name(&small, start, "full"));
 }
 
 // ---- append protocol ---------------------------------------------------------------------------

@@ -3,10 +3,12 @@
 #include "ovcore/units/unit_text_scanner.h"
 
 #include "tests/support/message_capture.h"
+#include "tests/support/process_runner.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -26,7 +28,7 @@ public:
     {
         m_top = text;
         m_top.append(2, '\0');
-        scanner.begin(m_top.data(), uint32_t(text.size()), "dir/top.qsd", "top.qsd");
+        ASSERT_TRUE(scanner.begin(m_top.data(), uint32_t(text.size()), "dir/top.qsd", "top.qsd"));
     }
 
     bool read_include(const unit_text_scanner_t& including, const char* path,
@@ -44,8 +46,8 @@ public:
         for (char c : found->second)
             EXPECT_TRUE(file->text.append(c));
         EXPECT_TRUE(file->text.append('\0') && file->text.append('\0'));
-        file->path.assign(resolved.c_str());
-        file->display_name.assign(resolved.c_str());
+        EXPECT_TRUE(file->path.assign(resolved.c_str()));
+        EXPECT_TRUE(file->display_name.assign(resolved.c_str()));
         return true;
     }
 
@@ -311,6 +313,48 @@ TEST(unit_text_scanner, reads_or_rejects_every_value_lexeme)
                                          "[unit] File 'top.qsd', line 2:", c.message }));
         }
     }
+}
+
+namespace
+{
+
+// Under an address-space limit that no copy of a 32 MiB lexeme fits: the lexeme kinds whose
+// scan does not fail with the report.
+int count_lexemes_scanned_without_memory()
+{
+    const std::string word(32u << 20, 'a');
+    const kind_t kinds[] = { kind_t::string, kind_t::unit_name, kind_t::enum_value,
+                             kind_t::unknown };
+    scanner_fixture_t values[4];
+    scanner_fixture_t names;
+    for (scanner_fixture_t& f : values)
+        f.start(word + " }");
+    names.start(word + " }");
+    if (!limit_address_space(8u << 20))
+        return 100;
+    message_capture_t capture;
+    const std::vector<std::string> report = {
+        "[unit] File 'top.qsd', line 1:",
+        "[unit] Not enough memory for a lexeme of 33554432 bytes." };
+    int failed = 0;
+    for (int i = 0; i < 4; ++i)
+    {
+        capture.clear();
+        failed += scan_value(&values[i], kinds[i]) != "!" || capture.lines != report;
+    }
+    capture.clear();
+    failed += names.names() != "!" || capture.lines != report;
+    return failed;
+}
+
+}  // namespace
+
+TEST(unit_text_scanner, reports_a_lexeme_that_finds_no_memory_and_fails_the_scan)
+{
+    if (built_with_sanitizer)
+        GTEST_SKIP() << "a sanitizer reserves more address space than the limit";
+    EXPECT_EXIT(std::_Exit(count_lexemes_scanned_without_memory()), testing::ExitedWithCode(0),
+                "");
 }
 
 TEST(unit_text_scanner, reads_the_structure_lexemes)

@@ -116,10 +116,10 @@ TEST_F(configuration_fixture, clone_copies_every_attribute_and_the_owned_sets)
     owner_ptr_t<configuration_u> unit = create<configuration_u>("configuration");
     owner_ptr_t<char_set_config_u> set = create<char_set_config_u>("char_set_config");
     ASSERT_TRUE(unit && set);
-    unit->output.assign("font");
+    ASSERT_TRUE(unit->output.assign("font"));
     unit->gradient_color_step = -3;
     unit->default_scale = 0.75f;
-    set->character_set_file.assign("latin.chars");
+    ASSERT_TRUE(set->character_set_file.assign("latin.chars"));
     set->outline_width = 2;
     set->antialias = false;
     ASSERT_TRUE(unit->char_config.append(owner_ptr_t<unit_t>(std::move(set))));
