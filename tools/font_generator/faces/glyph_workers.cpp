@@ -70,7 +70,8 @@ void run_glyph_job(glyph_job_t* job, uint32_t count, uint32_t helpers)
     state.job = job;
     state.count = count;
     state.chunks = uint32_t((uint64_t(count) + glyph_chunk_size - 1) / glyph_chunk_size);
-    helpers = task_system == nullptr || state.chunks < 2
+    // Asking for the workers' count starts them: a job without helpers never asks.
+    helpers = task_system == nullptr || state.chunks < 2 || helpers == 0
                   ? 0
                   : std::min({ helpers, thread_pool_worker_count(), max_glyph_helpers });
     if (helpers == 0 || !state.done.resize(state.chunks))
