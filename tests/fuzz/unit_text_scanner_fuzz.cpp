@@ -30,9 +30,7 @@ public:
                 return false;
             for (size_t c = 0; c < files[i].size(); ++c)
                 file->text[uint32_t(c)] = files[i][c];
-            file->path.assign(path);
-            file->display_name.assign(path);
-            return true;
+            return file->path.assign(path) && file->display_name.assign(path);
         }
         return false;
     }
@@ -101,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string top = includes.files[0];
     top.append(2, '\0');
     unit_text_scanner_t scanner(&includes);
-    scanner.begin(top.data(), uint32_t(top.size() - 2), "top.qsd", "top.qsd");
+    if (!scanner.begin(top.data(), uint32_t(top.size() - 2), "top.qsd", "top.qsd"))
+        return 0;
     // A fixed pseudo-random order of contexts, chosen by the first byte.
     uint32_t state = data[0] * 2654435761u + 1;
     for (int step = 0; step < 256; ++step)
