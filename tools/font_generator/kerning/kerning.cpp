@@ -120,13 +120,11 @@ bool append_face_kerning_pairs(FT_FaceRec_* face, uint32_t face_index, const cha
 {
     if (!FT_HAS_KERNING(face))
         return true;
-    const uint32_t start = out->size();
     if (known != nullptr && kerning_is_kern_table_only(face))
     {
         array_dyn_t<uint64_t> listed;
         if (list_kern_table_pairs(face, &listed))
             return collect_listed_pairs(face, face_index, set, *known, listed, out);
-        (void)out->resize(start);  // shrinking always succeeds
     }
 
     const uint32_t count = set.glyphs.size();

@@ -180,7 +180,6 @@ public:
         m_placed.clear();
         if (!m_buckets.build(*m_set, m_order) || !m_placed.resize(m_order.size()))
             return false;
-        m_left_area = measure_demand(*m_set, m_order).area;
         m_started = true;
         return true;
     }
@@ -213,7 +212,7 @@ public:
             ++m_placed_now;
             const uint64_t cell_width = uint64_t(std::max(glyph.width, 0));
             const uint64_t cell_height = uint64_t(std::max(glyph.height, 0));
-            m_left_area -= (cell_width + 1) * (cell_height + 1);
+            m_placed_area += (cell_width + 1) * (cell_height + 1);
         };
 
         for (; m_next < m_order.size(); ++m_next)
@@ -254,8 +253,8 @@ public:
     }
 
     uint32_t placed_by_last_pack() const { return m_placed_now; }
-    // The demand's area of what no picture has taken yet.
-    uint64_t left_area() const { return m_left_area; }
+    // The demand's area of what pictures have taken so far.
+    uint64_t placed_area() const { return m_placed_area; }
 
     // The positions in the order of the rasterized glyphs no picture has taken yet.
     [[nodiscard]] bool list_left(array_dyn_t<uint32_t>* left) const
@@ -275,7 +274,7 @@ private:
     bool m_started = false;
     uint32_t m_next = 0;       // every position before it is placed or not rasterized
     uint32_t m_placed_now = 0;
-    uint64_t m_left_area = 0;
+    uint64_t m_placed_area = 0;
 };
 
 }  // namespace
@@ -355,7 +354,7 @@ bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
     {
         const uint32_t picture = sizes->size();
         // A smaller picture is tried only when what is left may fit one: the last picture.
-        const uint64_t area = packer.started() ? packer.left_area() : set_area;
+        const uint64_t area = set_area - packer.placed_area();
         if (side > first_canvas_side && area <= smaller_inner_area)
         {
             const array_t<uint32_t>* glyphs = &order;
