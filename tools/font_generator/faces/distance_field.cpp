@@ -1,0 +1,592 @@
+// Distance fields from outlines: flattening, the boundary of the filled region, distances and
+// inside.
+//
+// Sections: values, flattening, the boundary, distances and inside.
+//
+// Curves become chords at most `flatness` from them. Where contours cross or touch, edges are
+// cut; the runs of pieces between cuts ("chains") each lie wholly on the boundary of the filled
+// region or wholly off it, which the winding on either side of one of their pieces tells. Only
+// boundary pieces give distances, and only to pixels within range / 2 of them: beyond that
+// every value is 0 or 255 anyway. Inside is the nonzero winding of each pixel centre, from the
+// crossings of its row.
+#include "tools/font_generator/faces/distance_field.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+
+// Pixels between a curve and its chords: half the 1/64 pixel the distances may be off by.
+constexpr double flatness = 1.0 / 128;
+constexpr uint32_t max_chords_per_curve = 4096;
+// Pixels within which points count as one where edges are cut.
+constexpr double cut_tolerance = 1e-6;
+// Pixels from a piece at which the winding on its sides is asked.
+constexpr double side_offset = 1e-3;
+
+constexpr double one_64th = 1.0 / 64;
+
+double cross(double ax, double ay, double bx, double by)
+{
+    return ax * by - ay * bx;
+}
+
+}  // namespace
+
+// ---- values -------------------------------------------------------------------------------------
+
+uint32_t distance_field_padding(float range)
+{
+    return uint32_t(std::ceil(double(range) * 0.5));
+}
+
+uint8_t distance_value(float distance, float range)
+{
+    const float level = std::clamp(0.5f + distance / range, 0.0f, 1.0f);
+    return uint8_t(level * 255.0f + 0.5f);
+}
+
+glyph_bitmap_t distance_field_t::values() const
+{
+    glyph_bitmap_t bitmap;
+    bitmap.width = m_cell.width;
+    bitmap.rows = m_cell.rows;
+    bitmap.pitch = m_cell.width;
+    bitmap.mode = glyph_pixel_mode_t::gray;
+    bitmap.top_row = m_has_values && !m_values.empty() ? m_values.data() : nullptr;
+    return bitmap;
+}
+
+glyph_bitmap_t distance_field_t::interior() const
+{
+    const int32_t pad = int32_t(distance_field_padding(m_range));
+    glyph_bitmap_t bitmap;
+    bitmap.width = std::max(m_cell.width - 2 * pad, 0);
+    bitmap.rows = std::max(m_cell.rows - 2 * pad, 0);
+    bitmap.pitch = bitmap.width;
+    bitmap.mode = glyph_pixel_mode_t::gray;
+    bitmap.top_row = m_has_values && !m_interior.empty() ? m_interior.data() : nullptr;
+    return bitmap;
+}
+
+float distance_field_t::distance_at(int32_t column, int32_t row) const
+{
+    const uint32_t index = uint32_t(row) * uint32_t(m_cell.width) + uint32_t(column);
+    const float distance = std::sqrt(m_squared[index]);
+    return m_inside[index] != 0 ? distance : -distance;
+}
+
+void distance_field_t::make_values()
+{
+    const uint32_t count = m_squared.size();
+    const float* squared = m_squared.data();
+    const uint8_t* inside = m_inside.data();
+    uint8_t* values = m_values.data();
+    const float scale = 1.0f / m_range;
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        const float distance = std::sqrt(squared[i]);
+        const float level = std::clamp(0.5f + (inside[i] != 0 ? distance : -distance) * scale,
+                                       0.0f, 1.0f);
+        values[i] = uint8_t(level * 255.0f + 0.5f);
+    }
+    const int32_t pad = int32_t(distance_field_padding(m_range));
+    const int32_t width = std::max(m_cell.width - 2 * pad, 0);
+    const int32_t rows = std::max(m_cell.rows - 2 * pad, 0);
+    uint8_t* interior = m_interior.data();
+    for (int32_t r = 0; r < rows; ++r)
+        for (int32_t c = 0; c < width; ++c)
+            interior[r * width + c] =
+                values[(r + pad) * m_cell.width + c + pad] >= 128 ? uint8_t(255) : uint8_t(0);
+}
+
+bool distance_field_t::build(const FT_Outline_& outline, float range)
+{
+    m_range = range;
+    m_cell = distance_cell_t{};
+    m_has_values = false;
+    if (outline.n_points <= 0 || outline.n_contours <= 0)
+        return true;
+
+    FT_BBox box;
+    FT_Outline_Get_CBox(&outline, &box);
+    const int64_t pad = distance_field_padding(range);
+    const int64_t left = int64_t(box.xMin >> 6) - pad;
+    const int64_t right = int64_t((box.xMax + 63) >> 6) + pad;
+    const int64_t bottom = int64_t(box.yMin >> 6) - pad;
+    const int64_t top = int64_t((box.yMax + 63) >> 6) + pad;
+    const auto saturate = [](int64_t value) {
+        return int32_t(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+    };
+    m_cell.left = saturate(left);
+    m_cell.top = saturate(top);
+    m_cell.width = saturate(right - left);
+    m_cell.rows = saturate(top - bottom);
+    if (m_cell.width > max_distance_cell_side || m_cell.rows > max_distance_cell_side)
+        return true;
+    m_origin = point_t{ double(left), double(top) };
+
+    const uint32_t count = uint32_t(m_cell.width) * uint32_t(m_cell.rows);
+    const uint32_t interior_count = uint32_t(m_cell.width - 2 * pad) * uint32_t(m_cell.rows - 2 * pad);
+    const float far = range * 0.5f;
+    if (!m_squared.resize(count) || !m_inside.resize(count) || !m_values.resize(count) ||
+        !m_interior.resize(interior_count) || !flatten(outline) || !find_cuts() ||
+        !make_pieces() || !classify_chains() || !decide_inside())
+        return false;
+    std::fill(m_squared.begin(), m_squared.end(), far * far);
+    measure_distances();
+    make_values();
+    m_has_values = true;
+    return true;
+}
+
+// ---- flattening ---------------------------------------------------------------------------------
+
+// FreeType's outline walk, adding the chords of every segment to the contour being flattened.
+struct outline_walk_t
+{
+    distance_field_t* field;
+    distance_field_t::point_t last;
+
+    distance_field_t::point_t to_cell(const FT_Vector* v) const
+    {
+        return { double(v->x) * one_64th - field->m_origin.x,
+                 field->m_origin.y - double(v->y) * one_64th };
+    }
+
+    int add(distance_field_t::point_t p)
+    {
+        last = p;
+        return field->m_contour.append(p) ? 0 : FT_Err_Out_Of_Memory;
+    }
+
+    static int move_to(const FT_Vector* to, void* user)
+    {
+        outline_walk_t* walk = static_cast<outline_walk_t*>(user);
+        if (!walk->field->close_contour())
+            return FT_Err_Out_Of_Memory;
+        return walk->add(walk->to_cell(to));
+    }
+
+    static int line_to(const FT_Vector* to, void* user)
+    {
+        outline_walk_t* walk = static_cast<outline_walk_t*>(user);
+        return walk->add(walk->to_cell(to));
+    }
+
+    static uint32_t chords_for(double bend)
+    {
+        const double chords = std::ceil(std::sqrt(bend / (4.0 * flatness)));
+        return chords >= max_chords_per_curve ? max_chords_per_curve
+                                              : std::max<uint32_t>(uint32_t(chords), 1);
+    }
+
+    // A quadratic's chords over n equal steps lie within |p0 - 2 p1 + p2| / (4 n²) of it.
+    static int conic_to(const FT_Vector* control, const FT_Vector* to, void* user)
+    {
+        outline_walk_t* walk = static_cast<outline_walk_t*>(user);
+        const distance_field_t::point_t p0 = walk->last;
+        const distance_field_t::point_t p1 = walk->to_cell(control);
+        const distance_field_t::point_t p2 = walk->to_cell(to);
+        const uint32_t n =
+            chords_for(std::hypot(p0.x - 2 * p1.x + p2.x, p0.y - 2 * p1.y + p2.y));
+        for (uint32_t i = 1; i < n; ++i)
+        {
+            const double t = double(i) / n;
+            const double u = 1 - t;
+            if (walk->add({ u * u * p0.x + 2 * u * t * p1.x + t * t * p2.x,
+                            u * u * p0.y + 2 * u * t * p1.y + t * t * p2.y }) != 0)
+                return FT_Err_Out_Of_Memory;
+        }
+        return walk->add(p2);
+    }
+
+    // A cubic's second derivative is at most 6 max(|p0 - 2 p1 + p2|, |p1 - 2 p2 + p3|).
+    static int cubic_to(const FT_Vector* control1, const FT_Vector* control2,
+                        const FT_Vector* to, void* user)
+    {
+        outline_walk_t* walk = static_cast<outline_walk_t*>(user);
+        const distance_field_t::point_t p0 = walk->last;
+        const distance_field_t::point_t p1 = walk->to_cell(control1);
+        const distance_field_t::point_t p2 = walk->to_cell(control2);
+        const distance_field_t::point_t p3 = walk->to_cell(to);
+        const double bend = std::max(std::hypot(p0.x - 2 * p1.x + p2.x, p0.y - 2 * p1.y + p2.y),
+                                     std::hypot(p1.x - 2 * p2.x + p3.x, p1.y - 2 * p2.y + p3.y));
+        const uint32_t n = chords_for(3 * bend);
+        for (uint32_t i = 1; i < n; ++i)
+        {
+            const double t = double(i) / n;
+            const double u = 1 - t;
+            const double a = u * u * u;
+            const double b = 3 * u * u * t;
+            const double c = 3 * u * t * t;
+            const double d = t * t * t;
+            if (walk->add({ a * p0.x + b * p1.x + c * p2.x + d * p3.x,
+                            a * p0.y + b * p1.y + c * p2.y + d * p3.y }) != 0)
+                return FT_Err_Out_Of_Memory;
+        }
+        return walk->add(p3);
+    }
+};
+
+bool distance_field_t::flatten(const FT_Outline_& outline)
+{
+    m_contour.clear();
+    m_edges.clear();
+    FT_Outline_Funcs funcs;
+    funcs.move_to = &outline_walk_t::move_to;
+    funcs.line_to = &outline_walk_t::line_to;
+    funcs.conic_to = &outline_walk_t::conic_to;
+    funcs.cubic_to = &outline_walk_t::cubic_to;
+    funcs.shift = 0;
+    funcs.delta = 0;
+    outline_walk_t walk{ this, { 0, 0 } };
+    return FT_Outline_Decompose(const_cast<FT_Outline*>(&outline), &funcs, &walk) == 0 &&
+           close_contour();
+}
+
+// Turns the flattened contour into edges, unless it has fewer than three distinct points or no
+// area: such a contour fills nothing.
+bool distance_field_t::close_contour()
+{
+    array_dyn_t<point_t>& points = m_contour;
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < points.size(); ++i)
+        if (count == 0 || points[i].x != points[count - 1].x || points[i].y != points[count - 1].y)
+            points[count++] = points[i];
+    while (count > 1 && points[count - 1].x == points[0].x && points[count - 1].y == points[0].y)
+        --count;
+    bool has_area = false;
+    for (uint32_t i = 1; i + 1 < count && !has_area; ++i)
+        has_area = cross(points[i].x - points[0].x, points[i].y - points[0].y,
+                         points[i + 1].x - points[0].x, points[i + 1].y - points[0].y) != 0;
+    if (count >= 3 && has_area)
+    {
+        const uint32_t first = m_edges.size();
+        if (!m_edges.reserve_more(count))
+            return false;
+        for (uint32_t i = 0; i < count; ++i)
+            (void)m_edges.append(edge_t{ points[i], points[(i + 1) % count], first,
+                                         first + count - 1 });
+    }
+    points.clear();
+    return true;
+}
+
+// ---- the boundary -------------------------------------------------------------------------------
+
+bool distance_field_t::add_cut(uint32_t edge, double t, double tolerance)
+{
+    if (t < -tolerance || t > 1 + tolerance)
+        return true;
+    return m_cuts.append(cut_t{ edge, t <= tolerance ? 0.0 : t >= 1 - tolerance ? 1.0 : t });
+}
+
+// Cuts two edges where they cross or touch, and both ends of a stretch they share.
+bool distance_field_t::cut_pair(uint32_t e, uint32_t f)
+{
+    const edge_t& p = m_edges[e];
+    const edge_t& q = m_edges[f];
+    const bool same_contour = p.first_edge == q.first_edge;
+    // Neighbours in a contour meet at their shared point; only a shared stretch matters there.
+    const bool neighbours =
+        same_contour && (f == e + 1 || e == f + 1 || (e == p.first_edge && f == p.last_edge) ||
+                         (f == p.first_edge && e == p.last_edge));
+    const double rx = p.b.x - p.a.x;
+    const double ry = p.b.y - p.a.y;
+    const double sx = q.b.x - q.a.x;
+    const double sy = q.b.y - q.a.y;
+    const double qx = q.a.x - p.a.x;
+    const double qy = q.a.y - p.a.y;
+    const double r_length = std::hypot(rx, ry);
+    const double s_length = std::hypot(sx, sy);
+    const double p_tolerance = cut_tolerance / r_length;
+    const double q_tolerance = cut_tolerance / s_length;
+    const double denominator = cross(rx, ry, sx, sy);
+    if (std::fabs(denominator) > 1e-12 * r_length * s_length)
+    {
+        if (neighbours)
+            return true;
+        const double t = cross(qx, qy, sx, sy) / denominator;
+        const double u = cross(qx, qy, rx, ry) / denominator;
+        if (t < -p_tolerance || t > 1 + p_tolerance || u < -q_tolerance || u > 1 + q_tolerance)
+            return true;
+        return add_cut(e, t, p_tolerance) && add_cut(f, u, q_tolerance);
+    }
+    // Parallel: only edges on one line share anything.
+    if (std::fabs(cross(qx, qy, rx, ry)) > cut_tolerance * r_length)
+        return true;
+    const auto along = [](const point_t& from, double dx, double dy, double length,
+                          const point_t& point) {
+        return ((point.x - from.x) * dx + (point.y - from.y) * dy) / (length * length);
+    };
+    return add_cut(e, along(p.a, rx, ry, r_length, q.a), p_tolerance) &&
+           add_cut(e, along(p.a, rx, ry, r_length, q.b), p_tolerance) &&
+           add_cut(f, along(q.a, sx, sy, s_length, p.a), q_tolerance) &&
+           add_cut(f, along(q.a, sx, sy, s_length, p.b), q_tolerance);
+}
+
+bool distance_field_t::find_cuts()
+{
+    m_cuts.clear();
+    m_order.clear();
+    const uint32_t count = m_edges.size();
+    if (!m_order.reserve(count))
+        return false;
+    for (uint32_t i = 0; i < count; ++i)
+        (void)m_order.append(i);
+    const edge_t* edges = m_edges.data();
+    const auto top_of = [edges](uint32_t i) { return std::min(edges[i].a.y, edges[i].b.y); };
+    std::sort(m_order.begin(), m_order.end(),
+              [&](uint32_t i, uint32_t j) { return top_of(i) < top_of(j); });
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        const edge_t& e = edges[m_order[i]];
+        const double bottom = std::max(e.a.y, e.b.y) + cut_tolerance;
+        const double left = std::min(e.a.x, e.b.x) - cut_tolerance;
+        const double right = std::max(e.a.x, e.b.x) + cut_tolerance;
+        for (uint32_t j = i + 1; j < count && top_of(m_order[j]) <= bottom; ++j)
+        {
+            const edge_t& f = edges[m_order[j]];
+            if (std::max(f.a.x, f.b.x) < left || std::min(f.a.x, f.b.x) > right)
+                continue;
+            if (!cut_pair(m_order[i], m_order[j]))
+                return false;
+        }
+    }
+    std::sort(m_cuts.begin(), m_cuts.end(), [](const cut_t& a, const cut_t& b) {
+        return a.edge != b.edge ? a.edge < b.edge : a.t < b.t;
+    });
+    return true;
+}
+
+// Splits the edges at their cuts into pieces, numbering the chains: a chain ends wherever an
+// edge is cut, at a split or at one of its ends.
+bool distance_field_t::make_pieces()
+{
+    m_pieces.clear();
+    m_chains = 0;
+    const uint32_t count = m_edges.size();
+    if (!m_pieces.reserve(count + m_cuts.size()))
+        return false;
+    const cut_t* cut = m_cuts.begin();
+    const cut_t* cuts_end = m_cuts.end();
+    bool break_before = true;  // a chain starts with every contour
+    for (uint32_t e = 0; e < count; ++e)
+    {
+        const edge_t& edge = m_edges[e];
+        if (e == edge.first_edge)
+            break_before = true;
+        double from = 0;
+        for (; cut != cuts_end && cut->edge == e; ++cut)
+        {
+            if (cut->t <= 0)
+                break_before = true;
+            else if (cut->t >= 1)
+                break;
+            else if (cut->t > from)
+            {
+                if (break_before)
+                    ++m_chains;
+                break_before = true;
+                const double dx = edge.b.x - edge.a.x;
+                const double dy = edge.b.y - edge.a.y;
+                (void)m_pieces.append(piece_t{
+                    { edge.a.x + from * dx, edge.a.y + from * dy },
+                    { edge.a.x + cut->t * dx, edge.a.y + cut->t * dy }, m_chains - 1 });
+                from = cut->t;
+            }
+        }
+        const bool break_after = cut != cuts_end && cut->edge == e;  // a cut at the end
+        for (; cut != cuts_end && cut->edge == e; ++cut)
+        {
+        }
+        if (break_before)
+            ++m_chains;
+        const double dx = edge.b.x - edge.a.x;
+        const double dy = edge.b.y - edge.a.y;
+        if (!m_pieces.append(piece_t{ { edge.a.x + from * dx, edge.a.y + from * dy }, edge.b,
+                                      m_chains - 1 }))
+            return false;
+        break_before = break_after;
+    }
+    return true;
+}
+
+int32_t distance_field_t::winding_at(point_t p) const
+{
+    int32_t winding = 0;
+    for (const edge_t& edge : m_edges)
+    {
+        const double side =
+            cross(edge.b.x - edge.a.x, edge.b.y - edge.a.y, p.x - edge.a.x, p.y - edge.a.y);
+        if (edge.a.y <= p.y)
+        {
+            if (edge.b.y > p.y && side > 0)
+                ++winding;
+        }
+        else if (edge.b.y <= p.y && side < 0)
+            --winding;
+    }
+    return winding;
+}
+
+// A chain is boundary when the filled region lies on exactly one of its sides, asked beside the
+// middle of its longest piece.
+bool distance_field_t::classify_chains()
+{
+    array_dyn_t<uint32_t> longest;
+    if (!m_boundary.resize(m_chains) || !longest.resize(m_chains))
+        return false;
+    std::fill(longest.begin(), longest.end(), UINT32_MAX);
+    const auto length_of = [](const piece_t& piece) {
+        return std::hypot(piece.b.x - piece.a.x, piece.b.y - piece.a.y);
+    };
+    for (uint32_t i = 0; i < m_pieces.size(); ++i)
+    {
+        uint32_t& best = longest[m_pieces[i].chain];
+        if (best == UINT32_MAX || length_of(m_pieces[i]) > length_of(m_pieces[best]))
+            best = i;
+    }
+    for (uint32_t chain = 0; chain < m_chains; ++chain)
+    {
+        m_boundary[chain] = 0;
+        if (longest[chain] == UINT32_MAX)
+            continue;
+        const piece_t& piece = m_pieces[longest[chain]];
+        const double length = length_of(piece);
+        if (length == 0)
+            continue;
+        const double nx = -(piece.b.y - piece.a.y) / length * side_offset;
+        const double ny = (piece.b.x - piece.a.x) / length * side_offset;
+        const point_t middle{ (piece.a.x + piece.b.x) * 0.5, (piece.a.y + piece.b.y) * 0.5 };
+        const bool filled_one_side = winding_at({ middle.x + nx, middle.y + ny }) != 0;
+        const bool filled_other_side = winding_at({ middle.x - nx, middle.y - ny }) != 0;
+        m_boundary[chain] = filled_one_side != filled_other_side;
+    }
+    return true;
+}
+
+// ---- distances and inside -----------------------------------------------------------------------
+
+// The squared distance from every pixel centre within range / 2 of a boundary piece to the
+// nearest such piece; the centre of pixel (c, r) is (c + 0.5, r + 0.5) in cell coordinates.
+void distance_field_t::measure_distances()
+{
+    const float far = m_range * 0.5f;
+    const int32_t width = m_cell.width;
+    const int32_t rows = m_cell.rows;
+    float* squared = m_squared.data();
+    for (const piece_t& piece : m_pieces)
+    {
+        if (m_boundary[piece.chain] == 0)
+            continue;
+        const float ax = float(piece.a.x);
+        const float ay = float(piece.a.y);
+        const float dx = float(piece.b.x - piece.a.x);
+        const float dy = float(piece.b.y - piece.a.y);
+        const float length_squared = dx * dx + dy * dy;
+        const float inverse = length_squared > 0 ? 1.0f / length_squared : 0.0f;
+        const float top = std::min(ay, ay + dy) - far;
+        const float bottom = std::max(ay, ay + dy) + far;
+        const int32_t first_row = std::max(int32_t(std::ceil(top - 0.5f)), 0);
+        const int32_t last_row = std::min(int32_t(std::floor(bottom - 0.5f)), rows - 1);
+        for (int32_t r = first_row; r <= last_row; ++r)
+        {
+            const float y = float(r) + 0.5f;
+            // The part of the piece within `far` rows of the row, widened by `far`.
+            float t0 = 0.0f;
+            float t1 = 1.0f;
+            if (std::fabs(dy) > 1e-6f)
+            {
+                t0 = std::clamp((y - far - ay) / dy, 0.0f, 1.0f);
+                t1 = std::clamp((y + far - ay) / dy, 0.0f, 1.0f);
+            }
+            const float x0 = ax + t0 * dx;
+            const float x1 = ax + t1 * dx;
+            const int32_t first_column =
+                std::max(int32_t(std::ceil(std::min(x0, x1) - far - 0.5f)), 0);
+            const int32_t last_column =
+                std::min(int32_t(std::floor(std::max(x0, x1) + far - 0.5f)), width - 1);
+            float* out = squared + int64_t(r) * width;
+            const float py = y - ay;
+            for (int32_t c = first_column; c <= last_column; ++c)
+            {
+                const float px = float(c) + 0.5f - ax;
+                const float t = std::clamp((px * dx + py * dy) * inverse, 0.0f, 1.0f);
+                const float ex = px - t * dx;
+                const float ey = py - t * dy;
+                out[c] = std::min(out[c], ex * ex + ey * ey);
+            }
+        }
+    }
+}
+
+// Every pixel centre's winding from the edges crossing its row left of it: nonzero is inside.
+bool distance_field_t::decide_inside()
+{
+    const int32_t rows = m_cell.rows;
+    const int32_t width = m_cell.width;
+    if (!m_row_start.resize(uint32_t(rows) + 1))
+        return false;
+    std::fill(m_row_start.begin(), m_row_start.end(), 0u);
+    // Edge a→b crosses the centres of rows r with min(y) <= r + 0.5 < max(y).
+    const auto rows_of = [rows](const edge_t& edge, int32_t* first, int32_t* end) {
+        const double low = std::min(edge.a.y, edge.b.y);
+        const double high = std::max(edge.a.y, edge.b.y);
+        *first = std::max(int32_t(std::ceil(low - 0.5)), 0);
+        *end = std::min(int32_t(std::ceil(high - 0.5)), rows);
+    };
+    uint32_t* starts = m_row_start.data();
+    for (const edge_t& edge : m_edges)
+    {
+        int32_t first = 0;
+        int32_t end = 0;
+        rows_of(edge, &first, &end);
+        for (int32_t r = first; r < end; ++r)
+            ++starts[r + 1];
+    }
+    for (int32_t r = 0; r < rows; ++r)
+        starts[r + 1] += starts[r];
+    if (!m_crossings.resize(starts[rows]))
+        return false;
+    crossing_t* crossings = m_crossings.data();
+    for (const edge_t& edge : m_edges)
+    {
+        int32_t first = 0;
+        int32_t end = 0;
+        rows_of(edge, &first, &end);
+        const double slope = (edge.b.x - edge.a.x) / (edge.b.y - edge.a.y);
+        const int32_t direction = edge.b.y > edge.a.y ? 1 : -1;
+        for (int32_t r = first; r < end; ++r)
+            crossings[starts[r]++] =
+                crossing_t{ float(edge.a.x + (r + 0.5 - edge.a.y) * slope), direction };
+    }
+    // The fill moved every start to the next row's: move them back.
+    for (int32_t r = rows; r > 0; --r)
+        starts[r] = starts[r - 1];
+    starts[0] = 0;
+
+    uint8_t* inside = m_inside.data();
+    for (int32_t r = 0; r < rows; ++r)
+    {
+        crossing_t* begin = crossings + starts[r];
+        crossing_t* end = crossings + starts[r + 1];
+        std::sort(begin, end, [](const crossing_t& a, const crossing_t& b) { return a.x < b.x; });
+        uint8_t* out = inside + int64_t(r) * width;
+        int32_t winding = 0;
+        for (int32_t c = 0; c < width; ++c)
+        {
+            const float x = float(c) + 0.5f;
+            for (; begin != end && begin->x < x; ++begin)
+                winding += begin->direction;
+            out[c] = winding != 0;
+        }
+    }
+    return true;
+}

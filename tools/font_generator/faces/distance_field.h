@@ -1,0 +1,123 @@
+// Signed distance fields of glyph outlines: the cell a field takes and its values, measured from
+// the outline's lines and Bézier curves to the boundary of what the nonzero rule fills over all
+// contours together, so overlapping contours leave neither holes nor seams.
+#pragma once
+
+#include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "tools/font_generator/faces/glyph_bitmap.h"
+
+#include <cstdint>
+
+struct FT_Outline_;
+
+// The distance range in pixels: the span of distances from value 0 to value 255.
+constexpr float default_distance_range = 4.0f;
+constexpr float min_distance_range = 1.0f;
+constexpr float max_distance_range = 64.0f;
+
+// Pixels of padding on every side of a field's cell: ceil(range / 2).
+uint32_t distance_field_padding(float range);
+
+// The value of a signed distance `distance` (pixels, positive inside) at the range:
+// round(255 × clamp(0.5 + distance / range, 0, 1)); 128 on the outline.
+uint8_t distance_value(float distance, float range);
+
+// A field's cell in whole pixels, placed as a rendered bitmap is: `left` columns from the pen
+// to its left edge, `top` rows from the base line up to its top edge.
+struct distance_cell_t
+{
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t width = 0;
+    int32_t rows = 0;
+};
+
+// Cells wider or taller than this fit no picture; their values are not made.
+constexpr int32_t max_distance_cell_side = 8192;
+
+// Builds the field of one outline at a time and keeps it until the next. Its memory is kept for
+// the next outline, so one builder per thread measures a whole set without allocating anew.
+class distance_field_t
+{
+public:
+    // The field of `outline` (26.6 pixel coordinates, y up, as a glyph slot holds it) at
+    // `range`: the cell is the outline's control box in whole pixels grown by the padding on
+    // every side, empty for an empty outline. Contours of fewer than three distinct points or of
+    // no area are left out. False when memory is short.
+    [[nodiscard]] bool build(const FT_Outline_& outline, float range);
+
+    const distance_cell_t& cell() const { return m_cell; }
+    // False when the cell is too large for values (see max_distance_cell_side).
+    bool has_values() const { return m_has_values; }
+    // The values as a grey bitmap, row 0 the top row; valid until the next build.
+    glyph_bitmap_t values() const;
+    // The cell without its padding, a value of 128 or more read as 255 and anything less as 0:
+    // what the missing-glyph checks look at.
+    glyph_bitmap_t interior() const;
+    // The signed distance in pixels from the centre of pixel (column, row) of the cell to the
+    // boundary, positive inside, clamped to ± range / 2.
+    float distance_at(int32_t column, int32_t row) const;
+
+private:
+    struct point_t
+    {
+        double x;
+        double y;
+    };
+    struct edge_t
+    {
+        point_t a;
+        point_t b;
+        uint32_t first_edge;  // of its contour
+        uint32_t last_edge;
+    };
+    struct cut_t
+    {
+        uint32_t edge;
+        double t;  // 0: a break at the edge's start, 1: at its end, else a split
+    };
+    struct piece_t
+    {
+        point_t a;
+        point_t b;
+        uint32_t chain;
+    };
+    struct crossing_t
+    {
+        float x;
+        int32_t direction;
+    };
+
+    friend struct outline_walk_t;
+
+    bool flatten(const FT_Outline_& outline);
+    bool close_contour();
+    bool find_cuts();
+    bool cut_pair(uint32_t e, uint32_t f);
+    bool add_cut(uint32_t edge, double t, double tolerance);
+    bool make_pieces();
+    bool classify_chains();
+    int32_t winding_at(point_t p) const;
+    void measure_distances();
+    bool decide_inside();
+    void make_values();
+
+    float m_range = default_distance_range;
+    distance_cell_t m_cell;
+    bool m_has_values = false;
+    point_t m_origin = { 0, 0 };  // outline coordinates (pixels) of the cell's top-left corner
+
+    array_dyn_t<point_t> m_contour;  // the contour being flattened, in cell coordinates
+    array_dyn_t<edge_t> m_edges;     // every edge of every contour kept
+    array_dyn_t<uint32_t> m_order;   // edges by their top
+    array_dyn_t<cut_t> m_cuts;
+    array_dyn_t<piece_t> m_pieces;
+    array_dyn_t<uint8_t> m_boundary;  // per chain: its pieces are boundary
+    uint32_t m_chains = 0;
+    array_dyn_t<uint32_t> m_row_start;  // crossings of row r: [m_row_start[r], m_row_start[r + 1])
+    array_dyn_t<crossing_t> m_crossings;
+    array_dyn_t<float> m_squared;  // squared distance to the boundary, at most (range / 2)²
+    array_dyn_t<uint8_t> m_inside;
+    array_dyn_t<uint8_t> m_values;
+    array_dyn_t<uint8_t> m_interior;
+};
