@@ -110,6 +110,16 @@ font_face_settings_t face_settings_of(const char_set_config_u& config, uint32_t 
     return settings;
 }
 
+glyph_render_settings_t render_settings_of(const char_set_config_u& config)
+{
+    glyph_render_settings_t settings;
+    settings.antialias = config.antialias;
+    settings.outline_width = config.outline_width;
+    settings.distance_field = config.distance_field;
+    settings.distance_range = config.distance_range;
+    return settings;
+}
+
 bool open_faces(generator_set_t* set)
 {
     const char_set_config_u& config = *set->config;
@@ -122,7 +132,24 @@ bool open_faces(generator_set_t* set)
     }
     for (uint32_t k = 0; k <= config.fallback_font_files.size(); ++k)
         (void)fonts.append(face_settings_of(config, k));
-    return set->faces->open(fonts);
+    if (!set->faces->open(fonts))
+        return false;
+    // A distance field is measured from outlines: a bitmap font has none to give.
+    if (!config.distance_field)
+        return true;
+    const face_list_t faces = set->faces->faces();
+    for (uint32_t k = 0; k < faces.count; ++k)
+    {
+        if (!has_outlines(faces[k]))
+        {
+            msg_error("The font file '%s' has no outlines: the element %u of 'char_config' (the "
+                      "character set file '%s') is a distance field and needs outline fonts.",
+                      fonts[k].font_file, set->character_set->label.element,
+                      set->character_set->label.file);
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -138,7 +165,7 @@ bool open_and_measure(generator_t* run)
         // Without memory for it the set is simply measured again later: same output.
         if (store.keeps_glyphs)
             set.kept_glyphs.reset(new (std::nothrow) set_glyphs_t);
-        const glyph_render_settings_t settings{ config.antialias, config.outline_width };
+        const glyph_render_settings_t settings = render_settings_of(config);
         if (!measure_set(set.character_set.get(), set.faces.get(), settings, &set.kept_glyphs,
                          &store.budget))
             return false;
@@ -173,11 +200,11 @@ bool lay_out_and_draw(generator_t* run)
     {
         const char_set_config_u& config = *set.config;
         set_glyphs_t* known = set.kept_glyphs.get();
-        face_glyph_source_t source(set.faces->faces(), *set.character_set, config.antialias,
-                                   known, set.faces.get());
+        face_glyph_source_t source(set.faces->faces(), *set.character_set,
+                                   render_settings_of(config), known, set.faces.get());
         const picture_limits_t limits{ config.max_picture_size, config.several_pictures };
         if (!fit_set_canvases(&set.canvases, set.character_set.get(), config.outline_width,
-                              limits, style, &source))
+                              limits, style, &source, config.distance_field))
             return false;
         if (known != nullptr)
             known->release_bitmaps();  // drawn: only the glyph indices are needed from here on
@@ -203,6 +230,7 @@ bool number_pictures(generator_t* run, array_dyn_t<font_output_set_t>* entries)
         entry->picture_count = set.canvases.size();
         entry->kerning = &set.kerning;
         entry->outline_width = set.config->outline_width;
+        entry->distance_range = set.config->distance_field ? set.config->distance_range : 0.0f;
         for (uint32_t index = 0; index < set.canvases.size(); ++index)
             if (!run->pictures.append(output_picture_t{ set.canvases[index].get(), k, index }))
                 return false;

@@ -101,8 +101,10 @@ void distance_field_t::make_values()
     uint8_t* interior = m_interior.data();
     for (int32_t r = 0; r < rows; ++r)
         for (int32_t c = 0; c < width; ++c)
-            interior[r * width + c] =
-                values[(r + pad) * m_cell.width + c + pad] >= 128 ? uint8_t(255) : uint8_t(0);
+        {
+            const float coverage = std::clamp(0.5f + distance_at(c + pad, r + pad), 0.0f, 1.0f);
+            interior[r * width + c] = uint8_t(coverage * 255.0f + 0.5f);
+        }
 }
 
 bool distance_field_t::build(const FT_Outline_& outline, float range)

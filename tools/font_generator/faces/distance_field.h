@@ -51,8 +51,10 @@ public:
     bool has_values() const { return m_has_values; }
     // The values as a grey bitmap, row 0 the top row; valid until the next build.
     glyph_bitmap_t values() const;
-    // The cell without its padding, a value of 128 or more read as 255 and anything less as 0:
-    // what the missing-glyph checks look at.
+    // The cell without its padding as the glyph covers its pixels when drawn at its size: 255
+    // where the centre lies half a pixel or more inside, 0 half a pixel or more outside, and
+    // partly covered between (255 × (0.5 + distance)). What the missing-glyph checks look at:
+    // a pixel the outline crosses is no evidence of a box, as in an antialiased bitmap.
     glyph_bitmap_t interior() const;
     // The signed distance in pixels from the centre of pixel (column, row) of the cell to the
     // boundary, positive inside, clamped to ± range / 2.

@@ -37,6 +37,11 @@ void close_font_face(FT_FaceRec_* face)
     (void)FT_Done_Face(face);
 }
 
+bool has_outlines(FT_Face face)
+{
+    return FT_IS_SCALABLE(face);
+}
+
 int32_t scale_to_fixed(float scale)
 {
     const float fixed = scale * 65536.0f;

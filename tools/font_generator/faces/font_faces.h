@@ -41,6 +41,8 @@ struct font_face_settings_t
 [[nodiscard]] bool start_freetype(FT_LibraryRec_** library);
 void shut_down_freetype(FT_LibraryRec_* library);
 void close_font_face(FT_FaceRec_* face);
+// True when the face's glyphs are outlines; bitmap fonts (BDF, PCF, strikes only) have none.
+bool has_outlines(FT_FaceRec_* face);
 
 // A scale as a 16.16 fixed-point transform entry: scale × 65536 in single precision, truncated
 // toward zero; values beyond the 32-bit range saturate, NaN gives 0.

@@ -4,6 +4,7 @@
 #include "tools/font_generator/faces/glyph_measuring.h"
 
 #include "ovcore/message.h"
+#include "tools/font_generator/faces/distance_field.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_workers.h"
 #include "tools/font_generator/input/character_set.h"
@@ -21,6 +22,8 @@ constexpr FT_Int32 measure_flags = FT_LOAD_RENDER | FT_LOAD_FORCE_AUTOHINT | FT_
 constexpr FT_Int32 draw_flags = FT_LOAD_RENDER | FT_LOAD_FORCE_AUTOHINT;
 static_assert(measure_flags == 0xA4 && (measure_flags | FT_LOAD_TARGET_MONO) == 0x200A4);
 static_assert(draw_flags == 0x24 && (draw_flags | FT_LOAD_TARGET_MONO) == 0x20024);
+// A distance field measures the outline as designed, not as hinted or as a strike draws it.
+constexpr FT_Int32 outline_flags = FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP;
 
 constexpr uint32_t letter_m = 77;
 constexpr uint32_t space = 32;
@@ -61,12 +64,36 @@ struct measure_settings_t
 {
     FT_Int32 flags;
     int64_t outline;
+    bool distance_field;
+    float distance_range;
 };
 
-measure_settings_t measure_settings_of(bool antialias, uint32_t outline_width)
+measure_settings_t measure_settings_of(const glyph_render_settings_t& settings)
 {
-    return { antialias ? measure_flags : measure_flags | FT_LOAD_TARGET_MONO,
-             int64_t(outline_width) };
+    if (settings.distance_field)
+        return { outline_flags, 0, true, settings.distance_range };
+    return { settings.antialias ? measure_flags : measure_flags | FT_LOAD_TARGET_MONO,
+             int64_t(settings.outline_width), false, 0.0f };
+}
+
+// Measures a loaded outline glyph by its distance field, made with `field`: the field's cell,
+// the unhinted advance, the checks over the cell without its padding. False when memory is
+// short.
+bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, float range, distance_field_t* field,
+                   glyph_message_log_t* log)
+{
+    if (field == nullptr || !field->build(slot->outline, range))
+        return false;
+    const distance_cell_t& cell = field->cell();
+    glyph->width = cell.width;
+    glyph->height = cell.rows;
+    glyph->left = cell.left;
+    glyph->top = cell.top;
+    glyph->advance = saturate_to_int32((int64_t(slot->advance.x) + 32) >> 6);
+    glyph->below = saturate_to_int32(std::max<int64_t>(int64_t(glyph->height) - glyph->top, 0));
+    check_glyph_bitmap(*glyph, field->interior(), log);
+    glyph->rasterized = true;
+    return true;
 }
 
 // Measures the glyph at the position with the first of the faces that defines its character:
@@ -74,7 +101,7 @@ measure_settings_t measure_settings_of(bool antialias, uint32_t outline_width)
 // nothing of the set beside it, so helpers may measure different glyphs at once.
 void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
                    const measure_settings_t& settings, set_glyphs_t* known, uint64_t* budget,
-                   uint32_t pool, glyph_message_log_t* log)
+                   uint32_t pool, glyph_message_log_t* log, distance_field_t* field)
 {
     font_glyph_t& glyph = set->glyphs[position];
     // The first face that defines the character draws it; one nobody defines stays with the
@@ -109,6 +136,17 @@ void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
         return;
     }
     const FT_GlyphSlot slot = face->glyph;
+    if (settings.distance_field)
+    {
+        if (slot->format != FT_GLYPH_FORMAT_OUTLINE)
+            log->error("The glyph '%s' has no outline to make a distance field from.",
+                       glyph.name.c_str());
+        else if (!measure_field(&glyph, slot, settings.distance_range, field, log))
+            log->note_lost_glyph(position);
+        else if (known != nullptr && field->has_values())
+            (void)known->keep_bitmap(position, field->values(), budget, pool);
+        return;
+    }
     const glyph_bitmap_t bitmap = view_of(slot->bitmap);
     if (has_pixels(bitmap) && (bitmap.top_row == nullptr || !is_readable_pixel_mode(bitmap.mode)))
     {
@@ -166,10 +204,24 @@ void fold_set_extents(character_set_t* set)
 bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
                     uint32_t outline_width, set_glyphs_t* known, uint64_t* budget, int64_t* lost)
 {
-    const measure_settings_t settings = measure_settings_of(antialias, outline_width);
+    glyph_render_settings_t settings;
+    settings.antialias = antialias;
+    settings.outline_width = outline_width;
+    return measure_glyphs(set, faces, settings, known, budget, lost);
+}
+
+bool measure_glyphs(character_set_t* set, face_list_t faces,
+                    const glyph_render_settings_t& render, set_glyphs_t* known, uint64_t* budget,
+                    int64_t* lost)
+{
+    const measure_settings_t settings = measure_settings_of(render);
+    auto_ptr_t<distance_field_t> field;
+    if (settings.distance_field)
+        field.reset(new (std::nothrow) distance_field_t);
     glyph_message_log_t said_at_once;
     for (uint32_t position = 0; position < set->glyphs.size(); ++position)
-        measure_glyph(set, position, faces, settings, known, budget, 0, &said_at_once);
+        measure_glyph(set, position, faces, settings, known, budget, 0, &said_at_once,
+                      field.get());
     fold_set_extents(set);
     if (lost != nullptr)
         *lost = said_at_once.first_lost_glyph();
@@ -198,7 +250,8 @@ public:
     {
         const uint32_t count = m_set->glyphs.size();
         const uint32_t chunks = (count + glyph_chunk_size - 1) / glyph_chunk_size;
-        if (!m_logs.reserve(chunks) || !m_budgets.resize(m_helpers + 1))
+        if (!m_logs.reserve(chunks) || !m_budgets.resize(m_helpers + 1) ||
+            !m_fields.resize(m_helpers + 1))
             return false;
         for (uint32_t c = 0; c < chunks; ++c)
             (void)m_logs.append(glyph_message_log_t(true));
@@ -219,9 +272,14 @@ public:
         if (helper != 0 && !m_faces->helper_faces(helper, &faces))
             return;  // prepared: cannot happen
         glyph_message_log_t* log = &m_logs[begin / glyph_chunk_size];
+        // Each helper makes its fields with a builder of its own; without one its glyphs are
+        // noted as lost for want of memory.
+        auto_ptr_t<distance_field_t>& field = m_fields[helper];
+        if (m_settings.distance_field && !field)
+            field.reset(new (std::nothrow) distance_field_t);
         for (uint32_t position = begin; position < end; ++position)
             measure_glyph(m_set, position, faces, m_settings, m_known, &m_budgets[helper],
-                          helper, log);
+                          helper, log, field.get());
     }
 
     // Says every chunk's messages in order; returns the bytes kept in all, and the first glyph
@@ -250,6 +308,7 @@ private:
     uint64_t m_share;
     array_dyn_t<glyph_message_log_t> m_logs;  // per chunk
     array_dyn_t<uint64_t> m_budgets;          // per helper, what it may still keep
+    array_dyn_t<auto_ptr_t<distance_field_t>> m_fields;  // per helper, made on its first chunk
 };
 
 // measure_glyphs on the main thread and helpers; the first glyph lost for want of memory, or -1.
@@ -265,9 +324,8 @@ int64_t measure_set_glyphs(character_set_t* set, face_set_t* faces,
         known->reset();
     if (helpers > 0 && faces->prepare_helpers(helpers))
     {
-        measure_job_t job(set, faces, known->get(),
-                          measure_settings_of(settings.antialias, settings.outline_width),
-                          helpers, *budget);
+        measure_job_t job(set, faces, known->get(), measure_settings_of(settings), helpers,
+                          *budget);
         if (job.make_room())
         {
             run_glyph_job(&job, count, helpers);
@@ -278,8 +336,7 @@ int64_t measure_set_glyphs(character_set_t* set, face_set_t* faces,
         }
     }
     int64_t lost = -1;
-    (void)measure_glyphs(set, faces->faces(), settings.antialias, settings.outline_width,
-                         known->get(), budget, &lost);
+    (void)measure_glyphs(set, faces->faces(), settings, known->get(), budget, &lost);
     return lost;
 }
 
@@ -384,10 +441,34 @@ void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap,
 // ---- drawing-pass bitmaps ----------------------------------------------------------------------
 
 face_glyph_source_t::face_glyph_source_t(face_list_t faces, const character_set_t& set,
+                                         const glyph_render_settings_t& settings,
+                                         set_glyphs_t* known, face_set_t* helpers)
+    : m_faces(faces), m_set(set), m_settings(settings), m_known(known), m_helpers(helpers)
+{
+    // Without room for the builders every field that is not kept is lost, and said so.
+    if (settings.distance_field)
+        (void)m_fields.resize((helpers != nullptr ? helpers->helper_count() : 0) + 1);
+}
+
+namespace
+{
+
+glyph_render_settings_t coverage_settings(bool antialias)
+{
+    glyph_render_settings_t settings;
+    settings.antialias = antialias;
+    return settings;
+}
+
+}  // namespace
+
+face_glyph_source_t::face_glyph_source_t(face_list_t faces, const character_set_t& set,
                                          bool antialias, set_glyphs_t* known, face_set_t* helpers)
-    : m_faces(faces), m_set(set), m_antialias(antialias), m_known(known), m_helpers(helpers)
+    : face_glyph_source_t(faces, set, coverage_settings(antialias), known, helpers)
 {
 }
+
+face_glyph_source_t::~face_glyph_source_t() = default;
 
 void face_glyph_source_t::drawn_through(uint32_t position)
 {
@@ -397,7 +478,7 @@ void face_glyph_source_t::drawn_through(uint32_t position)
 
 bool face_glyph_source_t::get_bitmap(uint32_t position, glyph_bitmap_t* out)
 {
-    return load_bitmap(m_faces, position, out);
+    return load_bitmap(m_faces, position, 0, out);
 }
 
 uint32_t face_glyph_source_t::helper_count() const
@@ -415,7 +496,7 @@ bool face_glyph_source_t::get_helper_bitmap(uint32_t helper, uint32_t position,
                                             glyph_bitmap_t* out)
 {
     face_list_t faces;
-    return m_helpers->helper_faces(helper, &faces) && load_bitmap(faces, position, out);
+    return m_helpers->helper_faces(helper, &faces) && load_bitmap(faces, position, helper, out);
 }
 
 int64_t face_glyph_source_t::first_lost_glyph() const
@@ -424,13 +505,26 @@ int64_t face_glyph_source_t::first_lost_glyph() const
     return lost == UINT32_MAX ? -1 : int64_t(lost);
 }
 
-bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, glyph_bitmap_t* out)
+void face_glyph_source_t::note_lost(uint32_t position)
+{
+    uint32_t first = m_first_lost.load(std::memory_order_relaxed);
+    while (position < first &&
+           !m_first_lost.compare_exchange_weak(first, position, std::memory_order_relaxed))
+    {
+    }
+}
+
+bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, uint32_t helper,
+                                      glyph_bitmap_t* out)
 {
     // The drawing flags differ from the measuring ones only in FT_LOAD_PEDANTIC, which changes
     // whether a load fails, not what a successful one renders: the kept bitmap is the same.
     if (m_known != nullptr && m_known->find_bitmap(position, out))
         return true;
-    const FT_Int32 flags = m_antialias ? draw_flags : draw_flags | FT_LOAD_TARGET_MONO;
+    const bool field = m_settings.distance_field;
+    const FT_Int32 flags = field                 ? outline_flags
+                           : m_settings.antialias ? draw_flags
+                                                  : draw_flags | FT_LOAD_TARGET_MONO;
     const font_glyph_t& glyph = m_set.glyphs[position];
     const FT_Face face = faces[glyph.face];
     const FT_Error loaded = m_known != nullptr
@@ -440,15 +534,26 @@ bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, glyp
     {
         // A glyph measured but not drawn for want of memory would be silently missing.
         if (loaded == FT_Err_Out_Of_Memory)
-        {
-            uint32_t first = m_first_lost.load(std::memory_order_relaxed);
-            while (position < first &&
-                   !m_first_lost.compare_exchange_weak(first, position, std::memory_order_relaxed))
-            {
-            }
-        }
+            note_lost(position);
         return false;
     }
-    *out = view_of(face->glyph->bitmap);
+    if (field)
+    {
+        if (face->glyph->format != FT_GLYPH_FORMAT_OUTLINE)
+            return false;  // measuring said so
+        auto_ptr_t<distance_field_t>* builder =
+            helper < m_fields.size() ? &m_fields[helper] : nullptr;
+        if (builder != nullptr && !*builder)
+            builder->reset(new (std::nothrow) distance_field_t);
+        if (builder == nullptr || !*builder ||
+            !(*builder)->build(face->glyph->outline, m_settings.distance_range))
+        {
+            note_lost(position);
+            return false;
+        }
+        *out = (*builder)->values();
+    }
+    else
+        *out = view_of(face->glyph->bitmap);
     return has_pixels(*out) && out->top_row != nullptr && is_readable_pixel_mode(out->mode);
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
+class distance_field_t;
 struct character_set_t;
 struct font_glyph_t;
 struct glyph_bitmap_t;
@@ -45,6 +46,10 @@ struct glyph_render_settings_t
 {
     bool antialias = true;       // 8-bit coverage, else monochrome
     uint32_t outline_width = 0;  // pixels of margin on every side of a cell
+    // Signed distance fields of the unhinted outlines instead of coverage: the cell is the
+    // field's, the advance the unhinted one, and the bitmap holds the values.
+    bool distance_field = false;
+    float distance_range = 4.0f;
 };
 
 // Measures every glyph of the set with the first of the faces that defines its character: cell
@@ -54,6 +59,10 @@ struct glyph_render_settings_t
 // allows; `known` must have been reset to the set's glyph count. False, without a message, when
 // a glyph could not be loaded for want of memory; `*lost` (when given) is then the first such
 // position, else -1. Main thread only.
+bool measure_glyphs(character_set_t* set, face_list_t faces,
+                    const glyph_render_settings_t& settings, set_glyphs_t* known,
+                    uint64_t* budget, int64_t* lost = nullptr);
+// The same for coverage glyphs.
 bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
                     uint32_t outline_width, set_glyphs_t* known, uint64_t* budget,
                     int64_t* lost = nullptr);
@@ -74,14 +83,20 @@ void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap,
                         glyph_message_log_t* log = nullptr);
 
 // Drawing-pass bitmaps of one set: the bitmap kept while measuring, else the glyph loaded again
-// from its face with the drawing flags. A glyph that does not load again gives nothing to draw.
+// from its face with the drawing flags (its distance field made again, for a distance-field
+// set). A glyph that does not load again gives nothing to draw.
 class face_glyph_source_t final : public glyph_source_t
 {
 public:
     // `known` may be null: every glyph is then loaded again by its code. With `helpers`, its
     // prepared helpers draw beside the main thread, each from its own faces.
+    face_glyph_source_t(face_list_t faces, const character_set_t& set,
+                        const glyph_render_settings_t& settings, set_glyphs_t* known,
+                        face_set_t* helpers = nullptr);
+    // The same for coverage glyphs.
     face_glyph_source_t(face_list_t faces, const character_set_t& set, bool antialias,
                         set_glyphs_t* known, face_set_t* helpers = nullptr);
+    ~face_glyph_source_t() override;
     [[nodiscard]] bool get_bitmap(uint32_t position, glyph_bitmap_t* out) override;
     // Frees the kept bitmaps of the glyphs drawn.
     void drawn_through(uint32_t position) override;
@@ -93,13 +108,18 @@ public:
                                          glyph_bitmap_t* out) override;
 
 private:
-    // The bitmap from the faces given, with the drawing flags.
-    bool load_bitmap(face_list_t faces, uint32_t position, glyph_bitmap_t* out);
+    // The bitmap from the faces given, with the drawing flags; a field is made with helper h's
+    // builder.
+    bool load_bitmap(face_list_t faces, uint32_t position, uint32_t helper, glyph_bitmap_t* out);
+    // Keeps the first position of a glyph that could not be drawn for want of memory.
+    void note_lost(uint32_t position);
 
     face_list_t m_faces;
     const character_set_t& m_set;
-    bool m_antialias;
+    glyph_render_settings_t m_settings;
     set_glyphs_t* m_known;
     face_set_t* m_helpers;
+    // Per helper (0: the main thread), made on its first field.
+    array_dyn_t<auto_ptr_t<distance_field_t>> m_fields;
     std::atomic<uint32_t> m_first_lost{ UINT32_MAX };  // helpers draw at once
 };

@@ -9,6 +9,7 @@
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_system.h"
+#include "tools/font_generator/faces/distance_field.h"
 #include "tools/font_generator/input/character_set.h"
 #include "tools/font_generator/packing/font_canvas.h"
 
@@ -40,6 +41,8 @@ const unit_attribute_t char_set_config_attributes[] = {
     OV_UNIT_ATTRIBUTE(char_set_config_u, character_ranges, string_array, nullptr,
                       "character_ranges"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, text_files, string_array, nullptr, "text_files"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, distance_field, boolean, nullptr, "distance_field"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, distance_range, float1, nullptr, "distance_range"),
     OV_UNIT_ATTRIBUTES_END,
 };
 
@@ -214,6 +217,35 @@ bool has_usable_characters_and_sizes(const configuration_u& configuration, const
     return usable;
 }
 
+// A distance range is one an engine's shader can use, and a distance-field set has no outline
+// margin: the range is its margin, and engines draw outlines from the distances.
+bool has_usable_distance_fields(const configuration_u& configuration, const char* path)
+{
+    bool usable = true;
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const char_set_config_u& set = *configuration.char_set(k);
+        const float range = set.distance_range;
+        if (!(range >= min_distance_range && range <= max_distance_range))  // NaN too
+        {
+            msg_error("The distance_range %g of the element %Iu of 'char_config' in the "
+                      "configuration file '%s' is not from %g to %g pixels.",
+                      double(range), size_t(k), path, double(min_distance_range),
+                      double(max_distance_range));
+            usable = false;
+        }
+        if (set.distance_field && set.outline_width != 0)
+        {
+            msg_error("The element %Iu of 'char_config' in the configuration file '%s' is a "
+                      "distance field with an outline_width of %u: a distance field takes its "
+                      "margin from distance_range, so outline_width must be 0.",
+                      size_t(k), path, set.outline_width);
+            usable = false;
+        }
+    }
+    return usable;
+}
+
 // The preview text is set character by character: a byte that starts no character is refused
 // here rather than dropped from the picture unseen.
 bool is_utf8_text(const string_t& text, const char* path)
@@ -263,7 +295,8 @@ owner_ptr_t<configuration_u> load_configuration(const char* path)
         const bool fonts = has_usable_fallback_fonts(*configuration, path);
         const bool sizes = has_usable_picture_sizes(*configuration, path);
         const bool characters = has_usable_characters_and_sizes(*configuration, path);
-        usable = fonts && sizes && characters;
+        const bool fields = has_usable_distance_fields(*configuration, path);
+        usable = fonts && sizes && characters && fields;
     }
     if (!usable)
     {

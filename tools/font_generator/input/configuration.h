@@ -39,6 +39,11 @@ public:
     // or "U+XXXX", then every character of UTF-8 text files (a game's string tables).
     array_dyn_t<string_dyn_t> character_ranges;
     array_dyn_t<string_dyn_t> text_files;
+    // Glyphs as signed distance fields of their outlines instead of coverage: 128 on the
+    // outline, 0 and 255 at distance_range / 2 outside and inside. Needs outline fonts and no
+    // outline_width; antialias has no effect.
+    bool distance_field = false;
+    float distance_range = 4.0f;  // pixels, from 1 to 64
 };
 
 // The whole font: output names, line metrics, picture style and the character sets.

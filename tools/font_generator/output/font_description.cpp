@@ -199,16 +199,19 @@ bool write_font_outputs(const font_output_settings_t& settings,
         const output_picture_t& picture = pictures[uint32_t(index)];
         const bool white_font =
             settings.font_style == 0 && sets[picture.set].outline_width == 0;
+        const float distance_range = sets[picture.set].distance_range;
         if (!material_name.format("%s_%Iu.mat", settings.output, index) ||
             !texture_object_name.format("%s_%Iu.tobj", settings.output, index) ||
             !picture_name.format("%s_%Iu.tga", settings.output, index))
             return false;
 
         if (!file_path.format("%s%s", settings.base, material_name.c_str()) ||
-            !write_material_file(file_path.c_str(), texture_object_name.c_str(), white_font))
+            !write_material_file(file_path.c_str(), texture_object_name.c_str(), white_font,
+                                 distance_range))
             return false;
         if (!file_path.format("%s%s", settings.base, texture_object_name.c_str()) ||
-            !write_texture_object_file(file_path.c_str(), picture_name.c_str(), white_font))
+            !write_texture_object_file(file_path.c_str(), picture_name.c_str(), white_font,
+                                       distance_range))
             return false;
         if (!file_path.format("%s%s", settings.base, picture_name.c_str()) ||
             !write_picture(*picture.canvas, file_path.c_str()))

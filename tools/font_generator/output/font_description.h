@@ -43,6 +43,7 @@ struct font_output_set_t
     uint32_t picture_count = 0;
     const array_t<kerning_pair_t>* kerning = nullptr;  // its kerning lines; null: none
     uint32_t outline_width = 0;
+    float distance_range = 0.0f;  // above 0: the set's pictures hold distance fields
 };
 
 // The five extents of the header, each the largest over all sets and never below 0.

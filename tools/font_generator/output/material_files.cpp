@@ -6,7 +6,8 @@
 #include "ovcore/ufs/fs_file.h"
 #include "tools/font_generator/output/output_file.h"
 
-bool write_material_file(const char* path, const char* texture_object_name, bool white_font)
+bool write_material_file(const char* path, const char* texture_object_name, bool white_font,
+                         float distance_range)
 {
     auto_ptr_t<file_t> file(create_output_file(path));
     if (!file)
@@ -14,9 +15,16 @@ bool write_material_file(const char* path, const char* texture_object_name, bool
         msg_error("Unable to create the material file '%s'.", path);
         return false;
     }
-    if (!file->write_formatted("material : \"%s\" {\r\n\ttexture : \"%s\"\r\n"
-                               "\ttexture_name : \"texture\"\r\n}\r\n",
-                               white_font ? "ui.white_font" : "ui", texture_object_name))
+    const bool written =
+        distance_range > 0.0f
+            ? file->write_formatted("material : \"ui.distance_field\" {\r\n\ttexture : \"%s\"\r\n"
+                                    "\ttexture_name : \"texture\"\r\n"
+                                    "\tdistance_range : \"%g\"\r\n}\r\n",
+                                    texture_object_name, double(distance_range))
+            : file->write_formatted("material : \"%s\" {\r\n\ttexture : \"%s\"\r\n"
+                                    "\ttexture_name : \"texture\"\r\n}\r\n",
+                                    white_font ? "ui.white_font" : "ui", texture_object_name);
+    if (!written)
     {
         msg_error("Unable to write the material file '%s'.", path);
         return false;
@@ -24,7 +32,8 @@ bool write_material_file(const char* path, const char* texture_object_name, bool
     return true;
 }
 
-bool write_texture_object_file(const char* path, const char* picture_name, bool white_font)
+bool write_texture_object_file(const char* path, const char* picture_name, bool white_font,
+                               float distance_range)
 {
     auto_ptr_t<file_t> file(create_output_file(path));
     if (!file)
@@ -33,7 +42,8 @@ bool write_texture_object_file(const char* path, const char* picture_name, bool 
         return false;
     }
     if (!file->write_formatted("map 2d %s\r\naddr clamp_to_edge clamp_to_edge\r\nusage %s\r\n",
-                               picture_name, white_font ? "data" : "ui"))
+                               picture_name,
+                               white_font || distance_range > 0.0f ? "data" : "ui"))
     {
         msg_error("Unable to write the file '%s'.", path);
         return false;

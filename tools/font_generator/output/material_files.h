@@ -2,13 +2,14 @@
 #pragma once
 
 // Writes the material file naming the render effect ("ui.white_font" for a white font, else
-// "ui") and the texture object. Reports and returns false when the file cannot be created or
-// written.
+// "ui") and the texture object. A picture of distance fields (`distance_range` above 0) has the
+// effect "ui.distance_field" and the range for its shader instead. Reports and returns false
+// when the file cannot be created or written.
 [[nodiscard]] bool write_material_file(const char* path, const char* texture_object_name,
-                                       bool white_font);
+                                       bool white_font, float distance_range = 0.0f);
 
 // Writes the texture-object file naming the picture, clamped addressing and the usage ("data"
-// for a white font, else "ui"). Reports and returns false when the file cannot be created or
-// written.
+// for a white font or distance fields, which must stay linear, else "ui"). Reports and returns
+// false when the file cannot be created or written.
 [[nodiscard]] bool write_texture_object_file(const char* path, const char* picture_name,
-                                             bool white_font);
+                                             bool white_font, float distance_range = 0.0f);

@@ -21,7 +21,14 @@
 namespace
 {
 
-// A glyph line's cell as the preview draws it: from picture `canvas` at (x, y) of the preview.
+// The alpha a line shows for every alpha byte of its set's pictures.
+struct alpha_map_t
+{
+    uint8_t alpha[256];
+};
+
+// A glyph line's cell as the preview draws it: from picture `canvas` at (x, y) of the preview,
+// its alpha through `map` when it has one.
 struct placed_cell_t
 {
     int64_t x;
@@ -31,6 +38,7 @@ struct placed_cell_t
     uint32_t cell_y;
     uint32_t width;
     uint32_t height;
+    const alpha_map_t* map;
 };
 
 // A picture and its top-left pixel in the preview, with the greys of the squares behind it.
@@ -58,7 +66,20 @@ struct preview_plan_t
     array_dyn_t<placed_cell_t> cells;
     array_dyn_t<placed_picture_t> pictures;
     array_dyn_t<line_band_t> bands;
+    array_dyn_t<alpha_map_t> maps;  // reserved for every set first: cells point into it
 };
+
+// A distance field set as text, the way an engine's shader draws it: a smooth step one pixel
+// wide around the outline (value 127.5), not the field's blur.
+void make_text_map(float distance_range, alpha_map_t* map)
+{
+    for (uint32_t value = 0; value < 256; ++value)
+    {
+        const float distance = (float(value) / 255.0f - 0.5f) * distance_range;
+        const float t = std::clamp(distance + 0.5f, 0.0f, 1.0f);
+        map->alpha[value] = uint8_t(t * t * (3.0f - 2.0f * t) * 255.0f + 0.5f);
+    }
+}
 
 // Colour glyphs may be any grey, black included: a set whose glyphs are dark on the whole gets
 // a light ground, so that its text and pictures always stand out. Alpha glyphs are white.
@@ -137,7 +158,8 @@ bool decode_text(const char* text, array_dyn_t<uint32_t>* codes)
 // starting at 0. Widens [*left, *right) by the cells and the pen's end.
 bool set_line(const array_t<uint32_t>& codes, const font_layout_t& layout,
               const font_output_set_t& entry, const array_t<output_picture_t>& pictures,
-              int64_t line_top, array_dyn_t<placed_cell_t>* cells, int64_t* left, int64_t* right)
+              int64_t line_top, const alpha_map_t* map, array_dyn_t<placed_cell_t>* cells,
+              int64_t* left, int64_t* right)
 {
     const array_t<font_glyph_t>& glyphs = entry.set->glyphs;
     array_dyn_t<code_entry_t> by_code;
@@ -178,8 +200,10 @@ bool set_line(const array_t<uint32_t>& codes, const font_layout_t& layout,
             uint64_t(line.x) + uint32_t(line.width) <= canvas->width &&
             uint64_t(line.y) + uint32_t(line.height) <= canvas->height)
         {
-            const placed_cell_t cell{ pen + line.left, line_top + line.top, canvas, line.x,
-                                      line.y,      uint32_t(line.width),  uint32_t(line.height) };
+            const placed_cell_t cell{ pen + line.left,      line_top + line.top,
+                                      canvas,               line.x,
+                                      line.y,               uint32_t(line.width),
+                                      uint32_t(line.height), map };
             if (!cells->append(cell))
                 return false;
             *left = std::min(*left, cell.x);
@@ -200,7 +224,7 @@ bool plan_preview(const char* text, const font_layout_t& layout,
                   const array_t<output_picture_t>& pictures, preview_plan_t* plan)
 {
     array_dyn_t<uint32_t> codes;
-    if (!decode_text(text, &codes))
+    if (!decode_text(text, &codes) || !plan->maps.reserve(sets.size()))
         return false;
 
     // The lines, with the pen of each starting at x 0 and the first line's top at y 0.
@@ -215,7 +239,14 @@ bool plan_preview(const char* text, const font_layout_t& layout,
         top = std::min(top, line_top);
         bottom = std::max(bottom, line_top + int64_t(layout.vertical_span));
         const uint32_t first_cell = plan->cells.size();
-        if (!set_line(codes, layout, sets[k], pictures, line_top, &plan->cells, &left, &right))
+        alpha_map_t* map = nullptr;
+        if (sets[k].distance_range > 0.0f)
+        {
+            map = plan->maps.append_new();  // room was reserved above
+            make_text_map(sets[k].distance_range, map);
+        }
+        if (!set_line(codes, layout, sets[k], pictures, line_top, map, &plan->cells, &left,
+                      &right))
             return false;
         for (uint32_t i = first_cell; i < plan->cells.size(); ++i)
         {
@@ -291,12 +322,24 @@ const uint8_t* picture_row(const font_canvas_t& canvas, uint32_t y)
                                canvas.bytes_per_pixel();
 }
 
-// Blends `count` pixels of a picture row over the RGB pixels at `out`.
-void blend_row(const font_canvas_t& canvas, const uint8_t* pixels, uint32_t count, uint8_t* out)
+// Blends `count` pixels of a picture row over the RGB pixels at `out`, their alpha through
+// `map` when one is given.
+void blend_row(const font_canvas_t& canvas, const uint8_t* pixels, uint32_t count, uint8_t* out,
+               const alpha_map_t* map = nullptr)
 {
     const uint32_t bytes = canvas.bytes_per_pixel();
     for (uint32_t i = 0; i < count; ++i, pixels += bytes, out += 3)
-        blend_preview_pixel(pixels, bytes, out, out);
+    {
+        if (map == nullptr)
+        {
+            blend_preview_pixel(pixels, bytes, out, out);
+            continue;
+        }
+        uint8_t mapped[4];
+        std::memcpy(mapped, pixels, bytes);
+        mapped[bytes - 1] = map->alpha[pixels[bytes - 1]];
+        blend_preview_pixel(mapped, bytes, out, out);
+    }
 }
 
 // Row y of the preview.
@@ -328,7 +371,7 @@ void draw_row(const preview_plan_t& plan, uint32_t y, uint8_t* row)
         const font_canvas_t& canvas = *cell.canvas;
         const uint8_t* pixels = picture_row(canvas, cell.cell_y + uint32_t(y - cell.y)) +
                                 std::size_t(cell.cell_x) * canvas.bytes_per_pixel();
-        blend_row(canvas, pixels, cell.width, row + std::size_t(cell.x) * 3);
+        blend_row(canvas, pixels, cell.width, row + std::size_t(cell.x) * 3, cell.map);
     }
 }
 

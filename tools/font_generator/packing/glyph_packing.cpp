@@ -419,10 +419,13 @@ class draw_job_t final : public glyph_job_t
 {
 public:
     draw_job_t(const array_t<font_canvas_t*>& canvases, const character_set_t& set,
-               uint32_t outline_width, glyph_source_t* source)
+               uint32_t outline_width, bool distance_field, glyph_source_t* source)
         : m_canvases(canvases), m_set(set), m_outline_width(outline_width), m_source(source)
     {
-        make_glyph_alpha_table(outline_width, &m_alpha);
+        if (distance_field)
+            make_distance_field_alpha_table(&m_alpha);
+        else
+            make_glyph_alpha_table(outline_width, &m_alpha);
     }
 
     bool prepare_helper(uint32_t helper) override { return m_source->prepare_helper(helper); }
@@ -466,7 +469,8 @@ void say_picture_memory_short(const character_set_t& set, uint32_t picture)
 // Reports and returns false when a picture gets no memory or the source could not give a glyph
 // it measured.
 bool draw_pictures(const array_t<font_canvas_t*>& canvases, const array_t<picture_size_t>& sizes,
-                   const character_set_t& set, uint32_t outline_width, glyph_source_t* source)
+                   const character_set_t& set, uint32_t outline_width, bool distance_field,
+                   glyph_source_t* source)
 {
     // Failed attempts draw nothing, so clearing each block once for the kept size is enough;
     // pages no attempt or run has written are not touched at all.
@@ -479,7 +483,7 @@ bool draw_pictures(const array_t<font_canvas_t*>& canvases, const array_t<pictur
         }
     }
 
-    draw_job_t job(canvases, set, outline_width, source);
+    draw_job_t job(canvases, set, outline_width, distance_field, source);
     const uint32_t count = set.glyphs.size();
     run_glyph_job(&job, count, std::min(source->helper_count(), glyph_helpers_for(count)));
     const int64_t lost = source->first_lost_glyph();
@@ -507,7 +511,7 @@ bool plan_pictures(character_set_t* set, const picture_limits_t& limits,
 
 bool fit_set_canvases(array_dyn_t<auto_ptr_t<font_canvas_t>>* canvases, character_set_t* set,
                       uint32_t outline_width, const picture_limits_t& limits,
-                      const canvas_style_t& style, glyph_source_t* source)
+                      const canvas_style_t& style, glyph_source_t* source, bool distance_field)
 {
     array_dyn_t<picture_size_t> sizes;
     if (!plan_pictures(set, limits, &sizes))
@@ -531,7 +535,7 @@ bool fit_set_canvases(array_dyn_t<auto_ptr_t<font_canvas_t>>* canvases, characte
         }
         (void)pictures.append((*canvases)[k].get());
     }
-    return draw_pictures(pictures, sizes, *set, outline_width, source);
+    return draw_pictures(pictures, sizes, *set, outline_width, distance_field, source);
 }
 
 void draw_glyph(font_canvas_t* canvas, const glyph_bitmap_t& bitmap, const character_set_t& set,
@@ -572,7 +576,8 @@ void draw_glyph(font_canvas_t* canvas, const glyph_bitmap_t& bitmap, const chara
         for (int32_t c = 0; c < columns; ++c)
         {
             const uint8_t coverage = bitmap.coverage_at(r, c);
-            const uint8_t colour = gradient_colour(factor, coverage);
+            const uint8_t colour =
+                gradient_colour(factor, alpha.colour_by_coverage ? coverage : uint8_t(255));
             out[4 * c + 0] = colour;
             out[4 * c + 1] = colour;
             out[4 * c + 2] = colour;

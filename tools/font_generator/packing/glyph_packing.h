@@ -62,15 +62,17 @@ struct picture_size_t
 
 // lay_out_pictures in the set's packing order, then as many canvases as it found pictures (the
 // ones given first, then new ones of `style`), each set to its size, cleared and drawn with
-// bitmaps from `source`. Reports and returns false, naming the set, when the glyphs do not fit,
-// memory is short or the source lost a glyph.
+// bitmaps from `source` (distance-field values with `distance_field`, else coverage). Reports
+// and returns false, naming the set, when the glyphs do not fit, memory is short or the source
+// lost a glyph.
 [[nodiscard]] bool fit_set_canvases(array_dyn_t<auto_ptr_t<font_canvas_t>>* canvases,
                                     character_set_t* set, uint32_t outline_width,
                                     const picture_limits_t& limits, const canvas_style_t& style,
-                                    glyph_source_t* source);
+                                    glyph_source_t* source, bool distance_field = false);
 
 // Copies one glyph bitmap into the canvas at the glyph's cell, `outline_width` pixels in from its
-// top-left corner: the alpha byte for font style 0, colour three times and alpha for style 1.
+// top-left corner: the alpha byte for font style 0, colour three times and alpha for style 1
+// (colour by coverage unless the table says otherwise).
 // Writes nothing outside the glyph's cell, whatever the size of the bitmap.
 void draw_glyph(font_canvas_t* canvas, const glyph_bitmap_t& bitmap, const character_set_t& set,
                 const font_glyph_t& glyph, uint32_t outline_width,

@@ -16,6 +16,13 @@ void make_glyph_alpha_table(uint32_t outline_width, glyph_alpha_table_t* out)
     }
 }
 
+void make_distance_field_alpha_table(glyph_alpha_table_t* out)
+{
+    for (uint32_t value = 0; value < 256; ++value)
+        out->alpha[value] = uint8_t(value);
+    out->colour_by_coverage = false;
+}
+
 float gradient_factor(float start, float step, int32_t start_offset, int64_t distance)
 {
     if (distance > start_offset)

@@ -141,12 +141,15 @@ TEST(distance_field, square_cell_distances_and_values)
     EXPECT_EQ(distance_value(2.0f, 8.0f), 191);  // round(255 × 0.75)
     EXPECT_EQ(distance_value(-1.0f, 8.0f), 96);  // round(255 × 0.375)
 
-    // The interior is the control box: 11 × 11, every centre inside or on the outline.
+    // The interior is the control box, 11 × 11, covered as drawn: the outline runs through the
+    // centres of its outer pixels.
     const glyph_bitmap_t interior = field.interior();
     EXPECT_EQ(interior.width, 11);
     EXPECT_EQ(interior.rows, 11);
-    EXPECT_EQ(interior.coverage_at(0, 0), 255);
-    EXPECT_EQ(interior.coverage_at(10, 10), 255);
+    EXPECT_EQ(interior.coverage_at(0, 0), 128);
+    EXPECT_EQ(interior.coverage_at(0, 5), 128);
+    EXPECT_EQ(interior.coverage_at(5, 5), 255);
+    EXPECT_EQ(interior.coverage_at(1, 1), 255);
 }
 
 TEST(distance_field, overlapping_contours_leave_no_hole_and_no_seam)
