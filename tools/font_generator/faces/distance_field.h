@@ -70,8 +70,18 @@ private:
     {
         point_t a;
         point_t b;
+        double length;
         uint32_t first_edge;  // of its contour
         uint32_t last_edge;
+    };
+    // The box of an edge, or of a contour and its first edge.
+    struct bounds_t
+    {
+        double top;
+        double bottom;
+        double left;
+        double right;
+        uint32_t edge;
     };
     struct cut_t
     {
@@ -84,10 +94,10 @@ private:
         point_t b;
         uint32_t chain;
     };
-    struct crossing_t
+    struct longest_t
     {
-        float x;
-        int32_t direction;
+        uint32_t piece;
+        double squared_length;
     };
 
     friend struct outline_walk_t;
@@ -99,26 +109,33 @@ private:
     bool add_cut(uint32_t edge, double t, double tolerance);
     bool make_pieces();
     bool classify_chains();
-    int32_t winding_at(point_t p) const;
+    // True when the filled region holds exactly one of the two points.
+    bool is_boundary_between(point_t p, point_t q) const;
     void measure_distances();
     bool decide_inside();
+    void sign_distances();
     void make_values();
 
     float m_range = default_distance_range;
     distance_cell_t m_cell;
     bool m_has_values = false;
     point_t m_origin = { 0, 0 };  // outline coordinates (pixels) of the cell's top-left corner
+    uint32_t m_stride = 0;        // elements of one row of m_distance and m_inside
 
     array_dyn_t<point_t> m_contour;  // the contour being flattened, in cell coordinates
     array_dyn_t<edge_t> m_edges;     // every edge of every contour kept
-    array_dyn_t<uint32_t> m_order;   // edges by their top
+    array_dyn_t<bounds_t> m_contours;  // every contour kept
+    array_dyn_t<bounds_t> m_bounds;    // per edge; each contour's sorted by their tops
+    array_dyn_t<bounds_t> m_near;      // edges of two contours inside the other's box
     array_dyn_t<cut_t> m_cuts;
     array_dyn_t<piece_t> m_pieces;
     array_dyn_t<uint8_t> m_boundary;  // per chain: its pieces are boundary
+    array_dyn_t<longest_t> m_longest;  // per chain: its longest piece
     uint32_t m_chains = 0;
-    array_dyn_t<uint32_t> m_row_start;  // crossings of row r: [m_row_start[r], m_row_start[r + 1])
-    array_dyn_t<crossing_t> m_crossings;
-    array_dyn_t<float> m_squared;  // squared distance to the boundary, at most (range / 2)²
+    array_dyn_t<int32_t> m_winding;  // per pixel: the winding added by crossings left of it
+    // Per pixel: the squared distance to the boundary, at most (range / 2)², while measuring;
+    // then the signed distance.
+    array_dyn_t<float> m_distance;
     array_dyn_t<uint8_t> m_inside;
     array_dyn_t<uint8_t> m_values;
     array_dyn_t<uint8_t> m_interior;
