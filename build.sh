@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 # valgrind: its client-request header tells the io_pump that it runs under memcheck.
 packages="cmake g++ make pkg-config libfreetype-dev libharfbuzz-dev libpng-dev liburing-dev valgrind fonts-dejavu-core"
 test_packages="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xfonts-base fonts-urw-base35 fonts-unifont
-    fonts-inter fonts-liberation ttf-bitstream-vera fonts-wqy-microhei fonts-noto-core"
+    fonts-inter fonts-inter-variable fonts-liberation ttf-bitstream-vera fonts-wqy-microhei fonts-noto-core"
 
 install_missing() {
     missing=""

@@ -151,7 +151,13 @@ bool distance_field_t::build(const FT_Outline_& outline, float range)
     m_cell = distance_cell_t{};
     m_has_values = false;
     if (outline.n_points <= 0 || outline.n_contours <= 0)
+    {
+        // An empty cell has all its values: none.
+        m_values.clear();
+        m_interior.clear();
+        m_has_values = true;
         return true;
+    }
 
     FT_BBox box;
     FT_Outline_Get_CBox(&outline, &box);

@@ -47,7 +47,8 @@ public:
     [[nodiscard]] bool build(const FT_Outline_& outline, float range);
 
     const distance_cell_t& cell() const { return m_cell; }
-    // False when the cell is too large for values (see max_distance_cell_side).
+    // False when the cell is too large for values (see max_distance_cell_side). An empty cell
+    // has them all.
     bool has_values() const { return m_has_values; }
     // The values as a grey bitmap, row 0 the top row; valid until the next build.
     glyph_bitmap_t values() const;
