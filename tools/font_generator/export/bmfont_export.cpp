@@ -103,7 +103,8 @@ bool collect_bmfont(const bmfont_settings_t& settings, const bmfont_set_t& set,
             return false;
     if (entry.kerning != nullptr)
         for (const kerning_pair_t& pair : *entry.kerning)
-            if (exported[pair.first] && exported[pair.second] &&
+            if (characters.glyphs[pair.first].rasterized &&
+                characters.glyphs[pair.second].rasterized &&
                 !font->kernings.append(bmfont_kerning_t{ characters.glyphs[pair.first].code,
                                                          characters.glyphs[pair.second].code,
                                                          pair.value }))

@@ -68,8 +68,8 @@ struct bmfont_font_t
 };
 
 // Set k's descriptor: its rasterized glyphs in the set's order, a code listed twice once (the
-// first), and the kerning pairs between those entries as the description lists them. `page_names`
-// are the page names in picture order. False when memory is short.
+// first), and the kerning pairs as the description lists them where both codes have an entry.
+// `page_names` are the page names in picture order. False when memory is short.
 [[nodiscard]] bool collect_bmfont(const bmfont_settings_t& settings, const bmfont_set_t& set,
                                   const array_t<output_picture_t>& pictures,
                                   const array_t<string_dyn_t>& page_names, bmfont_font_t* font);
