@@ -260,6 +260,23 @@ bool append_name(string_t* text, syntax_t syntax, const char* name)
                                      : append_json_name(text, name);
 }
 
+// Whole numbers without the formatter: a large set's descriptors hold a hundred thousand.
+bool append_number(string_t* text, int64_t value)
+{
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    char* at = end;
+    uint64_t magnitude = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
+    do
+    {
+        *--at = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0)
+        *--at = '-';
+    return text->append(at, uint32_t(end - at));
+}
+
 bool append_value(string_t* text, syntax_t syntax, const field_value_t& field)
 {
     const bool quoted = syntax == syntax_t::xml || field.kind == value_kind_t::name;
@@ -268,7 +285,7 @@ bool append_value(string_t* text, syntax_t syntax, const field_value_t& field)
     ok = (!array || text->append_char('[')) && ok;
     switch (field.kind)
     {
-    case value_kind_t::number: ok = text->append_formatted("%I64d", field.number) && ok; break;
+    case value_kind_t::number: ok = append_number(text, field.number) && ok; break;
     case value_kind_t::real: ok = text->append_formatted("%g", field.real) && ok; break;
     case value_kind_t::name: ok = append_name(text, syntax, field.text) && ok; break;
     case value_kind_t::list: ok = text->append(field.text) && ok; break;
@@ -289,10 +306,11 @@ bool append_record(string_t* text, syntax_t syntax, const char* indent, const ch
     for (uint32_t i = 0; i < count; ++i)
     {
         if (syntax == syntax_t::json)
-            ok = (i == 0 || text->append_char(',')) &&
-                 text->append_formatted("\"%s\":", fields[i].key) && ok;
+            ok = text->append(i == 0 ? "\"" : ",\"") && text->append(fields[i].key) &&
+                 text->append("\":") && ok;
         else
-            ok = text->append_formatted(" %s=", fields[i].key) && ok;
+            ok = text->append_char(' ') && text->append(fields[i].key) && text->append_char('=') &&
+                 ok;
         ok = append_value(text, syntax, fields[i]) && ok;
     }
     return text->append(syntax == syntax_t::json ? "}" : syntax == syntax_t::xml ? "/>\n" : "\n") &&
@@ -724,6 +742,10 @@ bool write_descriptor(export_format_t format, const bmfont_font_t& font, const c
         return write_export_file(path, bytes.data(), bytes.size());
     }
     string_dyn_t text;
+    // Room for the whole text at once, so that a large set's text is not copied as it grows.
+    const uint64_t expected =
+        4096 + uint64_t(160) * font.chars.size() + uint64_t(64) * font.kernings.size();
+    (void)text.reserve(uint32_t(std::min<uint64_t>(expected, UINT32_MAX / 2)));
     const bool formed = format == export_format_t::bmfont_text  ? append_bmfont_text(&text, font)
                         : format == export_format_t::bmfont_xml ? append_bmfont_xml(&text, font)
                                                                 : append_bmfont_json(&text, font);

@@ -1,8 +1,7 @@
-// The PNG pages: rows of a picture in the page's channels, encoded by libpng into memory and
-// written in one piece.
+// The PNG pages: rows of a picture in the page's channels, encoded by libpng straight into the
+// page's file.
 #include "tools/font_generator/export/png_pages.h"
 
-#include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/auto_ptr.h"
 #include "ovcore/fatal.h"
 #include "ovcore/message.h"
@@ -29,6 +28,8 @@ bool has_grey_colour(const font_canvas_t& canvas)
             return false;
     return true;
 }
+
+constexpr uint32_t png_piece_size = 1u << 20;
 
 // How one page is encoded.
 struct page_plan_t
@@ -76,27 +77,36 @@ void form_row(const page_plan_t& plan, uint32_t y, uint8_t* row)
     }
 }
 
-// The encoded bytes, gathered in memory; a failed append makes libpng stop.
-void gather_png_bytes(png_structp png, png_bytep data, png_size_t size)
+// The page's file as libpng writes to it: a write that fails makes libpng stop.
+struct page_sink_t
 {
-    array_dyn_t<uint8_t>* bytes = static_cast<array_dyn_t<uint8_t>*>(png_get_io_ptr(png));
-    const uint32_t at = bytes->size();
-    if (size > UINT32_MAX - at || !bytes->resize(at + uint32_t(size)))
-        png_error(png, "out of memory");
-    std::memcpy(bytes->data() + at, data, size);
+    file_t* file;
+    bool write_failed;
+};
+
+void write_png_bytes(png_structp png, png_bytep data, png_size_t size)
+{
+    page_sink_t* sink = static_cast<page_sink_t*>(png_get_io_ptr(png));
+    if (size > UINT32_MAX || !sink->file->write(data, uint32_t(size)))
+    {
+        sink->write_failed = true;
+        png_error(png, "write failed");
+    }
 }
 
 void flush_nothing(png_structp) {}
 
 // libpng reports its errors by a jump back to here: nothing in this frame has a destructor.
 bool encode_page(png_structp png, png_infop info, const page_plan_t& plan, uint8_t* row,
-                 array_dyn_t<uint8_t>* bytes)
+                 page_sink_t* sink)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    png_set_write_fn(png, bytes, gather_png_bytes, flush_nothing);
-    // Readers do not care how a page was compressed; a large page must be cheap to write.
+    png_set_write_fn(png, sink, write_png_bytes, flush_nothing);
+    // Readers do not care how a page was compressed; a large page must be cheap to write. Large
+    // pieces of compressed data make few writes.
     png_set_compression_level(png, 1);
+    png_set_compression_buffer_size(png, png_piece_size);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_set_IHDR(png, info, plan.width, plan.height, 8,
                  plan.bytes_per_pixel == 2 ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_RGBA,
@@ -114,7 +124,7 @@ bool encode_page(png_structp png, png_infop info, const page_plan_t& plan, uint8
 // libpng's warnings say nothing a user of the tool can act on.
 void ignore_png_warning(png_structp, png_const_charp) {}
 
-bool encode_png(const page_plan_t& plan, array_dyn_t<uint8_t>* bytes)
+bool encode_png(const page_plan_t& plan, page_sink_t* sink)
 {
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, ignore_png_warning);
@@ -122,7 +132,7 @@ bool encode_png(const page_plan_t& plan, array_dyn_t<uint8_t>* bytes)
     uint8_t* row = static_cast<uint8_t*>(
         std::malloc(std::size_t(plan.width) * plan.bytes_per_pixel));
     const bool encoded =
-        info != nullptr && row != nullptr && encode_page(png, info, plan, row, bytes);
+        info != nullptr && row != nullptr && encode_page(png, info, plan, row, sink);
     std::free(row);
     png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
     return encoded;
@@ -146,20 +156,17 @@ bool write_png_page(const char* path, const font_canvas_t& canvas, page_channels
     const bool rgba = channels == page_channels_t::colour_alpha && canvas.pixels != nullptr &&
                       !has_grey_colour(canvas);
     const page_plan_t plan{ &canvas, channels, page_width, page_height, rgba ? 4u : 2u };
-    array_dyn_t<uint8_t> bytes;
-    if (!encode_png(plan, &bytes))
-    {
-        msg_error("Not enough memory to encode the font page '%s'.", path);
-        return false;
-    }
     auto_ptr_t<file_t> file(create_output_file(path));
     if (!file)
     {
         msg_error("Failed to create the font page '%s'.", path);
         return false;
     }
-    if (!file->write(bytes.data(), bytes.size()))
+    page_sink_t sink{ file.get(), false };
+    if (!encode_png(plan, &sink))
     {
+        if (!sink.write_failed)
+            msg_error("Not enough memory to encode the font page '%s'.", path);
         msg_error("Failed to write the font page '%s'.", path);
         return false;
     }
