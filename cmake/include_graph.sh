@@ -3,7 +3,7 @@
 # (ovcore/message.h and .cpp); modules of one folder may include each other in a circle, but
 # no circle may pass through two folders. Prints every such pair of modules and fails; with
 # --all it also lists the circles within folders. The tool's stages (its folders faces/,
-# kerning/, packing/ and output/) take plain data: none of them may include the run
+# kerning/, packing/, output/ and export/) take plain data: none of them may include the run
 # (generator.h) or the configuration's unit types (input/configuration.h).
 #   sh cmake/include_graph.sh [--all] [source directory]
 set -eu
@@ -14,7 +14,7 @@ stage_includes=$(grep -rHn --include='*.h' --include='*.cpp' \
     -e '^#include "tools/font_generator/generator.h"' \
     -e '^#include "tools/font_generator/input/configuration.h"' \
     tools/font_generator/faces tools/font_generator/kerning tools/font_generator/packing \
-    tools/font_generator/output 2>/dev/null || true)
+    tools/font_generator/output tools/font_generator/export 2>/dev/null || true)
 if [ -n "$stage_includes" ]; then
     echo "a stage includes the run or the configuration:"
     echo "$stage_includes"

@@ -2,6 +2,9 @@
 #include "tools/font_generator/generator.h"
 
 #include "ovcore/message.h"
+#include "tools/font_generator/export/bmfont_export.h"
+#include "tools/font_generator/export/export_formats.h"
+#include "tools/font_generator/faces/face_style.h"
 #include "tools/font_generator/faces/glyph_measuring.h"
 #include "tools/font_generator/kerning/opentype_kerning.h"
 #include "tools/font_generator/packing/glyph_packing.h"
@@ -238,6 +241,41 @@ bool number_pictures(generator_t* run, array_dyn_t<font_output_set_t>* entries)
     return true;
 }
 
+// The descriptors and pages for other engines, after the engine's own files.
+bool export_for_engines(const generator_t& run, const array_t<font_output_set_t>& entries,
+                        const font_layout_t& layout)
+{
+    const configuration_u& configuration = *run.configuration;
+    bmfont_settings_t settings;
+    settings.base = configuration.base.c_str();
+    settings.output = configuration.output.c_str();
+    settings.layout = layout;
+    for (const string_dyn_t& name : configuration.export_formats)
+    {
+        export_format_t format;
+        if (find_export_format(name.c_str(), &format))  // checked at load
+            settings.formats |= export_format_bit(format);
+    }
+    array_dyn_t<bmfont_set_t> sets;
+    if (!sets.reserve(entries.size()))
+    {
+        msg_error("Not enough memory to export the character sets of the configuration.");
+        return false;
+    }
+    for (uint32_t k = 0; k < entries.size(); ++k)
+    {
+        const char_set_config_u& config = *run.sets[k].config;
+        bmfont_set_t* set = sets.append_new();  // room was reserved above
+        set->entry = &entries[k];
+        set->face = read_face_style(run.sets[k].faces->faces()[0]);
+        set->size = config.height != 0 ? config.height : config.width;
+        set->stretch_h = compute_stretch_h(config.width, config.height, config.scale_width,
+                                           config.scale_height);
+        set->smooth = config.antialias;
+    }
+    return write_bmfont_exports(settings, sets, run.pictures);
+}
+
 }  // namespace
 
 bool write_outputs(generator_t* run)
@@ -258,5 +296,7 @@ bool write_outputs(generator_t* run)
         msg_error("Not enough memory to write the outputs of the configuration.");
         return false;
     }
-    return write_font_outputs(settings, entries, run->pictures);
+    font_layout_t layout;
+    return write_font_outputs(settings, entries, run->pictures, &layout) &&
+           (configuration.export_formats.empty() || export_for_engines(*run, entries, layout));
 }

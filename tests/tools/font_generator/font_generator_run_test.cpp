@@ -3,6 +3,7 @@
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/process_runner.h"
 #include "tests/tools/font_generator/run_test_support.h"
+#include "tests/tools/font_generator/stored_outputs_support.h"
 
 #include <gtest/gtest.h>
 
@@ -150,56 +151,12 @@ TEST(font_generator_run, draws_only_empty_and_full_pixels_without_antialiasing)
 
 TEST(font_generator_run, writes_the_stored_outputs_in_both_picture_styles)
 {
-    // Two sets in one font: bitmap glyphs with an outline margin and a character the font lacks,
-    // then grey levels without a margin (the non-linear alpha). The fonts are copied next to the
-    // configuration so that every path in the run is relative.
-    struct case_t
-    {
-        const char* name;
-        const char* style;
-    };
-    const case_t cases[] = {
-        { "alpha_outline", "" },
-        { "colour_gradient", "    font_style: 1\n"
-                             "    gradient_color_start: 255\n"
-                             "    gradient_color_step: 24\n"
-                             "    gradient_start_offset: 4\n" },
-    };
-    for (const case_t& c : cases)
+    // Without export formats: the stored files byte for byte, and no other file.
+    for (const stored_style_t& c : stored_styles)
     {
         SCOPED_TRACE(c.name);
         scratch_directory_t scratch;
-        for (const char* font : { "shapes.bdf", "gray2.bdf" })
-            std::filesystem::copy_file(fixtures + font, scratch.path(font));
-        write_file_bytes(scratch.path("shapes.chars"), "U+0020 space\nU+0021 exclam\n"
-                                                       "U+002D hyphen\nU+004D M\nU+0068 h\n"
-                                                       "U+00E9 e acute\n");
-        write_file_bytes(scratch.path("gray.chars"), "U+0041 A\n");
-        write_file_bytes(scratch.path("font.qsd"),
-                         std::string("QsdNunit\n{\n"
-                                     "configuration : .config {\n"
-                                     "    base: \"out/\"\n"
-                                     "    output: \"font\"\n"
-                                     "    line_spacing: 3\n"
-                                     "    default_scale: 0.5\n") +
-                             c.style +
-                             "    char_config: 2\n"
-                             "    char_config[0]: .chars.shapes\n"
-                             "    char_config[1]: .chars.gray\n"
-                             "}\n"
-                             "char_set_config : .chars.shapes {\n"
-                             "    font_file: \"shapes.bdf\"\n"
-                             "    character_set_file: \"shapes.chars\"\n"
-                             "    width: 14\n"
-                             "    height: 14\n"
-                             "    outline_width: 1\n"
-                             "}\n"
-                             "char_set_config : .chars.gray {\n"
-                             "    font_file: \"gray2.bdf\"\n"
-                             "    character_set_file: \"gray.chars\"\n"
-                             "    width: 8\n"
-                             "    height: 8\n"
-                             "}\n}\n");
+        write_stored_run(scratch, c.style);
         const process_result_t result =
             run_process(OV_FONT_GENERATOR_EXE, { "font.qsd" }, scratch.root());
         EXPECT_EQ(result.status, 0);

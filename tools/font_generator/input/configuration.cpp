@@ -10,6 +10,7 @@
 #include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_system.h"
 #include "tools/font_generator/faces/distance_field.h"
+#include "tools/font_generator/export/export_formats.h"
 #include "tools/font_generator/input/character_set.h"
 #include "tools/font_generator/packing/font_canvas.h"
 
@@ -60,6 +61,7 @@ const unit_attribute_t configuration_attributes[] = {
     OV_UNIT_ATTRIBUTE(configuration_u, default_scale, float1, nullptr, "default_scale"),
     OV_UNIT_ATTRIBUTE(configuration_u, char_config, owner_ptr_array, nullptr, "char_config"),
     OV_UNIT_ATTRIBUTE(configuration_u, preview_text, string, nullptr, "preview_text"),
+    OV_UNIT_ATTRIBUTE(configuration_u, export_formats, string_array, nullptr, "export_formats"),
     OV_UNIT_ATTRIBUTES_END,
 };
 
@@ -246,6 +248,37 @@ bool has_usable_distance_fields(const configuration_u& configuration, const char
     return usable;
 }
 
+// Each export format names a flavour the export writes, and names it once: a second descriptor
+// of one flavour would overwrite the first.
+bool has_known_export_formats(const configuration_u& configuration, const char* path)
+{
+    bool known = true;
+    uint32_t named = 0;
+    for (const string_dyn_t& name : configuration.export_formats)
+    {
+        export_format_t format;
+        if (!find_export_format(name.c_str(), &format))
+        {
+            msg_error("The export format '%s' in the configuration file '%s' is not one of "
+                      "bmfont_text, bmfont_xml, bmfont_binary and bmfont_json.",
+                      name.c_str(), path);
+            known = false;
+        }
+        else if ((named & export_format_bit(format)) != 0)
+        {
+            msg_error("The export format '%s' is named more than once in the configuration file "
+                      "'%s'.",
+                      name.c_str(), path);
+            known = false;
+        }
+        else
+        {
+            named |= export_format_bit(format);
+        }
+    }
+    return known;
+}
+
 // The preview text is set character by character: a byte that starts no character is refused
 // here rather than dropped from the picture unseen.
 bool is_utf8_text(const string_t& text, const char* path)
@@ -296,7 +329,8 @@ owner_ptr_t<configuration_u> load_configuration(const char* path)
         const bool sizes = has_usable_picture_sizes(*configuration, path);
         const bool characters = has_usable_characters_and_sizes(*configuration, path);
         const bool fields = has_usable_distance_fields(*configuration, path);
-        usable = fonts && sizes && characters && fields;
+        const bool exports = has_known_export_formats(*configuration, path);
+        usable = fonts && sizes && characters && fields && exports;
     }
     if (!usable)
     {

@@ -74,6 +74,9 @@ public:
     int32_t gradient_start_offset = 0;
     float default_scale = 1.0f;
     string_dyn_t preview_text;         // UTF-8; set in every character set in a preview picture
+    // Descriptor flavours for other engines ("bmfont_text", ...), each at most once; checked at
+    // load. Empty: no export.
+    array_dyn_t<string_dyn_t> export_formats;
     // Owns the char_set_config unit of character set k (stored untyped, see char_set).
     array_dyn_t<owner_ptr_t<unit_t>> char_config;
 };

@@ -160,7 +160,7 @@ bool append_font_description(string_t* text, const font_output_settings_t& setti
 
 bool write_font_outputs(const font_output_settings_t& settings,
                         const array_t<font_output_set_t>& sets,
-                        const array_t<output_picture_t>& pictures)
+                        const array_t<output_picture_t>& pictures, font_layout_t* layout_out)
 {
     string_dyn_t path;
     if (!path.format("%s%s.font", settings.base, settings.output))
@@ -182,13 +182,15 @@ bool write_font_outputs(const font_output_settings_t& settings,
     (void)text.reserve(uint32_t(std::min<uint64_t>(expected, UINT32_MAX / 2)));
     const bool previewed = settings.preview_text[0] != '\0';
     font_layout_t layout;
-    if (!append_font_description(&text, settings, sets, pictures, previewed ? &layout : nullptr) ||
+    if (!append_font_description(&text, settings, sets, pictures, &layout) ||
         !description->write(text.c_str(), text.length()))
     {
         msg_error("Failed to write the font file '%s'.", path.c_str());
         return false;
     }
     text.release();
+    if (layout_out != nullptr)
+        *layout_out = layout;
 
     string_dyn_t material_name;
     string_dyn_t texture_object_name;

@@ -104,7 +104,9 @@ struct font_layout_t
 // Writes the description "<base><output>.font", then for every picture k, in number order, its
 // material, texture object and picture files "<base><output>_<k>.mat" / ".tobj" / ".tga", then
 // with a preview text the preview. Stops at the first file that cannot be created or written,
-// after reporting it; what was written before stays.
+// after reporting it; what was written before stays. With `layout`, what the description says
+// of the lines, for outputs that follow.
 [[nodiscard]] bool write_font_outputs(const font_output_settings_t& settings,
                                       const array_t<font_output_set_t>& sets,
-                                      const array_t<output_picture_t>& pictures);
+                                      const array_t<output_picture_t>& pictures,
+                                      font_layout_t* layout = nullptr);
