@@ -68,6 +68,19 @@ TEST(distance_field_run, writes_the_distance_field_material_and_linear_texture_o
     EXPECT_EQ(letter_a[2], 17 + 8);
 }
 
+TEST(distance_field_run, exports_say_the_field_and_its_range)
+{
+    scratch_directory_t scratch;
+    const run_t outcome = run(scratch, "    distance_field: true\n    distance_range: 6.5\n",
+                              dejavu_sans, "    export_formats[0]: \"bmfont_text\"\n");
+    ASSERT_EQ(outcome.result.status, 0) << outcome.result.err;
+    const std::string descriptor = read_file_bytes(scratch.path("out/font-0.fnt"));
+    EXPECT_EQ(lines_starting(descriptor, "distanceField"),
+              (std::vector<std::string>{ "distanceField fieldType=\"sdf\" distanceRange=6.5" }));
+    EXPECT_NE(descriptor.find(" alphaChnl=0 redChnl=0 greenChnl=0 blueChnl=0\n"),
+              std::string::npos);
+}
+
 TEST(distance_field_run, kerning_is_as_for_coverage_glyphs)
 {
     for (const char* kerning : { "", "    opentype_kerning: true\n" })
