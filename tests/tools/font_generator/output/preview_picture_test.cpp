@@ -253,6 +253,11 @@ int kerning_value(const std::string& description, uint32_t first, uint32_t secon
 
 // One line of an alpha or colour set drawn by the description's numbers with no cell left of
 // the pen's start on the `ground` grey, checked against the preview.
+uint8_t preview_at(const rgb_picture_t& preview, int x, int y)
+{
+    return preview.rgb[(size_t(y) * preview.width + x) * 3];
+}
+
 void expect_line(const std::string& description, const tga_picture_t& picture,
                  const rgb_picture_t& preview, const std::vector<uint32_t>& codes,
                  uint8_t ground = preview_background)
@@ -305,6 +310,47 @@ TEST(preview_picture, draws_colour_pictures_in_their_own_grey_and_alpha)
     const std::string description = read_file_bytes(scratch.path("out/font.font"));
     expect_line(description, read_tga(scratch.path("out/font_0.tga")),
                 read_png(scratch.path("out/font_preview.png")), { 'W', 'a', 'v', 'e' });
+}
+
+TEST(preview_picture, sets_a_distance_field_as_text_with_a_step_one_pixel_wide)
+{
+    scratch_directory_t scratch;
+    const run_t outcome =
+        run(scratch,
+            configuration(dejavu_sans, "    preview_text: \"o\"\n",
+                          "    distance_field: true\n    distance_range: 8\n", 32),
+            "U+006F\n");
+    ASSERT_EQ(outcome.result.status, 0) << outcome.result.out;
+    const std::string description = read_file_bytes(scratch.path("out/font.font"));
+    const tga_picture_t field = read_tga(scratch.path("out/font_0.tga"));
+    const rgb_picture_t preview = read_png(scratch.path("out/font_preview.png"));
+    const std::vector<int> line = glyph_line(description, 'o');
+    ASSERT_EQ(line.size(), 8u);
+    ASSERT_LT(line[4], 0);  // the padding reaches left of the pen: the line moves right
+    const int left = int(preview_margin);
+    const int top = int(preview_margin) + line[5];
+    // Half a pixel of distance is 255 × 0.5 / 8 ≈ 16 values either side of 127.5: inside that
+    // the text is white, outside it the ground, and only the pixels between are in between.
+    int edge = 0;
+    for (int r = 0; r < line[3]; ++r)
+        for (int c = 0; c < line[2]; ++c)
+        {
+            const uint8_t value = *field.at(line[0] + c, line[1] + r);
+            const uint8_t shown = preview_at(preview, left + c, top + r);
+            if (value >= 144)
+            {
+                EXPECT_EQ(shown, 255) << c << ", " << r;
+            }
+            else if (value <= 111)
+            {
+                EXPECT_EQ(shown, preview_background) << c << ", " << r;
+            }
+            else
+            {
+                edge += shown > preview_background && shown < 255;
+            }
+        }
+    EXPECT_GT(edge, 20);
 }
 
 TEST(preview_picture, draws_dark_colour_glyphs_on_a_light_ground)
