@@ -650,13 +650,14 @@ reference_t exact_reference(const FT_Outline& outline, int32_t left, int32_t top
                 continue;
             const point_t a{ s.a.x + ts[p] * dx, s.a.y + ts[p] * dy };
             const point_t b{ s.a.x + ts[p + 1] * dx, s.a.y + ts[p + 1] * dy };
-            if (ts.size() > 2)  // cut pieces may lie off the boundary
+            // Uncut edges too: a contour may lie wholly inside another.
+            const point_t m{ (a.x + b.x) / 2, (a.y + b.y) / 2 };
+            const bool left_filled = winding({ m.x + nx, m.y + ny }) != 0;
+            const bool right_filled = winding({ m.x - nx, m.y - ny }) != 0;
+            if (left_filled == right_filled)
             {
-                const point_t m{ (a.x + b.x) / 2, (a.y + b.y) / 2 };
-                const bool left_filled = winding({ m.x + nx, m.y + ny }) != 0;
-                const bool right_filled = winding({ m.x - nx, m.y - ny }) != 0;
-                if (left_filled == right_filled)
-                    continue;
+                reference.overlapping = true;
+                continue;
             }
             measure(a, b);
         }
