@@ -118,15 +118,16 @@ void distance_field_t::sign_distances()
 
 void distance_field_t::make_values()
 {
+    // As distance_value says, division and all: a value is the same however it is made.
     const float* distances = m_distance.data();
-    const float scale = 1.0f / m_range;
+    const float range = m_range;
     for (int32_t r = 0; r < m_cell.rows; ++r)
     {
         const float* row = distances + int64_t(r) * m_stride;
         uint8_t* values = m_values.data() + int64_t(r) * m_cell.width;
         for (int32_t c = 0; c < m_cell.width; ++c)
         {
-            const float level = std::clamp(0.5f + row[c] * scale, 0.0f, 1.0f);
+            const float level = std::clamp(0.5f + row[c] / range, 0.0f, 1.0f);
             values[c] = uint8_t(level * 255.0f + 0.5f);
         }
     }
@@ -150,6 +151,7 @@ bool distance_field_t::build(const FT_Outline_& outline, float range)
     m_range = range;
     m_cell = distance_cell_t{};
     m_has_values = false;
+    m_invalid = false;
     if (outline.n_points <= 0 || outline.n_contours <= 0)
     {
         // An empty cell has all its values: none.
@@ -184,8 +186,15 @@ bool distance_field_t::build(const FT_Outline_& outline, float range)
     const float far = range * 0.5f;
     if (!m_distance.resize(count) || !m_inside.resize(count) ||
         !m_values.resize(uint32_t(m_cell.width) * uint32_t(m_cell.rows)) ||
-        !m_interior.resize(interior_count) || !flatten(outline) || !find_cuts() ||
-        !make_pieces() || !classify_chains() || !decide_inside())
+        !m_interior.resize(interior_count))
+        return false;
+    const int walked = flatten(outline);
+    if (walked != 0)
+    {
+        m_invalid = walked != FT_Err_Out_Of_Memory;
+        return m_invalid;
+    }
+    if (!find_cuts() || !make_pieces() || !classify_chains() || !decide_inside())
         return false;
     std::fill(m_distance.begin(), m_distance.end(), far * far);
     measure_distances();
@@ -284,7 +293,7 @@ struct outline_walk_t
     }
 };
 
-bool distance_field_t::flatten(const FT_Outline_& outline)
+int distance_field_t::flatten(const FT_Outline_& outline)
 {
     m_contour.clear();
     m_edges.clear();
@@ -297,8 +306,10 @@ bool distance_field_t::flatten(const FT_Outline_& outline)
     funcs.shift = 0;
     funcs.delta = 0;
     outline_walk_t walk{ this, { 0, 0 } };
-    return FT_Outline_Decompose(const_cast<FT_Outline*>(&outline), &funcs, &walk) == 0 &&
-           close_contour();
+    const FT_Error walked = FT_Outline_Decompose(const_cast<FT_Outline*>(&outline), &funcs, &walk);
+    if (walked != 0)
+        return walked;
+    return close_contour() ? 0 : FT_Err_Out_Of_Memory;
 }
 
 // Turns the flattened contour into edges, unless it has fewer than three distinct points or no

@@ -43,13 +43,15 @@ public:
     // The field of `outline` (26.6 pixel coordinates, y up, as a glyph slot holds it) at
     // `range`: the cell is the outline's control box in whole pixels grown by the padding on
     // every side, empty for an empty outline. Contours of fewer than three distinct points or of
-    // no area are left out. False when memory is short.
+    // no area are left out. False when memory is short; an outline FreeType cannot walk (a
+    // broken font's) gives no values and is_invalid.
     [[nodiscard]] bool build(const FT_Outline_& outline, float range);
 
     const distance_cell_t& cell() const { return m_cell; }
     // False when the cell is too large for values (see max_distance_cell_side). An empty cell
     // has them all.
     bool has_values() const { return m_has_values; }
+    bool is_invalid() const { return m_invalid; }
     // The values as a grey bitmap, row 0 the top row; valid until the next build.
     glyph_bitmap_t values() const;
     // The cell without its padding as the glyph covers its pixels when drawn at its size: 255
@@ -103,7 +105,8 @@ private:
 
     friend struct outline_walk_t;
 
-    bool flatten(const FT_Outline_& outline);
+    // FreeType's error of the walk: FT_Err_Out_Of_Memory when memory is short.
+    int flatten(const FT_Outline_& outline);
     bool close_contour();
     bool find_cuts();
     bool cut_pair(uint32_t e, uint32_t f);
@@ -120,6 +123,7 @@ private:
     float m_range = default_distance_range;
     distance_cell_t m_cell;
     bool m_has_values = false;
+    bool m_invalid = false;
     point_t m_origin = { 0, 0 };  // outline coordinates (pixels) of the cell's top-left corner
     uint32_t m_stride = 0;        // elements of one row of m_distance and m_inside
 

@@ -77,13 +77,18 @@ measure_settings_t measure_settings_of(const glyph_render_settings_t& settings)
 }
 
 // Measures a loaded outline glyph by its distance field, made with `field`: the field's cell,
-// the unhinted advance, the checks over the cell without its padding. False when memory is
-// short.
+// the unhinted advance, the checks over the cell without its padding; an outline FreeType cannot
+// walk is a glyph that did not load. False when memory is short.
 bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, float range, distance_field_t* field,
                    glyph_message_log_t* log)
 {
     if (field == nullptr || !field->build(slot->outline, range))
         return false;
+    if (field->is_invalid())
+    {
+        log->error("Failed to retrieve glyph '%s'.", glyph->name.c_str());
+        return true;
+    }
     const distance_cell_t& cell = field->cell();
     glyph->width = cell.width;
     glyph->height = cell.rows;
@@ -551,6 +556,8 @@ bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, uint
             note_lost(position);
             return false;
         }
+        if ((*builder)->is_invalid())
+            return false;  // measuring said so
         *out = (*builder)->values();
     }
     else

@@ -273,6 +273,13 @@ TEST(distance_field, degenerate_contours_and_empty_outlines)
         for (int32_t c = 0; c < values.width; ++c)
             EXPECT_EQ(values.coverage_at(r, c), 0);
 
+    // An outline FreeType cannot walk (a contour of a lone cubic control point): no values.
+    test_outline_t broken;
+    broken.point(1, 1, FT_CURVE_TAG_CUBIC).point(4, 4).point(1, 4).end_contour();
+    ASSERT_TRUE(field.build(broken.outline(), 4.0f));
+    EXPECT_TRUE(field.is_invalid());
+    EXPECT_FALSE(field.has_values());
+
     // No points: an empty cell, as the space has.
     test_outline_t empty;
     ASSERT_TRUE(field.build(empty.outline(), 4.0f));
