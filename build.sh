@@ -63,9 +63,11 @@ test)
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_SANITIZE=thread \
         "-DOV_TEST_FILTER=^(ovcore_thread_|ovcore_ufs_|ovcore_units_unit_name_test|ovcore_profiling_|tools_font_generator_faces_glyph_workers_test)"
     ctest --test-dir build-tsan --output-on-failure --no-tests=error -j "$jobs"
-    # The plain tool under memcheck: the bundled default and three sets of three font kinds.
+    # The plain tool under memcheck: the bundled default, three sets of three font kinds, and
+    # distance fields with every export flavour.
     stage "valgrind memcheck"
-    for configuration in etc/font/font.qsd tests/data/configurations/three_sets.qsd; do
+    for configuration in etc/font/font.qsd tests/data/configurations/three_sets.qsd \
+        tests/data/configurations/fields_and_exports.qsd; do
         log=build/memcheck-$(basename "$configuration" .qsd).log
         if ! valgrind -q --error-exitcode=99 --leak-check=full \
             --errors-for-leak-kinds=definite,indirect,possible --log-file="$log" \
