@@ -852,14 +852,18 @@ bool is_regular(int fd)
     return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// Opens a regular file without blocking on special files, then makes it blocking again.
+// Opens a regular file without blocking on special files, then makes it blocking again. A file
+// that O_EXCL has just created is a regular one of our own (O_EXCL follows no link), so it is
+// opened blocking and not looked at again.
 int open_regular(const char* path, int flags, bool exclusive)
 {
-    const int fd = open_retrying(path, flags | O_NONBLOCK, 0666);
+    const bool created = (flags & O_EXCL) != 0;
+    const int fd = open_retrying(path, created ? flags : flags | O_NONBLOCK, 0666);
     if (fd < 0)
         return -1;
-    if (!is_regular(fd) || !take_share_lock(fd, exclusive) ||
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+    // None of the status flags F_SETFL changes is asked for here but O_NONBLOCK: 0 clears it.
+    if ((!created && !is_regular(fd)) || !take_share_lock(fd, exclusive) ||
+        (!created && fcntl(fd, F_SETFL, 0) != 0))
     {
         close(fd);
         return -1;
