@@ -171,10 +171,14 @@ bool string_t::format_at(uint32_t offset, const char* format, ...)
 bool string_t::format_at_va(uint32_t offset, const char* format, va_list args)
 {
     const native_format_t native(format);
-    va_list measure;
-    va_copy(measure, args);
-    const int needed = std::vsnprintf(nullptr, 0, native.c_str(), measure);
-    va_end(measure);
+    // An argument may point into this string, so the text is made aside and copied in: the
+    // buffer may move while growing, and the C library must not read what it writes. A short
+    // text is made in one pass; a long one is measured by that pass and made again.
+    char small[512];
+    va_list first;
+    va_copy(first, args);
+    const int needed = std::vsnprintf(small, sizeof small, native.c_str(), first);
+    va_end(first);
     if (needed < 0)
     {
         if (m_capacity != 0)
@@ -184,22 +188,20 @@ bool string_t::format_at_va(uint32_t offset, const char* format, va_list args)
         }
         return false;
     }
-    // An argument may point into this string, so the text is made aside and copied in: the
-    // buffer may move while growing, and the C library must not read what it writes.
     // Without memory for a long text its start is kept: a truncated text says more than none.
-    char small[512];
     char* text = small;
     uint32_t made = uint32_t(needed);
     if (made >= sizeof small)
     {
         text = static_cast<char*>(std::malloc(size_t(made) + 1));
-        if (text == nullptr)
+        if (text != nullptr)
+            std::vsnprintf(text, size_t(made) + 1, native.c_str(), args);
+        else
         {
             text = small;
             made = sizeof small - 1;
         }
     }
-    std::vsnprintf(text, size_t(made) + 1, native.c_str(), args);
     if (can_grow() && uint64_t(offset) + uint64_t(made) + 1 <= UINT32_MAX)
         reserve(offset + made + 1);
     bool complete = false;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 namespace
@@ -42,4 +44,17 @@ TEST(core_startup, starts_threads_only_when_first_needed)
     // The processor list and the timer answer when asked.
     EXPECT_GT(cpu_count(), 0u);
     EXPECT_NE(process_timer(), nullptr);
+}
+
+TEST(core_startup, speaks_utf_8_and_formats_as_c)
+{
+    core_shutdown();
+    core_startup();
+    EXPECT_EQ(MB_CUR_MAX, 6u);  // multibyte text is UTF-8
+    wchar_t wide = 0;
+    EXPECT_EQ(std::mbtowc(&wide, "\xc3\xa9", 2), 2);
+    EXPECT_EQ(wide, L'\u00e9');
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f %'d", 1234.5, 1234567);
+    EXPECT_STREQ(text, "1234.50 1234567");
 }

@@ -54,6 +54,21 @@ TEST(string_t, formats_and_truncates_fixed_strings)
     EXPECT_EQ(dynamic.length(), 7u + 3u + 100u);
 }
 
+TEST(string_t, formats_texts_shorter_and_longer_than_one_pass_makes)
+{
+    for (const std::size_t length : { 510u, 511u, 512u, 513u, 5000u })
+    {
+        const std::string middle(length - 2, 'm');
+        string_dyn_t text;
+        EXPECT_TRUE(text.format("<%s>", middle.c_str())) << length;
+        EXPECT_EQ(text.length(), length);
+        EXPECT_EQ(std::string(text.c_str()), "<" + middle + ">");
+        string_fixed_t<600> fixed;
+        EXPECT_EQ(fixed.format("<%s>", middle.c_str()), length < 600) << length;
+        EXPECT_EQ(std::string(fixed.c_str()), ("<" + middle + ">").substr(0, 599));
+    }
+}
+
 TEST(string_t, assigns_parts_and_appends_code_points)
 {
     string_dyn_t source("hello world");

@@ -1,5 +1,6 @@
 // The io_pump thread on io_uring and on its own pread/pwrite: ordering, the 8-in-flight limit,
-// the stop signal and many threads at once.
+// the stop signal and many threads at once; small requests served on the caller's thread until
+// the pump is needed.
 #include "ovcore/ufs/sys_file.h"
 
 #include "ovcore/collections/auto_ptr.h"
@@ -11,6 +12,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
 
 namespace
@@ -192,4 +196,103 @@ TEST_P(io_pump_test, many_threads_reading_and_writing_at_once_all_get_their_byte
     EXPECT_GE(stats.peak_in_flight, 1u);
     EXPECT_LE(stats.peak_in_flight, 8u);
     RecordProperty("peak_in_flight", int(stats.peak_in_flight));
+}
+
+namespace
+{
+
+// Threads of this process named "io_pump".
+uint32_t io_pump_threads()
+{
+    uint32_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    {
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        count += name == "io_pump" ? 1 : 0;
+    }
+    return count;
+}
+
+// A file system started afresh on the table under test, whose pump has not been asked for yet.
+class served_here_test : public testing::TestWithParam<const sys_file_api_t*>
+{
+protected:
+    void SetUp() override
+    {
+        fs_shutdown();
+        fs_startup(GetParam());
+        write_file_bytes(scratch.path("data"), pattern_bytes(file_size));
+        handle = sys_file->open(scratch.path("data").c_str(), fs_open_mode_t::create_or_read_write);
+        ASSERT_NE(handle, nullptr);
+    }
+    void TearDown() override
+    {
+        GetParam()->close(handle);
+        fs_shutdown();
+        fs_startup();
+    }
+
+    static constexpr uint32_t file_size = (1u << 20) + 4096;
+    scratch_directory_t scratch;
+    sys_file_handle_t* handle = nullptr;
+};
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(tables, served_here_test,
+                         testing::Values(&sys_file_posix, &sys_file_posix_pread), param_name);
+
+TEST_P(served_here_test, small_requests_before_the_pump_is_needed_finish_in_their_start)
+{
+    const std::string expected = pattern_bytes(file_size);
+    std::string read_back(4096, '\0');
+    fs_io_request_t* read = sys_file->start_read(handle, read_back.data(), 4096, 4096);
+    ASSERT_NE(read, nullptr);
+    EXPECT_TRUE(sys_file->poll(read));  // already finished: the caller's thread read it
+    EXPECT_TRUE(sys_file->wait(read));
+    EXPECT_EQ(read_back, expected.substr(4096, 4096));
+
+    // A write, then a read of the same bytes, in the order started.
+    const std::string bytes = pattern_bytes(100, 7);
+    fs_io_request_t* write = sys_file->start_write(handle, bytes.data(), 100, 10);
+    std::string again(100, '\0');
+    fs_io_request_t* read_again = sys_file->start_read(handle, again.data(), 100, 10);
+    ASSERT_TRUE(write && read_again);
+    EXPECT_TRUE(sys_file->wait(write));
+    EXPECT_TRUE(sys_file->wait(read_again));
+    EXPECT_EQ(again, bytes);
+
+    // Past the end it fails as on the pump.
+    fs_io_request_t* past_end = sys_file->start_read(handle, read_back.data(), 64, file_size - 10);
+    ASSERT_NE(past_end, nullptr);
+    EXPECT_FALSE(sys_file->wait(past_end));
+    EXPECT_EQ(io_pump_threads(), 0u);
+
+    const sys_file_pump_stats_t stats = sys_file_pump_stats();  // asking starts the pump
+    EXPECT_TRUE(stats.running);
+    EXPECT_EQ(stats.issued, 4u);
+    EXPECT_EQ(io_pump_threads(), 1u);
+}
+
+TEST_P(served_here_test, a_request_over_1_mib_starts_the_pump_which_then_serves_everything)
+{
+    std::string big(file_size, '\0');
+    fs_io_request_t* request = sys_file->start_read(handle, big.data(), file_size, 0);
+    ASSERT_NE(request, nullptr);
+    EXPECT_EQ(io_pump_threads(), 1u);
+    EXPECT_TRUE(sys_file->wait(request));
+    EXPECT_EQ(big, pattern_bytes(file_size));
+
+    sys_file_pump_hold(true);  // held, a small request now waits in the port
+    char small[16];
+    fs_io_request_t* waiting = sys_file->start_read(handle, small, sizeof small, 0);
+    ASSERT_NE(waiting, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(sys_file->poll(waiting));
+    sys_file_pump_hold(false);
+    EXPECT_TRUE(sys_file->wait(waiting));
+    EXPECT_EQ(std::string(small, sizeof small), pattern_bytes(file_size).substr(0, sizeof small));
+    EXPECT_EQ(sys_file_pump_stats().issued, 2u);
 }
