@@ -182,7 +182,8 @@ bool distance_field_t::build(const FT_Outline_& outline, float range)
     // Rows of whole groups of four, so that the pixel loops run in groups without a remainder.
     m_stride = (uint32_t(m_cell.width) + 3) & ~3u;
     const uint32_t count = m_stride * uint32_t(m_cell.rows);
-    const uint32_t interior_count = uint32_t(m_cell.width - 2 * pad) * uint32_t(m_cell.rows - 2 * pad);
+    const uint32_t interior_count =
+        uint32_t(m_cell.width - 2 * pad) * uint32_t(m_cell.rows - 2 * pad);
     const float far = range * 0.5f;
     if (!m_distance.resize(count) || !m_inside.resize(count) ||
         !m_values.resize(uint32_t(m_cell.width) * uint32_t(m_cell.rows)) ||
