@@ -16,6 +16,8 @@
 #include "ovcore/core.h"
 #include "tools/font_generator/faces/distance_field.h"
 
+#include "bench/tool_process.h"
+
 #include <benchmark/benchmark.h>
 
 #include <ft2build.h>
@@ -39,8 +41,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace
 {
 
@@ -51,117 +51,7 @@ const char wqy_microhei[] = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc";
 
 using clock_type = std::chrono::steady_clock;
 
-std::string work_directory()
-{
-    static const std::string directory = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ov_df_XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        return pattern;
-    }();
-    return directory;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-// ---- the tool as a process ----------------------------------------------------------------------
-
-// Wall time in seconds (negative on failure) and the child's peak resident memory.
-void spawn_tool(const char* configuration, double* seconds, long* peak_kib)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char program[] = OV_FONT_GENERATOR_EXE;
-    std::string argument = configuration;
-    char* arguments[] = { program, argument.data(), nullptr };
-    pid_t child = 0;
-    const auto start = clock_type::now();
-    const bool spawned = posix_spawn(&child, program, &actions, nullptr, arguments, environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    rusage usage{};
-    *seconds = -1;
-    *peak_kib = 0;
-    if (!spawned || wait4(child, &status, 0, &usage) != child)
-        return;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        *seconds = std::chrono::duration<double>(clock_type::now() - start).count();
-    *peak_kib = usage.ru_maxrss;
-}
-
-// A child's peak counts the pages of the process it was started from, so the tool is started
-// by a launcher forked before this process grows: paths in on one pipe, "seconds peak" out.
-struct launcher_t
-{
-    int requests = -1;
-    int answers = -1;
-};
-
-launcher_t& launcher()
-{
-    static launcher_t instance;
-    return instance;
-}
-
-void start_launcher()
-{
-    int to_launcher[2];
-    int from_launcher[2];
-    if (pipe(to_launcher) != 0 || pipe(from_launcher) != 0)
-        std::abort();
-    if (fork() == 0)
-    {
-        close(to_launcher[1]);
-        close(from_launcher[0]);
-        FILE* in = fdopen(to_launcher[0], "r");
-        FILE* out = fdopen(from_launcher[1], "w");
-        char path[4096];
-        while (std::fgets(path, sizeof(path), in) != nullptr)
-        {
-            path[std::strcspn(path, "\n")] = 0;
-            double seconds = 0;
-            long peak_kib = 0;
-            spawn_tool(path, &seconds, &peak_kib);
-            std::fprintf(out, "%.9f %ld\n", seconds, peak_kib);
-            std::fflush(out);
-        }
-        _exit(0);
-    }
-    close(to_launcher[0]);
-    close(from_launcher[1]);
-    launcher().requests = to_launcher[1];
-    launcher().answers = from_launcher[0];
-}
-
-// Seconds, negative on failure; the largest peak so far in *peak_kib.
-double run_tool(const std::string& configuration, long* peak_kib)
-{
-    const std::string request = configuration + "\n";
-    if (write(launcher().requests, request.data(), request.size()) != ssize_t(request.size()))
-        return -1;
-    char answer[128];
-    std::size_t used = 0;
-    while (used + 1 < sizeof(answer))
-    {
-        if (read(launcher().answers, answer + used, 1) != 1)
-            return -1;
-        if (answer[used++] == '\n')
-            break;
-    }
-    answer[used] = 0;
-    double seconds = -1;
-    long peak = 0;
-    if (std::sscanf(answer, "%lf %ld", &seconds, &peak) != 2)
-        return -1;
-    *peak_kib = std::max(*peak_kib, peak);
-    return seconds;
-}
+// ---- the runs -----------------------------------------------------------------------------------
 
 struct run_config_t
 {
@@ -176,13 +66,13 @@ struct run_config_t
 
 std::string output_folder(const run_config_t& c)
 {
-    return work_directory() + "/out_" + c.name;
+    return bench_work_directory() + "/out_" + c.name;
 }
 
 std::string write_configuration(const run_config_t& c)
 {
     std::filesystem::create_directories(output_folder(c));
-    const std::string path = work_directory() + "/" + c.name + ".qsd";
+    const std::string path = bench_work_directory() + "/" + c.name + ".qsd";
     std::ofstream out(path);
     out << "QsdNunit\n{\nconfiguration : .config {\n"
         << "    base: \"" << output_folder(c) << "/\"\n"
@@ -968,9 +858,8 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::filesystem::remove_all(work_directory());
+    std::filesystem::remove_all(bench_work_directory());
     core_shutdown();
-    close(launcher().requests);
-    wait(nullptr);
+    stop_launcher();
     return 0;
 }

@@ -7,6 +7,8 @@
 #include "tools/font_generator/export/png_pages.h"
 #include "tools/font_generator/packing/font_canvas.h"
 
+#include "bench/tool_process.h"
+
 #include <benchmark/benchmark.h>
 
 #include <ft2build.h>
@@ -26,22 +28,10 @@ namespace
 
 const char dejavu_sans[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
-std::string scratch()
-{
-    static const std::string directory = [] {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "ov_export_bench_XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        return pattern;
-    }();
-    return directory;
-}
-
 // Every code the font maps, one "U+XXXX" line each; the configuration's path.
 std::string write_configuration(const char* name, bool exported)
 {
-    const std::string directory = scratch();
+    const std::string directory = bench_work_directory();
     const std::string characters = directory + "/all.chars";
     if (!std::filesystem::exists(characters))
     {
@@ -78,20 +68,13 @@ std::string write_configuration(const char* name, bool exported)
 }
 
 // Seconds of one whole run of the tool; the benchmark fails when the run does.
-double run_tool(const std::string& configuration, benchmark::State& state)
+double time_run(const std::string& configuration, benchmark::State& state)
 {
-    const std::string command =
-        std::string(OV_FONT_GENERATOR_EXE) + " '" + configuration + "' >/dev/null 2>&1";
-    const auto start = std::chrono::steady_clock::now();
-    if (std::system(command.c_str()) != 0)
+    long peak_kib = 0;
+    const double seconds = run_tool(configuration, &peak_kib);
+    if (seconds < 0)
         state.SkipWithError("the tool failed");
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return seconds;
 }
 
 void dejavu_sans_all_32px_every_flavour(benchmark::State& state)
@@ -102,8 +85,8 @@ void dejavu_sans_all_32px_every_flavour(benchmark::State& state)
     std::vector<double> with_seconds;
     for (auto _ : state)
     {
-        without_seconds.push_back(run_tool(without, state));
-        with_seconds.push_back(run_tool(with, state));
+        without_seconds.push_back(time_run(without, state));
+        with_seconds.push_back(time_run(with, state));
     }
     state.counters["without_ms"] = median(without_seconds) * 1e3;
     state.counters["with_ms"] = median(with_seconds) * 1e3;
@@ -121,7 +104,7 @@ void page_2048(benchmark::State& state)
         for (uint32_t x = 0; x < 2048; ++x)
             if (x % 40 < 30 && y % 40 < 34)
                 canvas->pixels[canvas->pixel_offset(x, y)] = uint8_t((x * 7 + y * 13) % 256);
-    const std::string path = scratch() + "/page.png";
+    const std::string path = bench_work_directory() + "/page.png";
     for (auto _ : state)
         if (!write_png_page(path.c_str(), *canvas, page_channels_t::white_alpha, 2048, 2048))
             state.SkipWithError("the page was not written");
@@ -132,11 +115,13 @@ BENCHMARK(page_2048)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
+    start_launcher();
     core_startup();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::filesystem::remove_all(scratch());
+    std::filesystem::remove_all(bench_work_directory());
     core_shutdown();
+    stop_launcher();
     return 0;
 }

@@ -20,6 +20,8 @@
 #include "tools/font_generator/faces/glyph_workers.h"
 #include "tools/font_generator/main.h"
 
+#include "bench/tool_process.h"
+
 #include <benchmark/benchmark.h>
 
 #include <ft2build.h>
@@ -41,8 +43,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace
 {
@@ -79,17 +79,6 @@ const set_case_t cases[] = {
       true },
 };
 
-std::string work_directory()
-{
-    static const std::string directory = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ov_bench_XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        return pattern;
-    }();
-    return directory;
-}
-
 // The codes of the set, in file order, as the tool reads them.
 std::vector<uint32_t> codes_of(const set_case_t& c)
 {
@@ -124,7 +113,7 @@ std::vector<uint32_t> codes_of(const set_case_t& c)
 // Writes the character-set file and the configuration; returns the configuration's path.
 std::string write_inputs(const set_case_t& c, const std::vector<uint32_t>& codes)
 {
-    const std::string directory = work_directory();
+    const std::string directory = bench_work_directory();
     std::string characters = c.character_set_file != nullptr ? c.character_set_file : "";
     if (characters.empty())
     {
@@ -155,103 +144,6 @@ std::string write_inputs(const set_case_t& c, const std::vector<uint32_t>& codes
         << (c.several_pictures ? "    several_pictures: true\n" : "")
         << "}\n}\n";
     return configuration;
-}
-
-// Starts the tool and waits for it: wall time in seconds (negative when it failed) and its peak
-// resident memory.
-void spawn_tool(const char* configuration, double* seconds, long* peak_kib)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char program[] = OV_FONT_GENERATOR_EXE;
-    std::string argument = configuration;
-    char* arguments[] = { program, argument.data(), nullptr };
-    pid_t child = 0;
-    const auto start = clock_type::now();
-    const bool spawned =
-        posix_spawn(&child, program, &actions, nullptr, arguments, environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    rusage usage{};
-    *seconds = -1;
-    *peak_kib = 0;
-    if (!spawned || wait4(child, &status, 0, &usage) != child)
-        return;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        *seconds = std::chrono::duration<double>(clock_type::now() - start).count();
-    *peak_kib = usage.ru_maxrss;
-}
-
-// A child's peak memory counts the memory of the process it was started from, so the tool is
-// started by a small launcher forked before this process grows: it reads configuration paths
-// from one pipe and answers "seconds peak_kib" on another.
-struct launcher_t
-{
-    int requests = -1;
-    int answers = -1;
-};
-
-launcher_t& launcher()
-{
-    static launcher_t instance;
-    return instance;
-}
-
-void start_launcher()
-{
-    int to_launcher[2];
-    int from_launcher[2];
-    if (pipe(to_launcher) != 0 || pipe(from_launcher) != 0)
-        std::abort();
-    if (fork() == 0)
-    {
-        close(to_launcher[1]);
-        close(from_launcher[0]);
-        FILE* in = fdopen(to_launcher[0], "r");
-        FILE* out = fdopen(from_launcher[1], "w");
-        char path[4096];
-        while (std::fgets(path, sizeof(path), in) != nullptr)
-        {
-            path[std::strcspn(path, "\n")] = 0;
-            double seconds = 0;
-            long peak_kib = 0;
-            spawn_tool(path, &seconds, &peak_kib);
-            std::fprintf(out, "%.9f %ld\n", seconds, peak_kib);
-            std::fflush(out);
-        }
-        _exit(0);
-    }
-    close(to_launcher[0]);
-    close(from_launcher[1]);
-    launcher().requests = to_launcher[1];
-    launcher().answers = from_launcher[0];
-}
-
-// Runs the tool once through the launcher; its wall time in seconds, negative when it failed.
-double run_tool(const std::string& configuration, long* peak_kib)
-{
-    const std::string request = configuration + "\n";
-    if (write(launcher().requests, request.data(), request.size()) != ssize_t(request.size()))
-        return -1;
-    char answer[128];
-    std::size_t used = 0;
-    while (used + 1 < sizeof(answer))
-    {
-        const ssize_t n = read(launcher().answers, answer + used, 1);
-        if (n != 1)
-            return -1;
-        if (answer[used++] == '\n')
-            break;
-    }
-    answer[used] = 0;
-    double seconds = -1;
-    long peak = 0;
-    if (std::sscanf(answer, "%lf %ld", &seconds, &peak) != 2)
-        return -1;
-    *peak_kib = std::max(*peak_kib, peak);
-    return seconds;
 }
 
 // Runs the tool's main inside this process, its messages discarded; seconds, negative on failure.
@@ -311,7 +203,7 @@ double literal_freetype_work(const set_case_t& c, const std::vector<uint32_t>& c
 // Pixel bytes of the final pictures, from the description's image lines (one byte a pixel).
 double canvas_bytes(const set_case_t& c)
 {
-    std::ifstream in(work_directory() + "/out_" + c.name + "/font.font");
+    std::ifstream in(bench_work_directory() + "/out_" + c.name + "/font.font");
     std::string line;
     double bytes = 0;
     while (std::getline(in, line))
@@ -324,12 +216,6 @@ double canvas_bytes(const set_case_t& c)
             bytes += double(width) * height;
     }
     return bytes;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 void whole_tool_against_literal_freetype(benchmark::State& state, const set_case_t* c)
@@ -434,9 +320,8 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::filesystem::remove_all(work_directory());
+    std::filesystem::remove_all(bench_work_directory());
     core_shutdown();
-    close(launcher().requests);
-    wait(nullptr);
+    stop_launcher();
     return 0;
 }

@@ -8,6 +8,8 @@
 // Counters: tool_ms and yardstick_ms (medians of the alternating runs) and ratio.
 #include "ovcore/core.h"
 
+#include "bench/tool_process.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -21,8 +23,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace
 {
@@ -51,12 +51,6 @@ double run_once(std::vector<std::string> arguments)
                         WEXITSTATUS(status) == 0;
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     return exited ? took.count() : -1;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // The tool and its yardstick in turn, `runs` times each after one warm-up of each.

@@ -69,12 +69,6 @@ uint32_t distance_field_padding(float range)
     return uint32_t(std::ceil(double(range) * 0.5));
 }
 
-uint8_t distance_value(float distance, float range)
-{
-    const float level = std::clamp(0.5f + distance / range, 0.0f, 1.0f);
-    return uint8_t(level * 255.0f + 0.5f);
-}
-
 glyph_bitmap_t distance_field_t::values() const
 {
     glyph_bitmap_t bitmap;
@@ -118,18 +112,17 @@ void distance_field_t::sign_distances()
 
 void distance_field_t::make_values()
 {
-    // As distance_value says, division and all: a value is the same however it is made.
+    // Locals: the byte stores could otherwise change the cell's size as far as the compiler knows.
     const float* distances = m_distance.data();
     const float range = m_range;
-    for (int32_t r = 0; r < m_cell.rows; ++r)
+    const int32_t cell_width = m_cell.width;
+    const int32_t cell_rows = m_cell.rows;
+    for (int32_t r = 0; r < cell_rows; ++r)
     {
         const float* row = distances + int64_t(r) * m_stride;
-        uint8_t* values = m_values.data() + int64_t(r) * m_cell.width;
-        for (int32_t c = 0; c < m_cell.width; ++c)
-        {
-            const float level = std::clamp(0.5f + row[c] / range, 0.0f, 1.0f);
-            values[c] = uint8_t(level * 255.0f + 0.5f);
-        }
+        uint8_t* values = m_values.data() + int64_t(r) * cell_width;
+        for (int32_t c = 0; c < cell_width; ++c)
+            values[c] = distance_value(row[c], range);
     }
     const int32_t pad = int32_t(distance_field_padding(m_range));
     const int32_t width = std::max(m_cell.width - 2 * pad, 0);
