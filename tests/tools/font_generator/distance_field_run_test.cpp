@@ -77,7 +77,7 @@ TEST(distance_field_run, exports_say_the_field_and_its_range)
     const std::string descriptor = read_file_bytes(scratch.path("out/font-0.fnt"));
     EXPECT_EQ(lines_starting(descriptor, "distanceField"),
               (std::vector<std::string>{ "distanceField fieldType=\"sdf\" distanceRange=6.5" }));
-    EXPECT_NE(descriptor.find(" alphaChnl=0 redChnl=0 greenChnl=0 blueChnl=0\n"),
+    EXPECT_NE(descriptor.find(" alphaChnl=0 redChnl=4 greenChnl=4 blueChnl=4\n"),
               std::string::npos);
 }
 

@@ -117,8 +117,8 @@ namespace
 
 // ---- names and escapes --------------------------------------------------------------------
 
-// The channel numbers of `common`: alpha pictures carry the glyph in alpha and one in colour;
-// colour pictures and distance fields carry glyph data in every channel.
+// The channel numbers of `common`: alpha pages and distance fields carry the glyph in alpha and
+// one in colour; colour pages carry glyph data in every channel.
 struct channels_t
 {
     int alpha;
@@ -129,7 +129,7 @@ struct channels_t
 
 channels_t channels_of(const bmfont_font_t& font)
 {
-    if (font.colour || font.distance_range > 0)
+    if (font.colour && font.distance_range <= 0)
         return { 0, 0, 0, 0 };
     return { 0, 4, 4, 4 };
 }

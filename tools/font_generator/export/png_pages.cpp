@@ -11,6 +11,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -54,20 +55,22 @@ void form_row(const page_plan_t& plan, uint32_t y, uint8_t* row)
         const uint8_t* in =
             canvas.pixels + std::size_t(canvas.height - 1 - y) * canvas.width * in_bytes;
         if (plan.bytes_per_pixel == 4)
-        {
-            std::memcpy(row, in, std::size_t(canvas.width) * 4);
-            x = canvas.width;
-        }
-        for (; x < canvas.width; ++x, in += in_bytes, row += 2)
-        {
-            const uint8_t alpha = in[in_bytes - 1];
-            row[0] = plan.channels == page_channels_t::white_alpha  ? 255
-                     : plan.channels == page_channels_t::distance ? alpha
-                                                                  : in[0];
-            row[1] = alpha;
-        }
-        if (plan.bytes_per_pixel == 4)
-            row += std::size_t(canvas.width) * 4;
+            for (; x < canvas.width; ++x, in += 4, row += 4)
+                make_straight_colour(in, row);
+        else if (plan.channels == page_channels_t::white_alpha)
+            for (; x < canvas.width; ++x, in += in_bytes, row += 2)
+            {
+                row[0] = 255;
+                row[1] = in[in_bytes - 1];
+            }
+        else
+            for (; x < canvas.width; ++x, in += 4, row += 2)
+            {
+                uint8_t straight[4];
+                make_straight_colour(in, straight);
+                row[0] = straight[0];
+                row[1] = straight[3];
+            }
     }
     const std::size_t rest = std::size_t(plan.width - x) * plan.bytes_per_pixel;
     for (std::size_t i = 0; i < rest; i += plan.bytes_per_pixel)
@@ -143,9 +146,20 @@ bool encode_png(const page_plan_t& plan, page_sink_t* sink)
 page_channels_t page_channels_of(const font_canvas_t& canvas, bool distance_field)
 {
     if (distance_field)
-        return page_channels_t::distance;
+        return page_channels_t::white_alpha;
     return canvas.bytes_per_pixel() == 1 ? page_channels_t::white_alpha
-                                         : page_channels_t::colour_alpha;
+                                         : page_channels_t::straight_colour;
+}
+
+void make_straight_colour(const uint8_t premultiplied[4], uint8_t straight[4])
+{
+    // The picture's colour is the gradient times the raw coverage while its alpha is a curve of
+    // the coverage, so a colour byte may exceed alpha; alpha rises to the colour there.
+    const uint32_t alpha = std::max<uint32_t>(
+        premultiplied[3], std::max({ premultiplied[0], premultiplied[1], premultiplied[2] }));
+    for (int i = 0; i < 3; ++i)
+        straight[i] = alpha == 0 ? 0 : uint8_t((255 * premultiplied[i] + alpha / 2) / alpha);
+    straight[3] = uint8_t(alpha);
 }
 
 bool write_png_page(const char* path, const font_canvas_t& canvas, page_channels_t channels,
@@ -153,7 +167,7 @@ bool write_png_page(const char* path, const font_canvas_t& canvas, page_channels
 {
     if (page_width < canvas.width || page_height < canvas.height)
         OV_FATAL("A page is smaller than its picture.");
-    const bool rgba = channels == page_channels_t::colour_alpha && canvas.pixels != nullptr &&
+    const bool rgba = channels == page_channels_t::straight_colour && canvas.pixels != nullptr &&
                       !has_grey_colour(canvas);
     const page_plan_t plan{ &canvas, channels, page_width, page_height, rgba ? 4u : 2u };
     auto_ptr_t<file_t> file(create_output_file(path));

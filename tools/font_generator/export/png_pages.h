@@ -6,16 +6,23 @@
 
 struct font_canvas_t;
 
-// How a page's four channels come from its picture's pixels.
+// How a page's four channels come from its picture's pixels. PNG colour is straight: readers
+// multiply it by alpha themselves.
 enum class page_channels_t
 {
-    white_alpha,   // alpha pictures: R = G = B = 255, the pixel in A
-    colour_alpha,  // colour pictures: the colour (multiplied by coverage already) and alpha
-    distance,      // distance fields: the value in all four (a four-byte pixel's alpha)
+    white_alpha,      // alpha pictures and distance fields: R = G = B = 255, the pixel's alpha in A
+    straight_colour,  // colour pictures: their colour, multiplied by coverage, made straight
 };
 
-// The channels of a set's pages: a distance field in either style, else by bytes per pixel.
+// The channels of a set's pages: white and alpha for a distance field in either style (readers
+// take the field from alpha), else by bytes per pixel.
 page_channels_t page_channels_of(const font_canvas_t& canvas, bool distance_field);
+
+// One colour picture's pixel (c, c, c, a), colour multiplied by coverage, as straight colour:
+// alpha a' = max(a, c) over the three colour bytes, each colour byte round(255 × c / a') (0
+// where a' is 0). Over any ground a straight reader then shows what the picture shows through
+// premultiplied blending, but for an edge whose c exceeds a, off by ground × (a' − a) / 255.
+void make_straight_colour(const uint8_t premultiplied[4], uint8_t straight[4]);
 
 // Writes the picture at `path` (SYSFS) as an 8-bit PNG of page_width × page_height, at least the
 // picture's size: row 0 is the picture's top row, and pixels beyond the picture are empty (A = 0,

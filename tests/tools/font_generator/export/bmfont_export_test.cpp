@@ -85,6 +85,17 @@ std::vector<unsigned char> tga_pixel(const std::string& tga, unsigned x, unsigne
     return { pixel[2], pixel[1], pixel[0], pixel[3] };
 }
 
+// A colour picture's pixel, colour multiplied by coverage, as straight colour: alpha raised to
+// the largest colour byte where that is above it, colour divided by that alpha.
+std::vector<unsigned char> straight_pixel(std::vector<unsigned char> pixel)
+{
+    const unsigned alpha = std::max({ pixel[0], pixel[1], pixel[2], pixel[3] });
+    for (int i = 0; i < 3; ++i)
+        pixel[i] = alpha == 0 ? 0 : static_cast<unsigned char>((pixel[i] * 255.0 / alpha) + 0.5);
+    pixel[3] = static_cast<unsigned char>(alpha);
+    return pixel;
+}
+
 // Undefined characters the run reported: they have glyph lines but no char entries.
 std::set<long long> undefined_codes(const std::string& errors)
 {
@@ -189,8 +200,10 @@ void check_set(const std::string& directory, const std::string& stem, unsigned k
                 for (long long x = entry.at("x"); x < entry.at("x") + entry.at("width"); ++x)
                 {
                     const unsigned char* pixel = page.at(unsigned(x), unsigned(y));
+                    const std::vector<unsigned char> picture =
+                        tga_pixel(tga, unsigned(x), unsigned(y));
                     ASSERT_EQ(std::vector<unsigned char>(pixel, pixel + 4),
-                              tga_pixel(tga, unsigned(x), unsigned(y)))
+                              facts.colour ? straight_pixel(picture) : picture)
                         << "char " << entry.at("id") << " at " << x << ", " << y;
                 }
         }
@@ -385,7 +398,8 @@ TEST(bmfont_export, a_descriptor_that_cannot_be_created_fails_the_run_naming_its
 namespace
 {
 
-// A hand-made set of two glyphs on one 32 x 32 alpha canvas, with its entry and picture.
+// A hand-made set of two glyphs on one 32 x 32 canvas of the style (alpha at (x, y) is x × 8 + y;
+// a colour canvas has colour 255 − alpha), with its entry and picture.
 struct hand_made_set_t
 {
     character_set_t set;
@@ -395,7 +409,7 @@ struct hand_made_set_t
     array_dyn_t<output_picture_t> pictures;
     array_dyn_t<bmfont_set_t> sets;
 
-    explicit hand_made_set_t(float distance_range)
+    explicit hand_made_set_t(float distance_range, uint32_t font_style = 0)
     {
         set.label = set_label_t{ 0, "hand.chars" };
         for (uint32_t code : { 0x41u, 0x56u })
@@ -412,11 +426,18 @@ struct hand_made_set_t
         }
         set.max_top = 5;
         (void)kerning.append(kerning_pair_t{ 0, 1, -1 });
-        canvas = create_font_canvas(canvas_style_t{});
+        canvas_style_t style;
+        style.font_style = font_style;
+        canvas = create_font_canvas(style);
         EXPECT_TRUE(canvas && canvas->resize_and_clear(32, 32));
+        const uint32_t bytes = canvas->bytes_per_pixel();
         for (uint32_t y = 0; y < 32; ++y)
             for (uint32_t x = 0; x < 32; ++x)
-                canvas->pixels[canvas->pixel_offset(x, y)] = uint8_t(x * 8 + y);
+            {
+                uint8_t* pixel = canvas->pixels + canvas->pixel_offset(x, y);
+                std::memset(pixel, 255 - (x * 8 + y), bytes - 1);
+                pixel[bytes - 1] = uint8_t(x * 8 + y);
+            }
         font_output_set_t* entry = entries.append_new();
         entry->set = &set;
         entry->picture_count = 1;
@@ -432,44 +453,95 @@ struct hand_made_set_t
 
 }  // namespace
 
-TEST(bmfont_export, a_distance_field_set_says_so_and_has_its_value_in_every_channel)
+TEST(bmfont_export, a_distance_field_set_says_so_and_has_its_value_in_alpha_of_white_pages)
+{
+    for (const uint32_t font_style : { 0u, 1u })  // the gradient is not exported for fields
+    {
+        SCOPED_TRACE(font_style);
+        scratch_directory_t scratch;
+        hand_made_set_t hand(4.5f, font_style);
+        const std::string base = scratch.root() + "/";
+        bmfont_settings_t settings;
+        settings.base = base.c_str();
+        settings.output = "sdf";
+        settings.formats = 0xF;
+        settings.layout = font_layout_t{ 5, 7, 2 };
+        ASSERT_TRUE(write_bmfont_exports(settings, hand.sets, hand.pictures));
+        const std::vector<read_font_t> flavours = {
+            read_text_flavour(read_file_bytes(base + "sdf-0.fnt")),
+            read_xml_flavour(read_file_bytes(base + "sdf-0.xml")),
+            read_binary_flavour(read_file_bytes(base + "sdf-0.bin")),
+            read_json_flavour(read_file_bytes(base + "sdf-0.json")),
+        };
+        for (const read_font_t& font : flavours)
+        {
+            if (&font != &flavours[2])  // the binary flavour has no block for it
+            {
+                EXPECT_EQ(font.distance_field,
+                          (std::map<std::string, std::string>{ { "fieldType", "sdf" },
+                                                               { "distanceRange", "4.5" } }));
+            }
+            EXPECT_EQ(font.common.at("alphaChnl"), "0");
+            for (const char* channel : { "redChnl", "greenChnl", "blueChnl" })
+                EXPECT_EQ(font.common.at(channel), "4") << channel;
+            EXPECT_EQ(font.common.at("lineHeight"), "9");
+            EXPECT_EQ(font.chars.size(), 2u);
+            EXPECT_EQ(font.kernings, (std::vector<std::vector<long long>>{ { 0x41, 0x56, -1 } }));
+        }
+        const rgba_picture_t page = decode_png(base + "sdf-0_0.png");
+        ASSERT_EQ(page.width, 32u);
+        for (unsigned y = 0; y < 32; ++y)
+            for (unsigned x = 0; x < 32; ++x)
+            {
+                const unsigned char value = static_cast<unsigned char>(x * 8 + y);
+                ASSERT_EQ(std::vector<unsigned char>(page.at(x, y), page.at(x, y) + 4),
+                          (std::vector<unsigned char>{ 255, 255, 255, value }))
+                    << x << ", " << y;
+            }
+    }
+}
+
+TEST(bmfont_export, colour_pages_hold_straight_colour)
 {
     scratch_directory_t scratch;
-    hand_made_set_t hand(4.5f);
+    hand_made_set_t hand(0, 1);
+    // Colour at or below alpha, above it, full and transparent; grey stays grey + alpha, and a
+    // pixel of three colours makes the page RGBA.
+    const struct
+    {
+        unsigned x, y;
+        std::vector<unsigned char> picture;  // R, G, B, A as the canvas holds them
+        std::vector<unsigned char> page;
+    } cases[] = {
+        { 1, 1, { 60, 60, 60, 120 }, { 128, 128, 128, 120 } },
+        { 2, 1, { 52, 52, 52, 25 }, { 255, 255, 255, 52 } },
+        { 3, 1, { 255, 255, 255, 255 }, { 255, 255, 255, 255 } },
+        { 4, 1, { 0, 0, 0, 0 }, { 0, 0, 0, 0 } },
+        { 5, 1, { 10, 100, 200, 150 }, { 13, 128, 255, 200 } },
+        { 6, 1, { 1, 2, 3, 3 }, { 85, 170, 255, 3 } },
+    };
+    for (const auto& c : cases)
+        std::memcpy(hand.canvas->pixels + hand.canvas->pixel_offset(c.x, c.y), c.picture.data(),
+                    4);
     const std::string base = scratch.root() + "/";
     bmfont_settings_t settings;
     settings.base = base.c_str();
-    settings.output = "sdf";
-    settings.formats = 0xF;
+    settings.output = "colour";
+    settings.formats = export_format_bit(export_format_t::bmfont_text);
     settings.layout = font_layout_t{ 5, 7, 2 };
     ASSERT_TRUE(write_bmfont_exports(settings, hand.sets, hand.pictures));
-    const std::vector<read_font_t> flavours = {
-        read_text_flavour(read_file_bytes(base + "sdf-0.fnt")),
-        read_xml_flavour(read_file_bytes(base + "sdf-0.xml")),
-        read_json_flavour(read_file_bytes(base + "sdf-0.json")),
-    };
-    for (const read_font_t& font : flavours)
-    {
-        EXPECT_EQ(font.distance_field, (std::map<std::string, std::string>{
-                                           { "fieldType", "sdf" }, { "distanceRange", "4.5" } }));
-        for (const char* channel : { "alphaChnl", "redChnl", "greenChnl", "blueChnl" })
-            EXPECT_EQ(font.common.at(channel), "0") << channel;
-        EXPECT_EQ(font.common.at("lineHeight"), "9");
-        EXPECT_EQ(font.chars.size(), 2u);
-        EXPECT_EQ(font.kernings, (std::vector<std::vector<long long>>{ { 0x41, 0x56, -1 } }));
-    }
-    const read_font_t binary = read_binary_flavour(read_file_bytes(base + "sdf-0.bin"));
-    EXPECT_EQ(binary.common.at("redChnl"), "0");
-    const rgba_picture_t page = decode_png(base + "sdf-0_0.png");
-    ASSERT_EQ(page.width, 32u);
-    for (unsigned y = 0; y < 32; ++y)
-        for (unsigned x = 0; x < 32; ++x)
-        {
-            const unsigned char value = static_cast<unsigned char>(x * 8 + y);
-            ASSERT_EQ(std::vector<unsigned char>(page.at(x, y), page.at(x, y) + 4),
-                      std::vector<unsigned char>(4, value))
-                << x << ", " << y;
-        }
+    const read_font_t font = read_text_flavour(read_file_bytes(base + "colour-0.fnt"));
+    for (const char* channel : { "alphaChnl", "redChnl", "greenChnl", "blueChnl" })
+        EXPECT_EQ(font.common.at(channel), "0") << channel;
+    const rgba_picture_t page = decode_png(base + "colour-0_0.png");
+    for (const auto& c : cases)
+        EXPECT_EQ(std::vector<unsigned char>(page.at(c.x, c.y), page.at(c.x, c.y) + 4), c.page)
+            << c.x << ", " << c.y;
+    for (unsigned x = 0; x < 32; ++x)  // every other pixel by the same rule
+        EXPECT_EQ(std::vector<unsigned char>(page.at(x, 20), page.at(x, 20) + 4),
+                  straight_pixel({ uint8_t(255 - (x * 8 + 20)), uint8_t(255 - (x * 8 + 20)),
+                                   uint8_t(255 - (x * 8 + 20)), uint8_t(x * 8 + 20) }))
+            << x;
 }
 
 TEST(bmfont_export, the_binary_flavour_refuses_values_beyond_their_fields)
@@ -513,6 +585,184 @@ TEST(bmfont_export, the_binary_flavour_refuses_values_beyond_their_fields)
         EXPECT_EQ(bytes.size(), 0u);
         string_dyn_t text;  // the text flavours carry any value
         EXPECT_TRUE(append_bmfont_text(&text, font));
+    }
+}
+
+namespace
+{
+
+// A line of text drawn one channel deep (every page here is grey) over a ground of one level.
+struct drawn_line_t
+{
+    int width = 0;
+    int height = 0;
+    std::vector<double> levels;   // composited colour
+    std::vector<int> ink;         // 1 where a field's value is one half or more
+};
+
+// A glyph to draw: its cell in a picture and where that lands on the line.
+struct placed_cell_t
+{
+    long long x, y, width, height;  // in the picture, row 0 the top row
+    long long left, top;            // on the line, from the pen and the line's top
+    long long pen;
+    unsigned picture;
+};
+
+// Draws the cells over `ground`: premultiplied (the engine's blending of its TGA, whose colour
+// is multiplied by coverage) or straight (a PNG reader's: colour × alpha), and marks where a
+// field is one half or more. `pixel` gives a picture's pixel as R, G, B, A.
+template <typename pixel_of_t>
+drawn_line_t draw_line(const std::vector<placed_cell_t>& cells, double ground, bool premultiplied,
+                       pixel_of_t pixel)
+{
+    drawn_line_t line;
+    line.width = 400;
+    line.height = 80;
+    line.levels.assign(size_t(line.width * line.height), ground);
+    line.ink.assign(line.levels.size(), 0);
+    for (const placed_cell_t& cell : cells)
+        for (long long y = 0; y < cell.height; ++y)
+            for (long long x = 0; x < cell.width; ++x)
+            {
+                const long long to_x = 8 + cell.pen + cell.left + x;
+                const long long to_y = 8 + cell.top + y;
+                EXPECT_TRUE(to_x >= 0 && to_x < line.width && to_y >= 0 && to_y < line.height);
+                const std::vector<unsigned char> p =
+                    pixel(cell.picture, unsigned(cell.x + x), unsigned(cell.y + y));
+                double& level = line.levels[size_t(to_y * line.width + to_x)];
+                const double alpha = p[3] / 255.0;
+                level = (premultiplied ? p[0] : p[0] * alpha) + level * (1 - alpha);
+                // A field's half level, as the engine reads it from alpha and a straight
+                // reader from its colour multiplied by alpha.
+                if ((premultiplied ? p[3] : p[0] * alpha) >= 127.5)
+                    line.ink[size_t(to_y * line.width + to_x)] = 1;
+            }
+    return line;
+}
+
+// The box of a line's ink: left, top, right, bottom (exclusive).
+std::vector<int> ink_box(const drawn_line_t& line)
+{
+    std::vector<int> box = { line.width, line.height, 0, 0 };
+    for (int y = 0; y < line.height; ++y)
+        for (int x = 0; x < line.width; ++x)
+            if (line.ink[size_t(y * line.width + x)])
+                box = { std::min(box[0], x), std::min(box[1], y), std::max(box[2], x + 1),
+                        std::max(box[3], y + 1) };
+    return box;
+}
+
+}  // namespace
+
+TEST(bmfont_export, a_line_drawn_from_the_pages_as_straight_readers_draw_it_matches_the_engines)
+{
+    // The same line set twice: from the description and the TGA pictures with the engine's
+    // premultiplied blending, and from the text descriptor and the PNG pages as a reader of
+    // straight PNG draws it; over black and over white. Fields are compared by their ink.
+    const std::string text = "AVATAR Wo, fly! Tq";
+    const struct
+    {
+        const char* name;
+        const char* configuration;
+        const char* set;
+        bool field;
+    } cases[] = {
+        { "alpha", "", "", false },
+        { "colour", "    font_style: 1\n    gradient_color_start: 230\n"
+                    "    gradient_color_step: -9\n    gradient_start_offset: 3\n", "", false },
+        { "field", "", "    distance_field: true\n    distance_range: 4\n", true },
+        { "colour field", "    font_style: 1\n    gradient_color_start: 200\n",
+          "    distance_field: true\n    distance_range: 4\n", true },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        scratch_directory_t scratch;
+        write_file_bytes(scratch.path("line.txt"), text);
+        const run_t run = run_in(
+            scratch, one_set_configuration(dejavu_sans, "", 24,
+                                           std::string(c.configuration) +
+                                               "    export_formats: 1\n"
+                                               "    export_formats[0]: \"bmfont_text\"\n",
+                                           std::string(c.set) +
+                                               "    text_files: 1\n"
+                                               "    text_files[0]: \"line.txt\"\n"));
+        const read_font_t font = read_text_flavour(read_file_bytes(scratch.path("out/font-0.fnt")));
+        ASSERT_FALSE(run.description.kernings.empty());
+        std::map<long long, std::vector<long long>> lines;
+        std::map<long long, std::map<std::string, long long>> chars;
+        std::map<std::pair<long long, long long>, long long> engine_kerning, export_kerning;
+        for (const std::vector<long long>& glyph : run.description.glyphs)
+            lines[glyph[0]] = glyph;
+        for (const auto& entry : font.chars)
+            chars[entry.at("id")] = entry;
+        for (const std::vector<long long>& pair : run.description.kernings)
+            engine_kerning[{ pair[0], pair[1] }] = pair[2];
+        for (const std::vector<long long>& pair : font.kernings)
+            export_kerning[{ pair[0], pair[1] }] = pair[2];
+
+        std::vector<placed_cell_t> engine_cells, export_cells;
+        long long engine_pen = 0, export_pen = 0;
+        for (size_t i = 0; i < text.size(); ++i)
+        {
+            const long long code = static_cast<unsigned char>(text[i]);
+            if (i > 0)
+            {
+                const std::pair<long long, long long> pair{ static_cast<unsigned char>(text[i - 1]),
+                                                            code };
+                engine_pen += engine_kerning.count(pair) ? engine_kerning[pair] : 0;
+                export_pen += export_kerning.count(pair) ? export_kerning[pair] : 0;
+            }
+            const std::vector<long long>& g = lines.at(code);
+            engine_cells.push_back({ g[1], g[2], g[3], g[4], g[5], g[6], engine_pen,
+                                     unsigned(g[8]) });
+            engine_pen += g[7];
+            if (chars.count(code))
+            {
+                const std::map<std::string, long long>& e = chars.at(code);
+                export_cells.push_back({ e.at("x"), e.at("y"), e.at("width"), e.at("height"),
+                                         e.at("xoffset"), e.at("yoffset"), export_pen,
+                                         unsigned(e.at("page")) });
+                export_pen += e.at("xadvance");
+            }
+        }
+        ASSERT_EQ(export_pen, engine_pen);
+        const std::string tga = read_file_bytes(scratch.path("out/font_0.tga"));
+        const rgba_picture_t page = decode_png(scratch.path("out/" + font.pages.at(0)));
+        // The engine's alpha pictures are white: premultiplied, the colour is the alpha.
+        const bool alpha_picture = tga[16] == 8;
+        const auto from_tga = [&](unsigned, unsigned x, unsigned y)
+        {
+            std::vector<unsigned char> pixel = tga_pixel(tga, x, y);
+            if (alpha_picture)
+                pixel[0] = pixel[1] = pixel[2] = pixel[3];
+            return pixel;
+        };
+        const auto from_page = [&](unsigned, unsigned x, unsigned y)
+        { return std::vector<unsigned char>(page.at(x, y), page.at(x, y) + 4); };
+        if (c.field)
+        {
+            const drawn_line_t engine = draw_line(engine_cells, 0, true, from_tga);
+            const drawn_line_t exported = draw_line(export_cells, 0, false, from_page);
+            const std::vector<int> engine_box = ink_box(engine);
+            const std::vector<int> export_box = ink_box(exported);
+            ASSERT_LT(engine_box[0], engine_box[2]);
+            for (int side = 0; side < 4; ++side)
+                EXPECT_LE(std::abs(engine_box[side] - export_box[side]), 1) << side;
+            EXPECT_EQ(engine.ink, exported.ink);
+            continue;
+        }
+        for (const double ground : { 0.0, 255.0 })
+        {
+            const drawn_line_t engine = draw_line(engine_cells, ground, true, from_tga);
+            const drawn_line_t exported = draw_line(export_cells, ground, false, from_page);
+            double worst = 0;
+            for (size_t i = 0; i < engine.levels.size(); ++i)
+                worst = std::max(worst, std::abs(std::min(engine.levels[i], 255.0) -
+                                                 std::min(exported.levels[i], 255.0)));
+            EXPECT_LE(worst, 1.0) << "over " << ground;
+        }
     }
 }
 
