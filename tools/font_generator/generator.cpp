@@ -9,6 +9,7 @@
 #include "tools/font_generator/kerning/opentype_kerning.h"
 #include "tools/font_generator/packing/glyph_packing.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -25,13 +26,17 @@ namespace
 {
 
 // The set's characters: its character-set file's lines, then its ranges' codes and its text
-// files' characters, each of those once. With ranges or texts the file may be left out.
-bool read_characters(const char_set_config_u& config, character_set_t* set)
+// files' characters, each of those once. With ranges or texts the file may be left out. The
+// ranges' codes are put in place once the faces are open (add_range_characters), as only codes
+// some font has are kept; `range_position` is where they go.
+bool read_characters(const char_set_config_u& config, character_set_t* set,
+                     uint32_t* range_position)
 {
     const bool more = !config.character_ranges.empty() || !config.text_files.empty();
     if ((!more || !config.character_set_file.empty()) &&
         !read_character_set(set, config.character_set_file))
         return false;
+    *range_position = set->glyphs.size();
     if (!more)
         return true;
     code_set_t seen;
@@ -45,10 +50,8 @@ bool read_characters(const char_set_config_u& config, character_set_t* set)
     {
         uint32_t first = 0;
         uint32_t last = 0;
-        // Checked at load.
-        if (parse_character_range(range.c_str(), &first, &last) &&
-            !append_character_range(set, first, last, &seen))
-            return false;
+        if (parse_character_range(range.c_str(), &first, &last))  // checked at load
+            mark_character_range(first, last, &seen);
     }
     for (const string_dyn_t& text : config.text_files)
         if (!read_text_characters(set, text, &seen))
@@ -86,7 +89,7 @@ bool load_inputs(generator_t* run, const char* path)
         }
         // A set that fails is dropped; the others are still read so that all their problems
         // are reported in one run.
-        if (!read_characters(*set.config, set.character_set.get()))
+        if (!read_characters(*set.config, set.character_set.get(), &set.range_position))
         {
             result = false;
             continue;
@@ -134,24 +137,69 @@ bool open_faces(generator_set_t* set)
         return false;
     }
     for (uint32_t k = 0; k <= config.fallback_font_files.size(); ++k)
-        (void)fonts.append(face_settings_of(config, k));
-    if (!set->faces->open(fonts))
-        return false;
-    // A distance field is measured from outlines: a bitmap font has none to give.
-    if (!config.distance_field)
+    {
+        font_face_settings_t* settings = fonts.append_new();  // room was reserved above
+        *settings = face_settings_of(config, k);
+        // A distance field is measured from outlines: a bitmap font has none to give, and is
+        // refused before anything is said about its sizes.
+        settings->outlines_only = config.distance_field;
+    }
+    if (set->faces->open(fonts))
         return true;
     const face_list_t faces = set->faces->faces();
-    for (uint32_t k = 0; k < faces.count; ++k)
+    if (config.distance_field && faces.count > 0 && !has_outlines(faces[faces.count - 1]))
+        msg_error("The font file '%s' has no outlines: the element %u of 'char_config' (the "
+                  "character set file '%s') is a distance field and needs outline fonts.",
+                  fonts[faces.count - 1].font_file, set->character_set->label.element,
+                  set->character_set->label.file);
+    return false;
+}
+
+// The codes of the set's ranges that some font of the set has, in place; one warning for those
+// none has (a range is "everything the font has", not a list of characters asked for by name).
+bool add_range_characters(generator_set_t* set)
+{
+    const char_set_config_u& config = *set->config;
+    if (config.character_ranges.empty())
+        return true;
+    character_set_t& characters = *set->character_set;
+    const set_label_t& label = characters.label;
+    code_set_t available;
+    if (!available.start())
     {
-        if (!has_outlines(faces[k]))
-        {
-            msg_error("The font file '%s' has no outlines: the element %u of 'char_config' (the "
-                      "character set file '%s') is a distance field and needs outline fonts.",
-                      fonts[k].font_file, set->character_set->label.element,
-                      set->character_set->label.file);
-            return false;
-        }
+        msg_error("Not enough memory for the characters of the character set file '%s'.",
+                  label.file);
+        return false;
     }
+    collect_mapped_codes(set->faces->faces(), &available);
+    lost_codes_t lost;
+    if (!insert_range_characters(&characters, set->range_position, config.character_ranges,
+                                 available, &lost))
+        return false;
+    if (lost.count == 0)
+        return true;
+    string_dyn_t runs;
+    bool formed = true;
+    for (uint64_t i = 0; i < std::min<uint64_t>(lost.run_count, lost_codes_t::shown_runs); ++i)
+    {
+        const uint32_t first = lost.runs[i][0];
+        const uint32_t last = lost.runs[i][1];
+        formed = formed && (i == 0 || runs.append(", ")) &&
+                 (first == last ? runs.append_formatted("U+%04X", first)
+                                : runs.append_formatted("U+%04X-U+%04X", first, last));
+    }
+    if (lost.run_count > lost_codes_t::shown_runs)
+        formed = formed && runs.append_formatted(" and %I64u more",
+                                                 lost.run_count - lost_codes_t::shown_runs);
+    if (!formed)
+    {
+        msg_error("Not enough memory for the characters of the character set file '%s'.",
+                  label.file);
+        return false;
+    }
+    msg_warning("%I64u codes of the character ranges of the element %u of 'char_config' (the "
+                "character set file '%s') are in no font of the set and are left out: %s.",
+                lost.count, label.element, label.file, runs.c_str());
     return true;
 }
 
@@ -163,7 +211,8 @@ bool open_and_measure(generator_t* run)
     for (generator_set_t& set : run->sets)
     {
         const char_set_config_u& config = *set.config;
-        if (!open_faces(&set) || (config.opentype_kerning && !load_harfbuzz()))
+        if (!open_faces(&set) || !add_range_characters(&set) ||
+            (config.opentype_kerning && !load_harfbuzz()))
             return false;
         // Without memory for it the set is simply measured again later: same output.
         if (store.keeps_glyphs)

@@ -19,6 +19,8 @@ struct generator_set_t
 {
     const char_set_config_u* config = nullptr;        // owned by generator_t::configuration
     auto_ptr_t<character_set_t> character_set;        // input: its glyphs, then measured, placed
+    uint32_t range_position = 0;                      // where its ranges' codes go, once faces say
+                                                      // which codes they have
     auto_ptr_t<face_set_t> faces;                     // faces: font_file's, then fallbacks'
     auto_ptr_t<set_glyphs_t> kept_glyphs;             // null: every stage asks the faces again
     array_dyn_t<kerning_pair_t> kerning;              // kerning: the lines of the set

@@ -82,6 +82,71 @@ TEST(characters_from_text, join_after_the_file_in_order_each_code_once)
                                          "x4e00, U+4E00", "x007a, U+007A" }));
 }
 
+TEST(characters_from_text, range_codes_no_font_has_are_left_out_with_one_warning)
+{
+    // Codes asked for by name (the file's line, the text's character) keep their message and
+    // zero line; codes of ranges no font has go, and so do surrogates and noncharacters.
+    scratch_directory_t scratch;
+    write_file_bytes(scratch.path("text.txt"), "\xE4\xB8\x85" "A");
+    const run_t outcome = run(scratch,
+                              "    character_ranges[0]: \"U+0040-U+0041\"\n"
+                              "    character_ranges[1]: \"U+4DFF-U+4E01\"\n"
+                              "    character_ranges[2]: \"U+D7FA-U+E000\"\n"
+                              "    character_ranges[3]: \"U+FFFD-U+10001\"\n"
+                              "    text_files[0]: \"text.txt\"\n",
+                              "U+4E10 named\n");
+    ASSERT_EQ(outcome.result.status, 0) << outcome.result.err;
+    EXPECT_EQ(outcome.result.err,
+              "*** WARNING *** : 11 codes of the character ranges of the element 0 of "
+              "'char_config' (the character set file 'set.chars') are in no font of the set and "
+              "are left out: U+4E00-U+4E01, U+D7FA-U+D7FF, U+E000, U+10000-U+10001.\r\n"
+              "*** ERROR *** : Undefined character U+4e10\r\n"
+              "*** ERROR *** : Undefined character U+4e05\r\n");
+    EXPECT_EQ(glyph_lines_of(read_file_bytes(scratch.path("out/font.font"))),
+              (std::vector<std::string>{ "x4e10, named", "x0040, U+0040", "x0041, U+0041",
+                                         "x4dff, U+4DFF", "xfffd, U+FFFD", "x4e05, U+4E05" }));
+}
+
+TEST(characters_from_text, every_code_point_gives_what_the_font_has_in_valid_utf8)
+{
+    scratch_directory_t scratch;
+    const run_t outcome = run(scratch, "    character_ranges[0]: \"U+0000-U+10FFFF\"\n");
+    ASSERT_EQ(outcome.result.status, 0) << outcome.result.err;
+    std::istringstream lines(outcome.result.err);
+    std::vector<std::string> messages;
+    for (std::string line; std::getline(lines, line);)
+        messages.push_back(line);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_LT(messages.size(), 50u);
+    EXPECT_EQ(messages[0].rfind("*** WARNING *** : 1106080 codes of the character ranges of the "
+                                "element 0 of 'char_config' (the character set file '') are in "
+                                "no font of the set and are left out: U+0000-U+001F, "
+                                "U+007F-U+009F, ",
+                                0),
+              0u)
+        << messages[0];
+    EXPECT_NE(messages[0].find(" and 291 more.\r"), std::string::npos) << messages[0];
+    EXPECT_EQ(outcome.result.err.find("Undefined character"), std::string::npos);
+    const std::string description = read_file_bytes(scratch.path("out/font.font"));
+    EXPECT_EQ(glyph_lines_of(description).size(), 5918u);  // DejaVu Sans's character map
+    for (size_t at = 0; at < description.size();)  // every sequence a well-formed character
+    {
+        const unsigned char lead = static_cast<unsigned char>(description[at]);
+        const size_t length = lead < 0x80 ? 1 : lead >> 5 == 6 ? 2 : lead >> 4 == 14 ? 3 : 4;
+        uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t i = 1; i < length; ++i)
+        {
+            ASSERT_LT(at + i, description.size());
+            ASSERT_EQ(static_cast<unsigned char>(description[at + i]) >> 6, 2u) << at;
+            code = code << 6 | (static_cast<unsigned char>(description[at + i]) & 0x3F);
+        }
+        ASSERT_TRUE(lead < 0xF8 && (lead < 0x80 || lead >= 0xC2)) << at;
+        ASSERT_FALSE(code >= 0xD800 && code <= 0xDFFF) << at;
+        ASSERT_LE(code, 0x10FFFFu) << at;
+        at += length;
+    }
+}
+
 TEST(characters_from_text, need_no_character_set_file)
 {
     scratch_directory_t scratch;
@@ -107,6 +172,23 @@ TEST(characters_from_text, bad_ranges_texts_and_sizes_are_refused_before_any_out
           { "The character range 'U+0041-U+0040' of the element 0 of 'char_config' in the "
             "configuration file 'font.qsd' is not U+XXXX or U+XXXX-U+YYYY with the first code "
             "at most the last and the last at most U+10FFFF.",
+            "Failed to read the configuration file 'font.qsd'." } },
+        { "surrogates and noncharacters only",
+          "    character_ranges[0]: \"U+D800-U+DFFF\"\n"
+          "    character_ranges[1]: \"U+FFFE-U+FFFF\"\n    character_ranges[2]: \"U+FDD5\"\n",
+          "",
+          { "The character range 'U+D800-U+DFFF' of the element 0 of 'char_config' in the "
+            "configuration file 'font.qsd' holds only surrogate codes (U+D800 to U+DFFF) and "
+            "noncharacters (U+FDD0 to U+FDEF, the last two codes of a plane), which no font has "
+            "as characters.",
+            "The character range 'U+FFFE-U+FFFF' of the element 0 of 'char_config' in the "
+            "configuration file 'font.qsd' holds only surrogate codes (U+D800 to U+DFFF) and "
+            "noncharacters (U+FDD0 to U+FDEF, the last two codes of a plane), which no font has "
+            "as characters.",
+            "The character range 'U+FDD5' of the element 0 of 'char_config' in the "
+            "configuration file 'font.qsd' holds only surrogate codes (U+D800 to U+DFFF) and "
+            "noncharacters (U+FDD0 to U+FDEF, the last two codes of a plane), which no font has "
+            "as characters.",
             "Failed to read the configuration file 'font.qsd'." } },
         { "not UTF-8", "    text_files[0]: \"text.txt\"\n", "ok\xC3(",
           { "The text file 'text.txt' is not UTF-8: byte 2 starts no character." } },

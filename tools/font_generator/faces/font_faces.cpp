@@ -6,6 +6,7 @@
 #include "ovcore/message.h"
 #include "ovcore/sys_pages.h"
 #include "ovcore/ufs/sys_file.h"
+#include "tools/font_generator/input/character_set.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -237,7 +238,21 @@ bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& setting
     }
     (*face)->generic.data = bytes.release();
     (*face)->generic.finalizer = release_font_bytes;
+    if (settings.outlines_only && !has_outlines(*face))
+        return false;
     return set_up_face(*face, settings, true);
+}
+
+void collect_mapped_codes(face_list_t faces, code_set_t* codes)
+{
+    for (uint32_t k = 0; k < faces.count; ++k)
+    {
+        FT_UInt index = 0;
+        for (FT_ULong code = FT_Get_First_Char(faces[k], &index); index != 0;
+             code = FT_Get_Next_Char(faces[k], code, &index))
+            if (code <= 0x10FFFF)
+                codes->add(uint32_t(code));
+    }
 }
 
 // ---- the face set ------------------------------------------------------------------------------

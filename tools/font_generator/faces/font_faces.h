@@ -34,6 +34,7 @@ struct font_face_settings_t
     uint32_t height = 12;
     float scale_width = 1.0f;
     float scale_height = 1.0f;
+    bool outlines_only = false;  // a font without outlines is refused before it is sized
 };
 
 // FreeType's library handle; shut down after every face it opened is closed. start_freetype
@@ -44,6 +45,10 @@ void close_font_face(FT_FaceRec_* face);
 // True when the face's glyphs are outlines; bitmap fonts (BDF, PCF, strikes only) have none.
 bool has_outlines(FT_FaceRec_* face);
 
+class code_set_t;
+// Adds every code up to U+10FFFF that one of the faces maps to a glyph.
+void collect_mapped_codes(face_list_t faces, code_set_t* codes);
+
 // A scale as a 16.16 fixed-point transform entry: scale × 65536 in single precision, truncated
 // toward zero; values beyond the 32-bit range saturate, NaN gives 0.
 int32_t scale_to_fixed(float scale);
@@ -53,8 +58,9 @@ int32_t scale_to_fixed(float scale);
 // size (a fixed-size font that refuses it is used at its first strike, with a warning) and the
 // scaling transform. Reports and returns false on failure: "Failed to open the font file" for
 // a file that cannot be read, "unknown format" for one FreeType does not know, "Not enough
-// memory" when memory is short. A face that opened is stored in `*face` even then, and the
-// caller closes it.
+// memory" when memory is short. With `outlines_only`, a face without outlines returns false
+// before it is sized, without a word: the caller knows which set refuses it. A face that opened
+// is stored in `*face` even then, and the caller closes it.
 [[nodiscard]] bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
                                   FT_FaceRec_** face);
 

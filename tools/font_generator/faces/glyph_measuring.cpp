@@ -4,6 +4,7 @@
 #include "tools/font_generator/faces/glyph_measuring.h"
 
 #include "ovcore/message.h"
+#include "tools/font_generator/faces/blank_characters.h"
 #include "tools/font_generator/faces/distance_field.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_workers.h"
@@ -26,7 +27,6 @@ static_assert(draw_flags == 0x24 && (draw_flags | FT_LOAD_TARGET_MONO) == 0x2002
 constexpr FT_Int32 outline_flags = FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP;
 
 constexpr uint32_t letter_m = 77;
-constexpr uint32_t space = 32;
 
 int32_t saturate_to_int32(int64_t value)
 {
@@ -370,7 +370,7 @@ void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap,
         log = &said_at_once;
     const int32_t w = bitmap.width;
     const int32_t h = bitmap.rows;
-    if (glyph.code != space && (w < 1 || h < 1))
+    if (!is_blank_by_nature(glyph.code) && (w < 1 || h < 1))
         log->warning("The glyph '%s' has suspicious dimensions of %d x %d pixels.",
                     glyph.name.c_str(), w, h);
     // Without pixels every pattern would hold vacuously.
@@ -421,7 +421,7 @@ void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap,
     }
 
     const char* name = glyph.name.c_str();
-    if ((holding & empty) != 0 && glyph.code != space)
+    if ((holding & empty) != 0 && !is_blank_by_nature(glyph.code))
         log->warning("The glyph '%s' rasterized to empty space.", name);
     const uint32_t code = glyph.code;
     if ((holding & solid) != 0 && code != 39 && code != 45 && code != 46 && code != 95 &&

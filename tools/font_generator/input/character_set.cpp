@@ -8,11 +8,16 @@
 #include "ovcore/ufs/fs_cache.h"
 #include "ovcore/ufs/fs_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace
 {
+
+constexpr uint32_t last_code_point = 0x10FFFF;
+constexpr uint32_t surrogate_first = 0xD800;
+constexpr uint32_t surrogate_last = 0xDFFF;
 
 bool is_blank(char c)
 {
@@ -27,17 +32,18 @@ struct line_pieces_t
     string_dyn_t name;
 };
 
-// False only when no memory can be had for the pieces.
-bool split_line(const string_t& line, line_pieces_t* pieces)
+// The pieces of the line from byte `from` on; false only when no memory can be had for them.
+bool split_line(const string_t& line, uint32_t from, line_pieces_t* pieces)
 {
     const char* const text = line.c_str();
     const char* const line_end = text + line.length();
-    const char* start = text;
+    const char* start = text + std::min(from, line.length());
     while (start < line_end && is_blank(*start))
         ++start;
     // The content ends at the first "#"; blanks before it belong to the name.
-    const char* hash = static_cast<const char*>(std::memchr(start, '#', size_t(line_end - start)));
-    const char* const end = hash != nullptr ? hash : line_end;
+    const char* end = start;
+    while (end < line_end && *end != '#')
+        ++end;
     const char* token_end = start;
     while (token_end < end && !is_blank(*token_end))
         ++token_end;
@@ -72,7 +78,13 @@ bool read_character_set(character_set_t* set, const string_t& path)
     {
         // Empty lines were dropped by read_lines, so numbers count non-empty lines only.
         const size_t number = size_t(i) + 1;
-        if (!split_line((*lines)[i], &pieces))
+        // Editors on some systems start a UTF-8 file with a byte order mark.
+        const string_t& line = (*lines)[i];
+        const uint32_t from = i == 0 && line.length() >= 3 &&
+                                      std::memcmp(line.c_str(), "\xEF\xBB\xBF", 3) == 0
+                                  ? 3
+                                  : 0;
+        if (!split_line(line, from, &pieces))
         {
             msg_error("Ignoring malformed line %Iu in file '%s' - expected codepoint, unicode "
                       "codepoint, and optional glyph name.",
@@ -87,6 +99,21 @@ bool read_character_set(character_set_t* set, const string_t& path)
             msg_error("Ignoring malformed line %Iu in file '%s' - could not parse Unicode "
                       "codepoint value.",
                       number, path.c_str());
+            continue;
+        }
+        // Neither can be a character of a font, nor be written as UTF-8.
+        if (code >= surrogate_first && code <= surrogate_last)
+        {
+            msg_error("Ignoring line %Iu in file '%s' - U+%04X is a surrogate code (U+D800 to "
+                      "U+DFFF), not a character.",
+                      number, path.c_str(), code);
+            continue;
+        }
+        if (code > last_code_point)
+        {
+            msg_error("Ignoring line %Iu in file '%s' - U+%X is beyond U+10FFFF, the last "
+                      "Unicode code point.",
+                      number, path.c_str(), code);
             continue;
         }
         font_glyph_t* glyph = set->glyphs.append_new();
@@ -107,7 +134,6 @@ bool read_character_set(character_set_t* set, const string_t& path)
 namespace
 {
 
-constexpr uint32_t last_code_point = 0x10FFFF;
 constexpr uint32_t byte_order_mark = 0xFEFF;
 
 bool is_hex_digit(char c)
@@ -149,35 +175,72 @@ void skip_blanks(const char** at)
         ++*at;
 }
 
-// Appends the glyph of a code from a range or a text, named by its code.
-bool append_named_glyph(character_set_t* set, uint32_t code, code_set_t* seen)
+// Appends the glyph of a code from a range or a text, named by its code, to `glyphs`.
+bool append_named_glyph(array_dyn_t<font_glyph_t>* glyphs, uint32_t code)
 {
-    if (seen->has(code))
-        return true;
-    font_glyph_t* glyph = set->glyphs.append_new();
+    font_glyph_t* glyph = glyphs->append_new();
     if (glyph == nullptr || !glyph->name.format("U+%04X", code))
     {
         if (glyph != nullptr)
-            set->glyphs.remove_last();
+            glyphs->remove_last();
         msg_error("Failed to added another glyph ('U+%04X') to internal table.", code);
         return false;
     }
     glyph->code = code;
-    seen->add(code);
     return true;
+}
+
+bool append_new_glyph(character_set_t* set, uint32_t code, code_set_t* seen)
+{
+    if (seen->has(code))
+        return true;
+    seen->add(code);
+    return append_named_glyph(&set->glyphs, code);
+}
+
+void note_lost_code(uint32_t code, lost_codes_t* lost)
+{
+    const bool continues = lost->count > 0 && lost->last_code + 1 == code;
+    ++lost->count;
+    lost->last_code = code;
+    if (continues)
+    {
+        if (lost->run_count <= lost_codes_t::shown_runs)
+            lost->runs[lost->run_count - 1][1] = code;
+        return;
+    }
+    if (lost->run_count < lost_codes_t::shown_runs)
+    {
+        lost->runs[lost->run_count][0] = code;
+        lost->runs[lost->run_count][1] = code;
+    }
+    ++lost->run_count;
 }
 
 }  // namespace
 
-bool code_set_t::start(const character_set_t& set)
+bool is_range_character(uint32_t code)
+{
+    return code <= last_code_point && (code < surrogate_first || code > surrogate_last) &&
+           (code < 0xFDD0 || code > 0xFDEF) && (code & 0xFFFE) != 0xFFFE;
+}
+
+bool code_set_t::start()
 {
     m_bits.clear();
     if (!m_bits.resize((last_code_point >> 6) + 1))
         return false;
     std::memset(m_bits.data(), 0, m_bits.size() * sizeof(uint64_t));
-    for (const font_glyph_t& glyph : set.glyphs)
-        if (glyph.code <= last_code_point)
-            add(glyph.code);
+    return true;
+}
+
+bool code_set_t::start(const character_set_t& set, uint32_t count)
+{
+    if (!start())
+        return false;
+    for (uint32_t i = 0; i < set.glyphs.size() && i < count; ++i)
+        if (set.glyphs[i].code <= last_code_point)
+            add(set.glyphs[i].code);
     return true;
 }
 
@@ -200,12 +263,61 @@ bool parse_character_range(const char* text, uint32_t* first, uint32_t* last)
     return *at == '\0' && *first <= *last && *last <= last_code_point;
 }
 
-bool append_character_range(character_set_t* set, uint32_t first, uint32_t last,
-                            code_set_t* seen)
+bool range_has_characters(uint32_t first, uint32_t last)
 {
     for (uint64_t code = first; code <= last; ++code)
-        if (!append_named_glyph(set, uint32_t(code), seen))
+        if (is_range_character(uint32_t(code)))
+            return true;
+    return false;
+}
+
+void mark_character_range(uint32_t first, uint32_t last, code_set_t* seen)
+{
+    for (uint64_t code = first; code <= last; ++code)
+        if (is_range_character(uint32_t(code)))
+            seen->add(uint32_t(code));
+}
+
+bool insert_range_characters(character_set_t* set, uint32_t position,
+                             const array_t<string_dyn_t>& ranges, const code_set_t& available,
+                             lost_codes_t* lost)
+{
+    code_set_t held;
+    array_dyn_t<font_glyph_t> glyphs;
+    if (!held.start(*set, position) || !glyphs.reserve(set->glyphs.size()))
+    {
+        msg_error("Not enough memory for the characters of the character set file '%s'.",
+                  set->label.file);
+        return false;
+    }
+    for (uint32_t i = 0; i < position; ++i)
+        (void)glyphs.append(std::move(set->glyphs[i]));  // room was reserved above
+    for (const string_dyn_t& range : ranges)
+    {
+        uint32_t first = 0;
+        uint32_t last = 0;
+        if (!parse_character_range(range.c_str(), &first, &last))
+            continue;  // checked at load
+        for (uint64_t next = first; next <= last; ++next)
+        {
+            const uint32_t code = uint32_t(next);
+            if (!is_range_character(code) || held.has(code))
+                continue;
+            held.add(code);
+            if (!available.has(code))
+                note_lost_code(code, lost);
+            else if (!append_named_glyph(&glyphs, code))
+                return false;
+        }
+    }
+    for (uint32_t i = position; i < set->glyphs.size(); ++i)
+        if (!glyphs.append(std::move(set->glyphs[i])))
+        {
+            msg_error("Not enough memory for the characters of the character set file '%s'.",
+                      set->label.file);
             return false;
+        }
+    set->glyphs = std::move(glyphs);
     return true;
 }
 
@@ -246,7 +358,7 @@ bool read_text_characters(character_set_t* set, const string_t& path, code_set_t
         const uint32_t code = sequence.code_point;
         if (code < 0x20 || code == byte_order_mark)
             continue;
-        if (!append_named_glyph(set, code, seen))
+        if (!append_new_glyph(set, code, seen))
             return false;
     }
     return true;

@@ -206,6 +206,15 @@ bool has_usable_characters_and_sizes(const configuration_u& configuration, const
                           range.c_str(), size_t(k), path);
                 usable = false;
             }
+            else if (!range_has_characters(first, last))
+            {
+                msg_error("The character range '%s' of the element %Iu of 'char_config' in the "
+                          "configuration file '%s' holds only surrogate codes (U+D800 to U+DFFF) "
+                          "and noncharacters (U+FDD0 to U+FDEF, the last two codes of a plane), "
+                          "which no font has as characters.",
+                          range.c_str(), size_t(k), path);
+                usable = false;
+            }
         }
         // One 0 means "as the other side"; both give one-pixel glyphs no one asks for.
         if (set.width == 0 && set.height == 0)

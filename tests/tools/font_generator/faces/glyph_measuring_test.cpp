@@ -113,6 +113,30 @@ TEST_F(font_faces_test, a_monochrome_space_says_nothing)
     EXPECT_EQ(capture.lines, std::vector<std::string>{});
 }
 
+TEST_F(font_faces_test, characters_blank_by_nature_draw_nothing_without_a_warning)
+{
+    // Spaces, joiners and the like are meant to be empty, antialiased and monochrome; the
+    // Braille blank is a pattern that happens to have no dots, and still warns.
+    for (const bool antialias : { true, false })
+    {
+        SCOPED_TRACE(antialias);
+        FT_FaceRec_* face = open(dejavu_sans, 16);
+        ASSERT_NE(face, nullptr);
+        character_set_t set;
+        for (const uint32_t code : { 0x20u, 0xA0u, 0x2000u, 0x2005u, 0x200Au, 0x202Fu, 0x034Fu })
+            add_glyph(&set, code, "blank");
+        add_glyph(&set, 0x2800, "braille");
+        message_capture_t capture;
+        EXPECT_TRUE(measure_glyphs(&set, face, antialias, 0, nullptr, nullptr));
+        EXPECT_EQ(capture.lines,
+                  std::vector<std::string>{ antialias
+                                                ? "The glyph 'braille' has suspicious dimensions "
+                                                  "of 0 x 0 pixels."
+                                                : "The glyph 'braille' rasterized to empty "
+                                                  "space." });
+    }
+}
+
 TEST_F(font_faces_test, measures_cells_with_the_outline_margin_and_the_set_extents)
 {
     FT_FaceRec_* face = open(fixtures + "shapes.bdf", 14);

@@ -59,7 +59,18 @@ const line_case_t line_cases[] = {
     { "A", {}, { parse_error_at(1) } },
     { "U+", {}, { parse_error_at(1) } },
     { "U+xyz name", {}, { parse_error_at(1) } },
-    { "\xEF\xBB\xBFU+0041\nU+0042", { { 0x42, "" } }, { parse_error_at(1) } },
+    // A byte order mark before the first line is skipped; anywhere else it is content.
+    { "\xEF\xBB\xBFU+0041 A\nU+0042", { { 0x41, "A" }, { 0x42, "" } }, {} },
+    { "U+0041\n\xEF\xBB\xBFU+0042", { { 0x41, "" } }, { parse_error_at(2) } },
+    // Codes that are no character are left out, naming the line.
+    { "U+D800 high\nU+0041\nU+DFFF\nU+110000\nU+10FFFF",
+      { { 0x41, "" }, { 0x10FFFF, "" } },
+      { "Ignoring line 1 in file '%s' - U+D800 is a surrogate code (U+D800 to U+DFFF), not a "
+        "character.",
+        "Ignoring line 3 in file '%s' - U+DFFF is a surrogate code (U+D800 to U+DFFF), not a "
+        "character.",
+        "Ignoring line 4 in file '%s' - U+110000 is beyond U+10FFFF, the last Unicode code "
+        "point." } },
     // Empty lines do not count: "bad" is line 2.
     { "U+0041\n\nbad", { { 0x41, "" } }, { parse_error_at(2) } },
     { "U+0041 A\r\n\r\nU+0042 B\rU+0043 C\n\n\nx", { { 0x41, "A" }, { 0x42, "B" }, { 0x43, "C" } },
