@@ -123,6 +123,7 @@ glyph_render_settings_t render_settings_of(const char_set_config_u& config)
     settings.outline_width = config.outline_width;
     settings.distance_field = config.distance_field;
     settings.distance_range = config.distance_range;
+    settings.padding = config.glyph_padding;
     return settings;
 }
 
@@ -254,9 +255,11 @@ bool lay_out_and_draw(generator_t* run)
         set_glyphs_t* known = set.kept_glyphs.get();
         face_glyph_source_t source(set.faces->faces(), *set.character_set,
                                    render_settings_of(config), known, set.faces.get());
-        const picture_limits_t limits{ config.max_picture_size, config.several_pictures };
+        const picture_limits_t limits{ config.max_picture_size, config.several_pictures,
+                                       config.glyph_spacing };
         if (!fit_set_canvases(&set.canvases, set.character_set.get(), config.outline_width,
-                              limits, style, &source, config.distance_field))
+                              limits, style, &source, config.distance_field,
+                              config.glyph_padding))
             return false;
         if (known != nullptr)
             known->release_bitmaps();  // drawn: only the glyph indices are needed from here on
@@ -321,6 +324,8 @@ bool export_for_engines(const generator_t& run, const array_t<font_output_set_t>
         set->stretch_h = compute_stretch_h(config.width, config.height, config.scale_width,
                                            config.scale_height);
         set->smooth = config.antialias;
+        set->padding = config.glyph_padding;
+        set->spacing = config.glyph_spacing;
     }
     return write_bmfont_exports(settings, sets, run.pictures);
 }

@@ -25,9 +25,9 @@ inline const stored_style_t stored_styles[] = {
 };
 
 // Writes the fonts, the character-set files and font.qsd with `style` and `extra` in the
-// configuration unit.
+// configuration unit and `set_extra` in both sets.
 inline void write_stored_run(const scratch_directory_t& scratch, const std::string& style,
-                             const std::string& extra = "")
+                             const std::string& extra = "", const std::string& set_extra = "")
 {
     for (const char* font : { "shapes.bdf", "gray2.bdf" })
         std::filesystem::copy_file(OV_TEST_DATA_DIR "/fonts/" + std::string(font),
@@ -53,12 +53,13 @@ inline void write_stored_run(const scratch_directory_t& scratch, const std::stri
                          "    character_set_file: \"shapes.chars\"\n"
                          "    width: 14\n"
                          "    height: 14\n"
-                         "    outline_width: 1\n"
+                         "    outline_width: 1\n" +
+                         set_extra +
                          "}\n"
                          "char_set_config : .chars.gray {\n"
                          "    font_file: \"gray2.bdf\"\n"
                          "    character_set_file: \"gray.chars\"\n"
                          "    width: 8\n"
-                         "    height: 8\n"
-                         "}\n}\n");
+                         "    height: 8\n" +
+                         set_extra + "}\n}\n");
 }

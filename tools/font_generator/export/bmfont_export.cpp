@@ -75,8 +75,12 @@ bool collect_bmfont(const bmfont_settings_t& settings, const bmfont_set_t& set,
     font->size = set.size;
     font->stretch_h = set.stretch_h;
     font->smooth = set.smooth;
-    font->line_height = int64_t(settings.layout.vertical_span) + settings.layout.line_spacing;
-    font->base = settings.layout.max_top;
+    font->padding = set.padding;
+    font->spacing = set.spacing;
+    const int32_t padding = int32_t(set.padding);
+    font->line_height =
+        int64_t(settings.layout.vertical_span) + settings.layout.line_spacing - 2 * padding;
+    font->base = settings.layout.max_top - padding;
     font->page_width = 0;
     font->page_height = 0;
     for (uint32_t i = 0; i < entry.picture_count; ++i)
@@ -96,11 +100,15 @@ bool collect_bmfont(const bmfont_settings_t& settings, const bmfont_set_t& set,
     font->chars.clear();
     font->kernings.clear();
     for (uint32_t i = 0; i < characters.glyphs.size(); ++i)
-        if (exported[i] &&
-            !font->chars.append(bmfont_char_t{
-                i, make_glyph_line(characters.glyphs[i], settings.layout.max_top,
-                                   characters.glyphs[i].picture) }))
+    {
+        if (!exported[i])
+            continue;
+        bmfont_char_t entry{ i, make_glyph_line(characters.glyphs[i], settings.layout.max_top,
+                                                characters.glyphs[i].picture) };
+        entry.line.top -= padding;
+        if (!font->chars.append(entry))
             return false;
+    }
     if (entry.kerning != nullptr)
         for (const kerning_pair_t& pair : *entry.kerning)
             if (characters.glyphs[pair.first].rasterized &&
@@ -326,13 +334,18 @@ bool append_record(string_t* text, syntax_t syntax, const char* indent, const ch
 
 bool append_info(string_t* text, syntax_t syntax, const bmfont_font_t& font)
 {
+    string_fixed_t<48> padding;
+    string_fixed_t<24> spacing;
+    if (!padding.format("%u,%u,%u,%u", font.padding, font.padding, font.padding, font.padding) ||
+        !spacing.format("%u,%u", font.spacing, font.spacing))
+        return false;
     const field_value_t fields[] = {
         name_value("face", font.face.family), number_value("size", font.size),
         number_value("bold", font.face.bold), number_value("italic", font.face.italic),
         name_value("charset", ""),            number_value("unicode", 1),
         number_value("stretchH", font.stretch_h), number_value("smooth", font.smooth),
-        number_value("aa", 1),                list_value("padding", "0,0,0,0"),
-        list_value("spacing", "1,1"),         number_value("outline", 0),
+        number_value("aa", 1),                list_value("padding", padding.c_str()),
+        list_value("spacing", spacing.c_str()), number_value("outline", 0),
     };
     return append_record(text, syntax, "  ", "info", fields);
 }
@@ -617,9 +630,9 @@ bool append_bmfont_binary(array_dyn_t<uint8_t>* bytes, const bmfont_font_t& font
     out.u16(uint32_t(font.stretch_h));
     out.u8(1);  // aa
     for (int i = 0; i < 4; ++i)
-        out.u8(0);  // padding up, right, down, left
-    out.u8(1);      // spacing horizontal, vertical
-    out.u8(1);
+        out.u8(font.padding);  // up, right, down, left
+    out.u8(font.spacing);      // horizontal, vertical
+    out.u8(font.spacing);
     out.u8(0);  // outline
     out.text(font.face.family);
 

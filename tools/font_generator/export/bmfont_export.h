@@ -19,6 +19,8 @@ struct bmfont_set_t
     uint32_t size = 0;                         // the set's height in pixels
     int32_t stretch_h = 100;                   // compute_stretch_h
     bool smooth = true;                        // antialiased
+    uint32_t padding = 0;                      // glyph_padding: empty pixels around the ink
+    uint32_t spacing = 1;                      // glyph_spacing: free pixels between cells
 };
 
 struct bmfont_settings_t
@@ -56,8 +58,12 @@ struct bmfont_font_t
     uint32_t size = 0;
     int32_t stretch_h = 100;
     bool smooth = true;
-    int64_t line_height = 0;  // vertical span + line spacing
-    int32_t base = 0;         // the font's max pixels above the line
+    uint32_t padding = 0;
+    uint32_t spacing = 1;
+    // The line without the padding, as readers take it: vertical span + line spacing − 2 ×
+    // padding, and the font's max pixels above the line − padding.
+    int64_t line_height = 0;
+    int32_t base = 0;
     uint32_t page_width = 0;  // every page: the set's largest picture
     uint32_t page_height = 0;
     bool colour = false;        // colour pictures: every channel holds glyph data
@@ -69,6 +75,8 @@ struct bmfont_font_t
 
 // Set k's descriptor: its rasterized glyphs in the set's order, a code listed twice once (the
 // first), and the kerning pairs as the description lists them where both codes have an entry.
+// A char's yoffset is its line's T less the padding, so that a padded cell's ink sits where the
+// unpadded line puts it.
 // `page_names` are the page names in picture order. False when memory is short.
 [[nodiscard]] bool collect_bmfont(const bmfont_settings_t& settings, const bmfont_set_t& set,
                                   const array_t<output_picture_t>& pictures,

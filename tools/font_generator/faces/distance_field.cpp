@@ -82,7 +82,7 @@ glyph_bitmap_t distance_field_t::values() const
 
 glyph_bitmap_t distance_field_t::interior() const
 {
-    const int32_t pad = int32_t(distance_field_padding(m_range));
+    const int32_t pad = m_padding;
     glyph_bitmap_t bitmap;
     bitmap.width = std::max(m_cell.width - 2 * pad, 0);
     bitmap.rows = std::max(m_cell.rows - 2 * pad, 0);
@@ -124,7 +124,7 @@ void distance_field_t::make_values()
         for (int32_t c = 0; c < cell_width; ++c)
             values[c] = distance_value(row[c], range);
     }
-    const int32_t pad = int32_t(distance_field_padding(m_range));
+    const int32_t pad = m_padding;
     const int32_t width = std::max(m_cell.width - 2 * pad, 0);
     const int32_t rows = std::max(m_cell.rows - 2 * pad, 0);
     uint8_t* interior = m_interior.data();
@@ -139,9 +139,11 @@ void distance_field_t::make_values()
     }
 }
 
-bool distance_field_t::build(const FT_Outline_& outline, float range)
+bool distance_field_t::build(const FT_Outline_& outline, float range, uint32_t extra_padding)
 {
     m_range = range;
+    // Both are at most 64: the sum stays far from overflow.
+    m_padding = int32_t(distance_field_padding(range) + extra_padding);
     m_cell = distance_cell_t{};
     m_has_values = false;
     m_invalid = false;
@@ -156,7 +158,7 @@ bool distance_field_t::build(const FT_Outline_& outline, float range)
 
     FT_BBox box;
     FT_Outline_Get_CBox(&outline, &box);
-    const int64_t pad = distance_field_padding(range);
+    const int64_t pad = m_padding;
     const int64_t left = int64_t(box.xMin >> 6) - pad;
     const int64_t right = int64_t((box.xMax + 63) >> 6) + pad;
     const int64_t bottom = int64_t(box.yMin >> 6) - pad;

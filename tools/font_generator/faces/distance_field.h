@@ -49,10 +49,10 @@ class distance_field_t
 public:
     // The field of `outline` (26.6 pixel coordinates, y up, as a glyph slot holds it) at
     // `range`: the cell is the outline's control box in whole pixels grown by the padding on
-    // every side, empty for an empty outline. Contours of fewer than three distinct points or of
+    // every side and by `extra_padding` more, empty for an empty outline. Contours of fewer than three distinct points or of
     // no area are left out. False when memory is short; an outline FreeType cannot walk (a
     // broken font's) gives no values and is_invalid.
-    [[nodiscard]] bool build(const FT_Outline_& outline, float range);
+    [[nodiscard]] bool build(const FT_Outline_& outline, float range, uint32_t extra_padding = 0);
 
     const distance_cell_t& cell() const { return m_cell; }
     // False when the cell is too large for values (see max_distance_cell_side). An empty cell
@@ -61,10 +61,11 @@ public:
     bool is_invalid() const { return m_invalid; }
     // The values as a grey bitmap, row 0 the top row; valid until the next build.
     glyph_bitmap_t values() const;
-    // The cell without its padding as the glyph covers its pixels when drawn at its size: 255
-    // where the centre lies half a pixel or more inside, 0 half a pixel or more outside, and
-    // partly covered between (255 × (0.5 + distance)). What the missing-glyph checks look at:
-    // a pixel the outline crosses is no evidence of a box, as in an antialiased bitmap.
+    // The cell without its padding (the extra padding too) as the glyph covers its pixels when
+    // drawn at its size: 255 where the centre lies half a pixel or more inside, 0 half a pixel
+    // or more outside, and partly covered between (255 × (0.5 + distance)). What the
+    // missing-glyph checks look at: a pixel the outline crosses is no evidence of a box, as in
+    // an antialiased bitmap.
     glyph_bitmap_t interior() const;
     // The signed distance in pixels from the centre of pixel (column, row) of the cell to the
     // boundary, positive inside, clamped to ± range / 2.
@@ -128,6 +129,7 @@ private:
     void make_values();
 
     float m_range = default_distance_range;
+    int32_t m_padding = 0;  // pixels around the control box on every side
     distance_cell_t m_cell;
     bool m_has_values = false;
     bool m_invalid = false;

@@ -66,23 +66,36 @@ struct measure_settings_t
     int64_t outline;
     bool distance_field;
     float distance_range;
+    uint32_t padding;
 };
 
 measure_settings_t measure_settings_of(const glyph_render_settings_t& settings)
 {
     if (settings.distance_field)
-        return { outline_flags, 0, true, settings.distance_range };
+        return { outline_flags, 0, true, settings.distance_range, settings.padding };
     return { settings.antialias ? measure_flags : measure_flags | FT_LOAD_TARGET_MONO,
-             int64_t(settings.outline_width), false, 0.0f };
+             int64_t(settings.outline_width), false, 0.0f, settings.padding };
+}
+
+// Whether any pixel of the bitmap has coverage: a glyph without ink keeps an empty cell.
+bool has_ink(const glyph_bitmap_t& bitmap)
+{
+    if (bitmap.top_row == nullptr)
+        return false;
+    for (int32_t r = 0; r < bitmap.rows; ++r)
+        for (int32_t c = 0; c < bitmap.width; ++c)
+            if (bitmap.coverage_at(r, c) != 0)
+                return true;
+    return false;
 }
 
 // Measures a loaded outline glyph by its distance field, made with `field`: the field's cell,
 // the unhinted advance, the checks over the cell without its padding; an outline FreeType cannot
 // walk is a glyph that did not load. False when memory is short.
-bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, float range, distance_field_t* field,
-                   glyph_message_log_t* log)
+bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, float range, uint32_t padding,
+                   distance_field_t* field, glyph_message_log_t* log)
 {
-    if (field == nullptr || !field->build(slot->outline, range))
+    if (field == nullptr || !field->build(slot->outline, range, padding))
         return false;
     if (field->is_invalid())
     {
@@ -146,7 +159,8 @@ void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
         if (slot->format != FT_GLYPH_FORMAT_OUTLINE)
             log->error("The glyph '%s' has no outline to make a distance field from.",
                        glyph.name.c_str());
-        else if (!measure_field(&glyph, slot, settings.distance_range, field, log))
+        else if (!measure_field(&glyph, slot, settings.distance_range, settings.padding, field,
+                                log))
             log->note_lost_glyph(position);
         else if (known != nullptr && field->has_values())
             (void)known->keep_bitmap(position, field->values(), budget, pool);
@@ -162,10 +176,11 @@ void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
 
     // Huge outline widths saturate instead of wrapping the cell size round.
     const int64_t outline = settings.outline;
-    glyph.height = saturate_to_int32(int64_t(bitmap.rows) + 2 * outline);
-    glyph.width = saturate_to_int32(int64_t(bitmap.width) + 2 * outline);
-    glyph.left = slot->bitmap_left;
-    glyph.top = slot->bitmap_top;
+    const int64_t padding = settings.padding > 0 && has_ink(bitmap) ? settings.padding : 0;
+    glyph.height = saturate_to_int32(int64_t(bitmap.rows) + 2 * (outline + padding));
+    glyph.width = saturate_to_int32(int64_t(bitmap.width) + 2 * (outline + padding));
+    glyph.left = saturate_to_int32(int64_t(slot->bitmap_left) - padding);
+    glyph.top = saturate_to_int32(int64_t(slot->bitmap_top) + padding);
     glyph.advance = saturate_to_int32(int64_t(slot->advance.x >> 6) + outline);
     glyph.below = saturate_to_int32(std::max<int64_t>(int64_t(glyph.height) - glyph.top, 0));
 
@@ -551,7 +566,8 @@ bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, uint
         if (builder != nullptr && !*builder)
             builder->reset(new (std::nothrow) distance_field_t);
         if (builder == nullptr || !*builder ||
-            !(*builder)->build(face->glyph->outline, m_settings.distance_range))
+            !(*builder)->build(face->glyph->outline, m_settings.distance_range,
+                               m_settings.padding))
         {
             note_lost(position);
             return false;

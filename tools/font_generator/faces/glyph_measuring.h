@@ -50,6 +50,9 @@ struct glyph_render_settings_t
     // field's, the advance the unhinted one, and the bitmap holds the values.
     bool distance_field = false;
     float distance_range = 4.0f;
+    // Empty pixels on every side of every cell with ink, outside the outline margin, or added
+    // to a field's margin (its values go on into them).
+    uint32_t padding = 0;
 };
 
 // Measures every glyph of the set with the first of the faces that defines its character: cell

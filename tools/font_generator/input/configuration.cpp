@@ -44,6 +44,8 @@ const unit_attribute_t char_set_config_attributes[] = {
     OV_UNIT_ATTRIBUTE(char_set_config_u, text_files, string_array, nullptr, "text_files"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, distance_field, boolean, nullptr, "distance_field"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, distance_range, float1, nullptr, "distance_range"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, glyph_padding, u32, nullptr, "glyph_padding"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, glyph_spacing, u32, nullptr, "glyph_spacing"),
     OV_UNIT_ATTRIBUTES_END,
 };
 
@@ -181,6 +183,32 @@ bool has_usable_picture_sizes(const configuration_u& configuration, const char* 
             msg_error("The max_picture_size %u of the element %Iu of 'char_config' in the "
                       "configuration file '%s' is not a power of two from 32 to %u.",
                       size, size_t(k), path, MAX_CANVAS_SIDE);
+            usable = false;
+        }
+    }
+    return usable;
+}
+
+// Room around cells: a few pixels for effects and mip levels, not a way to make pictures huge.
+bool has_usable_room_around_glyphs(const configuration_u& configuration, const char* path)
+{
+    bool usable = true;
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const char_set_config_u& set = *configuration.char_set(k);
+        const struct
+        {
+            const char* name;
+            uint32_t value;
+        } rooms[] = { { "glyph_padding", set.glyph_padding },
+                      { "glyph_spacing", set.glyph_spacing } };
+        for (const auto& room : rooms)
+        {
+            if (room.value <= max_glyph_room)
+                continue;
+            msg_error("The %s %u of the element %Iu of 'char_config' in the configuration file "
+                      "'%s' is more than %u pixels.",
+                      room.name, room.value, size_t(k), path, max_glyph_room);
             usable = false;
         }
     }
@@ -339,7 +367,8 @@ owner_ptr_t<configuration_u> load_configuration(const char* path)
         const bool characters = has_usable_characters_and_sizes(*configuration, path);
         const bool fields = has_usable_distance_fields(*configuration, path);
         const bool exports = has_known_export_formats(*configuration, path);
-        usable = fonts && sizes && characters && fields && exports;
+        const bool rooms = has_usable_room_around_glyphs(*configuration, path);
+        usable = fonts && sizes && characters && fields && exports && rooms;
     }
     if (!usable)
     {

@@ -44,7 +44,14 @@ public:
     // outline_width; antialias has no effect.
     bool distance_field = false;
     float distance_range = 4.0f;  // pixels, from 1 to 64
+    // Empty pixels on every side of every glyph with ink inside its cell, for effects a shader
+    // draws around it; and free pixels between cells and at the pictures' borders. Each at most
+    // max_glyph_room.
+    uint32_t glyph_padding = 0;
+    uint32_t glyph_spacing = 1;
 };
+
+constexpr uint32_t max_glyph_room = 64;
 
 // The whole font: output names, line metrics, picture style and the character sets.
 class configuration_u final : public unit_t

@@ -106,25 +106,35 @@ private:
     array_dyn_t<uint32_t> m_entries;  // positions in the order, grouped by width, ascending
 };
 
-// Sizes that cannot take the set whatever the order: a cell with its free column and row needs
-// (width + 1) × (height + 1) pixels inside columns and rows 1 to side − 1.
+// The room for cells in a picture side, less the free pixels at its start and before its end;
+// none when the spacing takes the whole side.
+uint64_t inner_side(uint32_t side, uint32_t spacing)
+{
+    return side > spacing ? side - spacing : 0;
+}
+
+// Sizes that cannot take the set whatever the order: a cell with its free columns and rows needs
+// (width + s) × (height + s) pixels inside columns and rows s to side − s, s the spacing.
 struct set_demand_t
 {
     uint64_t area = 0;
     uint64_t max_width = 0;
     uint64_t max_height = 0;
+    uint32_t spacing = 1;
 
     bool may_fit(uint32_t width, uint32_t height) const
     {
-        const uint64_t u = width - 1;
-        const uint64_t v = height - 1;
-        return 1 + max_width <= u && 1 + max_height <= v && area <= u * v;
+        const uint64_t u = inner_side(width, spacing);
+        const uint64_t v = inner_side(height, spacing);
+        return spacing + max_width <= u && spacing + max_height <= v && area <= u * v;
     }
 };
 
-set_demand_t measure_demand(const character_set_t& set, const array_t<uint32_t>& positions)
+set_demand_t measure_demand(const character_set_t& set, const array_t<uint32_t>& positions,
+                            uint32_t spacing)
 {
     set_demand_t demand;
+    demand.spacing = spacing;
     for (uint32_t position : positions)
     {
         const font_glyph_t& glyph = set.glyphs[position];
@@ -132,7 +142,7 @@ set_demand_t measure_demand(const character_set_t& set, const array_t<uint32_t>&
             continue;
         const uint64_t width = uint64_t(std::max(glyph.width, 0));
         const uint64_t height = uint64_t(std::max(glyph.height, 0));
-        demand.area += (width + 1) * (height + 1);
+        demand.area += (width + spacing) * (height + spacing);
         demand.max_width = std::max(demand.max_width, width);
         demand.max_height = std::max(demand.max_height, height);
     }
@@ -169,8 +179,8 @@ class shelf_packer_t
 public:
     // `placed` keeps, by position in the order, 1 for every glyph a picture has taken.
     shelf_packer_t(character_set_t* set, const array_t<uint32_t>& order,
-                   array_dyn_t<uint8_t>* placed)
-        : m_set(set), m_order(order), m_placed(*placed)
+                   array_dyn_t<uint8_t>* placed, uint32_t spacing)
+        : m_set(set), m_order(order), m_placed(*placed), m_spacing(spacing)
     {
     }
 
@@ -185,18 +195,19 @@ public:
     }
     bool started() const { return m_started; }
 
-    // Packs one `width` × `height` picture from (1, 1): shelves with one free pixel between cells
-    // and at the right and bottom edges; a glyph that does not fit on its shelf first lets the
-    // widest later glyph that does fit go before it. Every glyph it places gets its canvas_x,
-    // canvas_y and, unless it is no_picture, `picture`.
+    // Packs one `width` × `height` picture from (s, s), s the spacing: shelves with s free
+    // pixels between cells and at the right and bottom edges; a glyph that does not fit on its
+    // shelf first lets the widest later glyph that does fit go before it. Every glyph it places
+    // gets its canvas_x, canvas_y and, unless it is no_picture, `picture`.
     static constexpr uint32_t no_picture = UINT32_MAX;
     packing_t pack(uint32_t width, uint32_t height, uint32_t picture)
     {
         // Unsigned sums against U and V, signed room and widths, as the shelf rule is defined.
-        const uint64_t u = width - 1;
-        const uint64_t v = height - 1;
-        uint64_t x = 1;
-        uint64_t y = 1;
+        const uint64_t spacing = m_spacing;
+        const uint64_t u = inner_side(width, m_spacing);
+        const uint64_t v = inner_side(height, m_spacing);
+        uint64_t x = spacing;
+        uint64_t y = spacing;
         int32_t shelf = 0;
         m_placed_now = 0;
 
@@ -206,13 +217,13 @@ public:
             glyph.canvas_y = uint32_t(y);
             if (picture != no_picture)
                 glyph.picture = picture;
-            x += uint64_t(uint32_t(glyph.width)) + 1;
+            x += uint64_t(uint32_t(glyph.width)) + spacing;
             shelf = std::max(shelf, glyph.height);
             m_placed[p] = 1;
             ++m_placed_now;
             const uint64_t cell_width = uint64_t(std::max(glyph.width, 0));
             const uint64_t cell_height = uint64_t(std::max(glyph.height, 0));
-            m_placed_area += (cell_width + 1) * (cell_height + 1);
+            m_placed_area += (cell_width + spacing) * (cell_height + spacing);
         };
 
         for (; m_next < m_order.size(); ++m_next)
@@ -225,15 +236,15 @@ public:
                 continue;
             while (x + uint32_t(glyph.width) > u)
             {
-                const int32_t room = int32_t(uint32_t(u - x));
+                const int32_t room = x < u ? int32_t(uint32_t(u - x)) : 0;
                 int32_t bucket = -1;
                 const int64_t moved = m_buckets.widest_up_to(room, &bucket);
                 if (moved < 0)
                 {
-                    y += uint64_t(uint32_t(shelf)) + 1;
-                    x = 1;
+                    y += uint64_t(uint32_t(shelf)) + spacing;
+                    x = spacing;
                     shelf = 0;
-                    if (1 + uint64_t(uint32_t(glyph.width)) > u)
+                    if (spacing + uint64_t(uint32_t(glyph.width)) > u)
                         return packing_t::partial;
                     break;
                 }
@@ -271,6 +282,7 @@ private:
     const array_t<uint32_t>& m_order;
     width_buckets_t m_buckets;
     array_dyn_t<uint8_t>& m_placed;
+    uint32_t m_spacing;
     bool m_started = false;
     uint32_t m_next = 0;       // every position before it is placed or not rasterized
     uint32_t m_placed_now = 0;
@@ -280,9 +292,9 @@ private:
 }  // namespace
 
 packing_t pack_glyphs(character_set_t* set, const array_t<uint32_t>& order, uint32_t width,
-                      uint32_t height, array_dyn_t<uint8_t>* placed)
+                      uint32_t height, array_dyn_t<uint8_t>* placed, uint32_t spacing)
 {
-    shelf_packer_t packer(set, order, placed);
+    shelf_packer_t packer(set, order, placed, spacing);
     if (!packer.start())
         return packing_t::no_memory;
     return packer.pack(width, height, shelf_packer_t::no_picture);
@@ -303,10 +315,10 @@ uint32_t next_height(uint32_t width, uint32_t height)
 
 // The first size below side × side that takes every glyph left, or 0 × 0.
 packing_t fit_smaller_picture(character_set_t* set, const array_t<uint32_t>& left, uint32_t side,
-                              picture_size_t* size)
+                              uint32_t spacing, picture_size_t* size)
 {
     *size = picture_size_t{ 0, 0 };
-    const set_demand_t demand = measure_demand(*set, left);
+    const set_demand_t demand = measure_demand(*set, left, spacing);
     array_dyn_t<uint8_t> placed;
     for (uint32_t width = first_canvas_side, height = first_canvas_side;
          width < side || height < side;)
@@ -314,7 +326,7 @@ packing_t fit_smaller_picture(character_set_t* set, const array_t<uint32_t>& lef
         // A size that cannot take the cells' area fails its attempt; skipping it changes nothing.
         if (demand.may_fit(width, height))
         {
-            const packing_t packing = pack_glyphs(set, left, width, height, &placed);
+            const packing_t packing = pack_glyphs(set, left, width, height, &placed, spacing);
             if (packing != packing_t::partial)
             {
                 *size = picture_size_t{ width, height };
@@ -345,10 +357,12 @@ bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
         OV_FATAL("Picture size limit that the size search never reaches.");
     sizes->clear();
     // The largest size below side × side is side / 2 × side.
-    const uint64_t smaller_inner_area = uint64_t(side / 2 - 1) * (side - 1);
-    const uint64_t set_area = measure_demand(*set, order).area;
+    const uint32_t spacing = limits.spacing;
+    const uint64_t smaller_inner_area = inner_side(side / 2, spacing) * inner_side(side, spacing);
+    const uint64_t set_area = measure_demand(*set, order, spacing).area;
     array_dyn_t<uint8_t> placed;
-    shelf_packer_t packer(set, order, &placed);  // started when a picture needs the largest size
+    // Started when a picture needs the largest size.
+    shelf_packer_t packer(set, order, &placed, spacing);
     array_dyn_t<uint32_t> left;
     for (;;)
     {
@@ -368,7 +382,7 @@ bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
                 glyphs = &left;
             }
             picture_size_t size;
-            const packing_t packing = fit_smaller_picture(set, *glyphs, side, &size);
+            const packing_t packing = fit_smaller_picture(set, *glyphs, side, spacing, &size);
             if (packing == packing_t::no_memory)
             {
                 say_packing_memory_short(*set);
@@ -418,9 +432,14 @@ namespace
 class draw_job_t final : public glyph_job_t
 {
 public:
+    // A coverage bitmap sits inside its cell's outline margin and padding; a field's values
+    // fill the whole cell.
     draw_job_t(const array_t<font_canvas_t*>& canvases, const character_set_t& set,
-               uint32_t outline_width, bool distance_field, glyph_source_t* source)
-        : m_canvases(canvases), m_set(set), m_outline_width(outline_width), m_source(source)
+               uint32_t outline_width, uint32_t padding, bool distance_field,
+               glyph_source_t* source)
+        : m_canvases(canvases), m_set(set),
+          m_inset(distance_field ? outline_width : outline_width + padding),
+          m_source(source)
     {
         if (distance_field)
             make_distance_field_alpha_table(&m_alpha);
@@ -439,8 +458,7 @@ public:
             if (glyph.rasterized &&
                 (helper == 0 ? m_source->get_bitmap(position, &bitmap)
                              : m_source->get_helper_bitmap(helper, position, &bitmap)))
-                draw_glyph(m_canvases[glyph.picture], bitmap, m_set, glyph, m_outline_width,
-                           m_alpha);
+                draw_glyph(m_canvases[glyph.picture], bitmap, m_set, glyph, m_inset, m_alpha);
         }
     }
 
@@ -453,7 +471,7 @@ public:
 private:
     const array_t<font_canvas_t*>& m_canvases;
     const character_set_t& m_set;
-    uint32_t m_outline_width;
+    uint32_t m_inset;  // pixels from a cell's top-left corner to its bitmap
     glyph_source_t* m_source;
     glyph_alpha_table_t m_alpha;
 };
@@ -469,8 +487,8 @@ void say_picture_memory_short(const character_set_t& set, uint32_t picture)
 // Reports and returns false when a picture gets no memory or the source could not give a glyph
 // it measured.
 bool draw_pictures(const array_t<font_canvas_t*>& canvases, const array_t<picture_size_t>& sizes,
-                   const character_set_t& set, uint32_t outline_width, bool distance_field,
-                   glyph_source_t* source)
+                   const character_set_t& set, uint32_t outline_width, uint32_t padding,
+                   bool distance_field, glyph_source_t* source)
 {
     // Failed attempts draw nothing, so clearing each block once for the kept size is enough;
     // pages no attempt or run has written are not touched at all.
@@ -483,7 +501,7 @@ bool draw_pictures(const array_t<font_canvas_t*>& canvases, const array_t<pictur
         }
     }
 
-    draw_job_t job(canvases, set, outline_width, distance_field, source);
+    draw_job_t job(canvases, set, outline_width, padding, distance_field, source);
     const uint32_t count = set.glyphs.size();
     run_glyph_job(&job, count, std::min(source->helper_count(), glyph_helpers_for(count)));
     const int64_t lost = source->first_lost_glyph();
@@ -511,7 +529,8 @@ bool plan_pictures(character_set_t* set, const picture_limits_t& limits,
 
 bool fit_set_canvases(array_dyn_t<auto_ptr_t<font_canvas_t>>* canvases, character_set_t* set,
                       uint32_t outline_width, const picture_limits_t& limits,
-                      const canvas_style_t& style, glyph_source_t* source, bool distance_field)
+                      const canvas_style_t& style, glyph_source_t* source, bool distance_field,
+                      uint32_t glyph_padding)
 {
     array_dyn_t<picture_size_t> sizes;
     if (!plan_pictures(set, limits, &sizes))
@@ -535,17 +554,17 @@ bool fit_set_canvases(array_dyn_t<auto_ptr_t<font_canvas_t>>* canvases, characte
         }
         (void)pictures.append((*canvases)[k].get());
     }
-    return draw_pictures(pictures, sizes, *set, outline_width, distance_field, source);
+    return draw_pictures(pictures, sizes, *set, outline_width, glyph_padding, distance_field,
+                         source);
 }
 
 void draw_glyph(font_canvas_t* canvas, const glyph_bitmap_t& bitmap, const character_set_t& set,
-                const font_glyph_t& glyph, uint32_t outline_width,
-                const glyph_alpha_table_t& alpha)
+                const font_glyph_t& glyph, uint32_t inset, const glyph_alpha_table_t& alpha)
 {
     if (canvas->font_style > 1 || bitmap.top_row == nullptr || !is_readable_pixel_mode(bitmap.mode))
         return;
     // The bitmap's part inside the cell and inside the canvas.
-    const int64_t outline = outline_width;
+    const int64_t outline = inset;
     const int64_t left = int64_t(glyph.canvas_x) + outline;
     const int64_t top = int64_t(glyph.canvas_y) + outline;
     const int64_t cell_columns = int64_t(glyph.width) - 2 * outline;
