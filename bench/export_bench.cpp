@@ -5,7 +5,7 @@
 // at most 2.0). Also one 2048 x 2048 alpha page through write_png_page alone (page_2048).
 #include "ovcore/core.h"
 #include "tools/font_generator/export/png_pages.h"
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/font_canvas.h"
 
 #include "bench/tool_process.h"
 

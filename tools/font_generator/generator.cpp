@@ -2,11 +2,16 @@
 #include "tools/font_generator/generator.h"
 
 #include "ovcore/message.h"
+#include "ovcore/ufs/fs_file.h"
 #include "tools/font_generator/export/bmfont_export.h"
-#include "tools/font_generator/export/export_formats.h"
 #include "tools/font_generator/faces/face_style.h"
 #include "tools/font_generator/faces/glyph_measuring.h"
 #include "tools/font_generator/kerning/opentype_kerning.h"
+#include "tools/font_generator/model/export_formats.h"
+#include "tools/font_generator/output/font_description.h"
+#include "tools/font_generator/output/material_files.h"
+#include "tools/font_generator/output/preview_picture.h"
+#include "tools/font_generator/output/tga_writer.h"
 #include "tools/font_generator/packing/glyph_packing.h"
 
 #include <algorithm>
@@ -270,87 +275,91 @@ bool lay_out_and_draw(generator_t* run)
 namespace
 {
 
-// Every picture of the run in number order, and where each set's pictures begin.
-bool number_pictures(generator_t* run, array_dyn_t<font_output_set_t>* entries)
+// What a set's pictures hold: decided here, once, for every stage and writer.
+set_pictures_t pictures_of(const char_set_config_u& config, uint32_t font_style)
 {
-    run->pictures.clear();
-    if (!entries->reserve(run->sets.size()))
-        return false;
-    for (uint32_t k = 0; k < run->sets.size(); ++k)
-    {
-        const generator_set_t& set = run->sets[k];
-        font_output_set_t* entry = entries->append_new();  // room was reserved above
-        entry->set = set.character_set.get();
-        entry->first_picture = run->pictures.size();
-        entry->picture_count = set.canvases.size();
-        entry->kerning = &set.kerning;
-        entry->outline_width = set.config->outline_width;
-        entry->distance_range = set.config->distance_field ? set.config->distance_range : 0.0f;
-        for (uint32_t index = 0; index < set.canvases.size(); ++index)
-            if (!run->pictures.append(output_picture_t{ set.canvases[index].get(), k, index }))
-                return false;
-    }
-    return true;
+    set_pictures_t pictures;
+    pictures.kind = config.distance_field ? picture_kind_t::distance_field
+                    : font_style == 0     ? picture_kind_t::coverage_alpha
+                                          : picture_kind_t::coverage_colour;
+    pictures.distance_range = config.distance_range;
+    return pictures;
 }
 
-// The descriptors and pages for other engines, after the engine's own files.
-bool export_for_engines(const generator_t& run, const array_t<font_output_set_t>& entries,
-                        const font_layout_t& layout)
+// The finished font: the configuration's output settings, every set and every picture of the
+// run in number order, the figures and the file names. False when memory is short.
+bool finish_run(const generator_t& run, finished_font_t* font)
 {
     const configuration_u& configuration = *run.configuration;
-    bmfont_settings_t settings;
-    settings.base = configuration.base.c_str();
-    settings.output = configuration.output.c_str();
-    settings.layout = layout;
+    font->base = configuration.base.c_str();
+    font->output = configuration.output.c_str();
+    font->vertical_span_bias = configuration.vertical_span_bias;
+    font->default_scale = configuration.default_scale;
+    font->preview_text = configuration.preview_text.c_str();
     for (const string_dyn_t& name : configuration.export_formats)
     {
         export_format_t format;
         if (find_export_format(name.c_str(), &format))  // checked at load
-            settings.formats |= export_format_bit(format);
+            font->export_formats |= export_format_bit(format);
     }
-    array_dyn_t<bmfont_set_t> sets;
-    if (!sets.reserve(entries.size()))
-    {
-        msg_error("Not enough memory to export the character sets of the configuration.");
+    if (!font->sets.reserve(run.sets.size()))
         return false;
-    }
-    for (uint32_t k = 0; k < entries.size(); ++k)
+    for (uint32_t k = 0; k < run.sets.size(); ++k)
     {
-        const char_set_config_u& config = *run.sets[k].config;
-        bmfont_set_t* set = sets.append_new();  // room was reserved above
-        set->entry = &entries[k];
-        set->face = read_face_style(run.sets[k].faces->faces()[0]);
-        set->size = config.height != 0 ? config.height : config.width;
-        set->stretch_h = compute_stretch_h(config.width, config.height, config.scale_width,
-                                           config.scale_height);
-        set->smooth = config.antialias;
-        set->padding = config.glyph_padding;
-        set->spacing = config.glyph_spacing;
+        const generator_set_t& set = run.sets[k];
+        const char_set_config_u& config = *set.config;
+        finished_set_t* entry = font->sets.append_new();  // room was reserved above
+        entry->set = set.character_set.get();
+        entry->first_picture = font->pictures.size();
+        entry->picture_count = set.canvases.size();
+        entry->kerning = &set.kerning;
+        entry->pictures = pictures_of(config, configuration.font_style);
+        entry->outline_width = config.outline_width;
+        entry->facts.face = read_face_style(set.faces->faces()[0]);
+        entry->facts.size = config.height != 0 ? config.height : config.width;
+        entry->facts.stretch_h = compute_stretch_h(config.width, config.height, config.scale_width,
+                                             config.scale_height);
+        entry->facts.smooth = config.antialias;
+        entry->facts.padding = config.glyph_padding;
+        entry->facts.spacing = config.glyph_spacing;
+        for (uint32_t index = 0; index < set.canvases.size(); ++index)
+        {
+            finished_picture_t* picture = font->pictures.append_new();
+            if (picture == nullptr)
+                return false;
+            picture->canvas = set.canvases[index].get();
+            picture->set = k;
+            picture->index = index;
+        }
     }
-    return write_bmfont_exports(settings, sets, run.pictures);
+    return finish_font(font, configuration.line_spacing);
 }
 
 }  // namespace
 
+bool write_finished_font(const finished_font_t& font)
+{
+    // The description is created first and closed last of the engine's files.
+    auto_ptr_t<file_t> description;
+    if (!write_font_description(font, &description))
+        return false;
+    for (uint32_t k = 0; k < font.pictures.size(); ++k)
+        if (!write_material_file(font, k) || !write_texture_object_file(font, k) ||
+            !write_font_picture(font, k))
+            return false;
+    if (font.preview_text[0] != '\0' && !write_preview_picture(font))
+        return false;
+    description.reset();
+    return font.export_formats == 0 || write_bmfont_exports(font);
+}
+
 bool write_outputs(generator_t* run)
 {
-    const configuration_u& configuration = *run->configuration;
-    font_output_settings_t settings;
-    settings.base = configuration.base.c_str();
-    settings.output = configuration.output.c_str();
-    settings.line_spacing = configuration.line_spacing;
-    settings.vertical_span_bias = configuration.vertical_span_bias;
-    settings.default_scale = configuration.default_scale;
-    settings.font_style = configuration.font_style;
-    settings.preview_text = configuration.preview_text.c_str();
-
-    array_dyn_t<font_output_set_t> entries;
-    if (!number_pictures(run, &entries))
+    finished_font_t font;
+    if (!finish_run(*run, &font))
     {
         msg_error("Not enough memory to write the outputs of the configuration.");
         return false;
     }
-    font_layout_t layout;
-    return write_font_outputs(settings, entries, run->pictures, &layout) &&
-           (configuration.export_formats.empty() || export_for_engines(*run, entries, layout));
+    return write_finished_font(font);
 }

@@ -1,5 +1,6 @@
 // The run: the state of one run, and its phases in order over the stages (input, faces,
-// kerning, packing, output), each stage given plain data and giving plain data back.
+// kerning, packing), each stage given plain data and giving plain data back; then the finished
+// font, which the writers (output, export) only format.
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
@@ -10,8 +11,8 @@
 #include "tools/font_generator/input/character_set.h"
 #include "tools/font_generator/input/configuration.h"
 #include "tools/font_generator/kerning/kerning.h"
-#include "tools/font_generator/output/font_description.h"
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/finished_font.h"
+#include "tools/font_generator/model/font_canvas.h"
 
 // Everything the run holds for one character set, filled phase by phase. Main thread only, but
 // for the helpers' faces, which each helper opens and uses itself.
@@ -28,18 +29,17 @@ struct generator_set_t
 };
 
 // Everything one run holds: one generator_set_t per character set, in the configuration's
-// order, and every picture of the run numbered over the sets. Main thread only.
+// order. Main thread only.
 struct generator_t
 {
     owner_ptr_t<configuration_u> configuration;  // null until loaded
     array_dyn_t<generator_set_t> sets;
     glyph_store_t glyph_store;                   // whether measuring keeps glyphs, and how much
-    array_dyn_t<output_picture_t> pictures;      // in number order
 };
 
 // Runs the phases on a fresh generator, each only while all before it succeeded, then releases
 // it: load the configuration and read the character sets; open every set's faces and measure
-// its glyphs; collect its kerning; lay out and draw its pictures; number the pictures and write
+// its glyphs; collect its kerning; lay out and draw its pictures; finish the font and write
 // every output. `path` is the configuration file, used unchanged. True when every phase
 // succeeded; each failure has been reported where it was met.
 [[nodiscard]] bool run_generator(const char* path);
@@ -50,3 +50,8 @@ struct generator_t
 [[nodiscard]] bool collect_set_kerning(generator_t* run);
 [[nodiscard]] bool lay_out_and_draw(generator_t* run);
 [[nodiscard]] bool write_outputs(generator_t* run);
+
+// The writers in order: the description, then for every picture its material, texture-object
+// and TGA files, the preview when the font has a text for it, and the export when it names
+// flavours. Stops at the first file that cannot be written, after its writer reported it.
+[[nodiscard]] bool write_finished_font(const finished_font_t& font);

@@ -8,10 +8,11 @@
 #include "ovcore/collections/text_encoding.h"
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_file.h"
-#include "tools/font_generator/export/export_formats.h"
 #include "tools/font_generator/export/png_pages.h"
+#include "tools/font_generator/model/export_formats.h"
+#include "tools/font_generator/model/font_canvas.h"
+#include "tools/font_generator/output/character_text.h"
 #include "tools/font_generator/output/output_file.h"
-#include "tools/font_generator/packing/font_canvas.h"
 
 #include <algorithm>
 #include <climits>
@@ -57,40 +58,28 @@ bool mark_exported_glyphs(const character_set_t& set, array_dyn_t<uint8_t>* expo
     return true;
 }
 
-bool is_distance_field(float range)
-{
-    return std::isfinite(range) && range > 0;
-}
-
 }  // namespace
 
-bool collect_bmfont(const bmfont_settings_t& settings, const bmfont_set_t& set,
-                    const array_t<output_picture_t>& pictures,
+bool collect_bmfont(const finished_font_t& finished, uint32_t set,
                     const array_t<string_dyn_t>& page_names, bmfont_font_t* font)
 {
-    const font_output_set_t& entry = *set.entry;
+    const finished_set_t& entry = finished.sets[set];
     const character_set_t& characters = *entry.set;
+    const font_layout_t& layout = finished.layout;
     font->label = characters.label;
-    font->face = set.face;
-    font->size = set.size;
-    font->stretch_h = set.stretch_h;
-    font->smooth = set.smooth;
-    font->padding = set.padding;
-    font->spacing = set.spacing;
-    const int32_t padding = int32_t(set.padding);
-    font->line_height =
-        int64_t(settings.layout.vertical_span) + settings.layout.line_spacing - 2 * padding;
-    font->base = settings.layout.max_top - padding;
+    font->facts = entry.facts;
+    const int32_t padding = int32_t(entry.facts.padding);
+    font->line_height = int64_t(layout.vertical_span) + layout.line_spacing - 2 * padding;
+    font->base = layout.max_top - padding;
     font->page_width = 0;
     font->page_height = 0;
     for (uint32_t i = 0; i < entry.picture_count; ++i)
     {
-        const font_canvas_t& canvas = *pictures[entry.first_picture + i].canvas;
+        const font_canvas_t& canvas = *finished.pictures[entry.first_picture + i].canvas;
         font->page_width = std::max(font->page_width, canvas.width);
         font->page_height = std::max(font->page_height, canvas.height);
-        font->colour = canvas.bytes_per_pixel() == 4;
     }
-    font->distance_range = is_distance_field(entry.distance_range) ? entry.distance_range : 0;
+    font->pictures = entry.pictures;
     if (!font->pages.copy(page_names))
         return false;
 
@@ -103,10 +92,10 @@ bool collect_bmfont(const bmfont_settings_t& settings, const bmfont_set_t& set,
     {
         if (!exported[i])
             continue;
-        bmfont_char_t entry{ i, make_glyph_line(characters.glyphs[i], settings.layout.max_top,
-                                                characters.glyphs[i].picture) };
-        entry.line.top -= padding;
-        if (!font->chars.append(entry))
+        bmfont_char_t line{ i, make_glyph_line(characters.glyphs[i], layout.max_top,
+                                               characters.glyphs[i].picture) };
+        line.line.top -= padding;
+        if (!font->chars.append(line))
             return false;
     }
     if (entry.kerning != nullptr)
@@ -137,8 +126,14 @@ struct channels_t
 
 channels_t channels_of(const bmfont_font_t& font)
 {
-    if (font.colour && font.distance_range <= 0)
+    switch (font.pictures.kind)
+    {
+    case picture_kind_t::coverage_colour:
         return { 0, 0, 0, 0 };
+    case picture_kind_t::coverage_alpha:
+    case picture_kind_t::distance_field:
+        break;
+    }
     return { 0, 4, 4, 4 };
 }
 
@@ -209,14 +204,6 @@ bool append_json_name(string_t* text, const char* name)
         return code == '"' ? "\\\"" : code == '\\' ? "\\\\" : nullptr;
     });
 }
-
-// The UTF-8 text of a code; empty for 0.
-struct character_text_t
-{
-    explicit character_text_t(uint32_t code) { (void)text.append_code_point(code); }
-    const char* c_str() const { return text.c_str(); }
-    string_fixed_t<8> text;
-};
 
 // ---- the text flavours --------------------------------------------------------------------
 
@@ -336,14 +323,16 @@ bool append_info(string_t* text, syntax_t syntax, const bmfont_font_t& font)
 {
     string_fixed_t<48> padding;
     string_fixed_t<24> spacing;
-    if (!padding.format("%u,%u,%u,%u", font.padding, font.padding, font.padding, font.padding) ||
-        !spacing.format("%u,%u", font.spacing, font.spacing))
+    const set_facts_t& facts = font.facts;
+    if (!padding.format("%u,%u,%u,%u", facts.padding, facts.padding, facts.padding,
+                        facts.padding) ||
+        !spacing.format("%u,%u", facts.spacing, facts.spacing))
         return false;
     const field_value_t fields[] = {
-        name_value("face", font.face.family), number_value("size", font.size),
-        number_value("bold", font.face.bold), number_value("italic", font.face.italic),
+        name_value("face", facts.face.family),    number_value("size", facts.size),
+        number_value("bold", facts.face.bold),    number_value("italic", facts.face.italic),
         name_value("charset", ""),            number_value("unicode", 1),
-        number_value("stretchH", font.stretch_h), number_value("smooth", font.smooth),
+        number_value("stretchH", facts.stretch_h), number_value("smooth", facts.smooth),
         number_value("aa", 1),                list_value("padding", padding.c_str()),
         list_value("spacing", spacing.c_str()), number_value("outline", 0),
     };
@@ -373,7 +362,7 @@ bool append_distance_field(string_t* text, syntax_t syntax, const bmfont_font_t&
 {
     field_value_t fields[] = { name_value("fieldType", "sdf"),
                                { "distanceRange", value_kind_t::real } };
-    fields[1].real = double(font.distance_range);
+    fields[1].real = double(font.pictures.distance_range);
     return append_record(text, syntax, "  ", "distanceField", fields);
 }
 
@@ -416,7 +405,7 @@ bool append_text_or_xml(string_t* text, syntax_t syntax, const bmfont_font_t& fo
     for (uint32_t i = 0; i < font.pages.size(); ++i)
         ok = append_page(text, syntax, i, font.pages[i].c_str()) && ok;
     ok = (!xml || text->append("  </pages>\n")) && ok;
-    if (font.distance_range > 0)
+    if (font.pictures.is_distance_field())
         ok = append_distance_field(text, syntax, font) && ok;
     ok = (xml ? text->append_formatted("  <chars count=\"%u\">\n", font.chars.size())
               : text->append_formatted("chars count=%u\n", font.chars.size())) && ok;
@@ -457,7 +446,7 @@ bool append_bmfont_json(string_t* text, const bmfont_font_t& font)
              ok;
     ok = text->append("],\n\"info\":") && append_info(text, json, font) && ok;
     ok = text->append(",\n\"common\":") && append_common(text, json, font) && ok;
-    if (font.distance_range > 0)
+    if (font.pictures.is_distance_field())
         ok = text->append(",\n\"distanceField\":") && append_distance_field(text, json, font) &&
              ok;
     ok = text->append(",\n\"kernings\":[") && ok;
@@ -518,8 +507,8 @@ void report_char_field(const bmfont_font_t& font, uint32_t code, const field_t& 
 bool has_binary_fields(const bmfont_font_t& font)
 {
     const field_t set_fields[] = {
-        s16_field("size", font.size),
-        u16_field("stretchH", font.stretch_h),
+        s16_field("size", font.facts.size),
+        u16_field("stretchH", font.facts.stretch_h),
         u16_field("lineHeight", font.line_height),
         u16_field("base", font.base),
         u16_field("scaleW", font.page_width),
@@ -600,7 +589,7 @@ bool append_bmfont_binary(array_dyn_t<uint8_t>* bytes, const bmfont_font_t& font
 {
     if (!has_binary_fields(font))
         return false;
-    const uint64_t info_size = 14 + std::strlen(font.face.family) + 1;
+    const uint64_t info_size = 14 + std::strlen(font.facts.face.family) + 1;
     uint64_t pages_size = 0;
     for (const string_dyn_t& name : font.pages)
         pages_size += name.length() + 1;
@@ -622,19 +611,19 @@ bool append_bmfont_binary(array_dyn_t<uint8_t>* bytes, const bmfont_font_t& font
 
     const channels_t channels = channels_of(font);
     out.block(1, info_size);
-    out.u16(uint32_t(font.size));
+    out.u16(uint32_t(font.facts.size));
     // The format counts bit 0 from the top: smooth, unicode, italic, bold.
-    out.u8((font.smooth ? 0x80 : 0) | 0x40 | (font.face.italic ? 0x20 : 0) |
-           (font.face.bold ? 0x10 : 0));
+    out.u8((font.facts.smooth ? 0x80 : 0) | 0x40 | (font.facts.face.italic ? 0x20 : 0) |
+           (font.facts.face.bold ? 0x10 : 0));
     out.u8(0);  // charSet
-    out.u16(uint32_t(font.stretch_h));
+    out.u16(uint32_t(font.facts.stretch_h));
     out.u8(1);  // aa
     for (int i = 0; i < 4; ++i)
-        out.u8(font.padding);  // up, right, down, left
-    out.u8(font.spacing);      // horizontal, vertical
-    out.u8(font.spacing);
+        out.u8(font.facts.padding);  // up, right, down, left
+    out.u8(font.facts.spacing);      // horizontal, vertical
+    out.u8(font.facts.spacing);
     out.u8(0);  // outline
-    out.text(font.face.family);
+    out.text(font.facts.face.family);
 
     out.block(2, 15);
     out.u16(uint32_t(font.line_height));
@@ -697,7 +686,7 @@ void report_export_memory(const set_label_t& label)
 }
 
 // The page file paths of set k, and their names relative to the descriptor beside them.
-bool name_pages(const bmfont_settings_t& settings, uint32_t k, uint32_t count,
+bool name_pages(const finished_font_t& settings, uint32_t k, uint32_t count,
                 array_dyn_t<string_dyn_t>* paths, array_dyn_t<string_dyn_t>* names)
 {
     uint32_t digits = 1;
@@ -771,34 +760,32 @@ bool write_descriptor(export_format_t format, const bmfont_font_t& font, const c
 }
 
 // Set k's pages, then its descriptors: a descriptor appears only beside its pages.
-bool write_set_export(const bmfont_settings_t& settings, const bmfont_set_t& set, uint32_t k,
-                      const array_t<output_picture_t>& pictures)
+bool write_set_export(const finished_font_t& finished, uint32_t k)
 {
-    const font_output_set_t& entry = *set.entry;
+    const finished_set_t& entry = finished.sets[k];
     array_dyn_t<string_dyn_t> page_paths;
     array_dyn_t<string_dyn_t> page_names;
     bmfont_font_t font;
-    if (!name_pages(settings, k, entry.picture_count, &page_paths, &page_names) ||
-        !collect_bmfont(settings, set, pictures, page_names, &font))
+    if (!name_pages(finished, k, entry.picture_count, &page_paths, &page_names) ||
+        !collect_bmfont(finished, k, page_names, &font))
     {
         report_export_memory(entry.set->label);
         return false;
     }
     for (uint32_t i = 0; i < entry.picture_count; ++i)
     {
-        const font_canvas_t& canvas = *pictures[entry.first_picture + i].canvas;
-        if (!write_png_page(page_paths[i].c_str(), canvas,
-                            page_channels_of(canvas, font.distance_range > 0), font.page_width,
-                            font.page_height))
+        const font_canvas_t& canvas = *finished.pictures[entry.first_picture + i].canvas;
+        if (!write_png_page(page_paths[i].c_str(), canvas, page_channels_of(entry.pictures.kind),
+                            font.page_width, font.page_height))
             return false;
     }
     string_dyn_t path;
     for (uint32_t n = 0; n < export_format_count; ++n)
     {
         const export_format_t format = export_format_t(n);
-        if ((settings.formats & export_format_bit(format)) == 0)
+        if ((finished.export_formats & export_format_bit(format)) == 0)
             continue;
-        if (!path.format("%s%s-%u.%s", settings.base, settings.output, k,
+        if (!path.format("%s%s-%u.%s", finished.base, finished.output, k,
                          descriptor_extensions[n]))
         {
             report_export_memory(font.label);
@@ -812,11 +799,10 @@ bool write_set_export(const bmfont_settings_t& settings, const bmfont_set_t& set
 
 }  // namespace
 
-bool write_bmfont_exports(const bmfont_settings_t& settings, const array_t<bmfont_set_t>& sets,
-                          const array_t<output_picture_t>& pictures)
+bool write_bmfont_exports(const finished_font_t& font)
 {
-    for (uint32_t k = 0; k < sets.size(); ++k)
-        if (!write_set_export(settings, sets[k], k, pictures))
+    for (uint32_t k = 0; k < font.sets.size(); ++k)
+        if (!write_set_export(font, k))
             return false;
     return true;
 }

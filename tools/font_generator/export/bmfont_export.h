@@ -5,31 +5,10 @@
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/string.h"
-#include "tools/font_generator/faces/face_style.h"
-#include "tools/font_generator/input/character_set.h"
-#include "tools/font_generator/output/font_description.h"
+#include "tools/font_generator/model/finished_font.h"
+#include "tools/font_generator/model/font_glyph.h"
 
 #include <cstdint>
-
-// What a set's descriptors say beyond the description's numbers.
-struct bmfont_set_t
-{
-    const font_output_set_t* entry = nullptr;  // glyphs, kerning, pictures, distance range
-    face_style_t face;                         // of the set's font_file
-    uint32_t size = 0;                         // the set's height in pixels
-    int32_t stretch_h = 100;                   // compute_stretch_h
-    bool smooth = true;                        // antialiased
-    uint32_t padding = 0;                      // glyph_padding: empty pixels around the ink
-    uint32_t spacing = 1;                      // glyph_spacing: free pixels between cells
-};
-
-struct bmfont_settings_t
-{
-    const char* base = "base";  // joined to every file name without a separator
-    const char* output = "";    // stem of every file name
-    uint32_t formats = 0;       // export_format_bit of every flavour to write
-    font_layout_t layout;       // the description's: the base line and the line height
-};
 
 // 100 × (height × scale_height) / (width × scale_width), rounded: how much taller than wide the
 // glyphs are drawn. A side of 0 counts as the other, as the faces take it; a ratio that is not a
@@ -54,20 +33,14 @@ struct bmfont_kerning_t
 struct bmfont_font_t
 {
     set_label_t label;  // which set messages name
-    face_style_t face;
-    uint32_t size = 0;
-    int32_t stretch_h = 100;
-    bool smooth = true;
-    uint32_t padding = 0;
-    uint32_t spacing = 1;
+    set_facts_t facts;
     // The line without the padding, as readers take it: vertical span + line spacing − 2 ×
     // padding, and the font's max pixels above the line − padding.
     int64_t line_height = 0;
     int32_t base = 0;
     uint32_t page_width = 0;  // every page: the set's largest picture
     uint32_t page_height = 0;
-    bool colour = false;        // colour pictures: every channel holds glyph data
-    float distance_range = 0;   // a distance field of this range in pixels; 0: none
+    set_pictures_t pictures;  // what the pages hold
     array_dyn_t<string_dyn_t> pages;  // page names, relative to the descriptor
     array_dyn_t<bmfont_char_t> chars;
     array_dyn_t<bmfont_kerning_t> kernings;
@@ -78,8 +51,7 @@ struct bmfont_font_t
 // A char's yoffset is its line's T less the padding, so that a padded cell's ink sits where the
 // unpadded line puts it.
 // `page_names` are the page names in picture order. False when memory is short.
-[[nodiscard]] bool collect_bmfont(const bmfont_settings_t& settings, const bmfont_set_t& set,
-                                  const array_t<output_picture_t>& pictures,
+[[nodiscard]] bool collect_bmfont(const finished_font_t& finished, uint32_t set,
                                   const array_t<string_dyn_t>& page_names, bmfont_font_t* font);
 
 // The flavours, appended. Text: tag and key=value lines, LF, a double quote or line end of a name
@@ -93,11 +65,9 @@ struct bmfont_font_t
 // naming the set and the character; false then, or when memory is short (said too).
 [[nodiscard]] bool append_bmfont_binary(array_dyn_t<uint8_t>* bytes, const bmfont_font_t& font);
 
-// For every set k in order: its pictures as "<base><output>-<k>_<i>.png", i with as many digits
+// For every set k in order, the flavours in the font's export_formats: its pictures as "<base><output>-<k>_<i>.png", i with as many digits
 // as the set's last index and every page of the largest picture's size; then its descriptors
 // "<base><output>-<k>.fnt" / ".xml" / ".bin" / ".json" for the asked flavours, in that order.
 // Stops at the first file that cannot be made, created or written, after reporting it with the
 // path; what was written before stays.
-[[nodiscard]] bool write_bmfont_exports(const bmfont_settings_t& settings,
-                                        const array_t<bmfont_set_t>& sets,
-                                        const array_t<output_picture_t>& pictures);
+[[nodiscard]] bool write_bmfont_exports(const finished_font_t& font);

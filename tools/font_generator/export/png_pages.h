@@ -2,6 +2,8 @@
 // set's page size.
 #pragma once
 
+#include "tools/font_generator/model/picture_kind.h"
+
 #include <cstdint>
 
 struct font_canvas_t;
@@ -14,9 +16,9 @@ enum class page_channels_t
     straight_colour,  // colour pictures: their colour, multiplied by coverage, made straight
 };
 
-// The channels of a set's pages: white and alpha for a distance field in either style (readers
-// take the field from alpha), else by bytes per pixel.
-page_channels_t page_channels_of(const font_canvas_t& canvas, bool distance_field);
+// The channels of a set's pages: straight colour for colour pictures; white and alpha for alpha
+// pictures and for a distance field in either style (readers take the field from alpha).
+page_channels_t page_channels_of(picture_kind_t kind);
 
 // One colour picture's pixel (c, c, c, a), colour multiplied by coverage, as straight colour:
 // alpha a' = max(a, c) over the three colour bytes, each colour byte round(255 × c / a') (0

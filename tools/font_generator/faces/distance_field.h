@@ -5,29 +5,14 @@
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
+#include "tools/font_generator/model/picture_kind.h"
 
 #include <cstdint>
 
 struct FT_Outline_;
 
-// The distance range in pixels: the span of distances from value 0 to value 255.
-constexpr float default_distance_range = 4.0f;
-constexpr float min_distance_range = 1.0f;
-constexpr float max_distance_range = 64.0f;
-
 // Pixels of padding on every side of a field's cell: ceil(range / 2).
 uint32_t distance_field_padding(float range);
-
-// The value of a signed distance `distance` (pixels, positive inside) at the range:
-// round(255 × clamp(0.5 + distance / range, 0, 1)); 128 on the outline. Inline, so that a
-// field's values are made by this one formula four at a time.
-inline uint8_t distance_value(float distance, float range)
-{
-    float level = 0.5f + distance / range;
-    level = level > 0.0f ? level : 0.0f;
-    level = level < 1.0f ? level : 1.0f;
-    return uint8_t(level * 255.0f + 0.5f);
-}
 
 // A field's cell in whole pixels, placed as a rendered bitmap is: `left` columns from the pen
 // to its left edge, `top` rows from the base line up to its top edge.

@@ -2,14 +2,9 @@
 // name the font.
 #pragma once
 
-struct FT_FaceRec_;
+#include "tools/font_generator/model/finished_font.h"
 
-struct face_style_t
-{
-    const char* family = "";  // as the font gives it, owned by the face; never null
-    bool bold = false;
-    bool italic = false;
-};
+struct FT_FaceRec_;
 
 // The face's family name and its bold and italic style flags.
 face_style_t read_face_style(FT_FaceRec_* face);

@@ -8,7 +8,7 @@
 #include "tools/font_generator/faces/distance_field.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_workers.h"
-#include "tools/font_generator/input/character_set.h"
+#include "tools/font_generator/model/font_glyph.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H

@@ -9,10 +9,10 @@
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_system.h"
-#include "tools/font_generator/faces/distance_field.h"
-#include "tools/font_generator/export/export_formats.h"
 #include "tools/font_generator/input/character_set.h"
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/export_formats.h"
+#include "tools/font_generator/model/font_canvas.h"
+#include "tools/font_generator/model/picture_kind.h"
 
 #include <new>
 #include <utility>

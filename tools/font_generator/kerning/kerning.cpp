@@ -2,7 +2,7 @@
 #include "tools/font_generator/kerning/kerning.h"
 
 #include "tools/font_generator/faces/glyph_bitmap.h"
-#include "tools/font_generator/input/character_set.h"
+#include "tools/font_generator/model/font_glyph.h"
 #include "tools/font_generator/kerning/kern_table.h"
 #include "tools/font_generator/kerning/opentype_kerning.h"
 

@@ -4,19 +4,12 @@
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "tools/font_generator/faces/font_faces.h"
+#include "tools/font_generator/model/kerning_pair.h"
 
 #include <cstdint>
 
 struct character_set_t;
 class set_glyphs_t;
-
-// One kerning line: positions of the two glyphs in the set, and the kerning in whole pixels.
-struct kerning_pair_t
-{
-    uint32_t first;
-    uint32_t second;
-    int32_t value;
-};
 
 // Sets whose first code lies above this have no kerning lines: such sets (CJK and the like)
 // are large, and their fonts kern little.

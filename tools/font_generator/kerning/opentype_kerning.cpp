@@ -20,7 +20,7 @@
 #include "tools/font_generator/kerning/opentype_kerning.h"
 
 #include "ovcore/message.h"
-#include "tools/font_generator/input/character_set.h"
+#include "tools/font_generator/model/font_glyph.h"
 #include "tools/font_generator/kerning/kern_table.h"
 #include "ovcore/sys_library.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
-#include "tools/font_generator/kerning/kerning.h"
+#include "tools/font_generator/model/kerning_pair.h"
 
 #include <cstdint>
 

@@ -1,21 +1,15 @@
-// The preview picture: its plan (where every glyph cell and picture goes), its rows, and the
-// PNG stream they go out through.
+// The preview picture: its plan (where every glyph cell and picture goes) and its rows, which
+// the PNG encoder takes one by one.
 #include "tools/font_generator/output/preview_picture.h"
 
-#include "ovcore/collections/auto_ptr.h"
+#include "ovcore/collections/string.h"
 #include "ovcore/collections/text_encoding.h"
 #include "ovcore/message.h"
-#include "ovcore/ufs/fs_file.h"
-#include "tools/font_generator/input/character_set.h"
-#include "tools/font_generator/packing/font_canvas.h"
-#include "tools/font_generator/output/font_description.h"
-#include "tools/font_generator/output/output_file.h"
-
-#include <png.h>
+#include "tools/font_generator/model/font_canvas.h"
+#include "tools/font_generator/model/font_glyph.h"
+#include "tools/font_generator/output/png_encoder.h"
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdlib>
 #include <cstring>
 
 namespace
@@ -75,7 +69,7 @@ void make_text_map(float distance_range, alpha_map_t* map)
 {
     for (uint32_t value = 0; value < 256; ++value)
     {
-        const float distance = (float(value) / 255.0f - 0.5f) * distance_range;
+        const float distance = distance_of_value(uint8_t(value), distance_range);
         const float t = std::clamp(distance + 0.5f, 0.0f, 1.0f);
         map->alpha[value] = uint8_t(t * t * (3.0f - 2.0f * t) * 255.0f + 0.5f);
     }
@@ -83,7 +77,7 @@ void make_text_map(float distance_range, alpha_map_t* map)
 
 // Colour glyphs may be any grey, black included: a set whose glyphs are dark on the whole gets
 // a light ground, so that its text and pictures always stand out. Alpha glyphs are white.
-bool has_dark_glyphs(const font_output_set_t& entry, const array_t<output_picture_t>& pictures)
+bool has_dark_glyphs(const finished_set_t& entry, const array_t<finished_picture_t>& pictures)
 {
     uint64_t weighted = 0;  // colour × alpha over every pixel of the set's pictures
     uint64_t alpha = 0;
@@ -157,7 +151,7 @@ bool decode_text(const char* text, array_dyn_t<uint32_t>* codes)
 // Sets set k's line of the text: its cells with the line's top at `line_top` and the pen
 // starting at 0. Widens [*left, *right) by the cells and the pen's end.
 bool set_line(const array_t<uint32_t>& codes, const font_layout_t& layout,
-              const font_output_set_t& entry, const array_t<output_picture_t>& pictures,
+              const finished_set_t& entry, const array_t<finished_picture_t>& pictures,
               int64_t line_top, const alpha_map_t* map, array_dyn_t<placed_cell_t>* cells,
               int64_t* left, int64_t* right)
 {
@@ -220,8 +214,8 @@ bool set_line(const array_t<uint32_t>& codes, const font_layout_t& layout,
 
 // Where everything goes. False when memory is short or a side passes max_preview_side.
 bool plan_preview(const char* text, const font_layout_t& layout,
-                  const array_t<font_output_set_t>& sets,
-                  const array_t<output_picture_t>& pictures, preview_plan_t* plan)
+                  const array_t<finished_set_t>& sets,
+                  const array_t<finished_picture_t>& pictures, preview_plan_t* plan)
 {
     array_dyn_t<uint32_t> codes;
     if (!decode_text(text, &codes) || !plan->maps.reserve(sets.size()))
@@ -240,10 +234,10 @@ bool plan_preview(const char* text, const font_layout_t& layout,
         bottom = std::max(bottom, line_top + int64_t(layout.vertical_span));
         const uint32_t first_cell = plan->cells.size();
         alpha_map_t* map = nullptr;
-        if (sets[k].distance_range > 0.0f)
+        if (sets[k].pictures.is_distance_field())
         {
             map = plan->maps.append_new();  // room was reserved above
-            make_text_map(sets[k].distance_range, map);
+            make_text_map(sets[k].pictures.distance_range, map);
         }
         if (!set_line(codes, layout, sets[k], pictures, line_top, map, &plan->cells, &left,
                       &right))
@@ -282,7 +276,7 @@ bool plan_preview(const char* text, const font_layout_t& layout,
     int64_t x = preview_margin;
     int64_t y = height;
     int64_t row_height = 0;
-    for (const output_picture_t& entry : pictures)
+    for (const finished_picture_t& entry : pictures)
     {
         const font_canvas_t* canvas = entry.canvas;
         const uint32_t k = entry.set;
@@ -313,13 +307,6 @@ bool plan_preview(const char* text, const font_layout_t& layout,
     plan->width = uint32_t(width);
     plan->height = uint32_t(height);
     return true;
-}
-
-// Row y of the picture from its top, as stored: rows go bottom row first.
-const uint8_t* picture_row(const font_canvas_t& canvas, uint32_t y)
-{
-    return canvas.pixels + std::size_t(canvas.height - 1 - y) * canvas.width *
-                               canvas.bytes_per_pixel();
 }
 
 // Blends `count` pixels of a picture row over the RGB pixels at `out`, their alpha through
@@ -362,94 +349,29 @@ void draw_row(const preview_plan_t& plan, uint32_t y, uint8_t* row)
             std::memset(out + std::size_t(x) * 3, light ? picture.square_light : picture.square_dark,
                         3);
         }
-        blend_row(canvas, picture_row(canvas, picture_y), canvas.width, out);
+        blend_row(canvas, canvas.row(picture_y), canvas.width, out);
     }
     for (const placed_cell_t& cell : plan.cells)
     {
         if (int64_t(y) < cell.y || int64_t(y) >= cell.y + cell.height)
             continue;
         const font_canvas_t& canvas = *cell.canvas;
-        const uint8_t* pixels = picture_row(canvas, cell.cell_y + uint32_t(y - cell.y)) +
+        const uint8_t* pixels = canvas.row(cell.cell_y + uint32_t(y - cell.y)) +
                                 std::size_t(cell.cell_x) * canvas.bytes_per_pixel();
         blend_row(canvas, pixels, cell.width, row + std::size_t(cell.x) * 3, cell.map);
     }
 }
 
-// The PNG stream into the file, in pieces of a megabyte.
-struct png_sink_t
+// The preview's rows for the PNG encoder.
+class preview_rows_t final : public png_rows_t
 {
-    file_t* file;
-    uint8_t* buffer;
-    uint32_t used;
-    bool failed;
+public:
+    explicit preview_rows_t(const preview_plan_t& plan) : m_plan(plan) {}
+    void form_row(uint32_t y, uint8_t* row) override { draw_row(m_plan, y, row); }
+
+private:
+    const preview_plan_t& m_plan;
 };
-
-constexpr uint32_t png_sink_size = 1u << 20;
-
-void flush_sink(png_sink_t* sink)
-{
-    if (!sink->failed && sink->used > 0 && !sink->file->write(sink->buffer, sink->used))
-        sink->failed = true;
-    sink->used = 0;
-}
-
-void write_png_bytes(png_structp png, png_bytep data, png_size_t size)
-{
-    png_sink_t* sink = static_cast<png_sink_t*>(png_get_io_ptr(png));
-    while (size > 0 && !sink->failed)
-    {
-        const uint32_t piece = uint32_t(std::min<png_size_t>(size, png_sink_size - sink->used));
-        std::memcpy(sink->buffer + sink->used, data, piece);
-        sink->used += piece;
-        data += piece;
-        size -= piece;
-        if (sink->used == png_sink_size)
-            flush_sink(sink);
-    }
-}
-
-void flush_png(png_structp png)
-{
-    flush_sink(static_cast<png_sink_t*>(png_get_io_ptr(png)));
-}
-
-// libpng reports its errors by a jump back to here: nothing in this frame has a destructor.
-bool encode_png(png_structp png, png_infop info, const preview_plan_t& plan, uint8_t* row,
-                png_sink_t* sink)
-{
-    if (setjmp(png_jmpbuf(png)))
-        return false;
-    png_set_write_fn(png, sink, write_png_bytes, flush_png);
-    png_set_IHDR(png, info, plan.width, plan.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (uint32_t y = 0; y < plan.height; ++y)
-    {
-        draw_row(plan, y, row);
-        png_write_row(png, row);
-    }
-    png_write_end(png, info);
-    flush_sink(sink);
-    return !sink->failed;
-}
-
-// libpng's warnings say nothing a user of the tool can act on.
-void ignore_png_warning(png_structp, png_const_charp) {}
-
-bool write_png(file_t* file, const preview_plan_t& plan)
-{
-    png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, ignore_png_warning);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    uint8_t* row = static_cast<uint8_t*>(std::malloc(std::size_t(plan.width) * 3));
-    png_sink_t sink{ file, static_cast<uint8_t*>(std::malloc(png_sink_size)), 0, false };
-    const bool written = info != nullptr && row != nullptr && sink.buffer != nullptr &&
-                         encode_png(png, info, plan, row, &sink);
-    std::free(sink.buffer);
-    std::free(row);
-    png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-    return written;
-}
 
 }  // namespace
 
@@ -464,12 +386,14 @@ void blend_preview_pixel(const uint8_t* pixel, uint32_t bytes_per_pixel, const u
     }
 }
 
-bool write_preview_picture(const char* path, const char* text, const font_layout_t& layout,
-                           const array_t<font_output_set_t>& sets,
-                           const array_t<output_picture_t>& pictures)
+bool write_preview_picture(const finished_font_t& font)
 {
+    string_dyn_t path_text;
+    if (!path_text.format("%s%s_preview.png", font.base, font.output))
+        return false;
+    const char* path = path_text.c_str();
     preview_plan_t plan;
-    if (!plan_preview(text, layout, sets, pictures, &plan))
+    if (!plan_preview(font.preview_text, font.layout, font.sets, font.pictures, &plan))
     {
         msg_error("The preview picture '%s' cannot be drawn: it would need more memory or more "
                   "than %u pixels on a side.",
@@ -477,8 +401,12 @@ bool write_preview_picture(const char* path, const char* text, const font_layout
         msg_error("Failed to write the preview picture '%s'.", path);
         return false;
     }
-    auto_ptr_t<file_t> file(create_output_file(path));
-    if (!file || !write_png(file.get(), plan))
+    png_format_t format;
+    format.width = plan.width;
+    format.height = plan.height;
+    format.colour = png_colour_t::rgb;
+    preview_rows_t rows(plan);
+    if (write_png_file(path, format, &rows) != png_written_t::written)
     {
         msg_error("Failed to write the preview picture '%s'.", path);
         return false;

@@ -2,13 +2,9 @@
 // numbers, line by line, with the run's pictures under the lines, written as a PNG.
 #pragma once
 
-#include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "tools/font_generator/model/finished_font.h"
 
 #include <cstdint>
-
-struct font_layout_t;
-struct font_output_set_t;
-struct output_picture_t;
 
 // The look of the preview, for whoever reads one back.
 constexpr uint32_t preview_margin = 8;         // around everything, and between the parts
@@ -30,7 +26,8 @@ constexpr uint32_t max_preview_side = 1000000; // what common PNG readers accept
 void blend_preview_pixel(const uint8_t* pixel, uint32_t bytes_per_pixel, const uint8_t ground[3],
                          uint8_t out[3]);
 
-// Writes the preview of `text` (UTF-8) at the path as an 8-bit RGB PNG through the file system.
+// Writes the preview of the font's preview text (UTF-8) at "<base><output>_preview.png" as an
+// 8-bit RGB PNG through the file system.
 // For set k, in order, one line with its top k * (vertical_span + line_spacing) below the first:
 // for every character the set lists, the cell of its glyph line drawn at pen + L, line top + T,
 // then the pen moves by A plus the kerning the description lists for that character and the
@@ -39,7 +36,4 @@ void blend_preview_pixel(const uint8_t* pixel, uint32_t bytes_per_pixel, const u
 // by side. A colour set whose glyphs are dark on the whole has its line and its pictures on
 // light greys. The preview is drawn row by row as it is written: it never holds a whole copy.
 // Reports and returns false when it cannot be drawn, created or written.
-[[nodiscard]] bool write_preview_picture(const char* path, const char* text,
-                                         const font_layout_t& layout,
-                                         const array_t<font_output_set_t>& sets,
-                                         const array_t<output_picture_t>& pictures);
+[[nodiscard]] bool write_preview_picture(const finished_font_t& font);

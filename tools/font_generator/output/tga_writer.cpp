@@ -2,9 +2,11 @@
 #include "tools/font_generator/output/tga_writer.h"
 
 #include "ovcore/collections/auto_ptr.h"
+#include "ovcore/collections/string.h"
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_file.h"
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/finished_font.h"
+#include "tools/font_generator/model/font_canvas.h"
 #include "tools/font_generator/output/output_file.h"
 
 #include <algorithm>
@@ -158,4 +160,12 @@ bool write_picture(const font_canvas_t& canvas, const char* path)
         return false;
     }
     return true;
+}
+
+bool write_font_picture(const finished_font_t& font, uint32_t picture)
+{
+    const finished_picture_t& entry = font.pictures[picture];
+    string_dyn_t path;
+    return path.format("%s%s", font.base, entry.picture_name.c_str()) &&
+           write_picture(*entry.canvas, path.c_str());
 }

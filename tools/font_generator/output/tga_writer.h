@@ -4,6 +4,7 @@
 #include <cstdint>
 
 class file_t;
+struct finished_font_t;
 struct font_canvas_t;
 
 // Pixel formats that write_tga accepts (DXGI numbers where they exist, 200 to 203 the engine's
@@ -38,3 +39,6 @@ constexpr uint32_t tga_header_size = 18;
 // Writes the canvas at the path: grey for font style 0, R8G8B8A8 otherwise. Reports and returns
 // false when the file cannot be created or written.
 [[nodiscard]] bool write_picture(const font_canvas_t& canvas, const char* path);
+
+// Writes picture k of the font at "<base><picture_name>" as write_picture does.
+[[nodiscard]] bool write_font_picture(const finished_font_t& font, uint32_t picture);

@@ -8,7 +8,7 @@
 #include "ovcore/message.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_workers.h"
-#include "tools/font_generator/input/character_set.h"
+#include "tools/font_generator/model/font_glyph.h"
 #include "tools/font_generator/packing/glyph_pixels.h"
 
 #include <algorithm>
@@ -576,14 +576,12 @@ void draw_glyph(font_canvas_t* canvas, const glyph_bitmap_t& bitmap, const chara
     if (columns <= 0 || rows <= 0)
         return;
 
-    const uint64_t canvas_width = canvas->width;
     for (int32_t r = 0; r < rows; ++r)
     {
-        // Rows are stored bottom row first.
-        const uint64_t line = (uint64_t(canvas->height) - 1 - uint64_t(top + r)) * canvas_width;
+        uint8_t* const line = canvas->row(uint32_t(top + r));
         if (canvas->font_style == 0)
         {
-            uint8_t* out = canvas->pixels + line + uint64_t(left);
+            uint8_t* out = line + uint64_t(left);
             for (int32_t c = 0; c < columns; ++c)
                 out[c] = alpha.alpha[bitmap.coverage_at(r, c)];
             continue;
@@ -591,7 +589,7 @@ void draw_glyph(font_canvas_t* canvas, const glyph_bitmap_t& bitmap, const chara
         const float factor = gradient_factor(canvas->gradient_start, canvas->gradient_step,
                                              canvas->gradient_start_offset,
                                              int64_t(set.max_top) - glyph.top + r);
-        uint8_t* out = canvas->pixels + 4 * (line + uint64_t(left));
+        uint8_t* out = line + 4 * uint64_t(left);
         for (int32_t c = 0; c < columns; ++c)
         {
             const uint8_t coverage = bitmap.coverage_at(r, c);

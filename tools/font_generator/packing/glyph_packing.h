@@ -5,7 +5,7 @@
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/auto_ptr.h"
 #include "tools/font_generator/faces/glyph_measuring.h"
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/font_canvas.h"
 
 #include <cstdint>
 

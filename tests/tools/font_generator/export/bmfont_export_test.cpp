@@ -8,8 +8,8 @@
 #include "tests/tools/font_generator/run_test_support.h"
 #include "tests/tools/font_generator/stored_outputs_support.h"
 #include "tools/font_generator/export/bmfont_export.h"
-#include "tools/font_generator/export/export_formats.h"
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/export_formats.h"
+#include "tools/font_generator/model/font_canvas.h"
 
 #include <gtest/gtest.h>
 
@@ -398,16 +398,15 @@ TEST(bmfont_export, a_descriptor_that_cannot_be_created_fails_the_run_naming_its
 namespace
 {
 
-// A hand-made set of two glyphs on one 32 x 32 canvas of the style (alpha at (x, y) is x × 8 + y;
-// a colour canvas has colour 255 − alpha), with its entry and picture.
+// A hand-made font of one set of two glyphs on one 32 x 32 canvas of the style (alpha at
+// (x, y) is x × 8 + y; a colour canvas has colour 255 − alpha): a field when a range is given.
+// Its top line is 5, its span 7 and its line spacing 2.
 struct hand_made_set_t
 {
     character_set_t set;
     auto_ptr_t<font_canvas_t> canvas;
     array_dyn_t<kerning_pair_t> kerning;
-    array_dyn_t<font_output_set_t> entries;
-    array_dyn_t<output_picture_t> pictures;
-    array_dyn_t<bmfont_set_t> sets;
+    finished_font_t font;
 
     explicit hand_made_set_t(float distance_range, uint32_t font_style = 0)
     {
@@ -425,6 +424,7 @@ struct hand_made_set_t
             glyph->canvas_y = 2;
         }
         set.max_top = 5;
+        set.max_below = 2;
         (void)kerning.append(kerning_pair_t{ 0, 1, -1 });
         canvas_style_t style;
         style.font_style = font_style;
@@ -438,17 +438,33 @@ struct hand_made_set_t
                 std::memset(pixel, 255 - (x * 8 + y), bytes - 1);
                 pixel[bytes - 1] = uint8_t(x * 8 + y);
             }
-        font_output_set_t* entry = entries.append_new();
+        finished_set_t* entry = font.sets.append_new();
         entry->set = &set;
         entry->picture_count = 1;
         entry->kerning = &kerning;
-        entry->distance_range = distance_range;
-        (void)pictures.append(output_picture_t{ canvas.get(), 0, 0 });
-        bmfont_set_t* exported = sets.append_new();
-        exported->entry = &entries[0];
-        exported->face.family = "Hand";
-        exported->size = 12;
+        entry->pictures.kind = distance_range > 0    ? picture_kind_t::distance_field
+                               : font_style == 0     ? picture_kind_t::coverage_alpha
+                                                     : picture_kind_t::coverage_colour;
+        entry->pictures.distance_range = distance_range;
+        entry->facts.face.family = "Hand";
+        entry->facts.size = 12;
+        font.pictures.append_new()->canvas = canvas.get();
+        font.output = "hand";
+        EXPECT_TRUE(finish_font(&font, 2));
     }
+
+    // The font with its files at `base`, named after `output`, in the flavours.
+    const finished_font_t& exported(const std::string& base, const char* output,
+                                    uint32_t formats)
+    {
+        base_text = base;
+        font.base = base_text.c_str();
+        font.output = output;
+        font.export_formats = formats;
+        return font;
+    }
+
+    std::string base_text;
 };
 
 }  // namespace
@@ -461,12 +477,7 @@ TEST(bmfont_export, a_distance_field_set_says_so_and_has_its_value_in_alpha_of_w
         scratch_directory_t scratch;
         hand_made_set_t hand(4.5f, font_style);
         const std::string base = scratch.root() + "/";
-        bmfont_settings_t settings;
-        settings.base = base.c_str();
-        settings.output = "sdf";
-        settings.formats = 0xF;
-        settings.layout = font_layout_t{ 5, 7, 2 };
-        ASSERT_TRUE(write_bmfont_exports(settings, hand.sets, hand.pictures));
+        ASSERT_TRUE(write_bmfont_exports(hand.exported(base, "sdf", 0xF)));
         const std::vector<read_font_t> flavours = {
             read_text_flavour(read_file_bytes(base + "sdf-0.fnt")),
             read_xml_flavour(read_file_bytes(base + "sdf-0.xml")),
@@ -524,12 +535,8 @@ TEST(bmfont_export, colour_pages_hold_straight_colour)
         std::memcpy(hand.canvas->pixels + hand.canvas->pixel_offset(c.x, c.y), c.picture.data(),
                     4);
     const std::string base = scratch.root() + "/";
-    bmfont_settings_t settings;
-    settings.base = base.c_str();
-    settings.output = "colour";
-    settings.formats = export_format_bit(export_format_t::bmfont_text);
-    settings.layout = font_layout_t{ 5, 7, 2 };
-    ASSERT_TRUE(write_bmfont_exports(settings, hand.sets, hand.pictures));
+    ASSERT_TRUE(write_bmfont_exports(
+        hand.exported(base, "colour", export_format_bit(export_format_t::bmfont_text))));
     const read_font_t font = read_text_flavour(read_file_bytes(base + "colour-0.fnt"));
     for (const char* channel : { "alphaChnl", "redChnl", "greenChnl", "blueChnl" })
         EXPECT_EQ(font.common.at(channel), "0") << channel;
@@ -576,7 +583,7 @@ TEST(bmfont_export, the_binary_flavour_refuses_values_beyond_their_fields)
     {
         SCOPED_TRACE(c.name);
         bmfont_font_t font;
-        ASSERT_TRUE(collect_bmfont(bmfont_settings_t{}, hand.sets[0], hand.pictures, names, &font));
+        ASSERT_TRUE(collect_bmfont(hand.font, 0, names, &font));
         c.change(&font);
         message_capture_t capture;
         array_dyn_t<uint8_t> bytes;

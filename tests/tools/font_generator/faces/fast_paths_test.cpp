@@ -3,13 +3,14 @@
 #include "ovcore/collections/auto_ptr.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
-#include "tools/font_generator/input/character_set.h"
-#include "tools/font_generator/packing/font_canvas.h"
-#include "tools/font_generator/output/font_description.h"
 #include "tools/font_generator/faces/font_faces.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_measuring.h"
+#include "tools/font_generator/generator.h"
+#include "tools/font_generator/input/character_set.h"
 #include "tools/font_generator/kerning/kerning.h"
+#include "tools/font_generator/model/finished_font.h"
+#include "tools/font_generator/model/font_canvas.h"
 #include "tools/font_generator/packing/glyph_packing.h"
 
 #include <gtest/gtest.h>
@@ -52,8 +53,7 @@ std::vector<std::string> run(const run_config_t& config, bool keep, const std::s
     array_dyn_t<auto_ptr_t<character_set_t>> sets;
     array_dyn_t<array_dyn_t<auto_ptr_t<font_canvas_t>>> canvases;
     array_dyn_t<array_dyn_t<kerning_pair_t>> kerning;
-    array_dyn_t<font_output_set_t> entries;
-    array_dyn_t<output_picture_t> pictures;
+    finished_font_t font;
     EXPECT_TRUE(kerning.reserve(uint32_t(config.sets.size())));
     for (const set_config_t& set_config : config.sets)
     {
@@ -91,24 +91,29 @@ std::vector<std::string> run(const run_config_t& config, bool keep, const std::s
         EXPECT_TRUE(fit_set_canvases(pictures_of_set, set.get(), set_config.outline,
                                      picture_limits_t{}, style, &source));
 
-        font_output_set_t entry;
+        finished_set_t entry;
         entry.set = set.get();
-        entry.first_picture = pictures.size();
+        entry.first_picture = font.pictures.size();
         entry.picture_count = pictures_of_set->size();
         entry.kerning = pairs;
+        entry.pictures.kind = config.font_style == 0 ? picture_kind_t::coverage_alpha
+                                                     : picture_kind_t::coverage_colour;
         entry.outline_width = set_config.outline;
         for (uint32_t k = 0; k < pictures_of_set->size(); ++k)
-            (void)pictures.append(
-                output_picture_t{ (*pictures_of_set)[k].get(), entries.size(), k });
-        (void)entries.append(std::move(entry));
+        {
+            finished_picture_t* picture = font.pictures.append_new();
+            picture->canvas = (*pictures_of_set)[k].get();
+            picture->set = font.sets.size();
+            picture->index = k;
+        }
+        (void)font.sets.append(std::move(entry));
         (void)sets.append(std::move(set));
     }
-    font_output_settings_t settings;
     const std::string base = directory + "/";
-    settings.base = base.c_str();
-    settings.output = "font";
-    settings.font_style = config.font_style;
-    EXPECT_TRUE(write_font_outputs(settings, entries, pictures));
+    font.base = base.c_str();
+    font.output = "font";
+    EXPECT_TRUE(finish_font(&font, 2));
+    EXPECT_TRUE(write_finished_font(font));
     for (FT_FaceRec_* face : faces)
         close_font_face(face);
     shut_down_freetype(library);

@@ -3,15 +3,17 @@
 #include "tools/font_generator/output/font_description.h"
 
 #include "ovcore/collections/auto_ptr.h"
+#include "ovcore/ufs/fs_file.h"
 #include "ovcore/collections/string.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
 #include "tests/tools/font_generator/output_test_support.h"
 #include "tools/font_generator/input/character_set.h"
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/font_canvas.h"
 #include "tools/font_generator/faces/font_faces.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_measuring.h"
+#include "tools/font_generator/generator.h"
 #include "tools/font_generator/kerning/kerning.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +38,7 @@ std::string glyph_line(const font_glyph_t& glyph, int32_t max_top, uint32_t set_
     return text.c_str();
 }
 
-// Character sets with canvases, and the entries and pictures write_font_outputs reads.
+// Character sets with canvases, and the finished font of them that the writers read.
 struct outputs_t
 {
     void add_set(std::vector<font_glyph_t> glyphs, uint32_t outline_width = 0,
@@ -47,10 +49,12 @@ struct outputs_t
             (void)set->glyphs.append(std::move(glyph));
         auto_ptr_t<font_canvas_t> canvas = create_font_canvas(canvas_style_t{ font_style });
         ASSERT_TRUE(canvas->resize_and_clear(32, 64));
-        font_output_set_t entry;
+        finished_set_t entry;
         entry.set = set.get();
         entry.outline_width = outline_width;
-        (void)entries.append(std::move(entry));
+        entry.pictures.kind =
+            font_style == 0 ? picture_kind_t::coverage_alpha : picture_kind_t::coverage_colour;
+        (void)font.sets.append(std::move(entry));
         (void)sets.append(std::move(set));
         set_canvases.push_back({ canvas.get() });
         (void)canvases.append(std::move(canvas));
@@ -70,21 +74,32 @@ struct outputs_t
     // The pictures over the run, set by set, as the run numbers them.
     void number_pictures()
     {
-        pictures.clear();
-        for (uint32_t k = 0; k < entries.size(); ++k)
+        font.pictures.clear();
+        for (uint32_t k = 0; k < font.sets.size(); ++k)
         {
-            entries[k].first_picture = pictures.size();
-            entries[k].picture_count = uint32_t(set_canvases[k].size());
+            font.sets[k].first_picture = font.pictures.size();
+            font.sets[k].picture_count = uint32_t(set_canvases[k].size());
             for (uint32_t i = 0; i < set_canvases[k].size(); ++i)
-                (void)pictures.append(output_picture_t{ set_canvases[k][i], k, i });
+            {
+                finished_picture_t* picture = font.pictures.append_new();
+                picture->canvas = set_canvases[k][i];
+                picture->set = k;
+                picture->index = i;
+            }
         }
+    }
+
+    // The figures and names, once the font's settings are in place.
+    const finished_font_t& finish(int32_t line_spacing = 2)
+    {
+        EXPECT_TRUE(finish_font(&font, line_spacing));
+        return font;
     }
 
     array_dyn_t<auto_ptr_t<character_set_t>> sets;
     array_dyn_t<auto_ptr_t<font_canvas_t>> canvases;
     std::vector<std::vector<const font_canvas_t*>> set_canvases;
-    array_dyn_t<font_output_set_t> entries;
-    array_dyn_t<output_picture_t> pictures;
+    finished_font_t font;
 };
 
 const char legend_and_heading[] =
@@ -168,30 +183,38 @@ TEST(append_kerning_line, writes_both_codes_the_value_and_the_characters)
 
 TEST(compute_vertical_span, adds_the_bias_unless_it_would_go_negative)
 {
+    // The span is computed silently; the description writer says that a bias was ignored.
     struct case_t
     {
         int32_t bias;
         uint32_t span;
-        std::vector<std::string> messages;
+        bool ignored;
     };
     const case_t cases[] = {
-        { 0, 13, {} },
-        { 4, 17, {} },
-        { -5, 8, {} },
-        { -13, 0, {} },
-        { -14, 13,
-          { "Attempt to make the font's vertical span negative by using large "
-            "vertical_span_bias -14 - ignoring the request." } },
-        { INT32_MIN, 13,
-          { "Attempt to make the font's vertical span negative by using large "
-            "vertical_span_bias -2147483648 - ignoring the request." } },
+        { 0, 13, false },   { 4, 17, false },  { -5, 8, false },
+        { -13, 0, false },  { -14, 13, true }, { INT32_MIN, 13, true },
     };
     for (const case_t& c : cases)
     {
         message_capture_t capture;
-        EXPECT_EQ(compute_vertical_span(10, 3, c.bias), c.span) << c.bias;
-        EXPECT_EQ(capture.lines, c.messages);
+        bool ignored = !c.ignored;
+        EXPECT_EQ(compute_vertical_span(10, 3, c.bias, &ignored), c.span) << c.bias;
+        EXPECT_EQ(ignored, c.ignored) << c.bias;
+        EXPECT_EQ(capture.lines, std::vector<std::string>{});
     }
+    scratch_directory_t scratch;
+    const std::string base = scratch.path("");
+    outputs_t outputs;
+    outputs.add_set({});
+    outputs.font.base = base.c_str();
+    outputs.font.output = "span";
+    outputs.font.vertical_span_bias = INT32_MIN;
+    message_capture_t capture;
+    auto_ptr_t<file_t> description;
+    ASSERT_TRUE(write_font_description(outputs.finish(), &description));
+    EXPECT_EQ(capture.lines, std::vector<std::string>{
+                                 "Attempt to make the font's vertical span negative by using "
+                                 "large vertical_span_bias -2147483648 - ignoring the request." });
 }
 
 TEST(append_font_description, writes_header_images_legend_glyphs_and_kerning_marker)
@@ -218,13 +241,11 @@ TEST(append_font_description, writes_header_images_legend_glyphs_and_kerning_mar
     outputs.sets[1]->max_width = -100;  // a set without measured glyphs keeps its reset values
     ASSERT_TRUE(outputs.canvases[1]->resize_and_clear(32, 32));
 
-    font_output_settings_t settings;
-    settings.output = "font";
-    settings.line_spacing = 3;
-    settings.vertical_span_bias = -2;
-    settings.default_scale = 0.75f;
+    outputs.font.output = "font";
+    outputs.font.vertical_span_bias = -2;
+    outputs.font.default_scale = 0.75f;
     string_dyn_t text;
-    ASSERT_TRUE(append_font_description(&text, settings, outputs.entries, outputs.pictures));
+    ASSERT_TRUE(append_font_description(&text, outputs.finish(3)));
     EXPECT_EQ(std::string(text.c_str()),
               std::string("# QVX Font\r\n# Max width: 11\r\n# Max advance: 12\r\n"
                           "# Typical height 'above the line': 12 (height of letter 'M')\r\n"
@@ -247,9 +268,8 @@ TEST(append_font_description, writes_header_images_legend_glyphs_and_kerning_mar
 TEST(append_font_description, starts_every_maximum_at_zero)
 {
     outputs_t outputs;
-    font_output_settings_t settings;
     string_dyn_t text;
-    ASSERT_TRUE(append_font_description(&text, settings, outputs.entries, outputs.pictures));
+    ASSERT_TRUE(append_font_description(&text, outputs.finish()));
     EXPECT_EQ(std::string(text.c_str()),
               std::string("# QVX Font\r\n# Max width: 0\r\n# Max advance: 0\r\n"
                           "# Typical height 'above the line': 0 (height of letter 'M')\r\n"
@@ -292,10 +312,9 @@ TEST(append_font_description, kerns_sets_whose_first_code_is_up_to_u3000)
         (void)measure_glyphs(outputs.sets[0].get(), face, true, 0, &known, &budget);
         array_dyn_t<kerning_pair_t> pairs;
         ASSERT_TRUE(collect_kerning(face, *outputs.sets[0], &known, false, &pairs));
-        outputs.entries[0].kerning = &pairs;
-        font_output_settings_t settings;
+        outputs.font.sets[0].kerning = &pairs;
         string_dyn_t text;
-        ASSERT_TRUE(append_font_description(&text, settings, outputs.entries, outputs.pictures));
+        ASSERT_TRUE(append_font_description(&text, outputs.finish()));
         const std::string written = text.c_str();
         const std::string kerning = written.substr(written.find("# kerning...\r\n\r\n") + 16);
         EXPECT_EQ(kerning.find("kern: x0041, x0056, -2      # 'A' -> 'V'\r\n") != std::string::npos,
@@ -307,7 +326,7 @@ TEST(append_font_description, kerns_sets_whose_first_code_is_up_to_u3000)
     shut_down_freetype(library);
 }
 
-TEST(write_font_outputs, writes_the_description_then_each_pictures_three_files)
+TEST(write_finished_font, writes_the_description_then_each_pictures_three_files)
 {
     scratch_directory_t scratch;
     const std::string base = scratch.path("art/");
@@ -315,12 +334,11 @@ TEST(write_font_outputs, writes_the_description_then_each_pictures_three_files)
     outputs.add_set({ make_glyph(0x41, "A") });
     outputs.add_set({}, 1);
     outputs.add_set({});
-    font_output_settings_t settings;
-    settings.base = base.c_str();
-    settings.output = "font";
+    outputs.font.base = base.c_str();
+    outputs.font.output = "font";
     sys_file_recorder_t recorder;
     message_capture_t capture;
-    ASSERT_TRUE(write_font_outputs(settings, outputs.entries, outputs.pictures));
+    ASSERT_TRUE(write_finished_font(outputs.finish()));
     EXPECT_EQ(capture.lines, std::vector<std::string>{});
 
     std::vector<std::string> opened;
@@ -342,7 +360,7 @@ TEST(write_font_outputs, writes_the_description_then_each_pictures_three_files)
     EXPECT_NE(description.find("image:font_2.mat, 32, 64\r\n"), std::string::npos);
 }
 
-TEST(write_font_outputs, numbers_pictures_over_the_sets_then_each_sets_canvases)
+TEST(write_finished_font, numbers_pictures_over_the_sets_then_each_sets_canvases)
 {
     scratch_directory_t scratch;
     const std::string base = scratch.path("");
@@ -350,11 +368,10 @@ TEST(write_font_outputs, numbers_pictures_over_the_sets_then_each_sets_canvases)
     outputs.add_set({ make_glyph(0x41, "A") });
     outputs.add_canvas(0, 64, 32);
     outputs.add_set({ make_glyph(0x42, "B") }, 1);
-    font_output_settings_t settings;
-    settings.base = base.c_str();
-    settings.output = "font";
+    outputs.font.base = base.c_str();
+    outputs.font.output = "font";
     sys_file_recorder_t recorder;
-    ASSERT_TRUE(write_font_outputs(settings, outputs.entries, outputs.pictures));
+    ASSERT_TRUE(write_finished_font(outputs.finish()));
 
     std::vector<std::string> opened;
     for (const std::string& call : recorder.calls)
@@ -381,38 +398,35 @@ TEST(write_font_outputs, numbers_pictures_over_the_sets_then_each_sets_canvases)
     EXPECT_NE(read_file_bytes(base + "font_2.mat").find("\"ui\""), std::string::npos);
 }
 
-TEST(write_font_outputs, uses_the_plain_variants_for_colour_pictures)
+TEST(write_finished_font, uses_the_plain_variants_for_colour_pictures)
 {
     scratch_directory_t scratch;
     const std::string base = scratch.path("");
     outputs_t outputs;
     outputs.add_set({}, 0, 1);
-    font_output_settings_t settings;
-    settings.base = base.c_str();
-    settings.output = "f";
-    settings.font_style = 1;
-    ASSERT_TRUE(write_font_outputs(settings, outputs.entries, outputs.pictures));
+    outputs.font.base = base.c_str();
+    outputs.font.output = "f";
+    ASSERT_TRUE(write_finished_font(outputs.finish()));
     EXPECT_NE(read_file_bytes(base + "f_0.mat").find("\"ui\""), std::string::npos);
     EXPECT_NE(read_file_bytes(base + "f_0.tobj").find("usage ui\r\n"), std::string::npos);
     EXPECT_EQ(read_file_bytes(base + "f_0.tga").size(), 18u + 32 * 64 * 4);
 }
 
-TEST(write_font_outputs, joins_empty_base_and_output_into_bare_names)
+TEST(write_finished_font, joins_empty_base_and_output_into_bare_names)
 {
     scratch_directory_t scratch;
     current_directory_t inside(scratch.root());
     outputs_t outputs;
     outputs.add_set({});
-    font_output_settings_t settings;
-    settings.base = "";
-    settings.output = "";
-    ASSERT_TRUE(write_font_outputs(settings, outputs.entries, outputs.pictures));
+    outputs.font.base = "";
+    outputs.font.output = "";
+    ASSERT_TRUE(write_finished_font(outputs.finish()));
     for (const char* name : { ".font", "_0.mat", "_0.tobj", "_0.tga" })
         EXPECT_TRUE(std::filesystem::exists(scratch.path(name))) << name;
     EXPECT_NE(read_file_bytes(scratch.path("_0.mat")).find("\"_0.tobj\""), std::string::npos);
 }
 
-TEST(write_font_outputs, stops_at_the_first_file_that_fails)
+TEST(write_finished_font, stops_at_the_first_file_that_fails)
 {
     scratch_directory_t scratch;
     outputs_t outputs;
@@ -446,12 +460,12 @@ TEST(write_font_outputs, stops_at_the_first_file_that_fails)
     for (const case_t& c : cases)
     {
         SCOPED_TRACE(c.output);
-        font_output_settings_t settings;
-        settings.base = c.base.c_str();
-        settings.output = c.output;
+        outputs.font.base = c.base.c_str();
+        outputs.font.output = c.output;
+        const finished_font_t& font = outputs.finish();
         failing_writes_t disk(c.failing_write);
         message_capture_t capture;
-        EXPECT_FALSE(write_font_outputs(settings, outputs.entries, outputs.pictures));
+        EXPECT_FALSE(write_finished_font(font));
         EXPECT_EQ(capture.lines, c.messages);
         std::vector<std::string> written;
         if (std::filesystem::is_directory(c.base))

@@ -7,7 +7,7 @@
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
 #include "tests/tools/font_generator/output_test_support.h"
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/font_canvas.h"
 
 #include <gtest/gtest.h>
 

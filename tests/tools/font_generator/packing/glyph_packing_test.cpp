@@ -5,7 +5,7 @@
 #include "ovcore/collections/auto_ptr.h"
 #include "tests/support/message_capture.h"
 #include "tools/font_generator/input/character_set.h"
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/font_canvas.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/packing/glyph_pixels.h"
 

@@ -1,5 +1,5 @@
 // The font canvas record: its pixel block, pixel addressing and clearing.
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/font_canvas.h"
 
 #include "ovcore/message.h"
 #include "ovcore/sys_pages.h"
@@ -57,7 +57,7 @@ std::size_t font_canvas_t::pixel_offset(uint32_t x, uint32_t y) const
 {
     if (x >= width || y >= height)
         OV_FATAL("Pixel outside the canvas.");
-    return (std::size_t(height - 1 - y) * width + x) * bytes_per_pixel();
+    return row_offset(y) + std::size_t(x) * bytes_per_pixel();
 }
 
 bool font_canvas_t::resize_and_clear(uint32_t new_width, uint32_t new_height)

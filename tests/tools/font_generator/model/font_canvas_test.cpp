@@ -1,5 +1,5 @@
 // The font canvas: pixel layout, style conversion, clearing, and a block of its picture's size.
-#include "tools/font_generator/packing/font_canvas.h"
+#include "tools/font_generator/model/font_canvas.h"
 
 #include "ovcore/collections/auto_ptr.h"
 #include "ovcore/sys_pages.h"

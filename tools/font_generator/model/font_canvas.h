@@ -11,7 +11,7 @@ constexpr uint32_t MAX_CANVAS_SIDE = 8192;
 // The pixels of one picture, held by the set of the generator whose glyphs it shows.
 //
 // Pixel (x, y), row 0 the top row, is pixel number (height - 1 - y) * width + x from the start
-// of `pixels`: rows are stored bottom row first. With font_style 0 a pixel is one byte (alpha);
+// of `pixels`: rows are stored bottom row first (see row()). With font_style 0 a pixel is one byte (alpha);
 // with any other style four (colour, colour, colour, alpha). `pixels` holds exactly the bytes of
 // the current size or of a larger one it had before: a canvas reserves what its picture needs,
 // so a run's memory and address space follow its pictures. A resize that needs more takes a new
@@ -42,6 +42,14 @@ struct font_canvas_t
     std::size_t used_bytes() const { return std::size_t(width) * height * bytes_per_pixel(); }
     // Byte offset of pixel (x, y) in `pixels`. A pixel outside the canvas is fatal.
     std::size_t pixel_offset(uint32_t x, uint32_t y) const;
+    // The first byte of row y, row 0 the top row: the one place that knows rows are stored
+    // bottom row first (as a TGA picture has them). No check of y.
+    uint8_t* row(uint32_t y) { return pixels + row_offset(y); }
+    const uint8_t* row(uint32_t y) const { return pixels + row_offset(y); }
+    std::size_t row_offset(uint32_t y) const
+    {
+        return std::size_t(height - 1 - y) * width * bytes_per_pixel();
+    }
 
     // Sets the size and zeroes the bytes that size uses, taking a block of exactly that size when
     // the current one is smaller; bytes of a zero-page block never written stay uncommitted

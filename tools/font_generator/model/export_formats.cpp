@@ -1,5 +1,5 @@
 // The descriptor flavours and their configuration names.
-#include "tools/font_generator/export/export_formats.h"
+#include "tools/font_generator/model/export_formats.h"
 
 #include <cstring>
 
