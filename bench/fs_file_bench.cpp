@@ -4,6 +4,7 @@
 #include "ovcore/collections/auto_ptr.h"
 #include "ovcore/core.h"
 #include "ovcore/ufs/fs_file.h"
+#include "ovcore/ufs/fs_system.h"
 
 #include <benchmark/benchmark.h>
 

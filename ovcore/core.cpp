@@ -9,6 +9,7 @@
 #include "ovcore/thread/thread_pool.h"
 #include "ovcore/timer.h"
 #include "ovcore/ufs/fs_file.h"
+#include "ovcore/ufs/fs_system.h"
 #include "ovcore/units/unit_resource_tie.h"
 
 #include <clocale>

@@ -80,7 +80,7 @@ bool utf16_to_utf8(const uint16_t* units, string_t* text)
             ok = false;
             continue;
         }
-        if (!append_utf8(text, code_point))
+        if (!text->append_code_point(code_point))
             return false;
     }
     return ok;

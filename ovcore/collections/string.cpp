@@ -146,7 +146,13 @@ bool string_t::append_char(char c)
 
 bool string_t::append_code_point(uint32_t code_point)
 {
-    return append_utf8(this, code_point);
+    if (code_point == 0)
+        return true;
+    char bytes[4];
+    const uint32_t count = encode_utf8(code_point, bytes);
+    if (count == 0 || reserve(length() + count + 1) < length() + count + 1)
+        return false;
+    return append(bytes, count);
 }
 
 bool string_t::format_va(const char* format, va_list args)

@@ -1,8 +1,6 @@
 // UTF-8 decoding and encoding.
 #include "ovcore/collections/text_encoding.h"
 
-#include "ovcore/collections/string.h"
-
 namespace
 {
 
@@ -51,41 +49,35 @@ utf8_sequence_t decode_utf8(const char* bytes)
     return { code_point, length };
 }
 
-bool append_utf8(string_t* text, uint32_t code_point)
+uint32_t encode_utf8(uint32_t code_point, char bytes[4])
 {
     if (code_point == 0)
-        return true;
-    char bytes[4];
-    uint32_t count;
+        return 0;
     if (code_point < 0x80)
     {
         bytes[0] = char(code_point);
-        count = 1;
+        return 1;
     }
-    else if (code_point < 0x800)
+    if (code_point < 0x800)
     {
         bytes[0] = char(0xC0 | (code_point >> 6));
         bytes[1] = char(0x80 | (code_point & 0x3F));
-        count = 2;
+        return 2;
     }
-    else if (code_point < 0x10000)
+    if (code_point < 0x10000)
     {
         bytes[0] = char(0xE0 | (code_point >> 12));
         bytes[1] = char(0x80 | ((code_point >> 6) & 0x3F));
         bytes[2] = char(0x80 | (code_point & 0x3F));
-        count = 3;
+        return 3;
     }
-    else if (code_point <= 0x1FFFFF)
+    if (code_point <= 0x1FFFFF)
     {
         bytes[0] = char(0xF0 | (code_point >> 18));
         bytes[1] = char(0x80 | ((code_point >> 12) & 0x3F));
         bytes[2] = char(0x80 | ((code_point >> 6) & 0x3F));
         bytes[3] = char(0x80 | (code_point & 0x3F));
-        count = 4;
+        return 4;
     }
-    else
-        return false;
-    if (text->reserve(text->length() + count + 1) < text->length() + count + 1)
-        return false;
-    return text->append(bytes, count);
+    return 0;
 }

@@ -1,11 +1,7 @@
 // UTF-8 decoding and encoding.
 #pragma once
 
-#include "ovcore/collections/arrays/arrays_base_impl.h"
-
 #include <cstdint>
-
-class string_t;
 
 struct utf8_sequence_t
 {
@@ -18,6 +14,6 @@ struct utf8_sequence_t
 // zero terminator is never passed.
 utf8_sequence_t decode_utf8(const char* bytes);
 
-// Appends the code point as 1 to 4 bytes (up to 0x1FFFFF); 0 appends nothing and succeeds.
-// False, with the string unchanged, when it is out of range or does not fit.
-bool append_utf8(string_t* text, uint32_t code_point);
+// Encodes the code point as 1 to 4 bytes (up to 0x1FFFFF) and returns how many; 0 for code
+// point 0 and for one out of range (string_t::append_code_point tells the two apart).
+uint32_t encode_utf8(uint32_t code_point, char bytes[4]);

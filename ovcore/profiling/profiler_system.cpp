@@ -5,7 +5,6 @@
 #include "ovcore/profiling/profiler_system.h"
 
 #include "ovcore/message.h"
-#include "ovcore/profiling/trace_settings.h"
 #include "ovcore/thread/run_context_system.h"
 #include "ovcore/thread/thread.h"
 
@@ -68,6 +67,8 @@ const profiler_clock_api_t* g_profiler_clock = &profiler_clock_posix;
 
 namespace
 {
+
+profiler_frame_listener_t g_frame_listener = nullptr;  // main thread only
 
 // A chain of blocks linked through `next`.
 struct block_chain_t
@@ -391,7 +392,13 @@ void profiler_end_frame()
         mark_dropped(dropped.first);
         profiler_recycle_blocks(dropped.first);
     }
-    trace_settings_end_frame(history_grew);
+    if (g_frame_listener != nullptr)
+        g_frame_listener(history_grew);
+}
+
+void profiler_set_frame_listener(profiler_frame_listener_t listener)
+{
+    g_frame_listener = listener;
 }
 
 // ---- generation input --------------------------------------------------------------------------

@@ -260,8 +260,14 @@ void profiler_publish_tracer(run_context_t* context);
 void profiler_publish_current_thread();
 
 // Main thread: moves published blocks into the frame history, applies the history limits
-// (oldest blocks dropped first), then lets the trace settings start a generation step.
+// (oldest blocks dropped first), then tells the frame listener (the trace settings, which may
+// start a generation step there).
 void profiler_end_frame();
+
+// Told at the end of every frame whether the history grew. One listener; null detaches it.
+// Main thread only.
+using profiler_frame_listener_t = void (*)(bool history_grew);
+void profiler_set_frame_listener(profiler_frame_listener_t listener);
 
 // ---- generation input --------------------------------------------------------------------------
 

@@ -312,6 +312,7 @@ void create_trace_settings()
     if (g_trace_settings != nullptr)
         OV_FATAL("The trace settings already exist.");
     g_trace_settings = new trace_settings_t;
+    profiler_set_frame_listener(trace_settings_end_frame);
 }
 
 void destroy_trace_settings()
@@ -319,6 +320,7 @@ void destroy_trace_settings()
     trace_settings_t* settings = g_trace_settings;
     if (settings == nullptr)
         return;
+    profiler_set_frame_listener(nullptr);
     settings->finish();
     g_trace_settings = nullptr;
     delete settings;

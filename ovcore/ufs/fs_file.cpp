@@ -1,14 +1,11 @@
 // File system devices, paths and files.
 //
 // Sections: names and paths, the SYSFS device, file_t, sysfs_file_t, opening and helpers,
-// start-up.
+// the devices.
 #include "ovcore/ufs/fs_file.h"
 
 #include "ovcore/message.h"
 #include "ovcore/text_conversion.h"
-#include "ovcore/ufs/fs_atomic_file.h"
-#include "ovcore/ufs/fs_cache.h"
-#include "ovcore/ufs/fs_device_registry.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +15,7 @@ namespace
 
 sysfs_device_t* g_sysfs_device = nullptr;
 ufs_device_t* g_ufs_device = nullptr;
+fs_atomic_opener_t g_atomic_opener = nullptr;
 
 constexpr uint32_t max_system_path_units = 512;
 
@@ -100,7 +98,7 @@ bool sysfs_device_t::get_system_path(const char* path, fs_path_t* out) const
 file_t* sysfs_device_t::open(const char* path, fs_open_mode_t mode)
 {
     if (mode == fs_open_mode_t::atomic)
-        return open_atomic_file(this, path);
+        return g_atomic_opener != nullptr ? g_atomic_opener(this, path) : nullptr;
     if (mode != fs_open_mode_t::read_only && !make_parent_directories(path))
         return nullptr;
     fs_path_t system_path;
@@ -633,31 +631,20 @@ bool fs_copy(file_t* destination, file_t* source)
     return true;
 }
 
-// ---- start-up ----------------------------------------------------------------------------------
+// ---- the devices -------------------------------------------------------------------------------
 
-void fs_startup(const sys_file_api_t* api)
+void fs_create_devices(fs_atomic_opener_t opener)
 {
-    if (sys_file != nullptr)
-        OV_FATAL("The file system is already started.");
-    sys_file = api;
-    if (!sys_file->startup())
-        OV_FATAL("[fs] Failed to start the io_pump thread.");
+    g_atomic_opener = opener;
     g_sysfs_device = new sysfs_device_t("");
     g_ufs_device = new ufs_device_t;
-    fs_device_registry_startup();
-    fs_cache_startup();
 }
 
-void fs_shutdown()
+void fs_destroy_devices()
 {
-    if (sys_file == nullptr)
-        return;
-    fs_cache_shutdown();
-    fs_device_registry_shutdown();
     delete g_ufs_device;
     g_ufs_device = nullptr;
     delete g_sysfs_device;
     g_sysfs_device = nullptr;
-    sys_file->shutdown();
-    sys_file = nullptr;
+    g_atomic_opener = nullptr;
 }

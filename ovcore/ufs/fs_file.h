@@ -259,10 +259,12 @@ string_dyn_t describe_path(const char* path, fs_device_type_t type);
 // 4096-byte chunks. The source's position stays; the destination's advances.
 [[nodiscard]] bool fs_copy(file_t* destination, file_t* source);
 
-// ---- start-up ----------------------------------------------------------------------------------
+// ---- the devices (fs_system.h starts the whole file system) -------------------------------------
 
-// Installs the seam table, starts the io_pump thread and creates the devices and the file cache.
-// Called by core start-up after the worker pool; a second start-up without shut-down is fatal.
-void fs_startup(const sys_file_api_t* api = &sys_file_posix);
-// Undoes fs_startup in reverse. Every file must be closed first.
-void fs_shutdown();
+// How SYSFS opens a file in mode atomic: the atomic files sit above this module.
+using fs_atomic_opener_t = file_t* (*)(sysfs_device_t* device, const char* path);
+
+// Creates the SYSFS and UFS devices over the installed seam table, SYSFS opening atomic files
+// through `opener`; fs_destroy_devices undoes it. For fs_startup and fs_shutdown only.
+void fs_create_devices(fs_atomic_opener_t opener);
+void fs_destroy_devices();

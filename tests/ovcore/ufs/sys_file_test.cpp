@@ -5,6 +5,7 @@
 
 #include "ovcore/collections/auto_ptr.h"
 #include "ovcore/ufs/fs_file.h"
+#include "ovcore/ufs/fs_system.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
 
