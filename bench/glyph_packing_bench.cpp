@@ -41,7 +41,7 @@ const character_set_t* measured_set()
         glyph.code = code;
         (void)set.glyphs.append(std::move(glyph));
     }
-    (void)measure_glyphs(&set, face, true, 0, nullptr, nullptr);
+    (void)measure_glyphs(&set, face, glyph_render_settings_t{}, nullptr, nullptr);
     close_font_face(face);
     shut_down_freetype(library);
     return &set;

@@ -257,17 +257,17 @@ bool lay_out_and_draw(generator_t* run)
     for (generator_set_t& set : run->sets)
     {
         const char_set_config_u& config = *set.config;
-        set_glyphs_t* known = set.kept_glyphs.get();
+        // Drawn, the source lets go of the kept bitmaps: only the glyph indices are needed
+        // from here on.
         face_glyph_source_t source(set.faces->faces(), *set.character_set,
-                                   render_settings_of(config), known, set.faces.get());
+                                   render_settings_of(config), set.kept_glyphs.get(),
+                                   set.faces.get());
         const picture_limits_t limits{ config.max_picture_size, config.several_pictures,
                                        config.glyph_spacing };
         if (!fit_set_canvases(&set.canvases, set.character_set.get(), config.outline_width,
                               limits, style, &source, config.distance_field,
                               config.glyph_padding))
             return false;
-        if (known != nullptr)
-            known->release_bitmaps();  // drawn: only the glyph indices are needed from here on
     }
     return true;
 }

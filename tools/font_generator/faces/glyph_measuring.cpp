@@ -1,6 +1,7 @@
 // Measuring glyphs, the missing-glyph checks and the drawing-pass bitmaps, through FreeType.
 //
-// Sections: measuring, measuring on helpers, bitmap checks, drawing-pass bitmaps.
+// Sections: routes, builders and kept glyphs; measuring; measuring on helpers; bitmap checks;
+// drawing-pass bitmaps.
 #include "tools/font_generator/faces/glyph_measuring.h"
 
 #include "ovcore/message.h"
@@ -54,28 +55,95 @@ bool has_pixels(const glyph_bitmap_t& bitmap)
 
 }  // namespace
 
+// ---- routes, builders and kept glyphs -----------------------------------------------------------
+
+glyph_route_t route_of(const glyph_render_settings_t& settings)
+{
+    glyph_route_t route;
+    route.padding = settings.padding;
+    if (settings.distance_field)
+    {
+        route.field = true;
+        route.measure_flags = outline_flags;
+        route.draw_flags = outline_flags;
+        route.distance_range = settings.distance_range;
+        return route;
+    }
+    const FT_Int32 target = settings.antialias ? 0 : FT_LOAD_TARGET_MONO;
+    route.measure_flags = measure_flags | target;
+    route.draw_flags = draw_flags | target;
+    route.outline = int64_t(settings.outline_width);
+    return route;
+}
+
+field_builders_t::field_builders_t() = default;
+field_builders_t::~field_builders_t() = default;
+
+bool field_builders_t::make(const glyph_route_t& route, uint32_t threads)
+{
+    m_builders.clear();
+    if (!route.field)
+        return true;
+    if (!m_builders.resize(threads))
+        return false;
+    for (auto_ptr_t<distance_field_t>& builder : m_builders)
+    {
+        builder.reset(new (std::nothrow) distance_field_t);
+        if (!builder)
+        {
+            m_builders.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+distance_field_t* field_builders_t::of(uint32_t thread) const
+{
+    return thread < m_builders.size() ? m_builders[thread].get() : nullptr;
+}
+
+int glyph_lookup_t::load(FT_FaceRec_* face, uint32_t position, uint32_t code,
+                         int32_t flags) const
+{
+    return m_kept != nullptr ? FT_Load_Glyph(face, m_kept->get_index(position), flags)
+                             : FT_Load_Char(face, code, flags);
+}
+
+void glyph_lookup_t::note_index(uint32_t position, uint32_t index) const
+{
+    if (m_kept != nullptr)
+        m_kept->set_index(position, index);
+}
+
+void glyph_lookup_t::keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap,
+                                 uint64_t* budget, uint32_t pool) const
+{
+    if (m_kept != nullptr)
+        (void)m_kept->keep_bitmap(position, bitmap, budget, pool);
+}
+
+bool glyph_lookup_t::find_bitmap(uint32_t position, glyph_bitmap_t* out) const
+{
+    return m_kept != nullptr && m_kept->find_bitmap(position, out);
+}
+
+void glyph_lookup_t::release_bitmaps_through(uint32_t position) const
+{
+    if (m_kept != nullptr)
+        m_kept->release_bitmaps_through(position);
+}
+
+void glyph_lookup_t::release_bitmaps() const
+{
+    if (m_kept != nullptr)
+        m_kept->release_bitmaps();
+}
+
 // ---- measuring ---------------------------------------------------------------------------------
 
 namespace
 {
-
-// How one set's glyphs are measured.
-struct measure_settings_t
-{
-    FT_Int32 flags;
-    int64_t outline;
-    bool distance_field;
-    float distance_range;
-    uint32_t padding;
-};
-
-measure_settings_t measure_settings_of(const glyph_render_settings_t& settings)
-{
-    if (settings.distance_field)
-        return { outline_flags, 0, true, settings.distance_range, settings.padding };
-    return { settings.antialias ? measure_flags : measure_flags | FT_LOAD_TARGET_MONO,
-             int64_t(settings.outline_width), false, 0.0f, settings.padding };
-}
 
 // Whether any pixel of the bitmap has coverage: a glyph without ink keeps an empty cell.
 bool has_ink(const glyph_bitmap_t& bitmap)
@@ -118,7 +186,7 @@ bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, float range, uint32_t
 // its cell, bearings and advance, and `rasterized` when that worked. Touches no other glyph and
 // nothing of the set beside it, so helpers may measure different glyphs at once.
 void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
-                   const measure_settings_t& settings, set_glyphs_t* known, uint64_t* budget,
+                   const glyph_route_t& route, const glyph_lookup_t& lookup, uint64_t* budget,
                    uint32_t pool, glyph_message_log_t* log, distance_field_t* field)
 {
     font_glyph_t& glyph = set->glyphs[position];
@@ -133,16 +201,13 @@ void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
             glyph.face = k;
     }
     const FT_Face face = faces[glyph.face];
-    if (known != nullptr)
-        known->set_index(position, index);
+    lookup.note_index(position, index);
     if (index == 0)
     {
         log->error("Undefined character U+%04x", glyph.code);
         return;
     }
-    // Loading by the index just found is what loading by the code does.
-    const FT_Error loaded = known != nullptr ? FT_Load_Glyph(face, index, settings.flags)
-                                             : FT_Load_Char(face, glyph.code, settings.flags);
+    const FT_Error loaded = lookup.load(face, position, glyph.code, route.measure_flags);
     if (loaded == FT_Err_Out_Of_Memory)
     {
         log->note_lost_glyph(position);
@@ -154,16 +219,15 @@ void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
         return;
     }
     const FT_GlyphSlot slot = face->glyph;
-    if (settings.distance_field)
+    if (route.field)
     {
         if (slot->format != FT_GLYPH_FORMAT_OUTLINE)
             log->error("The glyph '%s' has no outline to make a distance field from.",
                        glyph.name.c_str());
-        else if (!measure_field(&glyph, slot, settings.distance_range, settings.padding, field,
-                                log))
+        else if (!measure_field(&glyph, slot, route.distance_range, route.padding, field, log))
             log->note_lost_glyph(position);
-        else if (known != nullptr && field->has_values())
-            (void)known->keep_bitmap(position, field->values(), budget, pool);
+        else if (field->has_values())
+            lookup.keep_bitmap(position, field->values(), budget, pool);
         return;
     }
     const glyph_bitmap_t bitmap = view_of(slot->bitmap);
@@ -175,8 +239,8 @@ void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
     }
 
     // Huge outline widths saturate instead of wrapping the cell size round.
-    const int64_t outline = settings.outline;
-    const int64_t padding = settings.padding > 0 && has_ink(bitmap) ? settings.padding : 0;
+    const int64_t outline = route.outline;
+    const int64_t padding = route.padding > 0 && has_ink(bitmap) ? route.padding : 0;
     glyph.height = saturate_to_int32(int64_t(bitmap.rows) + 2 * (outline + padding));
     glyph.width = saturate_to_int32(int64_t(bitmap.width) + 2 * (outline + padding));
     glyph.left = saturate_to_int32(int64_t(slot->bitmap_left) - padding);
@@ -186,9 +250,7 @@ void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
 
     check_glyph_bitmap(glyph, bitmap, log);
     glyph.rasterized = true;
-
-    if (known != nullptr)
-        (void)known->keep_bitmap(position, bitmap, budget, pool);
+    lookup.keep_bitmap(position, bitmap, budget, pool);
 }
 
 // The set's extents over its measured glyphs in file order; the letter M's height is the last
@@ -221,27 +283,17 @@ void fold_set_extents(character_set_t* set)
 
 }  // namespace
 
-bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
-                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget, int64_t* lost)
-{
-    glyph_render_settings_t settings;
-    settings.antialias = antialias;
-    settings.outline_width = outline_width;
-    return measure_glyphs(set, faces, settings, known, budget, lost);
-}
-
 bool measure_glyphs(character_set_t* set, face_list_t faces,
-                    const glyph_render_settings_t& render, set_glyphs_t* known, uint64_t* budget,
+                    const glyph_render_settings_t& settings, set_glyphs_t* known, uint64_t* budget,
                     int64_t* lost)
 {
-    const measure_settings_t settings = measure_settings_of(render);
-    auto_ptr_t<distance_field_t> field;
-    if (settings.distance_field)
-        field.reset(new (std::nothrow) distance_field_t);
+    const glyph_route_t route = route_of(settings);
+    field_builders_t builders;
+    (void)builders.make(route, 1);  // without one, every field is noted lost
     glyph_message_log_t said_at_once;
     for (uint32_t position = 0; position < set->glyphs.size(); ++position)
-        measure_glyph(set, position, faces, settings, known, budget, 0, &said_at_once,
-                      field.get());
+        measure_glyph(set, position, faces, route, glyph_lookup_t(known), budget, 0,
+                      &said_at_once, builders.of(0));
     fold_set_extents(set);
     if (lost != nullptr)
         *lost = said_at_once.first_lost_glyph();
@@ -259,8 +311,8 @@ class measure_job_t final : public glyph_job_t
 {
 public:
     measure_job_t(character_set_t* set, face_set_t* faces, set_glyphs_t* known,
-                  const measure_settings_t& settings, uint32_t helpers, uint64_t budget)
-        : m_set(set), m_faces(faces), m_known(known), m_settings(settings), m_helpers(helpers),
+                  const glyph_route_t& route, uint32_t helpers, uint64_t budget)
+        : m_set(set), m_faces(faces), m_lookup(known), m_route(route), m_helpers(helpers),
           m_share(budget / (helpers + 1))
     {
     }
@@ -270,9 +322,9 @@ public:
     {
         const uint32_t count = m_set->glyphs.size();
         const uint32_t chunks = (count + glyph_chunk_size - 1) / glyph_chunk_size;
-        if (!m_logs.reserve(chunks) || !m_budgets.resize(m_helpers + 1) ||
-            !m_fields.resize(m_helpers + 1))
+        if (!m_logs.reserve(chunks) || !m_budgets.resize(m_helpers + 1))
             return false;
+        (void)m_builders.make(m_route, m_helpers + 1);  // without them, every field is lost
         for (uint32_t c = 0; c < chunks; ++c)
             (void)m_logs.append(glyph_message_log_t(true));
         for (uint64_t& budget : m_budgets)
@@ -292,14 +344,9 @@ public:
         if (helper != 0 && !m_faces->helper_faces(helper, &faces))
             return;  // prepared: cannot happen
         glyph_message_log_t* log = &m_logs[begin / glyph_chunk_size];
-        // Each helper makes its fields with a builder of its own; without one its glyphs are
-        // noted as lost for want of memory.
-        auto_ptr_t<distance_field_t>& field = m_fields[helper];
-        if (m_settings.distance_field && !field)
-            field.reset(new (std::nothrow) distance_field_t);
         for (uint32_t position = begin; position < end; ++position)
-            measure_glyph(m_set, position, faces, m_settings, m_known, &m_budgets[helper],
-                          helper, log, field.get());
+            measure_glyph(m_set, position, faces, m_route, m_lookup, &m_budgets[helper], helper,
+                          log, m_builders.of(helper));
     }
 
     // Says every chunk's messages in order; returns the bytes kept in all, and the first glyph
@@ -322,13 +369,13 @@ public:
 private:
     character_set_t* m_set;
     face_set_t* m_faces;
-    set_glyphs_t* m_known;
-    measure_settings_t m_settings;
+    glyph_lookup_t m_lookup;
+    glyph_route_t m_route;
     uint32_t m_helpers;
     uint64_t m_share;
     array_dyn_t<glyph_message_log_t> m_logs;  // per chunk
     array_dyn_t<uint64_t> m_budgets;          // per helper, what it may still keep
-    array_dyn_t<auto_ptr_t<distance_field_t>> m_fields;  // per helper, made on its first chunk
+    field_builders_t m_builders;              // per helper, 0 the main thread
 };
 
 // measure_glyphs on the main thread and helpers; the first glyph lost for want of memory, or -1.
@@ -344,8 +391,7 @@ int64_t measure_set_glyphs(character_set_t* set, face_set_t* faces,
         known->reset();
     if (helpers > 0 && faces->prepare_helpers(helpers))
     {
-        measure_job_t job(set, faces, known->get(), measure_settings_of(settings), helpers,
-                          *budget);
+        measure_job_t job(set, faces, known->get(), route_of(settings), helpers, *budget);
         if (job.make_room())
         {
             run_glyph_job(&job, count, helpers);
@@ -463,37 +509,21 @@ void check_glyph_bitmap(const font_glyph_t& glyph, const glyph_bitmap_t& bitmap,
 face_glyph_source_t::face_glyph_source_t(face_list_t faces, const character_set_t& set,
                                          const glyph_render_settings_t& settings,
                                          set_glyphs_t* known, face_set_t* helpers)
-    : m_faces(faces), m_set(set), m_settings(settings), m_known(known), m_helpers(helpers)
+    : m_faces(faces), m_set(set), m_route(route_of(settings)), m_lookup(known),
+      m_helpers(helpers)
 {
     // Without room for the builders every field that is not kept is lost, and said so.
-    if (settings.distance_field)
-        (void)m_fields.resize((helpers != nullptr ? helpers->helper_count() : 0) + 1);
+    (void)m_builders.make(m_route, (helpers != nullptr ? helpers->helper_count() : 0) + 1);
 }
 
-namespace
+face_glyph_source_t::~face_glyph_source_t()
 {
-
-glyph_render_settings_t coverage_settings(bool antialias)
-{
-    glyph_render_settings_t settings;
-    settings.antialias = antialias;
-    return settings;
+    m_lookup.release_bitmaps();
 }
-
-}  // namespace
-
-face_glyph_source_t::face_glyph_source_t(face_list_t faces, const character_set_t& set,
-                                         bool antialias, set_glyphs_t* known, face_set_t* helpers)
-    : face_glyph_source_t(faces, set, coverage_settings(antialias), known, helpers)
-{
-}
-
-face_glyph_source_t::~face_glyph_source_t() = default;
 
 void face_glyph_source_t::drawn_through(uint32_t position)
 {
-    if (m_known != nullptr)
-        m_known->release_bitmaps_through(position);
+    m_lookup.release_bitmaps_through(position);
 }
 
 bool face_glyph_source_t::get_bitmap(uint32_t position, glyph_bitmap_t* out)
@@ -539,17 +569,11 @@ bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, uint
 {
     // The drawing flags differ from the measuring ones only in FT_LOAD_PEDANTIC, which changes
     // whether a load fails, not what a successful one renders: the kept bitmap is the same.
-    if (m_known != nullptr && m_known->find_bitmap(position, out))
+    if (m_lookup.find_bitmap(position, out))
         return true;
-    const bool field = m_settings.distance_field;
-    const FT_Int32 flags = field                 ? outline_flags
-                           : m_settings.antialias ? draw_flags
-                                                  : draw_flags | FT_LOAD_TARGET_MONO;
     const font_glyph_t& glyph = m_set.glyphs[position];
     const FT_Face face = faces[glyph.face];
-    const FT_Error loaded = m_known != nullptr
-                                ? FT_Load_Glyph(face, m_known->get_index(position), flags)
-                                : FT_Load_Char(face, glyph.code, flags);
+    const FT_Error loaded = m_lookup.load(face, position, glyph.code, m_route.draw_flags);
     if (loaded != 0)
     {
         // A glyph measured but not drawn for want of memory would be silently missing.
@@ -557,24 +581,20 @@ bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, uint
             note_lost(position);
         return false;
     }
-    if (field)
+    if (m_route.field)
     {
         if (face->glyph->format != FT_GLYPH_FORMAT_OUTLINE)
             return false;  // measuring said so
-        auto_ptr_t<distance_field_t>* builder =
-            helper < m_fields.size() ? &m_fields[helper] : nullptr;
-        if (builder != nullptr && !*builder)
-            builder->reset(new (std::nothrow) distance_field_t);
-        if (builder == nullptr || !*builder ||
-            !(*builder)->build(face->glyph->outline, m_settings.distance_range,
-                               m_settings.padding))
+        distance_field_t* builder = m_builders.of(helper);
+        if (builder == nullptr ||
+            !builder->build(face->glyph->outline, m_route.distance_range, m_route.padding))
         {
             note_lost(position);
             return false;
         }
-        if ((*builder)->is_invalid())
+        if (builder->is_invalid())
             return false;  // measuring said so
-        *out = (*builder)->values();
+        *out = builder->values();
     }
     else
         *out = view_of(face->glyph->bitmap);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "ovcore/collections/auto_ptr.h"
 #include "tools/font_generator/faces/font_faces.h"
+#include "tools/font_generator/model/picture_kind.h"
 
 #include <atomic>
 #include <cstdint>
@@ -49,10 +51,61 @@ struct glyph_render_settings_t
     // Signed distance fields of the unhinted outlines instead of coverage: the cell is the
     // field's, the advance the unhinted one, and the bitmap holds the values.
     bool distance_field = false;
-    float distance_range = 4.0f;
+    float distance_range = default_distance_range;
     // Empty pixels on every side of every cell with ink, outside the outline margin, or added
     // to a field's margin (its values go on into them).
     uint32_t padding = 0;
+};
+
+// How one set's glyphs are loaded and made into bitmaps, chosen once per set from its settings:
+// coverage or a distance field, and FreeType's load flags with it.
+struct glyph_route_t
+{
+    bool field = false;
+    int32_t measure_flags = 0;  // a load FreeType has to bend fails here, so it is reported
+    int32_t draw_flags = 0;     // the same bitmap as measuring's, without the check
+    int64_t outline = 0;        // coverage: pixels of margin on every side of a cell
+    float distance_range = default_distance_range;
+    uint32_t padding = 0;
+};
+
+glyph_route_t route_of(const glyph_render_settings_t& settings);
+
+// The builders of a route's distance fields, one for each thread that works on a set (0: the
+// main thread), all made at once; none for a coverage route.
+class field_builders_t
+{
+public:
+    field_builders_t();
+    ~field_builders_t();
+    // False when memory is short; every builder is then missing.
+    [[nodiscard]] bool make(const glyph_route_t& route, uint32_t threads);
+    // Thread t's builder; null for coverage, or when memory was short.
+    distance_field_t* of(uint32_t thread) const;
+
+private:
+    array_dyn_t<auto_ptr_t<distance_field_t>> m_builders;
+};
+
+// A set's kept glyphs, or none: the glyph index measuring found and the bitmap it kept. The one
+// place that knows whether glyphs are kept; without them every question goes to the faces.
+class glyph_lookup_t
+{
+public:
+    explicit glyph_lookup_t(set_glyphs_t* kept) : m_kept(kept) {}
+    // Loads the glyph at the position into the face's slot: by the kept index, which is what
+    // loading by the code does, else by the code. FreeType's error.
+    int load(FT_FaceRec_* face, uint32_t position, uint32_t code, int32_t flags) const;
+    void note_index(uint32_t position, uint32_t index) const;
+    // Keeps a copy while the budget allows (see set_glyphs_t::keep_bitmap).
+    void keep_bitmap(uint32_t position, const glyph_bitmap_t& bitmap, uint64_t* budget,
+                     uint32_t pool) const;
+    [[nodiscard]] bool find_bitmap(uint32_t position, glyph_bitmap_t* out) const;
+    void release_bitmaps_through(uint32_t position) const;
+    void release_bitmaps() const;
+
+private:
+    set_glyphs_t* m_kept;
 };
 
 // Measures every glyph of the set with the first of the faces that defines its character: cell
@@ -65,10 +118,6 @@ struct glyph_render_settings_t
 bool measure_glyphs(character_set_t* set, face_list_t faces,
                     const glyph_render_settings_t& settings, set_glyphs_t* known,
                     uint64_t* budget, int64_t* lost = nullptr);
-// The same for coverage glyphs.
-bool measure_glyphs(character_set_t* set, face_list_t faces, bool antialias,
-                    uint32_t outline_width, set_glyphs_t* known, uint64_t* budget,
-                    int64_t* lost = nullptr);
 
 // measure_glyphs over the face set, on the main thread and helpers with faces of their own when
 // the set is large enough: the same glyphs, extents, kept bitmaps and messages in the same order
@@ -92,13 +141,11 @@ class face_glyph_source_t final : public glyph_source_t
 {
 public:
     // `known` may be null: every glyph is then loaded again by its code. With `helpers`, its
-    // prepared helpers draw beside the main thread, each from its own faces.
+    // prepared helpers draw beside the main thread, each from its own faces. Destroyed, it frees
+    // every bitmap `known` kept; the glyph indices stay.
     face_glyph_source_t(face_list_t faces, const character_set_t& set,
                         const glyph_render_settings_t& settings, set_glyphs_t* known,
                         face_set_t* helpers = nullptr);
-    // The same for coverage glyphs.
-    face_glyph_source_t(face_list_t faces, const character_set_t& set, bool antialias,
-                        set_glyphs_t* known, face_set_t* helpers = nullptr);
     ~face_glyph_source_t() override;
     [[nodiscard]] bool get_bitmap(uint32_t position, glyph_bitmap_t* out) override;
     // Frees the kept bitmaps of the glyphs drawn.
@@ -119,10 +166,9 @@ private:
 
     face_list_t m_faces;
     const character_set_t& m_set;
-    glyph_render_settings_t m_settings;
-    set_glyphs_t* m_known;
+    glyph_route_t m_route;
+    glyph_lookup_t m_lookup;
     face_set_t* m_helpers;
-    // Per helper (0: the main thread), made on its first field.
-    array_dyn_t<auto_ptr_t<distance_field_t>> m_fields;
+    field_builders_t m_builders;  // per helper, 0 the main thread
     std::atomic<uint32_t> m_first_lost{ UINT32_MAX };  // helpers draw at once
 };

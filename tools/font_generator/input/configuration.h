@@ -5,6 +5,7 @@
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/string.h"
 #include "ovcore/units/unit.h"
+#include "tools/font_generator/model/picture_kind.h"
 
 #include <cstdint>
 
@@ -43,7 +44,7 @@ public:
     // outline, 0 and 255 at distance_range / 2 outside and inside. Needs outline fonts and no
     // outline_width; antialias has no effect.
     bool distance_field = false;
-    float distance_range = 4.0f;  // pixels, from 1 to 64
+    float distance_range = default_distance_range;  // pixels, from 1 to 64
     // Empty pixels on every side of every glyph with ink inside its cell, for effects a shader
     // draws around it; and free pixels between cells and at the pictures' borders. Each at most
     // max_glyph_room.

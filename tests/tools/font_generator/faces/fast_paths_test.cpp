@@ -3,6 +3,7 @@
 #include "ovcore/collections/auto_ptr.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
+#include "tests/tools/font_generator/faces/render_settings_support.h"
 #include "tools/font_generator/faces/font_faces.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_measuring.h"
@@ -81,13 +82,13 @@ std::vector<std::string> run(const run_config_t& config, bool keep, const std::s
             known = kept.last().get();
             EXPECT_TRUE(known->reset(set->glyphs.size()));
         }
-        (void)measure_glyphs(set.get(), face, set_config.antialias, set_config.outline, known,
+        (void)measure_glyphs(set.get(), face, coverage(set_config.antialias, set_config.outline), known,
                              &store.budget);
         array_dyn_t<kerning_pair_t>* pairs = kerning.append_new();
         EXPECT_TRUE(collect_kerning(face, *set, known, false, pairs));
         const canvas_style_t style{ config.font_style, 230, 6, 3 };
         array_dyn_t<auto_ptr_t<font_canvas_t>>* pictures_of_set = canvases.append_new();
-        face_glyph_source_t source(face, *set, set_config.antialias, known);
+        face_glyph_source_t source(face, *set, coverage(set_config.antialias), known);
         EXPECT_TRUE(fit_set_canvases(pictures_of_set, set.get(), set_config.outline,
                                      picture_limits_t{}, style, &source));
 

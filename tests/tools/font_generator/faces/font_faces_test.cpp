@@ -6,6 +6,7 @@
 #include "ovcore/ufs/sys_file.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/tools/font_generator/faces/font_faces_fixture.h"
+#include "tests/tools/font_generator/faces/render_settings_support.h"
 #include "tools/font_generator/faces/glyph_measuring.h"
 #include "tools/font_generator/kerning/kerning.h"
 
@@ -159,7 +160,7 @@ TEST_F(font_faces_test, uses_a_fixed_size_font_at_its_own_size)
         EXPECT_EQ(capture.levels[0], message_level_t::warning);
         character_set_t set;
         add_glyph(&set, 0x4D, "M");
-        EXPECT_TRUE(measure_glyphs(&set, face, true, 0, nullptr, nullptr));
+        EXPECT_TRUE(measure_glyphs(&set, face, coverage(true, 0), nullptr, nullptr));
         EXPECT_EQ(set.m_height, c.m_height);
     }
 }
@@ -198,7 +199,7 @@ TEST_F(font_faces_test, opens_every_kind_of_font_debian_ships)
         character_set_t set;
         add_glyph(&set, 0x41, "A");
         add_glyph(&set, 0xE9, "eacute");
-        EXPECT_TRUE(measure_glyphs(&set, face, true, 0, nullptr, nullptr));
+        EXPECT_TRUE(measure_glyphs(&set, face, coverage(true, 0), nullptr, nullptr));
         EXPECT_EQ(capture.lines, std::vector<std::string>{});
         EXPECT_TRUE(set.glyphs[0].rasterized && set.glyphs[1].rasterized);
         EXPECT_GT(set.glyphs[0].height, 5);
@@ -222,7 +223,7 @@ TEST_F(font_faces_test, scales_glyphs_across_and_down_by_the_settings)
         character_set_t set;
         add_glyph(&set, 0x48, "H");
         if (opened)
-            (void)measure_glyphs(&set, face, true, 0, nullptr, nullptr);
+            (void)measure_glyphs(&set, face, coverage(true, 0), nullptr, nullptr);
         return record_of(set.glyphs[0]);
     };
     const glyph_record_t plain = measure_h(1.0f, 1.0f);

@@ -7,6 +7,7 @@
 #include "ovcore/ufs/sys_file.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/tools/font_generator/faces/font_faces_fixture.h"
+#include "tests/tools/font_generator/faces/render_settings_support.h"
 #include "tools/font_generator/faces/glyph_measuring.h"
 #include "tools/font_generator/kerning/kerning.h"
 
@@ -47,7 +48,7 @@ TEST_F(font_faces_test, warns_about_bitmaps_that_look_like_missing_glyphs)
         character_set_t set;
         add_glyph(&set, c.code, c.name);
         message_capture_t capture;
-        EXPECT_TRUE(measure_glyphs(&set, face, true, 0, nullptr, nullptr));
+        EXPECT_TRUE(measure_glyphs(&set, face, coverage(true, 0), nullptr, nullptr));
         EXPECT_EQ(capture.lines, c.warnings);
         EXPECT_TRUE(set.glyphs[0].rasterized);
     }
@@ -109,7 +110,7 @@ TEST_F(font_faces_test, a_monochrome_space_says_nothing)
     character_set_t set;
     add_glyph(&set, 0x20, "SPACE");
     message_capture_t capture;
-    EXPECT_TRUE(measure_glyphs(&set, face, false, 0, nullptr, nullptr));
+    EXPECT_TRUE(measure_glyphs(&set, face, coverage(false, 0), nullptr, nullptr));
     EXPECT_EQ(capture.lines, std::vector<std::string>{});
 }
 
@@ -127,7 +128,7 @@ TEST_F(font_faces_test, characters_blank_by_nature_draw_nothing_without_a_warnin
             add_glyph(&set, code, "blank");
         add_glyph(&set, 0x2800, "braille");
         message_capture_t capture;
-        EXPECT_TRUE(measure_glyphs(&set, face, antialias, 0, nullptr, nullptr));
+        EXPECT_TRUE(measure_glyphs(&set, face, coverage(antialias, 0), nullptr, nullptr));
         EXPECT_EQ(capture.lines,
                   std::vector<std::string>{ antialias
                                                 ? "The glyph 'braille' has suspicious dimensions "
@@ -147,7 +148,7 @@ TEST_F(font_faces_test, measures_cells_with_the_outline_margin_and_the_set_exten
     add_glyph(&set, 0x2D, "-");     // 6 x 2, top 6
     add_glyph(&set, 0xE9, "eacute");  // not in the font
     message_capture_t capture;
-    EXPECT_TRUE(measure_glyphs(&set, face, true, 2, nullptr, nullptr));
+    EXPECT_TRUE(measure_glyphs(&set, face, coverage(true, 2), nullptr, nullptr));
     EXPECT_EQ(capture.lines, std::vector<std::string>{ "Undefined character U+00e9" });
 
     EXPECT_EQ(record_of(set.glyphs[0]), (glyph_record_t{ true, 14, 16, 12, 0, 13, 4 }));
@@ -172,7 +173,7 @@ TEST_F(font_faces_test, keeps_the_reset_extents_when_nothing_is_measured)
     set.max_top = 5;
     add_glyph(&set, 0x1F600, "grin");
     message_capture_t capture;
-    EXPECT_TRUE(measure_glyphs(&set, face, true, 0, nullptr, nullptr));
+    EXPECT_TRUE(measure_glyphs(&set, face, coverage(true, 0), nullptr, nullptr));
     EXPECT_EQ(capture.lines, std::vector<std::string>{ "Undefined character U+1f600" });
     EXPECT_EQ(std::vector<int32_t>({ set.min_width, set.max_width, set.min_height, set.max_height,
                                      set.max_top, set.max_advance, set.max_below, set.m_height }),
@@ -201,7 +202,7 @@ TEST_F(font_faces_test, reads_grey_levels_of_every_depth_scaled_to_0_255)
         set_glyphs_t known;
         ASSERT_TRUE(known.reset(1));
         uint64_t budget = 1000;
-        EXPECT_TRUE(measure_glyphs(&set, face, true, 0, &known, &budget));
+        EXPECT_TRUE(measure_glyphs(&set, face, coverage(true, 0), &known, &budget));
         glyph_bitmap_t bitmap;
         ASSERT_TRUE(known.find_bitmap(0, &bitmap));
         EXPECT_EQ(row_of(bitmap, 0), c.top_row);
@@ -242,13 +243,13 @@ TEST_F(font_faces_test, kept_bitmaps_and_indices_match_loading_every_glyph_again
         ASSERT_TRUE(known.reset(fast.glyphs.size()));
         uint64_t budget = 1u << 20;
         message_capture_t fast_messages;
-        EXPECT_TRUE(measure_glyphs(&fast, face, c.antialias, c.outline, &known, &budget));
+        EXPECT_TRUE(measure_glyphs(&fast, face, coverage(c.antialias, c.outline), &known, &budget));
         const std::vector<std::string> fast_lines = fast_messages.lines;
         fast_messages.clear();
-        EXPECT_TRUE(measure_glyphs(&plain, face, c.antialias, c.outline, nullptr, nullptr));
+        EXPECT_TRUE(measure_glyphs(&plain, face, coverage(c.antialias, c.outline), nullptr, nullptr));
         EXPECT_EQ(fast_lines, fast_messages.lines);
 
-        face_glyph_source_t again(face, plain, c.antialias, nullptr);
+        face_glyph_source_t again(face, plain, coverage(c.antialias), nullptr);
         for (uint32_t i = 0; i < fast.glyphs.size(); ++i)
         {
             SCOPED_TRACE(testing::Message() << "U+" << std::hex << fast.glyphs[i].code);
@@ -282,10 +283,10 @@ TEST_F(font_faces_test, loads_glyphs_again_beyond_the_budget)
     set_glyphs_t known;
     ASSERT_TRUE(known.reset(2));
     uint64_t budget = 0;
-    EXPECT_TRUE(measure_glyphs(&set, face, true, 0, &known, &budget));
+    EXPECT_TRUE(measure_glyphs(&set, face, coverage(true, 0), &known, &budget));
     glyph_bitmap_t bitmap;
     EXPECT_FALSE(known.find_bitmap(1, &bitmap));
-    face_glyph_source_t source(face, set, true, &known);
+    face_glyph_source_t source(face, set, coverage(true), &known);
     ASSERT_TRUE(source.get_bitmap(1, &bitmap));
     EXPECT_EQ(bitmap.width, set.glyphs[1].width);
     EXPECT_EQ(bitmap.rows, set.glyphs[1].height);
@@ -300,7 +301,7 @@ TEST_F(font_faces_test, gives_nothing_to_draw_when_a_glyph_does_not_load_again)
     set_glyphs_t known;
     ASSERT_TRUE(known.reset(1));
     known.set_index(0, 9999);  // past the font's last glyph
-    face_glyph_source_t source(face, set, true, &known);
+    face_glyph_source_t source(face, set, coverage(true), &known);
     glyph_bitmap_t bitmap;
     EXPECT_FALSE(source.get_bitmap(0, &bitmap));
 }
@@ -329,7 +330,7 @@ TEST_F(font_faces_test, warns_about_a_frame_in_each_corner_and_only_there)
         character_set_t set;
         add_glyph(&set, c.code, c.name);
         message_capture_t capture;
-        EXPECT_TRUE(measure_glyphs(&set, face, true, 0, nullptr, nullptr));
+        EXPECT_TRUE(measure_glyphs(&set, face, coverage(true, 0), nullptr, nullptr));
         EXPECT_EQ(capture.lines, c.warnings);
         EXPECT_EQ(set.glyphs[0].width, 5);
     }

@@ -6,6 +6,7 @@
 #include "ovcore/ufs/sys_file.h"
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/tools/font_generator/faces/font_faces_fixture.h"
+#include "tests/tools/font_generator/faces/render_settings_support.h"
 #include "tools/font_generator/faces/glyph_measuring.h"
 #include "tools/font_generator/kerning/kerning.h"
 
@@ -45,7 +46,7 @@ TEST_F(font_faces_test, lists_the_same_kerning_pairs_as_asking_every_pair)
         ASSERT_TRUE(known.reset(set.glyphs.size()));
         uint64_t budget = 1u << 20;
         message_capture_t capture;
-        EXPECT_TRUE(measure_glyphs(&set, face, true, 0, &known, &budget));
+        EXPECT_TRUE(measure_glyphs(&set, face, coverage(true, 0), &known, &budget));
 
         array_dyn_t<kerning_pair_t> fast;
         array_dyn_t<kerning_pair_t> plain;
@@ -72,7 +73,7 @@ TEST_F(font_faces_test, kerns_a_and_v_closer_together)
     set_glyphs_t known;
     ASSERT_TRUE(known.reset(2));
     uint64_t budget = 1u << 20;
-    EXPECT_TRUE(measure_glyphs(&set, face, true, 0, &known, &budget));
+    EXPECT_TRUE(measure_glyphs(&set, face, coverage(true, 0), &known, &budget));
     array_dyn_t<kerning_pair_t> pairs;
     ASSERT_TRUE(append_face_kerning_pairs(face, 0, set, &known, &pairs));
     std::vector<std::string> listed;

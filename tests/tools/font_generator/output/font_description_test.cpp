@@ -8,6 +8,7 @@
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/message_capture.h"
 #include "tests/tools/font_generator/output_test_support.h"
+#include "tests/tools/font_generator/faces/render_settings_support.h"
 #include "tools/font_generator/input/character_set.h"
 #include "tools/font_generator/model/font_canvas.h"
 #include "tools/font_generator/faces/font_faces.h"
@@ -309,7 +310,7 @@ TEST(append_font_description, kerns_sets_whose_first_code_is_up_to_u3000)
         ASSERT_TRUE(known.reset(3));
         uint64_t budget = 1u << 20;
         message_capture_t capture;  // U+3000/U+3001 may be undefined: still kerned by index 0
-        (void)measure_glyphs(outputs.sets[0].get(), face, true, 0, &known, &budget);
+        (void)measure_glyphs(outputs.sets[0].get(), face, coverage(true, 0), &known, &budget);
         array_dyn_t<kerning_pair_t> pairs;
         ASSERT_TRUE(collect_kerning(face, *outputs.sets[0], &known, false, &pairs));
         outputs.font.sets[0].kerning = &pairs;
