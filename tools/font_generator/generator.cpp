@@ -144,7 +144,11 @@ bool open_faces(generator_set_t* set)
         // refused before anything is said about its sizes.
         settings->outlines_only = config.distance_field;
     }
-    if (set->faces->open(fonts))
+    variation_request_t variation;
+    variation.instance = config.font_instance.c_str();
+    variation.settings = &config.font_variations;
+    variation.label = set->character_set->label;
+    if (set->faces->open(fonts, variation))
         return true;
     const face_list_t faces = set->faces->faces();
     if (config.distance_field && faces.count > 0 && !has_outlines(faces[faces.count - 1]))
@@ -316,7 +320,10 @@ bool export_for_engines(const generator_t& run, const array_t<font_output_set_t>
         const char_set_config_u& config = *run.sets[k].config;
         bmfont_set_t* set = sets.append_new();  // room was reserved above
         set->entry = &entries[k];
-        set->face = read_face_style(run.sets[k].faces->faces()[0]);
+        const face_set_t& faces = *run.sets[k].faces;
+        set->face = faces.variation(0).has_coordinates()
+                        ? read_varied_face_style(faces.faces()[0], faces.variation(0))
+                        : read_face_style(faces.faces()[0]);
         set->size = config.height != 0 ? config.height : config.width;
         set->stretch_h = compute_stretch_h(config.width, config.height, config.scale_width,
                                            config.scale_height);

@@ -44,6 +44,11 @@ public:
     // outline_width; antialias has no effect.
     bool distance_field = false;
     float distance_range = 4.0f;  // pixels, from 1 to 64
+    // A variable font_file drawn at one of its named instances, by style name ("Bold"; case and
+    // surrounding blanks aside), with axis settings "tag=value" ("wght=650") on top. Both
+    // empty: every face as it opens.
+    string_dyn_t font_instance;
+    array_dyn_t<string_dyn_t> font_variations;
 };
 
 // The whole font: output names, line metrics, picture style and the character sets.
