@@ -209,15 +209,10 @@ TEST(font_variations, draws_as_freetype_draws_the_design_coordinates_on_every_fa
     EXPECT_FALSE(drawn[2] == drawn[4]);  // the slant shows
     EXPECT_FALSE(drawn[0] == drawn[4]);
     // The default instance set explicitly draws as the face left alone.
-    face_set_t plain;
-    array_dyn_t<font_face_settings_t> list;
-    font_face_settings_t font;
-    font.font_file = inter_var;
-    font.width = font.height = 20;
-    ASSERT_TRUE(list.append(font));
-    ASSERT_TRUE(plain.open(list));
-    EXPECT_FALSE(plain.variation(0).has_coordinates());
-    EXPECT_TRUE(rendered(plain.faces()[0]) == drawn[6]);
+    varied_set_t plain({ inter_var }, " ", {});
+    ASSERT_TRUE(plain.opened);
+    EXPECT_FALSE(plain.set.variation(0).has_coordinates());
+    EXPECT_TRUE(rendered(plain.set.faces()[0]) == drawn[6]);
 }
 
 TEST(font_variations, fallback_fonts_take_the_main_coordinates_on_the_axes_they_have)
