@@ -183,7 +183,8 @@ TEST(variable_fonts, the_export_names_the_instance_and_its_weight_and_slant)
     const case_t cases[] = {
         { inter_var, "", "info face=\"Inter\" size=24 bold=0 italic=0 " },
         { inter_var, variation("Bold"), "info face=\"Inter Bold\" size=24 bold=1 italic=0 " },
-        { inter_var, variation("semi bold"), "info face=\"Inter Semi Bold\" size=24 bold=1 italic=0 " },
+        { inter_var, variation("semi bold"),
+          "info face=\"Inter Semi Bold\" size=24 bold=1 italic=0 " },
         { inter_var, variation("Medium"), "info face=\"Inter Medium\" size=24 bold=0 italic=0 " },
         { inter_var, variation("Light Italic"),
           "info face=\"Inter Light Italic\" size=24 bold=0 italic=1 " },
@@ -191,8 +192,10 @@ TEST(variable_fonts, the_export_names_the_instance_and_its_weight_and_slant)
           "info face=\"Inter Bold Italic\" size=24 bold=1 italic=1 " },
         { inter_var, variation("Bold", { "wght=599.5" }),
           "info face=\"Inter Bold\" size=24 bold=0 italic=0 " },
-        { inter_var, variation("", { "wght=650" }), "info face=\"Inter\" size=24 bold=1 italic=0 " },
-        { inter_var, variation("", { "slnt=-0.5" }), "info face=\"Inter\" size=24 bold=0 italic=1 " },
+        { inter_var, variation("", { "wght=650" }),
+          "info face=\"Inter\" size=24 bold=1 italic=0 " },
+        { inter_var, variation("", { "slnt=-0.5" }),
+          "info face=\"Inter\" size=24 bold=0 italic=1 " },
         // Without a slant axis the face's own italic flag stands.
         { inter_vf + "Inter-italic.var.ttf", variation("", { "wght=300" }),
           "info face=\"Inter\" size=24 bold=0 italic=1 " },

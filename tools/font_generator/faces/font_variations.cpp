@@ -12,6 +12,7 @@
 #include FT_TRUETYPE_IDS_H
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 
 // ---- axis settings -----------------------------------------------------------------------------
@@ -178,8 +179,8 @@ bool read_font_name(FT_Face face, FT_UInt name_id, string_dyn_t* text)
             break;
         case TT_PLATFORM_MICROSOFT:
             if ((windows == -1 || (name.language_id & 0x3FF) == 0x009) &&
-                (name.encoding_id == TT_MS_ID_SYMBOL_CS || name.encoding_id == TT_MS_ID_UNICODE_CS ||
-                 name.encoding_id == TT_MS_ID_UCS_4))
+                (name.encoding_id == TT_MS_ID_SYMBOL_CS ||
+                 name.encoding_id == TT_MS_ID_UNICODE_CS || name.encoding_id == TT_MS_ID_UCS_4))
             {
                 windows_english = (name.language_id & 0x3FF) == 0x009;
                 windows = int32_t(n);

@@ -50,16 +50,16 @@ constexpr const char harfbuzz_library[] = "libharfbuzz.so.0";
     X(hb_buffer_destroy) X(hb_buffer_get_glyph_infos) X(hb_buffer_get_glyph_positions)             \
     X(hb_buffer_guess_segment_properties) X(hb_buffer_set_direction) X(hb_buffer_set_flags)        \
     X(hb_face_reference_table) X(hb_font_destroy) X(hb_font_get_empty) X(hb_font_get_face)         \
-    X(hb_font_get_glyph_h_advance) X(hb_font_set_var_coords_design) X(hb_ft_font_create_referenced) \
-    X(hb_ot_layout_collect_lookups) X(hb_ot_layout_feature_get_lookups)                            \
-    X(hb_ot_layout_get_glyphs_in_class) X(hb_ot_layout_has_positioning)                            \
-    X(hb_ot_layout_language_get_required_feature) X(hb_ot_layout_lookup_collect_glyphs)            \
-    X(hb_ot_layout_script_get_language_tags) X(hb_ot_layout_table_get_feature_tags)                \
-    X(hb_ot_layout_table_get_script_tags) X(hb_set_add) X(hb_set_allocation_successful)            \
-    X(hb_set_clear) X(hb_set_create) X(hb_set_del) X(hb_set_destroy) X(hb_set_has)                 \
-    X(hb_set_intersect) X(hb_set_is_empty) X(hb_set_next) X(hb_set_set) X(hb_set_union)            \
-    X(hb_script_get_horizontal_direction) X(hb_shape) X(hb_unicode_funcs_get_default)            \
-    X(hb_unicode_general_category) X(hb_unicode_script)
+    X(hb_font_get_glyph_h_advance) X(hb_font_set_var_coords_design)                                \
+    X(hb_ft_font_create_referenced) X(hb_ot_layout_collect_lookups)                                \
+    X(hb_ot_layout_feature_get_lookups) X(hb_ot_layout_get_glyphs_in_class)                        \
+    X(hb_ot_layout_has_positioning) X(hb_ot_layout_language_get_required_feature)                  \
+    X(hb_ot_layout_lookup_collect_glyphs) X(hb_ot_layout_script_get_language_tags)                 \
+    X(hb_ot_layout_table_get_feature_tags) X(hb_ot_layout_table_get_script_tags) X(hb_set_add)     \
+    X(hb_set_allocation_successful) X(hb_set_clear) X(hb_set_create) X(hb_set_del)                 \
+    X(hb_set_destroy) X(hb_set_has) X(hb_set_intersect) X(hb_set_is_empty) X(hb_set_next)          \
+    X(hb_set_set) X(hb_set_union) X(hb_script_get_horizontal_direction) X(hb_shape)                \
+    X(hb_unicode_funcs_get_default) X(hb_unicode_general_category) X(hb_unicode_script)
 
 // HarfBuzz's functions, from the library loaded on first use.
 struct harfbuzz_t
@@ -190,13 +190,8 @@ pair_shaper_t::pair_shaper_t(FT_FaceRec_* face)
 {
     hb_font_t* font = hb->hb_ft_font_create_referenced(face);
     hb_buffer_t* buffer = hb->hb_buffer_create();
-    if (font == hb->hb_font_get_empty() || !hb->hb_buffer_allocation_successful(buffer))
-    {
-        hb->hb_font_destroy(font);
-        hb->hb_buffer_destroy(buffer);
-        return;
-    }
-    if (!set_design_coordinates(face, font))
+    if (font == hb->hb_font_get_empty() || !hb->hb_buffer_allocation_successful(buffer) ||
+        !set_design_coordinates(face, font))
     {
         hb->hb_font_destroy(font);
         hb->hb_buffer_destroy(buffer);

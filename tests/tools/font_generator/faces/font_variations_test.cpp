@@ -103,7 +103,9 @@ std::string with_axis_minimum(const scratch_directory_t& scratch, const char* pa
                               int16_t minimum)
 {
     std::string bytes = read_file_bytes(path);
-    auto u16 = [&](size_t at) { return uint32_t(uint8_t(bytes[at])) << 8 | uint8_t(bytes[at + 1]); };
+    auto u16 = [&](size_t at) {
+        return uint32_t(uint8_t(bytes[at])) << 8 | uint8_t(bytes[at + 1]);
+    };
     auto u32 = [&](size_t at) { return u16(at) << 16 | u16(at + 2); };
     const uint32_t tables = u16(4);
     for (uint32_t t = 0; t < tables; ++t)
@@ -234,7 +236,8 @@ TEST(font_variations, fallback_fonts_take_the_main_coordinates_on_the_axes_they_
                                         "it is drawn at 350 instead of the main font's 300." });
     EXPECT_TRUE(rendered(varied.set.faces()[1]) ==
                 rendered_by_freetype(inter_roman_var, { 300 << 16 }));
-    EXPECT_TRUE(rendered(varied.set.faces()[2]) == rendered_by_freetype(narrow.c_str(), { 350 << 16 }));
+    EXPECT_TRUE(rendered(varied.set.faces()[2]) ==
+                rendered_by_freetype(narrow.c_str(), { 350 << 16 }));
     ASSERT_TRUE(varied.set.prepare_helpers(1));
     face_list_t helper;
     ASSERT_TRUE(varied.set.helper_faces(1, &helper));
