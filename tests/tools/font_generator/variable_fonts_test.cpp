@@ -91,33 +91,38 @@ TEST(variable_fonts, a_run_that_names_neither_attribute_writes_what_it_wrote_bef
 {
     // Coverage with a variable fallback font and OpenType kerning, and a distance field, from
     // Inter's variable font at its default instance: the files written before variable fonts
-    // could be drawn at another.
-    const std::string text =
-        "QsdNunit\n{\nconfiguration : .config {\n    base: \"out/\"\n    output: \"font\"\n"
-        "    export_formats[0]: \"bmfont_text\"\n    char_config[0]: .chars.coverage\n"
-        "    char_config[1]: .chars.field\n}\n"
-        "char_set_config : .chars.coverage {\n    font_file: \"" + inter_var + "\"\n"
-        "    character_ranges[0]: \"U+0041-U+005A\"\n    character_ranges[1]: \"U+0061-U+007A\"\n"
-        "    fallback_font_files[0]: \"" + inter_vf + "Inter-italic.var.ttf\"\n"
-        "    width: 16\n    height: 16\n    opentype_kerning: true\n}\n"
-        "char_set_config : .chars.field {\n    font_file: \"" + inter_var + "\"\n"
-        "    character_ranges[0]: \"U+0041-U+005A\"\n    width: 24\n    height: 24\n"
-        "    distance_field: true\n}\n}\n";
-    const run_t outcome = run(text);
-    ASSERT_EQ(outcome.result.status, 0) << outcome.result.err;
-    EXPECT_EQ(outcome.result.err, "");
-    const std::string stored = OV_TEST_DATA_DIR "/expected/variable_default/";
-    for (const char* name : { "font.font", "font_0.tga", "font_1.tga", "font-0.fnt" })
+    // could be drawn at another. Both attributes empty are as good as absent.
+    for (const char* empty : { "", "    font_instance: \"\"\n    font_variations: 0\n" })
     {
-        SCOPED_TRACE(name);
-        bool found = false;
-        for (const auto& [file, bytes] : outcome.files)
-            if (file == name)
-            {
-                found = true;
-                EXPECT_TRUE(bytes == read_file_bytes(stored + name));
-            }
-        EXPECT_TRUE(found);
+        SCOPED_TRACE(empty);
+        const std::string text =
+            "QsdNunit\n{\nconfiguration : .config {\n    base: \"out/\"\n    output: \"font\"\n"
+            "    export_formats[0]: \"bmfont_text\"\n    char_config[0]: .chars.coverage\n"
+            "    char_config[1]: .chars.field\n}\n"
+            "char_set_config : .chars.coverage {\n    font_file: \"" + inter_var + "\"\n"
+            "    character_ranges[0]: \"U+0041-U+005A\"\n"
+            "    character_ranges[1]: \"U+0061-U+007A\"\n"
+            "    fallback_font_files[0]: \"" + inter_vf + "Inter-italic.var.ttf\"\n"
+            "    width: 16\n    height: 16\n    opentype_kerning: true\n" + empty + "}\n"
+            "char_set_config : .chars.field {\n    font_file: \"" + inter_var + "\"\n"
+            "    character_ranges[0]: \"U+0041-U+005A\"\n    width: 24\n    height: 24\n"
+            "    distance_field: true\n" + empty + "}\n}\n";
+        const run_t outcome = run(text);
+        ASSERT_EQ(outcome.result.status, 0) << outcome.result.err;
+        EXPECT_EQ(outcome.result.err, "");
+        const std::string stored = OV_TEST_DATA_DIR "/expected/variable_default/";
+        for (const char* name : { "font.font", "font_0.tga", "font_1.tga", "font-0.fnt" })
+        {
+            SCOPED_TRACE(name);
+            bool found = false;
+            for (const auto& [file, bytes] : outcome.files)
+                if (file == name)
+                {
+                    found = true;
+                    EXPECT_TRUE(bytes == read_file_bytes(stored + name));
+                }
+            EXPECT_TRUE(found);
+        }
     }
 }
 
