@@ -150,7 +150,11 @@ bool open_faces(generator_set_t* set)
         // refused before anything is said about its sizes.
         settings->outlines_only = config.distance_field;
     }
-    if (set->faces->open(fonts))
+    variation_request_t variation;
+    variation.instance = config.font_instance.c_str();
+    variation.settings = &config.font_variations;
+    variation.label = set->character_set->label;
+    if (set->faces->open(fonts, variation))
         return true;
     const face_list_t faces = set->faces->faces();
     if (config.distance_field && faces.count > 0 && !has_outlines(faces[faces.count - 1]))
@@ -315,10 +319,13 @@ bool finish_run(const generator_t& run, finished_font_t* font)
         entry->kerning = &set.kerning;
         entry->pictures = pictures_of(config, configuration.font_style);
         entry->outline_width = config.outline_width;
-        entry->facts.face = read_face_style(set.faces->faces()[0]);
+        const face_set_t& faces = *set.faces;
+        entry->facts.face = faces.variation(0).has_coordinates()
+                                ? read_varied_face_style(faces.faces()[0], faces.variation(0))
+                                : read_face_style(faces.faces()[0]);
         entry->facts.size = config.height != 0 ? config.height : config.width;
-        entry->facts.stretch_h = compute_stretch_h(config.width, config.height, config.scale_width,
-                                             config.scale_height);
+        entry->facts.stretch_h = compute_stretch_h(config.width, config.height,
+                                                   config.scale_width, config.scale_height);
         entry->facts.smooth = config.antialias;
         entry->facts.padding = config.glyph_padding;
         entry->facts.spacing = config.glyph_spacing;

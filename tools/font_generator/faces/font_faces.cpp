@@ -198,8 +198,12 @@ void say_unknown_format(const char* path)
 
 }  // namespace
 
-bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
-                    FT_FaceRec_** face)
+namespace
+{
+
+// open_font_face up to sizing: the bytes read, the face opened, a face without outlines refused.
+bool open_unsized_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
+                       FT_FaceRec_** face)
 {
     *face = nullptr;
     const char* path = settings.font_file;
@@ -238,9 +242,15 @@ bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& setting
     }
     (*face)->generic.data = bytes.release();
     (*face)->generic.finalizer = release_font_bytes;
-    if (settings.outlines_only && !has_outlines(*face))
-        return false;
-    return set_up_face(*face, settings, true);
+    return !settings.outlines_only || has_outlines(*face);
+}
+
+}  // namespace
+
+bool open_font_face(FT_LibraryRec_* library, const font_face_settings_t& settings,
+                    FT_FaceRec_** face)
+{
+    return open_unsized_face(library, settings, face) && set_up_face(*face, settings, true);
 }
 
 void collect_mapped_codes(face_list_t faces, code_set_t* codes)
@@ -273,8 +283,10 @@ public:
             shut_down_freetype(m_library);
     }
 
-    // One face per face of the set, without a word; false when any cannot be had.
-    [[nodiscard]] bool open(face_list_t faces, const array_t<font_face_settings_t>& settings)
+    // One face per face of the set, at its variation, without a word; false when any cannot
+    // be had.
+    [[nodiscard]] bool open(face_list_t faces, const array_t<font_face_settings_t>& settings,
+                            const array_t<face_variation_t>& variations)
     {
         if (FT_Init_FreeType(&m_library) != 0)
         {
@@ -290,7 +302,7 @@ public:
             if (FT_New_Memory_Face(m_library, bytes.data, FT_Long(bytes.size), 0, &face) != 0)
                 return false;
             (void)m_faces.append(face);  // room was reserved above
-            if (!set_up_face(face, settings[k], false))
+            if (!apply_variation(face, variations[k]) || !set_up_face(face, settings[k], false))
                 return false;
         }
         return true;
@@ -314,23 +326,44 @@ face_set_t::~face_set_t()
         shut_down_freetype(m_library);
 }
 
-bool face_set_t::open(const array_t<font_face_settings_t>& fonts)
+bool face_set_t::open(const array_t<font_face_settings_t>& fonts,
+                      const variation_request_t& variation)
 {
     if (m_library == nullptr && !start_freetype(&m_library))
         return false;
-    if (!m_settings.copy(fonts) || !m_faces.reserve(fonts.size()))
+    if (!m_settings.copy(fonts) || !m_faces.reserve(fonts.size()) ||
+        !m_variations.resize(fonts.size()))
     {
         msg_error("Not enough memory to open the font file '%s'.",
                   fonts.empty() ? "" : fonts[0].font_file);
         return false;
     }
-    for (const font_face_settings_t& settings : fonts)
+    const bool varied = !variation.is_empty();
+    for (uint32_t k = 0; k < fonts.size(); ++k)
     {
+        const font_face_settings_t& settings = fonts[k];
         FT_Face face = nullptr;
-        const bool opened = open_font_face(m_library, settings, &face);
+        const bool opened = open_unsized_face(m_library, settings, &face);
         if (face != nullptr)
             (void)m_faces.append(face);  // room was reserved above; the set closes it
         if (!opened)
+            return false;
+        // Coordinates go on before the size, so that the face is sized at its variation.
+        if (varied)
+        {
+            face_variation_t* own = &m_variations[k];
+            if (k == 0 ? !resolve_main_variation(face, settings.font_file, variation, own)
+                       : !carry_variation(m_variations[0], face, settings.font_file,
+                                          variation.label, own))
+                return false;
+            if (!apply_variation(face, *own))
+            {
+                msg_error("FreeType refused the design coordinates of the font file '%s'.",
+                          settings.font_file);
+                return false;
+            }
+        }
+        if (!set_up_face(face, settings, true))
             return false;
     }
     return true;
@@ -347,7 +380,7 @@ bool face_set_t::helper_faces(uint32_t helper, face_list_t* faces)
     if (!own)
     {
         auto_ptr_t<helper_faces_t> opened(new (std::nothrow) helper_faces_t);
-        if (!opened || !opened->open(m_faces, m_settings))
+        if (!opened || !opened->open(m_faces, m_settings, m_variations))
             return false;
         own = std::move(opened);
     }

@@ -6,6 +6,7 @@
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/auto_ptr.h"
+#include "tools/font_generator/faces/font_variations.h"
 
 #include <cstdint>
 
@@ -78,9 +79,15 @@ public:
     ~face_set_t();
 
     // Opens every font, in order, saying what it meets as open_font_face does; stops at the
-    // first that cannot be used. The settings' font_file texts must outlive the set.
-    [[nodiscard]] bool open(const array_t<font_face_settings_t>& fonts);
+    // first that cannot be used. With a variation asked, the first font's design coordinates
+    // are resolved (resolve_main_variation) and carried to the others (carry_variation), and
+    // set on every face before it is sized, the helpers' too. The settings' font_file texts
+    // and the variation's texts must outlive the set.
+    [[nodiscard]] bool open(const array_t<font_face_settings_t>& fonts,
+                            const variation_request_t& variation = variation_request_t());
     face_list_t faces() const { return m_faces; }
+    // Where face k is drawn; without coordinates when no variation was asked.
+    const face_variation_t& variation(uint32_t k) const { return m_variations[k]; }
 
     // Room for `helpers` helpers' faces. Says nothing; false when memory is short.
     [[nodiscard]] bool prepare_helpers(uint32_t helpers);
@@ -94,5 +101,6 @@ private:
     FT_LibraryRec_* m_library = nullptr;
     array_dyn_t<FT_FaceRec_*> m_faces;
     array_dyn_t<font_face_settings_t> m_settings;
+    array_dyn_t<face_variation_t> m_variations;  // one per face
     array_dyn_t<auto_ptr_t<helper_faces_t>> m_helpers;  // helper h's at h - 1, null until opened
 };

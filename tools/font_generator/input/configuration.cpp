@@ -10,6 +10,7 @@
 #include "ovcore/units/unit_loader.h"
 #include "ovcore/units/unit_system.h"
 #include "tools/font_generator/input/character_set.h"
+#include "tools/font_generator/model/axis_setting.h"
 #include "tools/font_generator/model/export_formats.h"
 #include "tools/font_generator/model/font_canvas.h"
 #include "tools/font_generator/model/picture_kind.h"
@@ -46,6 +47,9 @@ const unit_attribute_t char_set_config_attributes[] = {
     OV_UNIT_ATTRIBUTE(char_set_config_u, distance_range, float1, nullptr, "distance_range"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, glyph_padding, u32, nullptr, "glyph_padding"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, glyph_spacing, u32, nullptr, "glyph_spacing"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, font_instance, string, nullptr, "font_instance"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, font_variations, string_array, nullptr,
+                      "font_variations"),
     OV_UNIT_ATTRIBUTES_END,
 };
 
@@ -285,6 +289,45 @@ bool has_usable_distance_fields(const configuration_u& configuration, const char
     return usable;
 }
 
+// Every axis setting reads as one, and names its axis once: which of two values would win is
+// nobody's guess.
+bool has_usable_font_variations(const configuration_u& configuration, const char* path)
+{
+    bool usable = true;
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const array_t<string_dyn_t>& texts = configuration.char_set(k)->font_variations;
+        for (uint32_t i = 0; i < texts.size(); ++i)
+        {
+            axis_setting_t setting;
+            if (!parse_axis_setting(texts[i].c_str(), &setting))
+            {
+                msg_error("The font variation '%s' of the element %Iu of 'char_config' in the "
+                          "configuration file '%s' is not TAG=VALUE: a four-character axis tag, "
+                          "'=' and a number.",
+                          texts[i].c_str(), size_t(k), path);
+                usable = false;
+                continue;
+            }
+            bool named_before = false;
+            for (uint32_t j = 0; j < i && !named_before; ++j)
+            {
+                axis_setting_t before;
+                named_before = parse_axis_setting(texts[j].c_str(), &before) &&
+                               before.tag == setting.tag;
+            }
+            if (named_before)
+            {
+                msg_error("The font variation '%s' of the element %Iu of 'char_config' in the "
+                          "configuration file '%s' names the axis '%s' a second time.",
+                          texts[i].c_str(), size_t(k), path, axis_tag_text(setting.tag).text);
+                usable = false;
+            }
+        }
+    }
+    return usable;
+}
+
 // Each export format names a flavour the export writes, and names it once: a second descriptor
 // of one flavour would overwrite the first.
 bool has_known_export_formats(const configuration_u& configuration, const char* path)
@@ -368,7 +411,8 @@ owner_ptr_t<configuration_u> load_configuration(const char* path)
         const bool fields = has_usable_distance_fields(*configuration, path);
         const bool exports = has_known_export_formats(*configuration, path);
         const bool rooms = has_usable_room_around_glyphs(*configuration, path);
-        usable = fonts && sizes && characters && fields && exports && rooms;
+        const bool variations = has_usable_font_variations(*configuration, path);
+        usable = fonts && sizes && characters && fields && exports && rooms && variations;
     }
     if (!usable)
     {

@@ -50,6 +50,11 @@ public:
     // max_glyph_room.
     uint32_t glyph_padding = 0;
     uint32_t glyph_spacing = 1;
+    // A variable font_file drawn at one of its named instances, by style name ("Bold"; case and
+    // surrounding blanks aside), with axis settings "tag=value" ("wght=650") on top. Both
+    // empty: every face as it opens.
+    string_dyn_t font_instance;
+    array_dyn_t<string_dyn_t> font_variations;
 };
 
 constexpr uint32_t max_glyph_room = 64;

@@ -26,6 +26,7 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_MULTIPLE_MASTERS_H
 
 #include <hb-ft.h>
 #include <hb-ot.h>
@@ -49,16 +50,16 @@ constexpr const char harfbuzz_library[] = "libharfbuzz.so.0";
     X(hb_buffer_destroy) X(hb_buffer_get_glyph_infos) X(hb_buffer_get_glyph_positions)             \
     X(hb_buffer_guess_segment_properties) X(hb_buffer_set_direction) X(hb_buffer_set_flags)        \
     X(hb_face_reference_table) X(hb_font_destroy) X(hb_font_get_empty) X(hb_font_get_face)         \
-    X(hb_font_get_glyph_h_advance) X(hb_ft_font_create_referenced)                                 \
-    X(hb_ot_layout_collect_lookups) X(hb_ot_layout_feature_get_lookups)                            \
-    X(hb_ot_layout_get_glyphs_in_class) X(hb_ot_layout_has_positioning)                            \
-    X(hb_ot_layout_language_get_required_feature) X(hb_ot_layout_lookup_collect_glyphs)            \
-    X(hb_ot_layout_script_get_language_tags) X(hb_ot_layout_table_get_feature_tags)                \
-    X(hb_ot_layout_table_get_script_tags) X(hb_set_add) X(hb_set_allocation_successful)            \
-    X(hb_set_clear) X(hb_set_create) X(hb_set_del) X(hb_set_destroy) X(hb_set_has)                 \
-    X(hb_set_intersect) X(hb_set_is_empty) X(hb_set_next) X(hb_set_set) X(hb_set_union)            \
-    X(hb_script_get_horizontal_direction) X(hb_shape) X(hb_unicode_funcs_get_default)            \
-    X(hb_unicode_general_category) X(hb_unicode_script)
+    X(hb_font_get_glyph_h_advance) X(hb_font_set_var_coords_design)                                \
+    X(hb_ft_font_create_referenced) X(hb_ot_layout_collect_lookups)                                \
+    X(hb_ot_layout_feature_get_lookups) X(hb_ot_layout_get_glyphs_in_class)                        \
+    X(hb_ot_layout_has_positioning) X(hb_ot_layout_language_get_required_feature)                  \
+    X(hb_ot_layout_lookup_collect_glyphs) X(hb_ot_layout_script_get_language_tags)                 \
+    X(hb_ot_layout_table_get_feature_tags) X(hb_ot_layout_table_get_script_tags) X(hb_set_add)     \
+    X(hb_set_allocation_successful) X(hb_set_clear) X(hb_set_create) X(hb_set_del)                 \
+    X(hb_set_destroy) X(hb_set_has) X(hb_set_intersect) X(hb_set_is_empty) X(hb_set_next)          \
+    X(hb_set_set) X(hb_set_union) X(hb_script_get_horizontal_direction) X(hb_shape)                \
+    X(hb_unicode_funcs_get_default) X(hb_unicode_general_category) X(hb_unicode_script)
 
 // HarfBuzz's functions, from the library loaded on first use.
 struct harfbuzz_t
@@ -163,11 +164,34 @@ struct shaping_features_t
 
 const shaping_features_t g_shaping_features;
 
+// A face drawn at design coordinates is shaped at the same ones, which HarfBuzz maps through
+// 'fvar' and 'avar' itself. False when memory is short.
+bool set_design_coordinates(FT_Face face, hb_font_t* font)
+{
+    FT_MM_Var* axes = nullptr;
+    if (!FT_IS_VARIATION(face) || FT_Get_MM_Var(face, &axes) != 0)
+        return true;
+    array_dyn_t<FT_Fixed> coordinates;
+    array_dyn_t<float> design;
+    const bool room = coordinates.resize(axes->num_axis) && design.resize(axes->num_axis);
+    (void)FT_Done_MM_Var(face->glyph->library, axes);
+    if (!room)
+        return false;
+    if (FT_Get_Var_Design_Coordinates(face, coordinates.size(), coordinates.data()) == 0)
+    {
+        for (uint32_t a = 0; a < coordinates.size(); ++a)
+            design[a] = float(double(coordinates[a]) / 65536.0);
+        hb->hb_font_set_var_coords_design(font, design.data(), design.size());
+    }
+    return true;
+}
+
 pair_shaper_t::pair_shaper_t(FT_FaceRec_* face)
 {
     hb_font_t* font = hb->hb_ft_font_create_referenced(face);
     hb_buffer_t* buffer = hb->hb_buffer_create();
-    if (font == hb->hb_font_get_empty() || !hb->hb_buffer_allocation_successful(buffer))
+    if (font == hb->hb_font_get_empty() || !hb->hb_buffer_allocation_successful(buffer) ||
+        !set_design_coordinates(face, font))
     {
         hb->hb_font_destroy(font);
         hb->hb_buffer_destroy(buffer);

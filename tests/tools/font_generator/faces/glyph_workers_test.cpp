@@ -18,6 +18,7 @@ namespace
 const std::string fixtures = OV_TEST_DATA_DIR "/fonts/";
 const std::string dejavu_sans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 const std::string dejavu_mono = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+const std::string inter_var = "/usr/share/fonts/truetype/inter-vf/Inter.var.ttf";
 
 // Counts how often each position runs and what the main thread hears of completed work.
 class counting_job_t final : public glyph_job_t
@@ -161,8 +162,8 @@ TEST(glyph_workers, whole_runs_are_the_same_with_helpers_as_on_the_main_thread_a
 {
     scratch_directory_t inputs;
     // Large ranges with undefined characters, glyphs FreeType refuses and missing-glyph shapes
-    // among them; outline, monochrome, distance fields, several pictures, fallback fonts and a
-    // BDF font.
+    // among them; outline, monochrome, distance fields, several pictures, fallback fonts, a
+    // variable font at an instance and a BDF font.
     const std::string latin = code_range(inputs, "latin.chars", 0x20, 0x24F);
     const std::string wide = code_range(inputs, "wide.chars", 0x20, 0x2FFF);
     const std::string shapes = OV_TEST_DATA_DIR "/configurations/shapes.chars";
@@ -186,6 +187,11 @@ TEST(glyph_workers, whole_runs_are_the_same_with_helpers_as_on_the_main_thread_a
                                  "    distance_range: 6\n    max_picture_size: 512\n"
                                  "    several_pictures: true\n"
                                  "    fallback_font_files[0]: \"" + dejavu_mono + "\"\n") }),
+        // A variable font at a named instance, on the helpers' faces too.
+        configuration("", { set_unit("set0", inter_var, wide,
+                                     "    width: 16\n    height: 16\n"
+                                     "    font_instance: \"Bold\"\n"
+                                     "    fallback_font_files[0]: \"" + dejavu_mono + "\"\n") }),
         configuration("", { set_unit("set0", fixtures + "shapes.bdf", wide,
                                      "    width: 14\n    height: 14\n"
                                      "    fallback_font_files[0]: \"" + dejavu_mono + "\"\n"

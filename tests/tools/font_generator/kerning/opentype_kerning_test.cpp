@@ -104,10 +104,13 @@ std::vector<line_t> collect(FT_FaceRec_* face, const character_set_t& set, kerni
 }
 
 // The definition, written out with HarfBuzz alone: every ordered pair of characters the font
-// has, shaped as a two-character text.
-std::vector<line_t> shape_directly(FT_FaceRec_* face, const character_set_t& set)
+// has, shaped as a two-character text, at the design coordinates given.
+std::vector<line_t> shape_directly(FT_FaceRec_* face, const character_set_t& set,
+                                   const std::vector<float>& design = {})
 {
     hb_font_t* font = hb_ft_font_create_referenced(face);
+    if (!design.empty())
+        hb_font_set_var_coords_design(font, design.data(), unsigned(design.size()));
     hb_buffer_t* buffer = hb_buffer_create();
     hb_feature_t features[9];
     const char* const settings[] = { "kern", "-ccmp", "-locl", "-liga", "-clig",
@@ -181,6 +184,47 @@ TEST(opentype_kerning, gives_every_pair_that_shaping_moves_and_only_those)
             EXPECT_TRUE(expected.empty());
         }
         EXPECT_EQ(collect(face.face, set, kerning_search_t::candidates), expected);
+    }
+}
+
+TEST(opentype_kerning, an_instance_kerns_as_shaping_at_its_design_coordinates)
+{
+    struct case_t
+    {
+        const char* instance;
+        std::vector<std::string> settings;
+        std::vector<float> design;  // wght, slnt
+    };
+    const case_t cases[] = {
+        { "Bold", {}, { 700, 0 } },
+        { "Light Italic", {}, { 300, -10 } },
+        { "Thin", { "wght=250", "slnt=-7" }, { 250, -7 } },
+    };
+    const char* const inter_var = "/usr/share/fonts/truetype/inter-vf/Inter.var.ttf";
+    const character_set_t set = make_set(latin1);
+    face_t plain(inter_var, 32);
+    ASSERT_NE(plain.face, nullptr);
+    const std::vector<line_t> at_default = collect(plain.face, set, kerning_search_t::candidates);
+    for (const case_t& c : cases)
+    {
+        SCOPED_TRACE(c.instance);
+        array_dyn_t<string_dyn_t> settings;
+        for (const std::string& text : c.settings)
+            ASSERT_TRUE(settings.append(string_dyn_t(text.c_str())));
+        array_dyn_t<font_face_settings_t> fonts;
+        font_face_settings_t font;
+        font.font_file = inter_var;
+        font.width = font.height = 32;
+        ASSERT_TRUE(fonts.append(font));
+        variation_request_t request;
+        request.instance = c.instance;
+        request.settings = &settings;
+        face_set_t faces;
+        ASSERT_TRUE(faces.open(fonts, request));
+        const std::vector<line_t> expected = shape_directly(faces.faces()[0], set, c.design);
+        EXPECT_GE(expected.size(), 1000u);
+        EXPECT_NE(expected, at_default);
+        EXPECT_EQ(collect(faces.faces()[0], set, kerning_search_t::candidates), expected);
     }
 }
 
