@@ -485,3 +485,8 @@ bool write_preview_picture(const char* path, const char* text, const font_layout
     }
     return true;
 }
+
+const char* libpng_version()
+{
+    return png_get_libpng_ver(nullptr);
+}

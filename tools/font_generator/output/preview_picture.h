@@ -30,6 +30,9 @@ constexpr uint32_t max_preview_side = 1000000; // what common PNG readers accept
 void blend_preview_pixel(const uint8_t* pixel, uint32_t bytes_per_pixel, const uint8_t ground[3],
                          uint8_t out[3]);
 
+// The version of the libpng library the process runs with, as "x.y.z".
+const char* libpng_version();
+
 // Writes the preview of `text` (UTF-8) at the path as an 8-bit RGB PNG through the file system.
 // For set k, in order, one line with its top k * (vertical_span + line_spacing) below the first:
 // for every character the set lists, the cell of its glyph line drawn at pen + L, line top + T,
