@@ -2,10 +2,7 @@
 // split at lines "@@" into "fuzz.qsd" and the files "1.chars", "2.chars", ... it may name; the
 // test fonts are there as "shapes.bdf", "gray2.bdf", "gray4.bdf" and "gray8.bdf". Every phase
 // runs; the outputs always go to "out/fuzz*" whatever base and output the configuration gives.
-#include "ovcore/core.h"
-#include "ovcore/message.h"
-#include "ovcore/units/unit_system.h"
-#include "tools/font_generator/input/configuration.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tools/font_generator/generator.h"
 
 #include <cstddef>
@@ -65,15 +62,7 @@ unit_system_t* start_once()
         copy_font(font);
     if (mkdir("out", 0755) != 0)
         __builtin_trap();
-    core_startup();
-    unregister_message_handler(g_console_message_handler);
-    unit_bank_t* bank = new unit_bank_t;
-    if (!bank->register_type(&configuration_u::descriptor) ||
-        !bank->register_type(&char_set_config_u::descriptor))
-        __builtin_trap();
-    unit_system_t* system = new unit_system_t(bank);
-    system->make_default();
-    return system;
+    return start_core_and_tool_units();
 }
 
 }  // namespace

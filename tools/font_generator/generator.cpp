@@ -18,12 +18,12 @@
 #include <new>
 #include <utility>
 
-bool run_generator(const char* path)
+bool run_generator(const char* path, file_t* opened)
 {
     generator_t run;
     // The sets go before the configuration whose units they point into; the units wait on the
     // unit system's pending releases until main flushes them.
-    return load_inputs(&run, path) && open_and_measure(&run) && collect_set_kerning(&run) &&
+    return load_inputs(&run, path, opened) && open_and_measure(&run) && collect_set_kerning(&run) &&
            lay_out_and_draw(&run) && write_outputs(&run);
 }
 
@@ -66,9 +66,9 @@ bool read_characters(const char_set_config_u& config, character_set_t* set,
 
 }  // namespace
 
-bool load_inputs(generator_t* run, const char* path)
+bool load_inputs(generator_t* run, const char* path, file_t* opened)
 {
-    run->configuration = load_configuration(path);
+    run->configuration = load_configuration(path, opened);
     if (!run->configuration)
         return false;
     const configuration_u& configuration = *run->configuration;

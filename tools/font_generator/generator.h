@@ -40,12 +40,13 @@ struct generator_t
 // Runs the phases on a fresh generator, each only while all before it succeeded, then releases
 // it: load the configuration and read the character sets; open every set's faces and measure
 // its glyphs; collect its kerning; lay out and draw its pictures; finish the font and write
-// every output. `path` is the configuration file, used unchanged. True when every phase
-// succeeded; each failure has been reported where it was met.
-[[nodiscard]] bool run_generator(const char* path);
+// every output. `path` is the configuration file, used unchanged; with `opened` (the text made
+// from the command line) that file is read instead and `path` only names it in messages. True
+// when every phase succeeded; each failure has been reported where it was met.
+[[nodiscard]] bool run_generator(const char* path, file_t* opened = nullptr);
 
 // The phases, in order; each says what it meets and returns false on failure.
-[[nodiscard]] bool load_inputs(generator_t* run, const char* path);
+[[nodiscard]] bool load_inputs(generator_t* run, const char* path, file_t* opened = nullptr);
 [[nodiscard]] bool open_and_measure(generator_t* run);
 [[nodiscard]] bool collect_set_kerning(generator_t* run);
 [[nodiscard]] bool lay_out_and_draw(generator_t* run);

@@ -1,13 +1,19 @@
 // The command line: usage text, parameters, the configuration path, exit statuses and streams.
 #include "tools/font_generator/main.h"
 
+#include "ovcore/sys_library.h"
 #include "ovcore/units/unit_system.h"
 #include "tests/support/message_capture.h"
 #include "tests/support/process_runner.h"
 
 #include <gtest/gtest.h>
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <png.h>
+
 #include <filesystem>
+#include <regex>
 
 namespace
 {
@@ -23,14 +29,73 @@ std::string usage(const char* prefix)
 
 TEST(font_generator_main, prints_the_usage_text_on_request)
 {
-    for (const char* request : { "-?", "-h", "--help" })
+    // Anywhere among options, and whatever else they hold.
+    const std::vector<std::vector<std::string>> requests = {
+        { "-?" }, { "--size", "x", "-?" }, { "--font", "-?", "-?" }
+    };
+    for (const std::vector<std::string>& request : requests)
     {
-        SCOPED_TRACE(request);
-        const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, { request });
+        SCOPED_TRACE(request.size());
+        const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, request);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out, usage(""));
         EXPECT_EQ(result.err, "");
     }
+}
+
+TEST(font_generator_main, adds_the_options_to_the_usage_text_for_help)
+{
+    const std::vector<std::vector<std::string>> requests = {
+        { "-h" }, { "--help" }, { "--font", "a.ttf", "--size", "0", "-h" }, { "font.qsd", "--help" }
+    };
+    for (const std::vector<std::string>& request : requests)
+    {
+        SCOPED_TRACE(request[0]);
+        const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, request);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        const std::string added = "The file read without an argument is etc/font/font.qsd; the "
+                                  "configuration is described in README.md.\r\n";
+        EXPECT_EQ(result.out.substr(0, usage("").size() + added.size()), usage("") + added);
+        EXPECT_NE(result.out.find("\r\n  --font FILE "), std::string::npos);
+        EXPECT_NE(result.out.find("\r\n  -h, --help "), std::string::npos);
+        EXPECT_NE(result.out.find("\r\nExample: " OV_FONT_GENERATOR_EXE " --font "),
+                  std::string::npos);
+    }
+}
+
+TEST(font_generator_main, names_the_versions_of_the_libraries_it_runs_with)
+{
+    FT_Library library = nullptr;
+    ASSERT_EQ(FT_Init_FreeType(&library), 0);
+    FT_Int major = 0;
+    FT_Int minor = 0;
+    FT_Int patch = 0;
+    FT_Library_Version(library, &major, &minor, &patch);
+    FT_Done_FreeType(library);
+    const std::string freetype = std::to_string(major) + "." + std::to_string(minor) + "." +
+                                 std::to_string(patch);
+
+    const process_result_t result = run_process(OV_FONT_GENERATOR_EXE, { "--version" });
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    const std::regex line("font_generator [0-9]+\\.[0-9]+\\.[0-9]+ \\(FreeType " + freetype +
+                          ", HarfBuzz [0-9]+\\.[0-9]+\\.[0-9]+, libpng " +
+                          png_get_libpng_ver(nullptr) + "\\)\r\n");
+    EXPECT_TRUE(std::regex_match(result.out, line)) << result.out;
+
+    // Without HarfBuzz the line says so.
+    const sys_library_api_t without_libraries = { [](const char*) -> void* { return nullptr; },
+                                                  sys_library->symbol };
+    const sys_library_api_t* saved = sys_library;
+    sys_library = &without_libraries;
+    message_capture_t capture;
+    const char* const argv[] = { "font_generator", "--version" };
+    EXPECT_EQ(font_generator::main(2, argv), 0);
+    sys_library = saved;
+    ASSERT_EQ(capture.lines.size(), 1u);
+    EXPECT_NE(capture.lines[0].find(", HarfBuzz not found, libpng "), std::string::npos)
+        << capture.lines[0];
 }
 
 TEST(font_generator_main, refuses_two_parameters)
@@ -54,6 +119,7 @@ TEST(font_generator_main, refuses_an_unknown_option_before_counting_parameters)
         { { "--verbose", "font.qsd" }, "--verbose" },
         { { "font.qsd", "-x", "third" }, "-x" },
         { { "-" }, "-" },
+        { { "--fnot" }, "--fnot" },  // no option of the list: no suggestion either
     };
     for (const case_t& c : cases)
     {

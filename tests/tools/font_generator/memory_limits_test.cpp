@@ -108,35 +108,44 @@ TEST(memory_limits, a_run_short_of_memory_says_so_and_names_the_set)
     text << "}\n";
     write_file_bytes(scratch.path("font.qsd"), text.str());
 
+    // The same run from a file, and its second set from options.
+    const std::vector<std::vector<std::string>> commands = {
+        { "font.qsd" },
+        { "--font", dejavu_sans, "--font", wqy_microhei, "--charset-file", "set.chars", "--size",
+          "24", "--max-picture-size", "256", "--several-pictures" },
+    };
     // From limits no run fits (10 MiB) up to ones every run fits.
     std::vector<uint64_t> limits = { 10, 15, 20, 25, 30, 40, 50, 60, 80, 100, 120 };
     for (uint64_t limit = 150; limit <= 900; limit += 50)
         limits.push_back(limit);
-    int succeeded = 0;
-    int failed = 0;
-    for (uint64_t limit : limits)
+    for (const std::vector<std::string>& command : commands)
     {
-        SCOPED_TRACE(testing::Message() << limit << " MiB");
-        const process_result_t result =
-            run_process(OV_FONT_GENERATOR_EXE, { "font.qsd" }, scratch.root(), limit * mib);
-        ASSERT_TRUE(result.status == 0 || result.status == 1) << result.status;
-        EXPECT_EQ(count_of(result.err, "*** ERROR *** : \r\n"), 0) << result.err;
-        EXPECT_EQ(count_of(result.err, "Failed to retrieve glyph"), 0) << result.err;
-        if (result.status == 0)
+        int succeeded = 0;
+        int failed = 0;
+        for (uint64_t limit : limits)
         {
-            EXPECT_EQ(count_of(result.err, "*** ERROR"), 0) << result.err;
-            ++succeeded;
-            continue;
+            SCOPED_TRACE(testing::Message() << command[0] << ", " << limit << " MiB");
+            const process_result_t result =
+                run_process(OV_FONT_GENERATOR_EXE, command, scratch.root(), limit * mib);
+            ASSERT_TRUE(result.status == 0 || result.status == 1) << result.status;
+            EXPECT_EQ(count_of(result.err, "*** ERROR *** : \r\n"), 0) << result.err;
+            EXPECT_EQ(count_of(result.err, "Failed to retrieve glyph"), 0) << result.err;
+            if (result.status == 0)
+            {
+                EXPECT_EQ(count_of(result.err, "*** ERROR"), 0) << result.err;
+                ++succeeded;
+                continue;
+            }
+            // The errors say memory ran short and name the set or the font.
+            ++failed;
+            EXPECT_NE(result.err.find("memory"), std::string::npos) << result.err;
+            const bool names_a_set = result.err.find("of 'char_config' (the character set file "
+                                                     "'set.chars')") != std::string::npos;
+            const bool names_a_font = result.err.find("Not enough memory to open the font file") !=
+                                      std::string::npos;
+            EXPECT_TRUE(names_a_set || names_a_font) << result.err;
         }
-        // The errors say memory ran short and name the set or the font.
-        ++failed;
-        EXPECT_NE(result.err.find("memory"), std::string::npos) << result.err;
-        const bool names_a_set = result.err.find("of 'char_config' (the character set file "
-                                                 "'set.chars')") != std::string::npos;
-        const bool names_a_font = result.err.find("Not enough memory to open the font file") !=
-                                  std::string::npos;
-        EXPECT_TRUE(names_a_set || names_a_font) << result.err;
+        EXPECT_GT(succeeded, 0);
+        EXPECT_GT(failed, 0);
     }
-    EXPECT_GT(succeeded, 0);
-    EXPECT_GT(failed, 0);
 }

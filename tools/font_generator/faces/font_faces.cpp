@@ -3,6 +3,7 @@
 // Sections: FreeType, the font bytes, opening one face, the face set.
 #include "tools/font_generator/faces/font_faces.h"
 
+#include "ovcore/collections/string.h"
 #include "ovcore/message.h"
 #include "ovcore/sys_pages.h"
 #include "ovcore/ufs/sys_file.h"
@@ -31,6 +32,19 @@ bool start_freetype(FT_LibraryRec_** library)
 void shut_down_freetype(FT_LibraryRec_* library)
 {
     (void)FT_Done_FreeType(library);
+}
+
+bool describe_freetype_version(string_t* out)
+{
+    FT_Library library = nullptr;
+    if (FT_Init_FreeType(&library) != 0)
+        return false;
+    FT_Int major = 0;
+    FT_Int minor = 0;
+    FT_Int patch = 0;
+    FT_Library_Version(library, &major, &minor, &patch);
+    (void)FT_Done_FreeType(library);
+    return out->format("%d.%d.%d", int(major), int(minor), int(patch));
 }
 
 void close_font_face(FT_FaceRec_* face)

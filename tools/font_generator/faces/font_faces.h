@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+class string_t;
 struct FT_FaceRec_;
 struct FT_LibraryRec_;
 
@@ -42,6 +43,9 @@ struct font_face_settings_t
 // reports its failure.
 [[nodiscard]] bool start_freetype(FT_LibraryRec_** library);
 void shut_down_freetype(FT_LibraryRec_* library);
+// The version of the FreeType library the process runs with, as "x.y.z"; false, without a
+// message, when FreeType cannot be started.
+[[nodiscard]] bool describe_freetype_version(string_t* out);
 void close_font_face(FT_FaceRec_* face);
 // True when the face's glyphs are outlines; bitmap fonts (BDF, PCF, strikes only) have none.
 bool has_outlines(FT_FaceRec_* face);

@@ -389,17 +389,22 @@ owner_ptr_t<configuration_u> load_configuration_tree(file_t* file, const char* p
 
 }  // namespace
 
-owner_ptr_t<configuration_u> load_configuration(const char* path)
+owner_ptr_t<configuration_u> load_configuration(const char* path, file_t* opened)
 {
-    auto_ptr_t<file_t> file(fs_cache_lookup(path, SYSFS));
-    if (!file)
-        file = fs_device_open(path, fs_open_mode_t::read_only, SYSFS);
-    if (!file)
+    auto_ptr_t<file_t> file;
+    if (opened == nullptr)
     {
-        msg_error("Failed to open the configuration file '%s'.", path);
-        return owner_ptr_t<configuration_u>();
+        file = fs_cache_lookup(path, SYSFS);
+        if (!file)
+            file = fs_device_open(path, fs_open_mode_t::read_only, SYSFS);
+        if (!file)
+        {
+            msg_error("Failed to open the configuration file '%s'.", path);
+            return owner_ptr_t<configuration_u>();
+        }
+        opened = file.get();
     }
-    owner_ptr_t<configuration_u> configuration = load_configuration_tree(file.get(), path);
+    owner_ptr_t<configuration_u> configuration = load_configuration_tree(opened, path);
     file.reset();
     bool usable = configuration && has_only_char_set_configs(*configuration, path);
     if (usable)

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+class file_t;
+
 // One character set: its font, its character-set file and how its glyphs are rendered.
 class char_set_config_u final : public unit_t
 {
@@ -98,5 +100,7 @@ public:
 // system and checks what every later stage relies on: one configuration tree whose every
 // char_set_config element is one, usable fallback fonts and picture sizes, a UTF-8 preview text
 // and a drawable font style. Every bad set setting is reported, not only the first. Null after
-// the messages.
-[[nodiscard]] owner_ptr_t<configuration_u> load_configuration(const char* path);
+// the messages. With `opened` (the caller's, such as the text made from the command line) that
+// file is loaded instead, and `path` only names it in messages.
+[[nodiscard]] owner_ptr_t<configuration_u> load_configuration(const char* path,
+                                                              file_t* opened = nullptr);

@@ -19,6 +19,7 @@
 // read, kerning FreeType finds outside sfnt tables) shapes every pair.
 #include "tools/font_generator/kerning/opentype_kerning.h"
 
+#include "ovcore/collections/string.h"
 #include "ovcore/message.h"
 #include "tools/font_generator/model/font_glyph.h"
 #include "tools/font_generator/kerning/kern_table.h"
@@ -99,6 +100,15 @@ bool load_harfbuzz()
 #undef OV_HARFBUZZ_SYMBOL
     hb = &table;
     return true;
+}
+
+bool describe_harfbuzz_version(string_t* out)
+{
+    void* library = sys_library->open(harfbuzz_library);
+    const auto version = library != nullptr ? reinterpret_cast<decltype(&::hb_version_string)>(
+                                                  sys_library->symbol(library, "hb_version_string"))
+                                            : nullptr;
+    return version != nullptr && out->assign(version());
 }
 
 // ---- shaping one pair --------------------------------------------------------------------------

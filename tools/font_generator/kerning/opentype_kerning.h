@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+class string_t;
 struct FT_FaceRec_;
 struct character_set_t;
 
@@ -21,6 +22,9 @@ enum class kerning_search_t
 
 // Loads HarfBuzz on first use. Reports and returns false when it cannot be loaded.
 [[nodiscard]] bool load_harfbuzz();
+// The version of the HarfBuzz library a run would load, as "x.y.z"; false, without a message,
+// when it cannot be loaded.
+[[nodiscard]] bool describe_harfbuzz_version(string_t* out);
 
 // Every ordered pair (a, b) of the set's characters that the face defines and that are drawn
 // from face `face_index` of the set, b = a included, in file order of a then b, whose shaped

@@ -105,6 +105,11 @@ uint32_t png_bytes_per_pixel(png_colour_t colour)
     return colour == png_colour_t::grey_alpha ? 2 : colour == png_colour_t::rgb ? 3 : 4;
 }
 
+const char* libpng_version()
+{
+    return png_get_libpng_ver(nullptr);
+}
+
 png_written_t write_png_file(const char* path, const png_format_t& format, png_rows_t* rows)
 {
     png_structp png =

@@ -25,6 +25,9 @@ struct png_format_t
 
 uint32_t png_bytes_per_pixel(png_colour_t colour);
 
+// The version of the libpng library the process runs with, as "x.y.z".
+const char* libpng_version();
+
 // Forms row y of the picture, row 0 the top row, in the format's channels.
 class png_rows_t
 {
