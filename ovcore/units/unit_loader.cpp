@@ -6,6 +6,7 @@
 #include "ovcore/units/unit_loader.h"
 
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 #include "ovcore/ufs/fs_file.h"
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_binary_format.h"
@@ -479,7 +480,8 @@ unit_t* unit_load_t::begin_unit(const char* type_name, const char* name)
     unit_t* created = unit.get();
     created_t* record = m_created.append_new();
     if (record == nullptr)
-        OV_FATAL("Unable to allocate the list of created units.");
+        out_of_memory_exit("[unit] Not enough memory for the units of the file '%s'.",
+                           m_name.c_str());
     record->unit = std::move(unit);
     if (!name_unit(created, m_created.size() - 1, name))
         return nullptr;
@@ -580,7 +582,8 @@ unit_proxy_u* unit_load_t::obtain_proxy(const string_dyn_t& name)
     proxy->set_load(this);
     unit_proxy_u* result = proxy.get();
     if (!m_proxies.append(std::move(proxy)))
-        OV_FATAL("Unable to allocate the list of name proxies.");
+        out_of_memory_exit("[unit] Not enough memory for the unit names of the file '%s'.",
+                           m_name.c_str());
     return result;
 }
 
@@ -858,7 +861,8 @@ bool unit_load_t::redirect_owner(uint32_t referring, const unit_attribute_t* att
 bool unit_load_t::resolve_owners(array_dyn_t<uint32_t>* parents)
 {
     if (!parents->resize(m_created.size()))
-        OV_FATAL("Unable to allocate the ownership table of a load.");
+        out_of_memory_exit("[unit] Not enough memory for the owners of the units of the file '%s'.",
+                           m_name.c_str());
     for (uint32_t& parent : *parents)
         parent = no_parent;
     bool passed = true;
@@ -899,7 +903,8 @@ bool unit_load_t::collect_roots(const array_t<uint32_t>& parents)
     };
     array_dyn_t<uint8_t> state;
     if (!state.resize(m_created.size()))
-        OV_FATAL("Unable to allocate the ownership table of a load.");
+        out_of_memory_exit("[unit] Not enough memory for the owners of the units of the file '%s'.",
+                           m_name.c_str());
     bool passed = true;
     for (uint32_t i = 0; i < m_created.size(); ++i)
     {
@@ -936,7 +941,8 @@ bool unit_load_t::collect_roots(const array_t<uint32_t>& parents)
         if ((created.unit->state_flags() & unit_state_load_owned) != 0)
             continue;
         if (!m_roots.append(owner_ptr_t<unit_t>(created.unit.get())))
-            OV_FATAL("Unable to allocate the root list of a load.");
+            out_of_memory_exit("[unit] Not enough memory for the unit trees of the file '%s'.",
+                               m_name.c_str());
     }
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include "ovcore/collections/map/map_hashed.h"
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 #include "ovcore/thread/locks.h"
 #include "ovcore/units/unit.h"
 
@@ -338,7 +339,7 @@ unit_name_id_t unit_name_create_name(const array_t<token_t>& tokens, unit_t* uni
                 OV_FATAL("[unit] Unit naming system is full.");
             table.shards[first + place] = create_shard(components, place);
             if (table.shards[first + place] == nullptr)
-                OV_FATAL("[unit] Unit naming system is full.");
+                out_of_memory_exit("[unit] Not enough memory to name the unit.");
             ++table.shards_created;
         }
 

@@ -5,6 +5,7 @@
 
 #include "ovcore/collections/text_encoding.h"
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 
 #include <cerrno>
 #include <cmath>
@@ -710,8 +711,10 @@ bool unit_text_scanner_t::run_include_line()
 
 void unit_text_scanner_t::push_frame(auto_ptr_t<frame_t> frame)
 {
+    const frame_t* pushed = frame.get();
     if (!m_frames.append(std::move(frame)))
-        OV_FATAL("Unable to allocate the scanner's include stack.");
+        out_of_memory_exit("[unit] Not enough memory for the include stack of the file '%s'.",
+                           pushed->display_name.c_str());
     m_frame = m_frames.last().get();
 }
 

@@ -181,7 +181,8 @@ bool says_memory_ran_short(const std::string& line)
     std::string lower = line;
     for (char& c : lower)
         c = char(std::tolower(static_cast<unsigned char>(c)));
-    return lower.find("memory") != std::string::npos;
+    return lower.find("memory") != std::string::npos ||
+           lower.find("failed to allocate") != std::string::npos;
 }
 
 run_ending_t judge(const finished_t& finished, const std::string& out, const std::string& err,
