@@ -225,12 +225,14 @@ bool unit_bank_t::register_type(const unit_descriptor_t* descriptor)
     }
     if (m_by_name.insert(key, descriptor) == nullptr)
     {
+        msg_error("[unit] Not enough memory to register the unit type '%s'.", name);
         msg_error("[unit] Failed to register unit type '%s' - hash map insertion failed.", name);
         return false;
     }
     if (!m_types.append(descriptor))
     {
         (void)m_by_name.remove(key);
+        msg_error("[unit] Not enough memory to register the unit type '%s'.", name);
         msg_error("[unit] Failed to register unit type '%s' - descriptor insertion failed.", name);
         return false;
     }
@@ -286,7 +288,10 @@ owner_ptr_t<unit_t> unit_system_t::create_unit(const unit_descriptor_t* descript
 {
     if (descriptor->create == nullptr)
         OV_FATAL("[unit] Attempt to instantiate abstract unit type.");
-    return owner_ptr_t<unit_t>(descriptor->create(this));
+    owner_ptr_t<unit_t> unit(descriptor->create(this));
+    if (!unit)
+        msg_error("[unit] Not enough memory for a unit of type '%s'.", descriptor->type_name);
+    return unit;
 }
 
 owner_ptr_t<unit_t> unit_system_t::create_unit_by_type_name(const char* type_name)

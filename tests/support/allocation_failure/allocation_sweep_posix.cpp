@@ -185,6 +185,13 @@ bool says_memory_ran_short(const std::string& line)
            lower.find("failed to allocate") != std::string::npos;
 }
 
+bool is_location_line(const std::string& line)
+{
+    const size_t at = line.rfind(", line ");
+    return at != std::string::npos && line.back() == ':' &&
+           line.find_first_not_of("0123456789", at + 7) == line.size() - 1;
+}
+
 run_ending_t judge(const finished_t& finished, const std::string& out, const std::string& err,
                    const std::map<std::string, std::string>& files,
                    const reference_run_t& reference)
@@ -203,7 +210,8 @@ run_ending_t judge(const finished_t& finished, const std::string& out, const std
     bool explained = false;
     for (const std::string& line : lines_of(err))
     {
-        if (known.count(line) != 0)
+        // "[unit] File 'name', line N:" heads the message that follows it.
+        if (known.count(line) != 0 || is_location_line(line))
             continue;
         explained = says_memory_ran_short(line) && line != "*** ERROR *** : ";
         break;

@@ -74,10 +74,10 @@ bool read_character_set(character_set_t* set, const string_t& path)
         const size_t number = size_t(i) + 1;
         if (!split_line((*lines)[i], &pieces))
         {
-            msg_error("Ignoring malformed line %Iu in file '%s' - expected codepoint, unicode "
-                      "codepoint, and optional glyph name.",
+            // Only memory fails here: the line may be good, so the set cannot be complete.
+            msg_error("Not enough memory to read line %Iu of the character set file '%s'.",
                       number, path.c_str());
-            continue;
+            return false;
         }
         if (pieces.token.empty())
             continue;  // blank or comment
@@ -92,6 +92,8 @@ bool read_character_set(character_set_t* set, const string_t& path)
         font_glyph_t* glyph = set->glyphs.append_new();
         if (glyph == nullptr)
         {
+            msg_error("Not enough memory for the glyphs of the character set file '%s'.",
+                      path.c_str());
             msg_error("Failed to added another glyph ('%s') to internal table.",
                       pieces.name.c_str());
             return false;
@@ -159,6 +161,7 @@ bool append_named_glyph(character_set_t* set, uint32_t code, code_set_t* seen)
     {
         if (glyph != nullptr)
             set->glyphs.remove_last();
+        msg_error("Not enough memory for the glyph U+%04X of the character set.", code);
         msg_error("Failed to added another glyph ('U+%04X') to internal table.", code);
         return false;
     }
