@@ -355,6 +355,7 @@ bool text_parser_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attri
             if (!unit_array_request_capacity(unit, attribute, capacity))
             {
                 m_load->report_location();
+                msg_error("[unit] Not enough memory for %Iu elements.", capacity);
                 msg_error("[unit] Failed to set the requested length of the array attribute '%s' "
                           "of unit '%s' (of type '%s').",
                           attribute->name, name_unit_for_message(), type_name);
@@ -497,7 +498,8 @@ bool unit_load_t::name_unit(unit_t* unit, uint32_t created_index, const char* wr
     string_dyn_t name;
     if (!make_name(written, &name))
         return report_no_memory_for_name(written);
-    array_dyn_t<token_t> tokens;
+    // Held inside the record: a name's format check needs no memory.
+    array_fixed_t<token_t, unit_name_max_components> tokens;
     if (!unit_name_parse(name.c_str(), &tokens))
     {
         report_location();
@@ -535,7 +537,8 @@ bool unit_load_t::find_reference(const char* written, string_dyn_t* name, unit_t
 {
     if (!make_name(written, name))
         return report_no_memory_for_name(written);
-    array_dyn_t<token_t> tokens;
+    // Held inside the record: a name's format check needs no memory.
+    array_fixed_t<token_t, unit_name_max_components> tokens;
     if (!unit_name_parse(name->c_str(), &tokens))
     {
         report_location();
@@ -548,7 +551,8 @@ bool unit_load_t::find_reference(const char* written, string_dyn_t* name, unit_t
 
 unit_proxy_u* unit_load_t::obtain_proxy(const string_dyn_t& name)
 {
-    array_dyn_t<token_t> tokens;
+    // Held inside the record: a name's format check needs no memory.
+    array_fixed_t<token_t, unit_name_max_components> tokens;
     if (!unit_name_parse(name.c_str(), &tokens))
     {
         report_location();
@@ -793,7 +797,7 @@ bool unit_load_t::redirect_link(unit_t* unit, const unit_attribute_t* attribute,
 bool unit_load_t::resolve_names_and_links()
 {
     bool passed = true;
-    array_dyn_t<token_t> tokens;
+    array_fixed_t<token_t, unit_name_max_components> tokens;
     for (uint32_t p = 0; p < m_proxies.size(); ++p)
     {
         unit_proxy_u* proxy = m_proxies[p].get();

@@ -350,6 +350,7 @@ unit_name_id_t unit_name_create_name(const array_t<token_t>& tokens, unit_t* uni
         shard.units[slot] = unit;
         if (shard.slots.insert(shard.key(slot), uint16_t(slot)) == nullptr)
         {
+            msg_error("[unit] Not enough memory for the unit names.");
             msg_error("[unit] Failed map insertion into unit name shard, ignoring the naming "
                       "request.");
             shard.return_slot(slot);

@@ -277,9 +277,15 @@ number_t convert_real(const char* begin, const char* end, float* value)
     return number_t::ok;
 }
 
-// Translates the escapes of a quoted string (quotes included in [begin, end)). False on an
-// escape other than \" \\ \n \r \xHH, and on \x00, which would cut the text short.
-bool translate_quoted(const char* begin, const char* end, string_dyn_t* text)
+enum class quoted_t : uint8_t
+{
+    translated,
+    bad_escape,  // other than \" \\ \n \r \xHH, or \x00, which would cut the text short
+    no_memory,
+};
+
+// Translates the escapes of a quoted string (quotes included in [begin, end)).
+quoted_t translate_quoted(const char* begin, const char* end, string_dyn_t* text)
 {
     text->clear();
     for (const char* p = begin + 1; p != end - 1; ++p)
@@ -300,16 +306,16 @@ bool translate_quoted(const char* begin, const char* end, string_dyn_t* text)
                 c = char(hex_value(static_cast<unsigned char>(p[1])) * 16 +
                          hex_value(static_cast<unsigned char>(p[2])));
                 if (c == 0)
-                    return false;
+                    return quoted_t::bad_escape;
                 p += 2;
             }
             else
-                return false;
+                return quoted_t::bad_escape;
         }
         if (!text->append_char(c))
-            return false;
+            return quoted_t::no_memory;
     }
-    return true;
+    return quoted_t::translated;
 }
 
 uint32_t count_line_feeds(const char* begin, const char* end)
@@ -889,7 +895,14 @@ bool unit_text_scanner_t::scan_quoted(unit_scan_context_t context, string_dyn_t*
     const char* end = quoted_end(begin, text_end());
     if (end == nullptr)
         return expected(context);  // no closing quote: only the quote is offending
-    if (!translate_quoted(begin, end, text))
+    const quoted_t translated = translate_quoted(begin, end, text);
+    if (translated == quoted_t::no_memory)
+    {
+        report_location();
+        msg_error("[unit] Not enough memory for a lexeme of %u bytes.", uint32_t(end - begin));
+        return false;
+    }
+    if (translated == quoted_t::bad_escape)
     {
         report_expecting_name("string literal", begin, uint32_t(end - begin));
         return false;
