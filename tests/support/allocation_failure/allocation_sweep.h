@@ -18,8 +18,11 @@ enum class run_ending_t : uint8_t
     wrong_output,     // exit 0 with other outputs or messages
     blames_other,     // exit 1 but the first new message blames something else, or is empty
     half_written,     // exit 1 and an output file that a good run does not write so
+    // Exit 0 with other output after an allocation failed inside FreeType, which may lose one
+    // and still report success (its autofitter's metrics; a face's family name).
+    freetype_lost,
 };
-constexpr uint32_t run_ending_count = 7;
+constexpr uint32_t run_ending_count = 8;
 
 const char* run_ending_name(run_ending_t ending);
 
@@ -48,6 +51,7 @@ struct injected_run_t
     run_ending_t ending;
     int status;      // exit status, or -1
     std::string err;
+    std::string failed_in;  // the file name of the code whose allocation failed first
 };
 
 struct sweep_settings_t
@@ -72,8 +76,8 @@ struct sweep_result_t
 // allocation in turn failed singly and from it on, and every mmap in turn.
 sweep_result_t sweep_allocation_failures(const sweep_settings_t& settings);
 
-// One run with the N-th allocation (or mmap) failed, as the sweep classifies it; for
-// reproducers.
+// One run with the N-th allocation (or mmap) of the main thread failed, as the sweep classifies
+// it; for reproducers.
 injected_run_t run_with_failure(const std::string& configuration, injection_t injection, long n,
                                 const reference_run_t& reference);
 reference_run_t run_with_memory_enough(const std::string& configuration);

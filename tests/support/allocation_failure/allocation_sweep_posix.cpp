@@ -194,16 +194,19 @@ bool is_location_line(const std::string& line)
 
 run_ending_t judge(const finished_t& finished, const std::string& out, const std::string& err,
                    const std::map<std::string, std::string>& files,
-                   const reference_run_t& reference)
+                   const reference_run_t& reference, const std::string& failed_in)
 {
     if (finished.timed_out)
         return run_ending_t::hang;
     if (finished.signalled || (finished.status != 0 && finished.status != 1))
         return run_ending_t::crash;
     if (finished.status == 0)
-        return out == reference.out && err == reference.err && files == reference.files
-                   ? run_ending_t::same_output
-                   : run_ending_t::wrong_output;
+    {
+        if (out == reference.out && err == reference.err && files == reference.files)
+            return run_ending_t::same_output;
+        return failed_in.rfind("libfreetype.so", 0) == 0 ? run_ending_t::freetype_lost
+                                                         : run_ending_t::wrong_output;
+    }
     // Lines a good run prints too (warnings before the failure) are no explanation.
     const std::vector<std::string> reference_lines = lines_of(reference.err);
     const std::set<std::string> known(reference_lines.begin(), reference_lines.end());
@@ -225,6 +228,16 @@ run_ending_t judge(const finished_t& finished, const std::string& out, const std
             return run_ending_t::half_written;
     }
     return run_ending_t::said_no_memory;
+}
+
+// The first failed allocation's caller from the preload's report.
+std::string failed_in_of(const run_folder_t& folder)
+{
+    std::istringstream report(read_file(folder.report));
+    long allocations = 0, mmaps = 0, failed = 0;
+    std::string object;
+    report >> allocations >> mmaps >> failed >> object;
+    return object;
 }
 
 std::vector<std::string> environment_of(injection_t injection, long n)
@@ -251,8 +264,9 @@ struct task_t
 
 const char* run_ending_name(run_ending_t ending)
 {
-    static const char* const names[] = { "exit 0 same", "exit 1 memory", "crash", "hang",
-                                         "exit 0 wrong", "blames other", "half-written" };
+    static const char* const names[] = { "exit 0 same", "exit 1 memory", "crash",
+                                         "hang",        "exit 0 wrong",  "blames other",
+                                         "half-written", "FreeType lost" };
     static_assert(sizeof(names) / sizeof(names[0]) == run_ending_count);
     return names[uint32_t(ending)];
 }
@@ -260,7 +274,8 @@ const char* run_ending_name(run_ending_t ending)
 uint32_t sweep_result_t::bad_runs() const
 {
     return uint32_t(runs.size()) - counts[uint32_t(run_ending_t::same_output)] -
-           counts[uint32_t(run_ending_t::said_no_memory)];
+           counts[uint32_t(run_ending_t::said_no_memory)] -
+           counts[uint32_t(run_ending_t::freetype_lost)];
 }
 
 reference_run_t run_with_memory_enough(const std::string& configuration)
@@ -285,10 +300,11 @@ injected_run_t run_with_failure(const std::string& configuration, injection_t in
     const child_t child = start_run(&folder, configuration, environment_of(injection, n));
     const finished_t finished = wait_run(child, 60);
     const std::string err = read_file(folder.err_file);
+    const std::string failed_in = failed_in_of(folder);
     return injected_run_t{ injection, n,
                            judge(finished, read_file(folder.out_file), err, folder.outputs(),
-                                 reference),
-                           finished.status, err };
+                                 reference, failed_in),
+                           finished.status, err, failed_in };
 }
 
 sweep_result_t sweep_allocation_failures(const sweep_settings_t& settings)
@@ -355,11 +371,12 @@ sweep_result_t sweep_allocation_failures(const sweep_settings_t& settings)
             }
             run_folder_t& folder = *folders[k];
             const std::string err = read_file(folder.err_file);
+            const std::string failed_in = failed_in_of(folder);
             const run_ending_t ending = judge(finished, read_file(folder.out_file), err,
-                                              folder.outputs(), reference);
+                                              folder.outputs(), reference, failed_in);
             result.runs.push_back(injected_run_t{ running[k].second.injection,
                                                   running[k].second.n, ending, finished.status,
-                                                  err });
+                                                  err, failed_in });
             ++result.counts[uint32_t(ending)];
             busy[k] = false;
             --active;
@@ -412,8 +429,8 @@ std::string describe_bad_runs(const sweep_result_t& result, uint32_t limit)
                 break;
             }
         text << injections[uint32_t(run.injection)] << ' ' << run.n << ": "
-             << run_ending_name(run.ending) << " (status " << run.status << ") " << first
-             << '\n';
+             << run_ending_name(run.ending) << " (status " << run.status << ", failed in "
+             << run.failed_in << ") " << first << '\n';
     }
     return text.str();
 }

@@ -36,7 +36,8 @@ FT_Error init_freetype(FT_Library* library, const char** missing)
     if (error != 0)
     {
         *library = nullptr;
-        return error;
+        // Its memory record is the one thing FT_Init_FreeType reports so.
+        return error == FT_Err_Unimplemented_Feature ? FT_Err_Out_Of_Memory : error;
     }
     for (const char* name : needed_modules)
     {
