@@ -401,7 +401,10 @@ bool file_t::write_formatted_va(const char* format, va_list args)
 {
     string_dyn_t text;
     if (!text.format_va(format, args))
+    {
+        msg_error("[fs] Not enough memory to write to the file '%s'.", m_path.c_str());
         return false;
+    }
     if (text.empty())
         return true;
     return write(text.c_str(), text.length());

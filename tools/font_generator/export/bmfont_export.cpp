@@ -714,7 +714,7 @@ bool name_pages(const bmfont_settings_t& settings, uint32_t k, uint32_t count,
 
 bool write_export_file(const char* path, const void* bytes, uint32_t size)
 {
-    auto_ptr_t<file_t> file(create_output_file(path));
+    output_file_t file(path);
     if (!file)
     {
         msg_error("Failed to create the font export file '%s'.", path);
@@ -725,7 +725,7 @@ bool write_export_file(const char* path, const void* bytes, uint32_t size)
         msg_error("Failed to write the font export file '%s'.", path);
         return false;
     }
-    return true;
+    return file.keep();
 }
 
 // One flavour of the set's descriptor at `path`.
@@ -736,6 +736,7 @@ bool write_descriptor(export_format_t format, const bmfont_font_t& font, const c
         array_dyn_t<uint8_t> bytes;
         if (!append_bmfont_binary(&bytes, font))
         {
+            msg_error("Not enough memory for the font export file '%s'.", path);
             msg_error("Failed to write the font export file '%s'.", path);
             return false;
         }

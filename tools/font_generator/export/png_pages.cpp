@@ -7,6 +7,7 @@
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_file.h"
 #include "tools/font_generator/output/output_file.h"
+#include "tools/font_generator/output/png_structures.h"
 #include "tools/font_generator/packing/font_canvas.h"
 
 #include <png.h>
@@ -124,22 +125,17 @@ bool encode_page(png_structp png, png_infop info, const page_plan_t& plan, uint8
     return true;
 }
 
-// libpng's warnings say nothing a user of the tool can act on.
-void ignore_png_warning(png_structp, png_const_charp) {}
-
-bool encode_png(const page_plan_t& plan, page_sink_t* sink)
+// libpng's structures and a row, made before the page's file.
+struct page_encoder_t
 {
-    png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, ignore_png_warning);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    uint8_t* row = static_cast<uint8_t*>(
-        std::malloc(std::size_t(plan.width) * plan.bytes_per_pixel));
-    const bool encoded =
-        info != nullptr && row != nullptr && encode_page(png, info, plan, row, sink);
-    std::free(row);
-    png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-    return encoded;
-}
+    png_structures_t structures;
+    array_dyn_t<uint8_t> row;
+
+    bool make(const page_plan_t& plan)
+    {
+        return structures.is_made() && row.resize(plan.width * plan.bytes_per_pixel);
+    }
+};
 
 }  // namespace
 
@@ -170,19 +166,27 @@ bool write_png_page(const char* path, const font_canvas_t& canvas, page_channels
     const bool rgba = channels == page_channels_t::straight_colour && canvas.pixels != nullptr &&
                       !has_grey_colour(canvas);
     const page_plan_t plan{ &canvas, channels, page_width, page_height, rgba ? 4u : 2u };
-    auto_ptr_t<file_t> file(create_output_file(path));
+    page_encoder_t encoder;
+    if (!encoder.make(plan))
+    {
+        msg_error("Not enough memory to encode the font page '%s'.", path);
+        msg_error("Failed to write the font page '%s'.", path);
+        return false;
+    }
+    output_file_t file(path);
     if (!file)
     {
         msg_error("Failed to create the font page '%s'.", path);
         return false;
     }
     page_sink_t sink{ file.get(), false };
-    if (!encode_png(plan, &sink))
+    if (!encode_page(encoder.structures.png, encoder.structures.info, plan, encoder.row.data(),
+                     &sink))
     {
         if (!sink.write_failed)
             msg_error("Not enough memory to encode the font page '%s'.", path);
         msg_error("Failed to write the font page '%s'.", path);
         return false;
     }
-    return true;
+    return file.keep();
 }

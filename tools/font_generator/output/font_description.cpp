@@ -164,8 +164,12 @@ bool write_font_outputs(const font_output_settings_t& settings,
 {
     string_dyn_t path;
     if (!path.format("%s%s.font", settings.base, settings.output))
+    {
+        msg_error("Not enough memory for the name of the font file '%s%s.font'.", settings.base,
+                  settings.output);
         return false;
-    auto_ptr_t<file_t> description(create_output_file(path.c_str()));
+    }
+    output_file_t description(path.c_str());
     if (!description)
     {
         msg_error("Failed to create the font file '%s'.", path.c_str());
@@ -182,12 +186,15 @@ bool write_font_outputs(const font_output_settings_t& settings,
     (void)text.reserve(uint32_t(std::min<uint64_t>(expected, UINT32_MAX / 2)));
     const bool previewed = settings.preview_text[0] != '\0';
     font_layout_t layout;
-    if (!append_font_description(&text, settings, sets, pictures, &layout) ||
-        !description->write(text.c_str(), text.length()))
+    const bool appended = append_font_description(&text, settings, sets, pictures, &layout);
+    if (!appended || !description->write(text.c_str(), text.length()))
     {
+        if (!appended)
+            msg_error("Not enough memory for the font file '%s'.", path.c_str());
         msg_error("Failed to write the font file '%s'.", path.c_str());
         return false;
     }
+    (void)description.keep();
     text.release();
     if (layout_out != nullptr)
         *layout_out = layout;
@@ -196,6 +203,14 @@ bool write_font_outputs(const font_output_settings_t& settings,
     string_dyn_t texture_object_name;
     string_dyn_t picture_name;
     string_dyn_t file_path;
+    // The output's path: the base, then `name`.
+    const auto name_path = [&](const char* name)
+    {
+        if (file_path.format("%s%s", settings.base, name))
+            return true;
+        msg_error("Not enough memory for the name of the file '%s%s'.", settings.base, name);
+        return false;
+    };
     for (std::size_t index = 0; index < pictures.size(); ++index)
     {
         const output_picture_t& picture = pictures[uint32_t(index)];
@@ -205,22 +220,29 @@ bool write_font_outputs(const font_output_settings_t& settings,
         if (!material_name.format("%s_%Iu.mat", settings.output, index) ||
             !texture_object_name.format("%s_%Iu.tobj", settings.output, index) ||
             !picture_name.format("%s_%Iu.tga", settings.output, index))
+        {
+            msg_error("Not enough memory for the file names of the picture %Iu.", index);
             return false;
-
-        if (!file_path.format("%s%s", settings.base, material_name.c_str()) ||
+        }
+        if (!name_path(material_name.c_str()) ||
             !write_material_file(file_path.c_str(), texture_object_name.c_str(), white_font,
                                  distance_range))
             return false;
-        if (!file_path.format("%s%s", settings.base, texture_object_name.c_str()) ||
+        if (!name_path(texture_object_name.c_str()) ||
             !write_texture_object_file(file_path.c_str(), picture_name.c_str(), white_font,
                                        distance_range))
             return false;
-        if (!file_path.format("%s%s", settings.base, picture_name.c_str()) ||
-            !write_picture(*picture.canvas, file_path.c_str()))
+        if (!name_path(picture_name.c_str()) || !write_picture(*picture.canvas, file_path.c_str()))
             return false;
     }
-    return !previewed ||
-           (file_path.format("%s%s_preview.png", settings.base, settings.output) &&
-            write_preview_picture(file_path.c_str(), settings.preview_text, layout, sets,
-                                  pictures));
+    if (!previewed)
+        return true;
+    if (!file_path.format("%s%s_preview.png", settings.base, settings.output))
+    {
+        msg_error("Not enough memory for the name of the file '%s%s_preview.png'.",
+                  settings.base, settings.output);
+        return false;
+    }
+    return write_preview_picture(file_path.c_str(), settings.preview_text, layout, sets,
+                                 pictures);
 }

@@ -9,7 +9,7 @@
 bool write_material_file(const char* path, const char* texture_object_name, bool white_font,
                          float distance_range)
 {
-    auto_ptr_t<file_t> file(create_output_file(path));
+    output_file_t file(path);
     if (!file)
     {
         msg_error("Unable to create the material file '%s'.", path);
@@ -29,13 +29,13 @@ bool write_material_file(const char* path, const char* texture_object_name, bool
         msg_error("Unable to write the material file '%s'.", path);
         return false;
     }
-    return true;
+    return file.keep();
 }
 
 bool write_texture_object_file(const char* path, const char* picture_name, bool white_font,
                                float distance_range)
 {
-    auto_ptr_t<file_t> file(create_output_file(path));
+    output_file_t file(path);
     if (!file)
     {
         msg_error("Unable to create the file '%s'.", path);
@@ -48,5 +48,5 @@ bool write_texture_object_file(const char* path, const char* picture_name, bool 
         msg_error("Unable to write the file '%s'.", path);
         return false;
     }
-    return true;
+    return file.keep();
 }

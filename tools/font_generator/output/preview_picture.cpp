@@ -10,6 +10,7 @@
 #include "tools/font_generator/packing/font_canvas.h"
 #include "tools/font_generator/output/font_description.h"
 #include "tools/font_generator/output/output_file.h"
+#include "tools/font_generator/output/png_structures.h"
 
 #include <png.h>
 
@@ -433,23 +434,19 @@ bool encode_png(png_structp png, png_infop info, const preview_plan_t& plan, uin
     return !sink->failed;
 }
 
-// libpng's warnings say nothing a user of the tool can act on.
-void ignore_png_warning(png_structp, png_const_charp) {}
-
-bool write_png(file_t* file, const preview_plan_t& plan)
+// libpng's structures, a row and the file's buffer, made before the file.
+struct preview_encoder_t
 {
-    png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, ignore_png_warning);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    uint8_t* row = static_cast<uint8_t*>(std::malloc(std::size_t(plan.width) * 3));
-    png_sink_t sink{ file, static_cast<uint8_t*>(std::malloc(png_sink_size)), 0, false };
-    const bool written = info != nullptr && row != nullptr && sink.buffer != nullptr &&
-                         encode_png(png, info, plan, row, &sink);
-    std::free(sink.buffer);
-    std::free(row);
-    png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-    return written;
-}
+    png_structures_t structures;
+    array_dyn_t<uint8_t> row;
+    array_dyn_t<uint8_t> buffer;
+
+    bool make(const preview_plan_t& plan)
+    {
+        return structures.is_made() && row.resize(plan.width * 3) &&
+               buffer.resize(png_sink_size);
+    }
+};
 
 }  // namespace
 
@@ -477,11 +474,23 @@ bool write_preview_picture(const char* path, const char* text, const font_layout
         msg_error("Failed to write the preview picture '%s'.", path);
         return false;
     }
-    auto_ptr_t<file_t> file(create_output_file(path));
-    if (!file || !write_png(file.get(), plan))
+    preview_encoder_t encoder;
+    if (!encoder.make(plan))
     {
+        msg_error("Not enough memory to encode the preview picture '%s'.", path);
         msg_error("Failed to write the preview picture '%s'.", path);
         return false;
     }
-    return true;
+    output_file_t file(path);
+    png_sink_t sink{ file.get(), encoder.buffer.data(), 0, false };
+    if (!file ||
+        !encode_png(encoder.structures.png, encoder.structures.info, plan, encoder.row.data(),
+                    &sink))
+    {
+        if (file && !sink.failed)
+            msg_error("Not enough memory to encode the preview picture '%s'.", path);
+        msg_error("Failed to write the preview picture '%s'.", path);
+        return false;
+    }
+    return file.keep();
 }

@@ -62,12 +62,18 @@ void swap_red_and_blue(uint8_t* bytes, uint32_t size, uint32_t pixel_bytes)
         std::swap(bytes[i], bytes[i + 2]);
 }
 
+bool say_no_memory(const file_t* file)
+{
+    msg_error("Not enough memory to write the picture '%s'.", file->get_path().c_str());
+    return false;
+}
+
 bool write_small_picture(file_t* file, const uint8_t* header, const uint8_t* pixels,
                          uint32_t size, const tga_format_t& entry)
 {
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(tga_header_size + size));
     if (buffer == nullptr)
-        return false;
+        return say_no_memory(file);
     std::memcpy(buffer, header, tga_header_size);
     std::memcpy(buffer + tga_header_size, pixels, size);
     if (entry.swap)
@@ -129,7 +135,7 @@ bool write_tga(file_t* file, const uint8_t* pixels, uint32_t width, uint32_t hei
 
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(swap_chunk_bytes));
     if (buffer == nullptr)
-        return false;
+        return say_no_memory(file);
     bool written = true;
     for (uint64_t done = 0; done < total && written;)
     {
@@ -145,7 +151,7 @@ bool write_tga(file_t* file, const uint8_t* pixels, uint32_t width, uint32_t hei
 
 bool write_picture(const font_canvas_t& canvas, const char* path)
 {
-    auto_ptr_t<file_t> file(create_output_file(path));
+    output_file_t file(path);
     if (!file)
     {
         msg_error("Failed to create the font picture '%s'.", path);
@@ -157,5 +163,5 @@ bool write_picture(const font_canvas_t& canvas, const char* path)
         msg_error("Failed to write the font picture '%s'.", path);
         return false;
     }
-    return true;
+    return file.keep();
 }
