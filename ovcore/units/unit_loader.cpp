@@ -142,7 +142,9 @@ bool unit_load_t::load_units()
     }
     array_dyn_t<char> buffer;
     m_file->set_position(0);
-    if (!buffer.resize(uint32_t(size) + 2) || (size > 0 && !m_file->read(buffer.data(), uint32_t(size))))
+    if (!buffer.resize(uint32_t(size) + 2))
+        return report_no_memory_for_file(m_name.c_str());
+    if (size > 0 && !m_file->read(buffer.data(), uint32_t(size)))
     {
         msg_error("[unit] Error while reading units from file '%s'", m_name.c_str());
         return false;
@@ -158,7 +160,9 @@ bool unit_load_t::load_units_from_memory(const char* data, uint32_t size, const 
     if (!m_location.assign(path) || !m_name.assign(name != nullptr ? name : path))
         return report_no_memory_for_file(name != nullptr ? name : path);
     array_dyn_t<char> buffer;
-    if (m_system == nullptr || size > UINT32_MAX - 2 || !buffer.resize(size + 2))
+    if (m_system != nullptr && size <= UINT32_MAX - 2 && !buffer.resize(size + 2))
+        return report_no_memory_for_file(m_name.c_str());
+    if (m_system == nullptr || size > UINT32_MAX - 2)
     {
         msg_error("[unit] Error while reading units from file '%s'", m_name.c_str());
         return false;
@@ -186,10 +190,7 @@ bool unit_load_t::load_buffer(array_dyn_t<char>* buffer)
         const uint32_t seed = bytes[5];
         const uint32_t payload = size - 6;
         if (!plain.resize(payload + 2))
-        {
-            msg_error("[unit] Error while reading units from file '%s'", m_name.c_str());
-            return false;
-        }
+            return report_no_memory_for_file(m_name.c_str());
         for (uint32_t i = 0; i < payload; ++i)
         {
             const uint32_t k = (i + seed) & 0xFFu;
@@ -723,8 +724,13 @@ bool unit_load_t::read_include(const unit_text_scanner_t& scanner, const char* p
                   display.c_str(), size);
         return false;
     }
-    if (!file->text.resize(uint32_t(size) + 2) ||
-        (size > 0 && !opened->read(file->text.data(), uint32_t(size))))
+    if (!file->text.resize(uint32_t(size) + 2))
+    {
+        scanner.report_location();
+        msg_error("[unit] Not enough memory to load the file '%s'.", display.c_str());
+        return false;
+    }
+    if (size > 0 && !opened->read(file->text.data(), uint32_t(size)))
     {
         scanner.report_location();
         msg_error("[unit] Error while reading units from file '%s'.", display.c_str());

@@ -89,6 +89,10 @@ bool collect_bmfont(const bmfont_settings_t& settings, const bmfont_set_t& set,
     font->distance_range = is_distance_field(entry.distance_range) ? entry.distance_range : 0;
     if (!font->pages.copy(page_names))
         return false;
+    // A name copied without memory comes out empty: the descriptor would name no page.
+    for (const string_dyn_t& name : font->pages)
+        if (name.copy_failed())
+            return false;
 
     array_dyn_t<uint8_t> exported;
     if (!mark_exported_glyphs(characters, &exported))

@@ -48,17 +48,17 @@ constexpr const char harfbuzz_library[] = "libharfbuzz.so.0";
     X(hb_buffer_allocation_successful) X(hb_buffer_clear_contents) X(hb_buffer_create)             \
     X(hb_buffer_destroy) X(hb_buffer_get_glyph_infos) X(hb_buffer_get_glyph_positions)             \
     X(hb_buffer_guess_segment_properties) X(hb_buffer_set_direction) X(hb_buffer_set_flags)        \
-    X(hb_face_reference_table) X(hb_font_destroy) X(hb_font_get_empty) X(hb_font_get_face)         \
-    X(hb_font_get_glyph_h_advance) X(hb_ft_font_create_referenced)                                 \
-    X(hb_ot_layout_collect_lookups) X(hb_ot_layout_feature_get_lookups)                            \
-    X(hb_ot_layout_get_glyphs_in_class) X(hb_ot_layout_has_positioning)                            \
-    X(hb_ot_layout_language_get_required_feature) X(hb_ot_layout_lookup_collect_glyphs)            \
-    X(hb_ot_layout_script_get_language_tags) X(hb_ot_layout_table_get_feature_tags)                \
-    X(hb_ot_layout_table_get_script_tags) X(hb_set_add) X(hb_set_allocation_successful)            \
-    X(hb_set_clear) X(hb_set_create) X(hb_set_del) X(hb_set_destroy) X(hb_set_has)                 \
-    X(hb_set_intersect) X(hb_set_is_empty) X(hb_set_next) X(hb_set_set) X(hb_set_union)            \
-    X(hb_script_get_horizontal_direction) X(hb_shape) X(hb_unicode_funcs_get_default)            \
-    X(hb_unicode_general_category) X(hb_unicode_script)
+    X(hb_face_get_empty) X(hb_face_get_glyph_count) X(hb_face_reference_table) X(hb_font_destroy)  \
+    X(hb_font_get_empty) X(hb_font_get_face) X(hb_font_get_glyph_h_advance)                        \
+    X(hb_ft_font_create_referenced) X(hb_ft_font_get_face) X(hb_ot_layout_collect_lookups)         \
+    X(hb_ot_layout_feature_get_lookups) X(hb_ot_layout_get_glyphs_in_class)                        \
+    X(hb_ot_layout_has_positioning) X(hb_ot_layout_language_get_required_feature)                  \
+    X(hb_ot_layout_lookup_collect_glyphs) X(hb_ot_layout_script_get_language_tags)                 \
+    X(hb_ot_layout_table_get_feature_tags) X(hb_ot_layout_table_get_script_tags) X(hb_set_add)     \
+    X(hb_set_allocation_successful) X(hb_set_clear) X(hb_set_create) X(hb_set_del)                 \
+    X(hb_set_destroy) X(hb_set_has) X(hb_set_intersect) X(hb_set_is_empty) X(hb_set_next)          \
+    X(hb_set_set) X(hb_set_union) X(hb_script_get_horizontal_direction) X(hb_shape_full)           \
+    X(hb_unicode_funcs_get_default) X(hb_unicode_general_category) X(hb_unicode_script)
 
 // HarfBuzz's functions, from the library loaded on first use.
 struct harfbuzz_t
@@ -81,6 +81,10 @@ bool load_harfbuzz()
     {
         msg_error("Failed to load the HarfBuzz library '%s', which OpenType kerning needs.",
                   harfbuzz_library);
+        const char* reason = sys_library->last_error != nullptr ? sys_library->last_error()
+                                                                : nullptr;
+        if (reason != nullptr)
+            msg_error("The system's loader says: %s", reason);
         return false;
     }
     if (hb != nullptr)
@@ -163,11 +167,26 @@ struct shaping_features_t
 
 const shaping_features_t g_shaping_features;
 
+// HarfBuzz's face over the FreeType face lost for want of memory: its inert empty face, or one
+// over no bytes (every sfnt font has glyphs in its 'maxp' table).
+bool is_lost_face(hb_face_t* face, FT_Face ft_face)
+{
+    return face == hb->hb_face_get_empty() ||
+           (FT_IS_SFNT(ft_face) && ft_face->num_glyphs > 0 &&
+            hb->hb_face_get_glyph_count(face) == 0);
+}
+
 pair_shaper_t::pair_shaper_t(FT_FaceRec_* face)
 {
     hb_font_t* font = hb->hb_ft_font_create_referenced(face);
     hb_buffer_t* buffer = hb->hb_buffer_create();
-    if (font == hb->hb_font_get_empty() || !hb->hb_buffer_allocation_successful(buffer))
+    // HarfBuzz gives its inert empty objects when it finds no memory: a font over an empty face
+    // shapes without kerning.
+    // Without memory for its own record, HarfBuzz's FreeType font has no FreeType functions and
+    // measures every advance as 0.
+    if (font == hb->hb_font_get_empty() || hb->hb_ft_font_get_face(font) == nullptr ||
+        is_lost_face(hb->hb_font_get_face(font), face) ||
+        !hb->hb_buffer_allocation_successful(buffer))
     {
         hb->hb_font_destroy(font);
         hb->hb_buffer_destroy(buffer);
@@ -199,9 +218,10 @@ bool pair_shaper_t::shape(uint32_t first_code, uint32_t second_code, int32_t* va
     hb->hb_buffer_add_utf32(m_buffer, text, 2, 0, 2);
     hb->hb_buffer_guess_segment_properties(m_buffer);
     hb->hb_buffer_set_direction(m_buffer, HB_DIRECTION_LTR);
-    hb->hb_shape(m_font, m_buffer, g_shaping_features.features,
-                 unsigned(std::size(g_shaping_features.features)));
-    if (!hb->hb_buffer_allocation_successful(m_buffer))
+    // A shaping plan that finds no memory leaves the characters unshaped and says so only here.
+    if (!hb->hb_shape_full(m_font, m_buffer, g_shaping_features.features,
+                           unsigned(std::size(g_shaping_features.features)), nullptr) ||
+        !hb->hb_buffer_allocation_successful(m_buffer))
         return false;
     unsigned count = 0;
     const hb_glyph_info_t* info = hb->hb_buffer_get_glyph_infos(m_buffer, &count);
