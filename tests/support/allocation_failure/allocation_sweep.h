@@ -18,9 +18,11 @@ enum class run_ending_t : uint8_t
     wrong_output,     // exit 0 with other outputs or messages
     blames_other,     // exit 1 but the first new message blames something else, or is empty
     half_written,     // exit 1 and an output file that a good run does not write so
-    // Exit 0 with other output after an allocation failed inside FreeType, which may lose one
-    // and still report success (its autofitter's metrics; a face's family name).
-    freetype_lost,
+    // Exit 0 with other output after an allocation failed inside FreeType or HarfBuzz, which
+    // may lose one and still report success: FreeType's autofitter keeps default metrics and a
+    // face may come without its family name; HarfBuzz's FreeType font functions, layout records
+    // and shaping plans are made lazily and silently go without.
+    library_lost,
 };
 constexpr uint32_t run_ending_count = 8;
 

@@ -204,8 +204,10 @@ run_ending_t judge(const finished_t& finished, const std::string& out, const std
     {
         if (out == reference.out && err == reference.err && files == reference.files)
             return run_ending_t::same_output;
-        return failed_in.rfind("libfreetype.so", 0) == 0 ? run_ending_t::freetype_lost
-                                                         : run_ending_t::wrong_output;
+        return failed_in.rfind("libfreetype.so", 0) == 0 ||
+                       failed_in.rfind("libharfbuzz.so", 0) == 0
+                   ? run_ending_t::library_lost
+                   : run_ending_t::wrong_output;
     }
     // Lines a good run prints too (warnings before the failure) are no explanation.
     const std::vector<std::string> reference_lines = lines_of(reference.err);
@@ -266,7 +268,7 @@ const char* run_ending_name(run_ending_t ending)
 {
     static const char* const names[] = { "exit 0 same", "exit 1 memory", "crash",
                                          "hang",        "exit 0 wrong",  "blames other",
-                                         "half-written", "FreeType lost" };
+                                         "half-written", "lost in a library" };
     static_assert(sizeof(names) / sizeof(names[0]) == run_ending_count);
     return names[uint32_t(ending)];
 }
@@ -275,7 +277,7 @@ uint32_t sweep_result_t::bad_runs() const
 {
     return uint32_t(runs.size()) - counts[uint32_t(run_ending_t::same_output)] -
            counts[uint32_t(run_ending_t::said_no_memory)] -
-           counts[uint32_t(run_ending_t::freetype_lost)];
+           counts[uint32_t(run_ending_t::library_lost)];
 }
 
 reference_run_t run_with_memory_enough(const std::string& configuration)
