@@ -84,6 +84,10 @@ injected_run_t run_with_failure(const std::string& configuration, injection_t in
                                 const reference_run_t& reference);
 reference_run_t run_with_memory_enough(const std::string& configuration);
 
+// The first line of the run's error output that a run with memory enough does not print, a
+// "[unit] File 'name', line N:" heading left out; empty when there is none.
+std::string first_new_line(const std::string& err, const reference_run_t& reference);
+
 // The table: one row per configuration, a column per ending, then the total.
 std::string format_sweep_table(const std::vector<std::string>& names,
                                const std::vector<sweep_result_t>& results);

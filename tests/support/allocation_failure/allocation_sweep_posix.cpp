@@ -210,18 +210,8 @@ run_ending_t judge(const finished_t& finished, const std::string& out, const std
                    : run_ending_t::wrong_output;
     }
     // Lines a good run prints too (warnings before the failure) are no explanation.
-    const std::vector<std::string> reference_lines = lines_of(reference.err);
-    const std::set<std::string> known(reference_lines.begin(), reference_lines.end());
-    bool explained = false;
-    for (const std::string& line : lines_of(err))
-    {
-        // "[unit] File 'name', line N:" heads the message that follows it.
-        if (known.count(line) != 0 || is_location_line(line))
-            continue;
-        explained = says_memory_ran_short(line) && line != "*** ERROR *** : ";
-        break;
-    }
-    if (!explained)
+    const std::string line = first_new_line(err, reference);
+    if (!says_memory_ran_short(line) || line == "*** ERROR *** : ")
         return run_ending_t::blames_other;
     for (const auto& [name, bytes] : files)
     {
@@ -263,6 +253,16 @@ struct task_t
 };
 
 }  // namespace
+
+std::string first_new_line(const std::string& err, const reference_run_t& reference)
+{
+    const std::vector<std::string> reference_lines = lines_of(reference.err);
+    const std::set<std::string> known(reference_lines.begin(), reference_lines.end());
+    for (const std::string& line : lines_of(err))
+        if (known.count(line) == 0 && !is_location_line(line))
+            return line;
+    return std::string();
+}
 
 const char* run_ending_name(run_ending_t ending)
 {
@@ -422,14 +422,7 @@ std::string describe_bad_runs(const sweep_result_t& result, uint32_t limit)
             continue;
         if (written++ == limit)
             break;
-        const std::vector<std::string> lines = lines_of(run.err);
-        std::string first;
-        for (const std::string& line : lines)
-            if (result.reference.err.find(line) == std::string::npos || line.empty())
-            {
-                first = line;
-                break;
-            }
+        const std::string first = first_new_line(run.err, result.reference);
         text << injections[uint32_t(run.injection)] << ' ' << run.n << ": "
              << run_ending_name(run.ending) << " (status " << run.status << ", failed in "
              << run.failed_in << ") " << first << '\n';

@@ -25,6 +25,9 @@ bool can_inject()
 #endif
 }
 
+const std::string small_run = "tests/data/configurations/allocation_failure_small.qsd";
+const std::string small_set = "tests/data/configurations/allocation_failure_small.chars";
+
 }  // namespace
 
 TEST(allocation_failure, every_allocation_of_a_small_run_ends_well)
@@ -32,12 +35,83 @@ TEST(allocation_failure, every_allocation_of_a_small_run_ends_well)
     if (!can_inject())
         GTEST_SKIP() << "the sanitizers replace the allocator";
     sweep_settings_t settings;
-    settings.configuration = "tests/data/configurations/allocation_failure_small.qsd";
+    settings.configuration = small_run;
     const sweep_result_t result = sweep_allocation_failures(settings);
     ASSERT_EQ(result.reference.status, 0) << result.reference.err;
     ASSERT_GT(result.reference.allocations, 100);
     std::printf("%s", format_sweep_table({ settings.configuration }, { result }).c_str());
     EXPECT_EQ(result.bad_runs(), 0u) << describe_bad_runs(result, 60);
+}
+
+// One root cause each: the N-th allocation of the main thread, from main on, of the small run
+// fails and the run says so in its first new line (a heading "[unit] File ..., line N:" aside),
+// then ends with status 1 and no unfinished file.
+struct reproducer_t
+{
+    long n;
+    const char* cause;
+    std::string line;
+};
+
+const reproducer_t reproducers[] = {
+    { 27, "a core service at start-up", "Not enough memory to start the core services." },
+    { 36, "registering the tool's unit types",
+      "[unit] Not enough memory to register the unit type 'configuration'." },
+    { 46, "opening a file", "[fs] Not enough memory to open the file '" + small_run + "'." },
+    { 60, "the scanner's include stack (was an abort)",
+      "[unit] Not enough memory for the include stack of the file '" + small_run + "'." },
+    { 61, "a quoted string (was 'Expecting string literal')",
+      "[unit] Not enough memory for a lexeme of 13 bytes." },
+    { 65, "the loader's list of units (was an abort)",
+      "[unit] Not enough memory for the units of the file '" + small_run + "'." },
+    { 70, "a unit name shard (was an abort, 'Unit naming system is full')",
+      "[unit] Failed to allocate array to store unit names in (1080 names of 2components)." },
+    { 85, "an array element (was 'could not set the value')",
+      "[unit] Not enough memory for the value of attribute 'export_formats[0]'." },
+    { 145, "the loader's ownership table (was an abort)",
+      "[unit] Not enough memory for the owners of the units of the file '" + small_run + "'." },
+    { 165, "a character-set line (was 'Ignoring malformed line', exit 0)",
+      "Not enough memory to read line 1 of the character set file '" + small_set + "'." },
+    { 196, "a FreeType renderer that FT_Init_FreeType left out (was exit 0)",
+      "Not enough memory for the module 'smooth' of the FreeType2 library." },
+    { 419, "HarfBuzz's face over no bytes (was exit 0 without kerning)",
+      "Out of memory while collecting the kerning pairs of the element 0 of 'char_config' (the "
+      "character set file '" + small_set + "')." },
+    { 420, "HarfBuzz's empty face (was exit 0 without kerning)",
+      "Out of memory while collecting the kerning pairs of the element 0 of 'char_config' (the "
+      "character set file '" + small_set + "')." },
+    { 543, "the description's path (was exit 1 without a message)",
+      "Not enough memory for the name of the font file 'out/small.font'." },
+    { 593, "libpng's structures of the preview, before its file (was a half-written file)",
+      "Not enough memory to encode the preview picture 'out/small_preview.png'." },
+    { 626, "libpng's structures of a page, before its file (was a half-written file)",
+      "Not enough memory to encode the font page 'out/small-0_0.png'." },
+};
+
+TEST(allocation_failure, each_root_cause_says_memory_ran_short)
+{
+    if (!can_inject())
+        GTEST_SKIP() << "the sanitizers replace the allocator";
+    const reference_run_t reference = run_with_memory_enough(small_run);
+    ASSERT_EQ(reference.status, 0) << reference.err;
+    for (const reproducer_t& c : reproducers)
+    {
+        SCOPED_TRACE("main thread, allocation " + std::to_string(c.n) + ": " + c.cause);
+        const injected_run_t run = run_with_failure(small_run, injection_t::single, c.n, reference);
+        EXPECT_EQ(first_new_line(run.err, reference), "*** ERROR *** : " + c.line) << run.err;
+        EXPECT_EQ(run.ending, run_ending_t::said_no_memory) << run_ending_name(run.ending);
+    }
+}
+
+TEST(allocation_failure, before_the_console_one_fixed_line)
+{
+    if (!can_inject())
+        GTEST_SKIP() << "the sanitizers replace the allocator";
+    const reference_run_t reference = run_with_memory_enough(small_run);
+    // Main thread, allocation 23: the message system, made before the console handler.
+    const injected_run_t run = run_with_failure(small_run, injection_t::single, 23, reference);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "font_generator: not enough memory to start.\n");
 }
 
 TEST(allocation_failure, table_of_the_three_configurations)

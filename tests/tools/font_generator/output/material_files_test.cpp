@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 TEST(material_files, name_the_white_font_variants_or_the_plain_ones)
 {
     scratch_directory_t scratch;
@@ -67,5 +69,6 @@ TEST(material_files, report_files_that_cannot_be_created_or_written)
         EXPECT_EQ(capture.lines,
                   (std::vector<std::string>{ "Unable to write the material file '" + path + "'.",
                                              "Unable to write the file '" + path + "'." }));
+        EXPECT_FALSE(std::filesystem::exists(path));  // an unfinished file does not stay
     }
 }
