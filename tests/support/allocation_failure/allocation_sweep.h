@@ -73,7 +73,8 @@ struct sweep_result_t
     uint32_t bad_runs() const;
 };
 
-// Runs the tool over `settings.configuration` from a scratch folder that sees the repository's
+// Runs the tool (OV_ALLOCATION_TOOL names another build of it) over `settings.configuration`
+// from a scratch folder that sees the repository's
 // etc/ and tests/ and keeps the outputs; first once with memory enough, then with every
 // allocation in turn failed singly and from it on, and every mmap in turn.
 sweep_result_t sweep_allocation_failures(const sweep_settings_t& settings);

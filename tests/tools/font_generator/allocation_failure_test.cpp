@@ -4,7 +4,8 @@
 // bring allocators of their own that the preloaded one would replace.
 //
 // OV_ALLOCATION_TABLE=1 prints the table of endings for the bundled configuration and the two
-// larger ones under tests/data/configurations instead (several minutes).
+// larger ones under tests/data/configurations (under a minute); OV_ALLOCATION_TOOL=<path> runs
+// another build of the tool for it.
 #include "tests/support/allocation_failure/allocation_sweep.h"
 #include "tests/support/process_runner.h"
 
