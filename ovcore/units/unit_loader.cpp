@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <utility>
 
 unit_binary_reader_t g_unit_binary_reader = unit_binary_load_units;
@@ -28,7 +29,7 @@ const unit_attribute_t proxy_attributes[] = { OV_UNIT_ATTRIBUTES_END };
 
 unit_t* create_proxy(unit_system_t* system)
 {
-    return new unit_proxy_u(system);
+    return new (std::nothrow) unit_proxy_u(system);
 }
 
 constexpr uint32_t no_parent = 0xFFFFFFFFu;
@@ -430,7 +431,12 @@ bool text_parser_t::parse_unknown_attribute(unit_t* unit, const string_dyn_t& at
 
 bool unit_load_t::load_text(const char* text, uint32_t size)
 {
-    m_scanner.reset(new unit_text_scanner_t(this));
+    m_scanner.reset(new (std::nothrow) unit_text_scanner_t(this));
+    if (!m_scanner)
+    {
+        finish(false);
+        return report_no_memory_for_file(m_name.c_str());
+    }
     if (!m_scanner->begin(text, size, m_location.c_str(), m_name.c_str()))
     {
         finish(false);

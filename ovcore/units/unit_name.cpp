@@ -271,7 +271,9 @@ name_shard_t* shard_of(const name_table_t& table, unit_name_id_t id, uint32_t* s
 void unit_name_table_create()
 {
     if (g_unit_name_table == nullptr)
-        g_unit_name_table = new name_table_t();
+        g_unit_name_table = new (std::nothrow) name_table_t();
+    if (g_unit_name_table == nullptr)
+        out_of_memory_exit("[unit] Not enough memory to start the unit system.");
 }
 
 void unit_name_table_destroy()

@@ -61,7 +61,8 @@ uint32_t unit_name_count();
 // Shards created so far.
 uint32_t unit_name_shard_created_count();
 
-// Called by unit systems only: the first creates the table, the last destroys it.
+// Called by unit systems only: the first creates the table (a table without memory ends the run
+// with status 1), the last destroys it.
 void unit_name_table_create();
 void unit_name_table_destroy();
 

@@ -5,12 +5,14 @@
 #include "ovcore/units/unit_system.h"
 
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_name.h"
 #include "ovcore/units/unit_resource_tie.h"
 
 #include <bit>
 #include <cstring>
+#include <new>
 #include <utility>
 
 // ---------------------------------------------------------------------------------------------
@@ -259,7 +261,9 @@ unit_system_t::unit_system_t(unit_bank_t* bank) : m_bank(bank)
     g_unit_systems[m_index] = this;
     if (first)
     {
-        g_unit_link_tracker = new unit_link_tracker_t();
+        g_unit_link_tracker = new (std::nothrow) unit_link_tracker_t();
+        if (g_unit_link_tracker == nullptr)
+            out_of_memory_exit("[unit] Not enough memory to start the unit system.");
         unit_name_table_create();
     }
 }

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace
 {
@@ -427,7 +428,12 @@ bool unit_text_scanner_t::begin(const char* text, uint32_t size, const char* pat
     m_frame = nullptr;
     m_included = 0;
     m_bytes = size;
-    auto_ptr_t<frame_t> frame(new frame_t);
+    auto_ptr_t<frame_t> frame(new (std::nothrow) frame_t);
+    if (!frame)
+    {
+        msg_error("[unit] Not enough memory to scan the file '%s'.", display_name);
+        return false;
+    }
     frame->text = text;
     frame->size = size;
     // Names cut short would resolve includes elsewhere and misname the file in reports.
@@ -683,7 +689,13 @@ bool unit_text_scanner_t::run_include_line()
                   m_included, name.c_str());
         return false;
     }
-    auto_ptr_t<frame_t> included(new frame_t);
+    auto_ptr_t<frame_t> included(new (std::nothrow) frame_t);
+    if (!included)
+    {
+        report_location();
+        msg_error("[unit] Not enough memory to include the file '%s'.", name.c_str());
+        return false;
+    }
     unit_include_text_t file;
     if (m_includes == nullptr)
     {
