@@ -3,6 +3,7 @@
 
 #include "ovcore/cpu_info.h"
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 #include "ovcore/profiling/profiler_system.h"
 #include "ovcore/profiling/trace_settings.h"
 #include "ovcore/thread/run_context_system.h"
@@ -13,9 +14,11 @@
 #include "ovcore/units/unit_resource_tie.h"
 
 #include <clocale>
+#include <new>
 
 void core_startup()
 {
+    install_out_of_memory_handler();
     // Only the character classes differ from the "C" start-up locale (C.UTF-8 formats numbers,
     // times and messages as "C" does): loading the other categories would only cost files.
     std::setlocale(LC_CTYPE, "C.UTF-8");
@@ -24,12 +27,19 @@ void core_startup()
     cpu_list_defer();
     timer_defer();
     create_console_message_handler();
-    install_default_resource_tie();
-    run_context_system_start();
-    profiler_startup();
-    thread_pool_start(false, false);
-    fs_startup();
-    create_trace_settings();
+    try
+    {
+        install_default_resource_tie();
+        run_context_system_start();
+        profiler_startup();
+        thread_pool_start(false, false);
+        fs_startup();
+        create_trace_settings();
+    }
+    catch (const std::bad_alloc&)
+    {
+        out_of_memory_exit("Not enough memory to start the core services.");
+    }
 }
 
 void core_shutdown()

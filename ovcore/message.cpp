@@ -1,6 +1,8 @@
 // Message dispatch with nesting rules, the console handler and fatal errors.
 #include "ovcore/message.h"
 
+#include "ovcore/out_of_memory.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -62,8 +64,10 @@ void create_message_system()
     if (g_message_system == nullptr)
     {
         g_message_system = new message_system_t;
-        (void)g_message_system->text_room.reserve(message_text_room);
-        (void)g_message_system->pending_text.reserve(message_text_room);
+        // The out-of-memory line is formatted into this room: without it the run cannot say so.
+        if (!g_message_system->text_room.reserve(message_text_room) ||
+            !g_message_system->pending_text.reserve(message_text_room))
+            out_of_memory_exit("Not enough memory to start.");
     }
 }
 

@@ -9,6 +9,9 @@ struct sys_library_api_t
     void* (*open)(const char* name);
     // The address of a symbol of an open library; null when it has none.
     void* (*symbol)(void* library, const char* name);
+    // The loader's own words for why the last open failed; null when it has none. May be null
+    // itself in a table that has no words to give.
+    const char* (*last_error)();
 };
 
 extern const sys_library_api_t sys_library_posix;

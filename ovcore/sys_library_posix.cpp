@@ -13,5 +13,10 @@ static void* posix_symbol(void* library, const char* name)
     return dlsym(library, name);
 }
 
-extern const sys_library_api_t sys_library_posix = { posix_open, posix_symbol };
+static const char* posix_last_error()
+{
+    return dlerror();
+}
+
+extern const sys_library_api_t sys_library_posix = { posix_open, posix_symbol, posix_last_error };
 const sys_library_api_t* sys_library = &sys_library_posix;

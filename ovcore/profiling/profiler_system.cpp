@@ -5,6 +5,7 @@
 #include "ovcore/profiling/profiler_system.h"
 
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 #include "ovcore/thread/run_context_system.h"
 #include "ovcore/thread/thread.h"
 
@@ -140,7 +141,7 @@ trace_block_t* take_free_block()
     }
     void* memory = std::malloc(sizeof(trace_block_t));
     if (memory == nullptr)
-        OV_FATAL("Unable to allocate profiler trace block.");
+        out_of_memory_exit("Not enough memory for a trace block of the profiler.");
     return static_cast<trace_block_t*>(memory);
 }
 
@@ -187,7 +188,7 @@ profiler_tracer_t* attach_tracer(run_context_t* context)
 {
     profiler_tracer_t* tracer = new (std::nothrow) profiler_tracer_t;
     if (tracer == nullptr)
-        OV_FATAL("Unable to allocate profiler tracer.");
+        out_of_memory_exit("Not enough memory for a tracer of the profiler.");
     const char* name = "Alien";
     if (context->type == run_context_type_t::main_thread)
         name = "Main";

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace
 {
@@ -107,10 +108,16 @@ file_t* sysfs_device_t::open(const char* path, fs_open_mode_t mode)
     sys_file_handle_t* handle = sys_file->open(system_path.c_str(), mode);
     if (handle == nullptr)
         return nullptr;
-    sysfs_file_t* file = new sysfs_file_t(path, this, handle);
-    if (file->get_path().copy_failed())
+    sysfs_file_t* file = new (std::nothrow) sysfs_file_t(path, this, handle);
+    if (file == nullptr || file->get_path().copy_failed())
     {
+        msg_error("[fs] Not enough memory to open the file '%s'.", path);
+        if (file == nullptr)
+            sys_file->close(handle);
         delete file;  // its texts would name another file
+        // A file this open created is no file of the run's.
+        if (mode != fs_open_mode_t::read_only && mode != fs_open_mode_t::create_or_read_write)
+            (void)sys_file->delete_file(system_path.c_str());
         return nullptr;
     }
     return file;
@@ -204,7 +211,9 @@ auto_ptr_t<array_dyn_t<string_dyn_t>> sysfs_device_t::list_directory(const char*
     fs_path_t system_path;
     if (!get_system_path(path, &system_path))
         return nullptr;
-    auto_ptr_t<array_dyn_t<string_dyn_t>> names(new array_dyn_t<string_dyn_t>);
+    auto_ptr_t<array_dyn_t<string_dyn_t>> names(new (std::nothrow) array_dyn_t<string_dyn_t>);
+    if (!names)
+        return nullptr;
     listing_t listing = { names.get(), true };
     if (!sys_file->list_directory(system_path.c_str(), add_listed_name, &listing) ||
         !listing.complete)
@@ -318,7 +327,10 @@ bool file_t::read(void* buffer, uint32_t size)
     {
         m_cache = static_cast<char*>(std::malloc(fs_read_cache_size));
         if (m_cache == nullptr)
+        {
+            msg_error("[fs] Not enough memory to read the file '%s'.", m_path.c_str());
             return false;
+        }
         m_cache_valid = 0;
     }
     const uint64_t window_end = m_cache_offset + m_cache_valid;
@@ -387,7 +399,10 @@ bool file_t::write_formatted_va(const char* format, va_list args)
 {
     string_dyn_t text;
     if (!text.format_va(format, args))
+    {
+        msg_error("[fs] Not enough memory to write to the file '%s'.", m_path.c_str());
         return false;
+    }
     if (text.empty())
         return true;
     return write(text.c_str(), text.length());
@@ -420,7 +435,10 @@ auto_ptr_t<array_dyn_t<string_dyn_t>> file_t::read_lines()
         return nullptr;
     char* text = static_cast<char*>(std::malloc(size_t(size) + 1));
     if (text == nullptr)
+    {
+        msg_error("[fs] Not enough memory to read the lines of the file '%s'.", m_path.c_str());
         return nullptr;
+    }
     m_position = 0;
     if (!read(text, uint32_t(size)))
     {
@@ -428,20 +446,19 @@ auto_ptr_t<array_dyn_t<string_dyn_t>> file_t::read_lines()
         return nullptr;
     }
     text[size] = 0;
-    auto_ptr_t<array_dyn_t<string_dyn_t>> lines(new array_dyn_t<string_dyn_t>);
+    auto_ptr_t<array_dyn_t<string_dyn_t>> lines(new (std::nothrow) array_dyn_t<string_dyn_t>);
     string_tokenizer_t tokenizer(text, "\r\n", true);
     string_dyn_t line;
-    while (tokenizer.next(&line))
+    while (lines && tokenizer.next(&line))
     {
         if (!lines->append(std::move(line)))
-        {
             lines.reset();
-            break;
-        }
     }
-    if (!tokenizer.is_exhausted())
+    if (lines && !tokenizer.is_exhausted())
         lines.reset();  // a line found no memory: the list would lack it
     std::free(text);
+    if (!lines)
+        msg_error("[fs] Not enough memory to read the lines of the file '%s'.", m_path.c_str());
     return lines;
 }
 

@@ -2,6 +2,7 @@
 #include "ovcore/ufs/sequential_mem_file.h"
 
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +16,7 @@ sequential_mem_file_t::sequential_mem_file_t(const void* buffer, uint64_t size, 
     m_head = new (std::nothrow) block_t{ nullptr, static_cast<const unsigned char*>(buffer), size,
                                          false };
     if (m_head == nullptr)
-        OV_FATAL("Unable to allocate memory");
+        out_of_memory_exit("[fs] Not enough memory for the memory file '%s'.", path);
     m_current = m_head;
 }
 

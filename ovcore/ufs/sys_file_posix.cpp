@@ -762,11 +762,15 @@ fs_io_request_t* start(sys_file_handle_t* handle, void* buffer, uint32_t size, u
         return nullptr;
     fs_io_request_t* request = take_request();
     if (request == nullptr)
+    {
+        msg_error("[fs] Not enough memory to start reading or writing a file.");
         return nullptr;
+    }
     request->event = take_event();
     if (request->event == nullptr)
     {
         give_back_request(request);
+        msg_error("[fs] Not enough memory to start reading or writing a file.");
         return nullptr;
     }
     request->state = fs_io_posted;
@@ -905,14 +909,21 @@ sys_file_handle_t* posix_open(const char* path, fs_open_mode_t mode)
     default:
         return nullptr;
     }
-    const int fd = open_regular(path, flags, mode != fs_open_mode_t::read_only);
-    if (fd < 0)
-        return nullptr;
-    if (mode == fs_open_mode_t::read_only)
-        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    sys_file_handle_t* handle = new (std::nothrow) sys_file_handle_t{ fd };
+    // The handle comes first: a file created and then left for want of memory would stay empty.
+    sys_file_handle_t* handle = new (std::nothrow) sys_file_handle_t{ -1 };
     if (handle == nullptr)
-        close(fd);
+    {
+        msg_error("[fs] Not enough memory to open the file '%s'.", path);
+        return nullptr;
+    }
+    handle->fd = open_regular(path, flags, mode != fs_open_mode_t::read_only);
+    if (handle->fd < 0)
+    {
+        delete handle;
+        return nullptr;
+    }
+    if (mode == fs_open_mode_t::read_only)
+        posix_fadvise(handle->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return handle;
 }
 

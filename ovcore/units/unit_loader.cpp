@@ -6,6 +6,7 @@
 #include "ovcore/units/unit_loader.h"
 
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 #include "ovcore/ufs/fs_file.h"
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_binary_format.h"
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <utility>
 
 unit_binary_reader_t g_unit_binary_reader = unit_binary_load_units;
@@ -27,7 +29,7 @@ const unit_attribute_t proxy_attributes[] = { OV_UNIT_ATTRIBUTES_END };
 
 unit_t* create_proxy(unit_system_t* system)
 {
-    return new unit_proxy_u(system);
+    return new (std::nothrow) unit_proxy_u(system);
 }
 
 constexpr uint32_t no_parent = 0xFFFFFFFFu;
@@ -141,7 +143,9 @@ bool unit_load_t::load_units()
     }
     array_dyn_t<char> buffer;
     m_file->set_position(0);
-    if (!buffer.resize(uint32_t(size) + 2) || (size > 0 && !m_file->read(buffer.data(), uint32_t(size))))
+    if (!buffer.resize(uint32_t(size) + 2))
+        return report_no_memory_for_file(m_name.c_str());
+    if (size > 0 && !m_file->read(buffer.data(), uint32_t(size)))
     {
         msg_error("[unit] Error while reading units from file '%s'", m_name.c_str());
         return false;
@@ -157,7 +161,9 @@ bool unit_load_t::load_units_from_memory(const char* data, uint32_t size, const 
     if (!m_location.assign(path) || !m_name.assign(name != nullptr ? name : path))
         return report_no_memory_for_file(name != nullptr ? name : path);
     array_dyn_t<char> buffer;
-    if (m_system == nullptr || size > UINT32_MAX - 2 || !buffer.resize(size + 2))
+    if (m_system != nullptr && size <= UINT32_MAX - 2 && !buffer.resize(size + 2))
+        return report_no_memory_for_file(m_name.c_str());
+    if (m_system == nullptr || size > UINT32_MAX - 2)
     {
         msg_error("[unit] Error while reading units from file '%s'", m_name.c_str());
         return false;
@@ -185,10 +191,7 @@ bool unit_load_t::load_buffer(array_dyn_t<char>* buffer)
         const uint32_t seed = bytes[5];
         const uint32_t payload = size - 6;
         if (!plain.resize(payload + 2))
-        {
-            msg_error("[unit] Error while reading units from file '%s'", m_name.c_str());
-            return false;
-        }
+            return report_no_memory_for_file(m_name.c_str());
         for (uint32_t i = 0; i < payload; ++i)
         {
             const uint32_t k = (i + seed) & 0xFFu;
@@ -354,6 +357,7 @@ bool text_parser_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attri
             if (!unit_array_request_capacity(unit, attribute, capacity))
             {
                 m_load->report_location();
+                msg_error("[unit] Not enough memory for %Iu elements.", capacity);
                 msg_error("[unit] Failed to set the requested length of the array attribute '%s' "
                           "of unit '%s' (of type '%s').",
                           attribute->name, name_unit_for_message(), type_name);
@@ -427,7 +431,12 @@ bool text_parser_t::parse_unknown_attribute(unit_t* unit, const string_dyn_t& at
 
 bool unit_load_t::load_text(const char* text, uint32_t size)
 {
-    m_scanner.reset(new unit_text_scanner_t(this));
+    m_scanner.reset(new (std::nothrow) unit_text_scanner_t(this));
+    if (!m_scanner)
+    {
+        finish(false);
+        return report_no_memory_for_file(m_name.c_str());
+    }
     if (!m_scanner->begin(text, size, m_location.c_str(), m_name.c_str()))
     {
         finish(false);
@@ -479,7 +488,8 @@ unit_t* unit_load_t::begin_unit(const char* type_name, const char* name)
     unit_t* created = unit.get();
     created_t* record = m_created.append_new();
     if (record == nullptr)
-        OV_FATAL("Unable to allocate the list of created units.");
+        out_of_memory_exit("[unit] Not enough memory for the units of the file '%s'.",
+                           m_name.c_str());
     record->unit = std::move(unit);
     if (!name_unit(created, m_created.size() - 1, name))
         return nullptr;
@@ -495,7 +505,8 @@ bool unit_load_t::name_unit(unit_t* unit, uint32_t created_index, const char* wr
     string_dyn_t name;
     if (!make_name(written, &name))
         return report_no_memory_for_name(written);
-    array_dyn_t<token_t> tokens;
+    // Held inside the record: a name's format check needs no memory.
+    array_fixed_t<token_t, unit_name_max_components> tokens;
     if (!unit_name_parse(name.c_str(), &tokens))
     {
         report_location();
@@ -533,7 +544,8 @@ bool unit_load_t::find_reference(const char* written, string_dyn_t* name, unit_t
 {
     if (!make_name(written, name))
         return report_no_memory_for_name(written);
-    array_dyn_t<token_t> tokens;
+    // Held inside the record: a name's format check needs no memory.
+    array_fixed_t<token_t, unit_name_max_components> tokens;
     if (!unit_name_parse(name->c_str(), &tokens))
     {
         report_location();
@@ -546,7 +558,8 @@ bool unit_load_t::find_reference(const char* written, string_dyn_t* name, unit_t
 
 unit_proxy_u* unit_load_t::obtain_proxy(const string_dyn_t& name)
 {
-    array_dyn_t<token_t> tokens;
+    // Held inside the record: a name's format check needs no memory.
+    array_fixed_t<token_t, unit_name_max_components> tokens;
     if (!unit_name_parse(name.c_str(), &tokens))
     {
         report_location();
@@ -580,7 +593,8 @@ unit_proxy_u* unit_load_t::obtain_proxy(const string_dyn_t& name)
     proxy->set_load(this);
     unit_proxy_u* result = proxy.get();
     if (!m_proxies.append(std::move(proxy)))
-        OV_FATAL("Unable to allocate the list of name proxies.");
+        out_of_memory_exit("[unit] Not enough memory for the unit names of the file '%s'.",
+                           m_name.c_str());
     return result;
 }
 
@@ -716,8 +730,13 @@ bool unit_load_t::read_include(const unit_text_scanner_t& scanner, const char* p
                   display.c_str(), size);
         return false;
     }
-    if (!file->text.resize(uint32_t(size) + 2) ||
-        (size > 0 && !opened->read(file->text.data(), uint32_t(size))))
+    if (!file->text.resize(uint32_t(size) + 2))
+    {
+        scanner.report_location();
+        msg_error("[unit] Not enough memory to load the file '%s'.", display.c_str());
+        return false;
+    }
+    if (size > 0 && !opened->read(file->text.data(), uint32_t(size)))
     {
         scanner.report_location();
         msg_error("[unit] Error while reading units from file '%s'.", display.c_str());
@@ -790,7 +809,7 @@ bool unit_load_t::redirect_link(unit_t* unit, const unit_attribute_t* attribute,
 bool unit_load_t::resolve_names_and_links()
 {
     bool passed = true;
-    array_dyn_t<token_t> tokens;
+    array_fixed_t<token_t, unit_name_max_components> tokens;
     for (uint32_t p = 0; p < m_proxies.size(); ++p)
     {
         unit_proxy_u* proxy = m_proxies[p].get();
@@ -858,7 +877,8 @@ bool unit_load_t::redirect_owner(uint32_t referring, const unit_attribute_t* att
 bool unit_load_t::resolve_owners(array_dyn_t<uint32_t>* parents)
 {
     if (!parents->resize(m_created.size()))
-        OV_FATAL("Unable to allocate the ownership table of a load.");
+        out_of_memory_exit("[unit] Not enough memory for the owners of the units of the file '%s'.",
+                           m_name.c_str());
     for (uint32_t& parent : *parents)
         parent = no_parent;
     bool passed = true;
@@ -899,7 +919,8 @@ bool unit_load_t::collect_roots(const array_t<uint32_t>& parents)
     };
     array_dyn_t<uint8_t> state;
     if (!state.resize(m_created.size()))
-        OV_FATAL("Unable to allocate the ownership table of a load.");
+        out_of_memory_exit("[unit] Not enough memory for the owners of the units of the file '%s'.",
+                           m_name.c_str());
     bool passed = true;
     for (uint32_t i = 0; i < m_created.size(); ++i)
     {
@@ -936,7 +957,8 @@ bool unit_load_t::collect_roots(const array_t<uint32_t>& parents)
         if ((created.unit->state_flags() & unit_state_load_owned) != 0)
             continue;
         if (!m_roots.append(owner_ptr_t<unit_t>(created.unit.get())))
-            OV_FATAL("Unable to allocate the root list of a load.");
+            out_of_memory_exit("[unit] Not enough memory for the unit trees of the file '%s'.",
+                               m_name.c_str());
     }
     return true;
 }

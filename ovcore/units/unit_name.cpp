@@ -6,6 +6,7 @@
 
 #include "ovcore/collections/map/map_hashed.h"
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 #include "ovcore/thread/locks.h"
 #include "ovcore/units/unit.h"
 
@@ -270,7 +271,9 @@ name_shard_t* shard_of(const name_table_t& table, unit_name_id_t id, uint32_t* s
 void unit_name_table_create()
 {
     if (g_unit_name_table == nullptr)
-        g_unit_name_table = new name_table_t();
+        g_unit_name_table = new (std::nothrow) name_table_t();
+    if (g_unit_name_table == nullptr)
+        out_of_memory_exit("[unit] Not enough memory to start the unit system.");
 }
 
 void unit_name_table_destroy()
@@ -338,7 +341,7 @@ unit_name_id_t unit_name_create_name(const array_t<token_t>& tokens, unit_t* uni
                 OV_FATAL("[unit] Unit naming system is full.");
             table.shards[first + place] = create_shard(components, place);
             if (table.shards[first + place] == nullptr)
-                OV_FATAL("[unit] Unit naming system is full.");
+                out_of_memory_exit("[unit] Not enough memory to name the unit.");
             ++table.shards_created;
         }
 
@@ -349,6 +352,7 @@ unit_name_id_t unit_name_create_name(const array_t<token_t>& tokens, unit_t* uni
         shard.units[slot] = unit;
         if (shard.slots.insert(shard.key(slot), uint16_t(slot)) == nullptr)
         {
+            msg_error("[unit] Not enough memory for the unit names.");
             msg_error("[unit] Failed map insertion into unit name shard, ignoring the naming "
                       "request.");
             shard.return_slot(slot);

@@ -37,7 +37,8 @@ constexpr unit_name_id_t unit_name_released_bit = 0x80000000u;
 // Names `unit` with the token sequence (1 to 10 tokens) and stores the identifier in the unit,
 // releasing any name it had. Returns 0 when the name belongs to another unit already, or after
 // a message when the table cannot take it; the unit then keeps its old name. Fatal when all 204
-// places for this component count are full.
+// places for this component count are full; a new place that finds no memory ends the run with
+// status 1 (out_of_memory_exit).
 [[nodiscard]] unit_name_id_t unit_name_create_name(const array_t<token_t>& tokens,
                                                  unit_t* unit);
 // The unit that carries the name, or null (also for a text in wrong format).
@@ -60,7 +61,8 @@ uint32_t unit_name_count();
 // Shards created so far.
 uint32_t unit_name_shard_created_count();
 
-// Called by unit systems only: the first creates the table, the last destroys it.
+// Called by unit systems only: the first creates the table (a table without memory ends the run
+// with status 1), the last destroys it.
 void unit_name_table_create();
 void unit_name_table_destroy();
 

@@ -5,12 +5,14 @@
 #include "ovcore/units/unit_system.h"
 
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 #include "ovcore/units/unit_attr_storage.h"
 #include "ovcore/units/unit_name.h"
 #include "ovcore/units/unit_resource_tie.h"
 
 #include <bit>
 #include <cstring>
+#include <new>
 #include <utility>
 
 // ---------------------------------------------------------------------------------------------
@@ -225,12 +227,14 @@ bool unit_bank_t::register_type(const unit_descriptor_t* descriptor)
     }
     if (m_by_name.insert(key, descriptor) == nullptr)
     {
+        msg_error("[unit] Not enough memory to register the unit type '%s'.", name);
         msg_error("[unit] Failed to register unit type '%s' - hash map insertion failed.", name);
         return false;
     }
     if (!m_types.append(descriptor))
     {
         (void)m_by_name.remove(key);
+        msg_error("[unit] Not enough memory to register the unit type '%s'.", name);
         msg_error("[unit] Failed to register unit type '%s' - descriptor insertion failed.", name);
         return false;
     }
@@ -257,7 +261,9 @@ unit_system_t::unit_system_t(unit_bank_t* bank) : m_bank(bank)
     g_unit_systems[m_index] = this;
     if (first)
     {
-        g_unit_link_tracker = new unit_link_tracker_t();
+        g_unit_link_tracker = new (std::nothrow) unit_link_tracker_t();
+        if (g_unit_link_tracker == nullptr)
+            out_of_memory_exit("[unit] Not enough memory to start the unit system.");
         unit_name_table_create();
     }
 }
@@ -286,7 +292,10 @@ owner_ptr_t<unit_t> unit_system_t::create_unit(const unit_descriptor_t* descript
 {
     if (descriptor->create == nullptr)
         OV_FATAL("[unit] Attempt to instantiate abstract unit type.");
-    return owner_ptr_t<unit_t>(descriptor->create(this));
+    owner_ptr_t<unit_t> unit(descriptor->create(this));
+    if (!unit)
+        msg_error("[unit] Not enough memory for a unit of type '%s'.", descriptor->type_name);
+    return unit;
 }
 
 owner_ptr_t<unit_t> unit_system_t::create_unit_by_type_name(const char* type_name)

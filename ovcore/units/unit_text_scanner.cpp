@@ -5,11 +5,13 @@
 
 #include "ovcore/collections/text_encoding.h"
 #include "ovcore/message.h"
+#include "ovcore/out_of_memory.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace
 {
@@ -276,9 +278,15 @@ number_t convert_real(const char* begin, const char* end, float* value)
     return number_t::ok;
 }
 
-// Translates the escapes of a quoted string (quotes included in [begin, end)). False on an
-// escape other than \" \\ \n \r \xHH, and on \x00, which would cut the text short.
-bool translate_quoted(const char* begin, const char* end, string_dyn_t* text)
+enum class quoted_t : uint8_t
+{
+    translated,
+    bad_escape,  // other than \" \\ \n \r \xHH, or \x00, which would cut the text short
+    no_memory,
+};
+
+// Translates the escapes of a quoted string (quotes included in [begin, end)).
+quoted_t translate_quoted(const char* begin, const char* end, string_dyn_t* text)
 {
     text->clear();
     for (const char* p = begin + 1; p != end - 1; ++p)
@@ -299,16 +307,16 @@ bool translate_quoted(const char* begin, const char* end, string_dyn_t* text)
                 c = char(hex_value(static_cast<unsigned char>(p[1])) * 16 +
                          hex_value(static_cast<unsigned char>(p[2])));
                 if (c == 0)
-                    return false;
+                    return quoted_t::bad_escape;
                 p += 2;
             }
             else
-                return false;
+                return quoted_t::bad_escape;
         }
         if (!text->append_char(c))
-            return false;
+            return quoted_t::no_memory;
     }
-    return true;
+    return quoted_t::translated;
 }
 
 uint32_t count_line_feeds(const char* begin, const char* end)
@@ -420,7 +428,12 @@ bool unit_text_scanner_t::begin(const char* text, uint32_t size, const char* pat
     m_frame = nullptr;
     m_included = 0;
     m_bytes = size;
-    auto_ptr_t<frame_t> frame(new frame_t);
+    auto_ptr_t<frame_t> frame(new (std::nothrow) frame_t);
+    if (!frame)
+    {
+        msg_error("[unit] Not enough memory to scan the file '%s'.", display_name);
+        return false;
+    }
     frame->text = text;
     frame->size = size;
     // Names cut short would resolve includes elsewhere and misname the file in reports.
@@ -676,7 +689,13 @@ bool unit_text_scanner_t::run_include_line()
                   m_included, name.c_str());
         return false;
     }
-    auto_ptr_t<frame_t> included(new frame_t);
+    auto_ptr_t<frame_t> included(new (std::nothrow) frame_t);
+    if (!included)
+    {
+        report_location();
+        msg_error("[unit] Not enough memory to include the file '%s'.", name.c_str());
+        return false;
+    }
     unit_include_text_t file;
     if (m_includes == nullptr)
     {
@@ -710,8 +729,10 @@ bool unit_text_scanner_t::run_include_line()
 
 void unit_text_scanner_t::push_frame(auto_ptr_t<frame_t> frame)
 {
+    const frame_t* pushed = frame.get();
     if (!m_frames.append(std::move(frame)))
-        OV_FATAL("Unable to allocate the scanner's include stack.");
+        out_of_memory_exit("[unit] Not enough memory for the include stack of the file '%s'.",
+                           pushed->display_name.c_str());
     m_frame = m_frames.last().get();
 }
 
@@ -886,7 +907,14 @@ bool unit_text_scanner_t::scan_quoted(unit_scan_context_t context, string_dyn_t*
     const char* end = quoted_end(begin, text_end());
     if (end == nullptr)
         return expected(context);  // no closing quote: only the quote is offending
-    if (!translate_quoted(begin, end, text))
+    const quoted_t translated = translate_quoted(begin, end, text);
+    if (translated == quoted_t::no_memory)
+    {
+        report_location();
+        msg_error("[unit] Not enough memory for a lexeme of %u bytes.", uint32_t(end - begin));
+        return false;
+    }
+    if (translated == quoted_t::bad_escape)
     {
         report_expecting_name("string literal", begin, uint32_t(end - begin));
         return false;

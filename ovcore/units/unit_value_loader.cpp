@@ -533,6 +533,13 @@ bool store_value(unit_value_load_t* load, unit_t* unit, const unit_attribute_t* 
                   n.unit.c_str(), n.type, n.attribute);
         return false;
     }
+    // An element in order fails only for want of memory; one past the end is out of order.
+    size_t size = 0;
+    if (attribute->type != unit_attr_type_t::resource_tie_array &&
+        unit_array_get_size(unit, attribute, &size) &&
+        (index == unit_index_append || index <= size))
+        msg_error("[unit] Not enough memory for the value of attribute '%s[%Iu]'.", n.attribute,
+                  element_index(unit, attribute, index));
     msg_error("[unit] The unit '%s' (of type '%s') could not set the value of attribute '%s[%Iu].",
               n.unit.c_str(), n.type, n.attribute, element_index(unit, attribute, index));
     return false;

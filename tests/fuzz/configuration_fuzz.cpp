@@ -1,7 +1,10 @@
 // Fuzz target: a whole run over a configuration text and its character-set files. The input is
 // split at lines "@@" into "fuzz.qsd" and the files "1.chars", "2.chars", ... it may name; the
-// test fonts are there as "shapes.bdf", "gray2.bdf", "gray4.bdf" and "gray8.bdf". Every phase
-// runs; the outputs always go to "out/fuzz*" whatever base and output the configuration gives.
+// test fonts are there as "shapes.bdf", "gray2.bdf", "gray4.bdf" and "gray8.bdf", and fonts
+// installed on the system by their absolute paths. Every phase runs; the outputs always go to
+// "out/fuzz*" whatever base and output the configuration gives. Each input runs in a scratch
+// folder and the process goes back to its own folder after it, where libFuzzer reads the next
+// input from a corpus given by a relative path.
 #include "tests/fuzz/fuzz_support.h"
 #include "tools/font_generator/generator.h"
 
@@ -9,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
@@ -22,6 +26,7 @@ namespace
 {
 
 char g_scratch[] = "/tmp/fuzz_scratch.XXXXXX";
+int g_home = -1;  // the folder the process started in
 
 void remove_scratch()
 {
@@ -55,7 +60,8 @@ void copy_font(const char* name)
 // of its own; messages reach no handler.
 unit_system_t* start_once()
 {
-    if (mkdtemp(g_scratch) == nullptr || chdir(g_scratch) != 0)
+    g_home = open(".", O_RDONLY | O_DIRECTORY);
+    if (g_home < 0 || mkdtemp(g_scratch) == nullptr || chdir(g_scratch) != 0)
         __builtin_trap();
     std::atexit(remove_scratch);
     for (const char* font : { "shapes.bdf", "gray2.bdf", "gray4.bdf", "gray8.bdf" })
@@ -71,6 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static unit_system_t* const system = start_once();
     (void)system;
+    if (chdir(g_scratch) != 0)
+        __builtin_trap();
     const std::string input(reinterpret_cast<const char*>(data), size);
     size_t start = 0;
     for (int file = 0; start <= input.size() && file < 8; ++file)
@@ -94,5 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     unit_flush_pending_releases();
+    if (fchdir(g_home) != 0)
+        __builtin_trap();
     return 0;
 }

@@ -46,9 +46,11 @@ bool run_in_unit_system(const char* configuration_path, file_t* opened)
     bool succeeded = false;
     {
         unit_system_t system(&bank);
-        // A type registered twice only warns; the loader reports any type it cannot find.
-        (void)bank.register_type(&configuration_u::descriptor);
-        (void)bank.register_type(&char_set_config_u::descriptor);
+        // A type registered twice only warns; a failure is memory, and has been reported.
+        if (!bank.register_type(&configuration_u::descriptor) ||
+            !bank.register_type(&char_set_config_u::descriptor))
+            return false;
+        // The configuration loader creates its units in the default system.
         system.make_default();
         succeeded = run_generator(configuration_path, opened);
         unit_flush_pending_releases();

@@ -16,7 +16,8 @@ using lines_t = std::vector<std::string>;
 
 int g_destroyed_units = 0;  // counts destructors of test_base_u
 
-// test_abstract (no create) <- test_base <- test_derived; test_failing's create returns null.
+// test_abstract (no create) <- test_base <- test_derived; test_failing's create returns null,
+// as a create does without memory.
 class test_base_u : public unit_t
 {
 public:
@@ -224,7 +225,8 @@ TEST_F(unit_system_fixture, create_unit_by_type_name)
         { "test_abstract", false,
           { "[unit] The 'test_abstract' is not an abstract unit type name." } },
         { "test_failing", false,
-          { "[unit] Creation of unit instance of type 'test_failing' failed." } },
+          { "[unit] Not enough memory for a unit of type 'test_failing'.",
+            "[unit] Creation of unit instance of type 'test_failing' failed." } },
     };
     for (const row_t& row : rows)
     {

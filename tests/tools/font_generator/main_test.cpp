@@ -103,7 +103,7 @@ TEST(font_generator_main, names_the_versions_of_the_libraries_it_runs_with)
 
     // Without HarfBuzz the line says so.
     const sys_library_api_t without_libraries = { [](const char*) -> void* { return nullptr; },
-                                                  sys_library->symbol };
+                                                  sys_library->symbol, nullptr };
     const sys_library_api_t* saved = sys_library;
     sys_library = &without_libraries;
     message_capture_t capture;

@@ -82,6 +82,10 @@ bool collect_bmfont(const finished_font_t& finished, uint32_t set,
     font->pictures = entry.pictures;
     if (!font->pages.copy(page_names))
         return false;
+    // A name copied without memory comes out empty: the descriptor would name no page.
+    for (const string_dyn_t& name : font->pages)
+        if (name.copy_failed())
+            return false;
 
     array_dyn_t<uint8_t> exported;
     if (!mark_exported_glyphs(characters, &exported))
@@ -716,7 +720,7 @@ bool name_pages(const finished_font_t& settings, uint32_t k, uint32_t count,
 
 bool write_export_file(const char* path, const void* bytes, uint32_t size)
 {
-    auto_ptr_t<file_t> file(create_output_file(path));
+    output_file_t file(path);
     if (!file)
     {
         msg_error("Failed to create the font export file '%s'.", path);
@@ -727,7 +731,7 @@ bool write_export_file(const char* path, const void* bytes, uint32_t size)
         msg_error("Failed to write the font export file '%s'.", path);
         return false;
     }
-    return true;
+    return file.keep();
 }
 
 // One flavour of the set's descriptor at `path`.
@@ -738,6 +742,7 @@ bool write_descriptor(export_format_t format, const bmfont_font_t& font, const c
         array_dyn_t<uint8_t> bytes;
         if (!append_bmfont_binary(&bytes, font))
         {
+            msg_error("Not enough memory for the font export file '%s'.", path);
             msg_error("Failed to write the font export file '%s'.", path);
             return false;
         }

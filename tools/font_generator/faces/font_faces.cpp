@@ -11,6 +11,7 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_MODULE_H
 
 #include <algorithm>
 #include <cmath>
@@ -18,15 +19,57 @@
 
 // ---- FreeType ----------------------------------------------------------------------------------
 
-bool start_freetype(FT_LibraryRec_** library)
+namespace
 {
-    if (FT_Init_FreeType(library) != 0)
+
+// FreeType's default modules that fonts of the kinds the tool reads need: both renderers, the
+// autofitter and the font drivers with their helpers. FT_Init_FreeType succeeds when one of
+// them could not be added for want of memory; the glyphs would then come out otherwise.
+constexpr const char* needed_modules[] = {
+    "smooth", "raster1", "autofitter", "sfnt",  "truetype", "cff",     "type1",    "t1cid",
+    "type42", "pfr",     "winfonts",   "pcf",   "bdf",      "psaux",   "psnames",  "pshinter",
+};
+
+// FreeType's library with every needed module; `missing` names the first one that is not.
+FT_Error init_freetype(FT_Library* library, const char** missing)
+{
+    *missing = nullptr;
+    const FT_Error error = FT_Init_FreeType(library);
+    if (error != 0)
     {
         *library = nullptr;
-        msg_error("Failed to initialize the FreeType2 library.");
-        return false;
+        // Its memory record is the one thing FT_Init_FreeType reports so.
+        return error == FT_Err_Unimplemented_Feature ? FT_Err_Out_Of_Memory : error;
     }
-    return true;
+    for (const char* name : needed_modules)
+    {
+        if (FT_Get_Module(*library, name) == nullptr)
+        {
+            *missing = name;
+            (void)FT_Done_FreeType(*library);
+            *library = nullptr;
+            return FT_Err_Out_Of_Memory;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool start_freetype(FT_LibraryRec_** library)
+{
+    const char* missing = nullptr;
+    const FT_Error error = init_freetype(library, &missing);
+    if (error == 0)
+        return true;
+    if (missing != nullptr)
+        msg_error("Not enough memory for the module '%s' of the FreeType2 library.", missing);
+    else if (error == FT_Err_Out_Of_Memory)
+        msg_error("Not enough memory to initialize the FreeType2 library.");
+    msg_error("Failed to initialize the FreeType2 library.");
+    if (error != FT_Err_Out_Of_Memory)
+        msg_error("FreeType2 error code %d.", int(error));
+    return false;
 }
 
 void shut_down_freetype(FT_LibraryRec_* library)
@@ -179,7 +222,15 @@ bool set_up_face(FT_Face face, const font_face_settings_t& settings, bool say)
 {
     (void)FT_Select_Charmap(face, FT_ENCODING_UNICODE);
 
-    if (FT_Set_Pixel_Sizes(face, settings.width, settings.height) != 0)
+    const FT_Error sized = FT_Set_Pixel_Sizes(face, settings.width, settings.height);
+    if (sized == FT_Err_Out_Of_Memory)
+    {
+        if (say)
+            msg_error("Not enough memory to set the pixel size of the font '%s'.",
+                      settings.font_file);
+        return false;
+    }
+    if (sized != 0)
     {
         if (!FT_HAS_FIXED_SIZES(face) || face->num_fixed_sizes < 1)
         {
@@ -302,11 +353,9 @@ public:
     [[nodiscard]] bool open(face_list_t faces, const array_t<font_face_settings_t>& settings,
                             const array_t<face_variation_t>& variations)
     {
-        if (FT_Init_FreeType(&m_library) != 0)
-        {
-            m_library = nullptr;
+        const char* missing = nullptr;
+        if (init_freetype(&m_library, &missing) != 0)
             return false;
-        }
         if (!m_faces.reserve(faces.count))
             return false;
         for (uint32_t k = 0; k < faces.count; ++k)

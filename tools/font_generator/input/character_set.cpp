@@ -86,10 +86,10 @@ bool read_character_set(character_set_t* set, const string_t& path)
                                   : 0;
         if (!split_line(line, from, &pieces))
         {
-            msg_error("Ignoring malformed line %Iu in file '%s' - expected codepoint, unicode "
-                      "codepoint, and optional glyph name.",
+            // Only memory fails here: the line may be good, so the set cannot be complete.
+            msg_error("Not enough memory to read line %Iu of the character set file '%s'.",
                       number, path.c_str());
-            continue;
+            return false;
         }
         if (pieces.token.empty())
             continue;  // blank or comment
@@ -119,6 +119,8 @@ bool read_character_set(character_set_t* set, const string_t& path)
         font_glyph_t* glyph = set->glyphs.append_new();
         if (glyph == nullptr)
         {
+            msg_error("Not enough memory for the glyphs of the character set file '%s'.",
+                      path.c_str());
             msg_error("Failed to added another glyph ('%s') to internal table.",
                       pieces.name.c_str());
             return false;
@@ -183,6 +185,7 @@ bool append_named_glyph(array_dyn_t<font_glyph_t>* glyphs, uint32_t code)
     {
         if (glyph != nullptr)
             glyphs->remove_last();
+        msg_error("Not enough memory for the glyph U+%04X of the character set.", code);
         msg_error("Failed to added another glyph ('U+%04X') to internal table.", code);
         return false;
     }

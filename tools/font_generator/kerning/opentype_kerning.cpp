@@ -27,7 +27,9 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_ADVANCES_H
 #include FT_MULTIPLE_MASTERS_H
+#include FT_TRUETYPE_TABLES_H
 
 #include <hb-ft.h>
 #include <hb-ot.h>
@@ -50,16 +52,17 @@ constexpr const char harfbuzz_library[] = "libharfbuzz.so.0";
     X(hb_buffer_allocation_successful) X(hb_buffer_clear_contents) X(hb_buffer_create)             \
     X(hb_buffer_destroy) X(hb_buffer_get_glyph_infos) X(hb_buffer_get_glyph_positions)             \
     X(hb_buffer_guess_segment_properties) X(hb_buffer_set_direction) X(hb_buffer_set_flags)        \
-    X(hb_face_reference_table) X(hb_font_destroy) X(hb_font_get_empty) X(hb_font_get_face)         \
-    X(hb_font_get_glyph_h_advance) X(hb_font_set_var_coords_design)                                \
-    X(hb_ft_font_create_referenced) X(hb_ot_layout_collect_lookups)                                \
+    X(hb_face_get_empty) X(hb_face_get_glyph_count) X(hb_face_reference_table) X(hb_font_destroy)  \
+    X(hb_font_get_empty) X(hb_font_get_face) X(hb_font_get_glyph_h_advance)                        \
+    X(hb_font_set_var_coords_design) X(hb_ft_font_create_referenced) X(hb_ft_font_get_face)        \
+    X(hb_ot_layout_collect_lookups)                                                                \
     X(hb_ot_layout_feature_get_lookups) X(hb_ot_layout_get_glyphs_in_class)                        \
     X(hb_ot_layout_has_positioning) X(hb_ot_layout_language_get_required_feature)                  \
     X(hb_ot_layout_lookup_collect_glyphs) X(hb_ot_layout_script_get_language_tags)                 \
     X(hb_ot_layout_table_get_feature_tags) X(hb_ot_layout_table_get_script_tags) X(hb_set_add)     \
     X(hb_set_allocation_successful) X(hb_set_clear) X(hb_set_create) X(hb_set_del)                 \
     X(hb_set_destroy) X(hb_set_has) X(hb_set_intersect) X(hb_set_is_empty) X(hb_set_next)          \
-    X(hb_set_set) X(hb_set_union) X(hb_script_get_horizontal_direction) X(hb_shape)                \
+    X(hb_set_set) X(hb_set_union) X(hb_script_get_horizontal_direction) X(hb_shape_full)           \
     X(hb_unicode_funcs_get_default) X(hb_unicode_general_category) X(hb_unicode_script)
 
 // HarfBuzz's functions, from the library loaded on first use.
@@ -83,6 +86,10 @@ bool load_harfbuzz()
     {
         msg_error("Failed to load the HarfBuzz library '%s', which OpenType kerning needs.",
                   harfbuzz_library);
+        const char* reason = sys_library->last_error != nullptr ? sys_library->last_error()
+                                                                : nullptr;
+        if (reason != nullptr)
+            msg_error("The system's loader says: %s", reason);
         return false;
     }
     if (hb != nullptr)
@@ -196,12 +203,41 @@ bool set_design_coordinates(FT_Face face, hb_font_t* font)
     return true;
 }
 
+// HarfBuzz's face over the FreeType face lost for want of memory: its inert empty face, or one
+// over no bytes (every sfnt font has glyphs in its 'maxp' table).
+bool is_lost_face(hb_face_t* face, FT_Face ft_face)
+{
+    return face == hb->hb_face_get_empty() ||
+           (FT_IS_SFNT(ft_face) && ft_face->num_glyphs > 0 &&
+            hb->hb_face_get_glyph_count(face) == 0);
+}
+
+// HarfBuzz's FreeType font without its functions, which it makes once for every font and goes
+// without when they find no memory: every advance is then 0. The first glyph FreeType gives an
+// advance tells.
+bool has_lost_advances(hb_font_t* font, FT_Face face)
+{
+    const FT_Long count = std::min<FT_Long>(face->num_glyphs, 64);
+    for (FT_Long glyph = 1; glyph < count; ++glyph)
+    {
+        FT_Fixed advance = 0;
+        if (FT_Get_Advance(face, FT_UInt(glyph), FT_LOAD_NO_SCALE, &advance) == 0 && advance != 0)
+            return hb->hb_font_get_glyph_h_advance(font, hb_codepoint_t(glyph)) == 0;
+    }
+    return false;
+}
+
 pair_shaper_t::pair_shaper_t(FT_FaceRec_* face)
 {
     hb_font_t* font = hb->hb_ft_font_create_referenced(face);
     hb_buffer_t* buffer = hb->hb_buffer_create();
-    if (font == hb->hb_font_get_empty() || !hb->hb_buffer_allocation_successful(buffer) ||
-        !set_design_coordinates(face, font))
+    // HarfBuzz gives its inert empty objects when it finds no memory: a font over an empty face
+    // shapes without kerning.
+    // Without memory for its own record, HarfBuzz's FreeType font has no FreeType functions and
+    // measures every advance as 0.
+    if (font == hb->hb_font_get_empty() || hb->hb_ft_font_get_face(font) == nullptr ||
+        is_lost_face(hb->hb_font_get_face(font), face) || has_lost_advances(font, face) ||
+        !hb->hb_buffer_allocation_successful(buffer) || !set_design_coordinates(face, font))
     {
         hb->hb_font_destroy(font);
         hb->hb_buffer_destroy(buffer);
@@ -233,9 +269,10 @@ bool pair_shaper_t::shape(uint32_t first_code, uint32_t second_code, int32_t* va
     hb->hb_buffer_add_utf32(m_buffer, text, 2, 0, 2);
     hb->hb_buffer_guess_segment_properties(m_buffer);
     hb->hb_buffer_set_direction(m_buffer, HB_DIRECTION_LTR);
-    hb->hb_shape(m_font, m_buffer, g_shaping_features.features,
-                 unsigned(std::size(g_shaping_features.features)));
-    if (!hb->hb_buffer_allocation_successful(m_buffer))
+    // A shaping plan that finds no memory leaves the characters unshaped and says so only here.
+    if (!hb->hb_shape_full(m_font, m_buffer, g_shaping_features.features,
+                           unsigned(std::size(g_shaping_features.features)), nullptr) ||
+        !hb->hb_buffer_allocation_successful(m_buffer))
         return false;
     unsigned count = 0;
     const hb_glyph_info_t* info = hb->hb_buffer_get_glyph_infos(m_buffer, &count);
@@ -260,17 +297,26 @@ namespace
 class table_t
 {
 public:
-    table_t(hb_face_t* face, hb_tag_t tag) : m_blob(hb->hb_face_reference_table(face, tag))
+    table_t(hb_face_t* face, FT_Face ft_face, hb_tag_t tag)
+        : m_blob(hb->hb_face_reference_table(face, tag))
     {
         unsigned length = 0;
         m_data = reinterpret_cast<const uint8_t*>(hb->hb_blob_get_data(m_blob, &length));
         m_size = m_data != nullptr ? length : 0;
+        // HarfBuzz gives an empty table when it has no memory for its record; FreeType tells
+        // the length from the font's directory without reading anything into memory.
+        FT_ULong font_length = 0;
+        m_lost = m_size == 0 && FT_IS_SFNT(ft_face) &&
+                 FT_Load_Sfnt_Table(ft_face, FT_ULong(tag), 0, nullptr, &font_length) == 0 &&
+                 font_length != 0;
     }
     table_t(const table_t&) = delete;
     table_t& operator=(const table_t&) = delete;
     ~table_t() { hb->hb_blob_destroy(m_blob); }
 
     bool empty() const { return m_size == 0; }
+    // The font has the table, but HarfBuzz could not give it for want of memory.
+    bool is_lost() const { return m_lost; }
     const uint8_t* data() const { return m_data; }
     uint32_t size() const { return m_size; }
     bool u16(uint64_t offset, uint32_t* value) const
@@ -304,6 +350,7 @@ private:
     hb_blob_t* m_blob;
     const uint8_t* m_data;
     uint32_t m_size;
+    bool m_lost;
 };
 
 // Binary search over `count` records of 6 bytes at `records`, each starting with a glyph range
@@ -452,8 +499,17 @@ void add_required_lookups(hb_face_t* face, hb_tag_t table_tag, hb_set_t* lookups
 
 // The lookups of a layout table that shaping can apply: those of every feature but the ones the
 // shaping switches off, in every script and language, and those of required features.
-bool collect_lookups_in_force(hb_face_t* face, hb_tag_t table_tag, hb_set_t* lookups)
+bool collect_lookups_in_force(hb_face_t* face, const table_t& table, hb_tag_t table_tag,
+                              hb_set_t* lookups)
 {
+    // HarfBuzz reads the layout through a record it makes once and goes without when it finds
+    // no memory: it then lists no feature of a table that has some.
+    uint32_t feature_list = 0;
+    uint32_t feature_count = 0;
+    if (table.u16(6, &feature_list) && feature_list != 0 &&
+        table.u16(feature_list, &feature_count) && feature_count != 0 &&
+        hb->hb_ot_layout_table_get_feature_tags(face, table_tag, 0, nullptr, nullptr) == 0)
+        return false;
     add_required_lookups(face, table_tag, lookups);
     array_dyn_t<hb_tag_t> tags;
     hb_tag_t chunk[64];
@@ -504,6 +560,7 @@ struct set_glyph_t
 
 struct candidates_t
 {
+    FT_Face ft_face = nullptr;  // the face HarfBuzz's font is over
     bool every_pair = false;
     glyph_set_t any_second;    // may kern before any glyph
     glyph_set_t any_first;     // may kern after any glyph
@@ -669,11 +726,13 @@ bool read_pair_subtable(const table_t& gpos, uint64_t subtable, const set_glyph_
 // positioning lookup in force.
 bool read_gpos(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out)
 {
-    const table_t gpos(face, HB_OT_TAG_GPOS);
+    const table_t gpos(face, out->ft_face, HB_OT_TAG_GPOS);
+    if (gpos.is_lost())
+        return out_of_memory(out);
     if (gpos.empty())
         return true;
     glyph_set_t lookups;
-    if (!collect_lookups_in_force(face, HB_OT_TAG_GPOS, lookups.set))
+    if (!collect_lookups_in_force(face, gpos, HB_OT_TAG_GPOS, lookups.set))
         return out_of_memory(out);
     uint32_t lookup_list = 0;
     uint32_t lookup_count = 0;
@@ -729,6 +788,10 @@ bool read_gpos(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out
         if (!pairs_only)
             out->add_anywhere(input.set);
     }
+    // A set that found no memory stays empty or short, and says so only here.
+    for (const glyph_set_t* used : { &before, &input, &after, &output, &out->touched })
+        if (!hb->hb_set_allocation_successful(used->set))
+            return out_of_memory(out);
     return true;
 }
 
@@ -736,7 +799,9 @@ bool read_gpos(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out
 // table with subtables of other formats or pairs past its end, or one that cannot be read.
 bool read_kern(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out)
 {
-    const table_t kern(face, HB_TAG('k', 'e', 'r', 'n'));
+    const table_t kern(face, out->ft_face, HB_TAG('k', 'e', 'r', 'n'));
+    if (kern.is_lost())
+        return out_of_memory(out);
     if (kern.empty())
         return true;
     array_dyn_t<uint64_t> pairs;
@@ -753,6 +818,8 @@ bool read_kern(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out
         if (glyphs.lookup.has(left) && glyphs.lookup.has(right))
             out->add_pair(left, right);
     }
+    if (!hb->hb_set_allocation_successful(out->touched.set))
+        return out_of_memory(out);
     return true;
 }
 
@@ -760,8 +827,9 @@ bool read_kern(hb_face_t* face, const set_glyph_ids_t& glyphs, candidates_t* out
 // read may then kern, in either place. Repeated until nothing new joins.
 bool read_gsub(hb_face_t* face, candidates_t* out)
 {
+    const table_t gsub(face, out->ft_face, HB_OT_TAG_GSUB);
     glyph_set_t lookups;
-    if (!collect_lookups_in_force(face, HB_OT_TAG_GSUB, lookups.set))
+    if (gsub.is_lost() || !collect_lookups_in_force(face, gsub, HB_OT_TAG_GSUB, lookups.set))
         return false;
     glyph_set_t reads;
     glyph_set_t output;
@@ -787,7 +855,11 @@ bool read_gsub(hb_face_t* face, candidates_t* out)
     }
     return hb->hb_set_allocation_successful(out->any_first.set) &&
            hb->hb_set_allocation_successful(out->any_second.set) &&
-           hb->hb_set_allocation_successful(out->touched.set);
+           hb->hb_set_allocation_successful(out->touched.set) &&
+           hb->hb_set_allocation_successful(lookups.set) &&
+           hb->hb_set_allocation_successful(reads.set) &&
+           hb->hb_set_allocation_successful(output.set) &&
+           hb->hb_set_allocation_successful(overlap.set);
 }
 
 bool is_unicode_mark(uint32_t code)
@@ -799,12 +871,13 @@ bool is_unicode_mark(uint32_t code)
            category == HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK;
 }
 
-bool has_table(hb_face_t* face, hb_tag_t tag)
+// Whether the font has the table; false after out_of_memory when HarfBuzz could not give it.
+bool has_table(hb_face_t* face, hb_tag_t tag, candidates_t* out)
 {
-    hb_blob_t* blob = hb->hb_face_reference_table(face, tag);
-    const bool present = hb->hb_blob_get_length(blob) > 0;
-    hb->hb_blob_destroy(blob);
-    return present;
+    const table_t table(face, out->ft_face, tag);
+    if (table.is_lost())
+        return out_of_memory(out);
+    return !table.empty();
 }
 
 // A pair with a character of a right-to-left script goes to the layout tables the other way
@@ -856,17 +929,22 @@ bool find_candidates(FT_Face ft_face, hb_font_t* font, const character_set_t& se
                      const array_t<set_glyph_t>& defined, candidates_t* out)
 {
     hb_face_t* face = hb->hb_font_get_face(font);
+    out->ft_face = ft_face;
     // HarfBuzz shapes with these through rules of their own; without sfnt tables FreeType's
     // kerning reaches HarfBuzz directly.
-    if (has_table(face, HB_TAG('m', 'o', 'r', 'x')) ||
-        has_table(face, HB_TAG('m', 'o', 'r', 't')) ||
-        has_table(face, HB_TAG('k', 'e', 'r', 'x')) ||
-        has_table(face, HB_TAG('t', 'r', 'a', 'k')) ||
+    if (has_table(face, HB_TAG('m', 'o', 'r', 'x'), out) ||
+        has_table(face, HB_TAG('m', 'o', 'r', 't'), out) ||
+        has_table(face, HB_TAG('k', 'e', 'r', 'x'), out) ||
+        has_table(face, HB_TAG('t', 'r', 'a', 'k'), out) ||
         (!FT_IS_SFNT(ft_face) && FT_HAS_KERNING(ft_face)))
     {
+        if (out->short_of_memory)
+            return false;
         out->every_pair = true;
         return true;
     }
+    if (out->short_of_memory)
+        return false;
 
     set_glyph_ids_t glyphs;
     if (!glyphs.ids.reserve(defined.size()))
@@ -876,6 +954,8 @@ bool find_candidates(FT_Face ft_face, hb_font_t* font, const character_set_t& se
         (void)glyphs.ids.append(entry.glyph);
         hb->hb_set_add(glyphs.lookup.set, entry.glyph);
     }
+    if (!hb->hb_set_allocation_successful(glyphs.lookup.set))
+        return out_of_memory(out);
     sort_unique(&glyphs.ids);
 
     if (!read_gpos(face, glyphs, out) || !read_kern(face, glyphs, out))
@@ -889,6 +969,8 @@ bool find_candidates(FT_Face ft_face, hb_font_t* font, const character_set_t& se
     glyph_set_t marks;
     hb->hb_ot_layout_get_glyphs_in_class(face, HB_OT_LAYOUT_GLYPH_CLASS_MARK, marks.set);
     hb->hb_set_union(out->touched.set, marks.set);
+    if (!hb->hb_set_allocation_successful(marks.set))
+        return out_of_memory(out);
     for (const set_glyph_t& entry : defined)
     {
         if (!marks.has(entry.glyph) && !is_unicode_mark(set.glyphs[entry.position].code))

@@ -101,9 +101,13 @@ bool write_font_description(const finished_font_t& font, auto_ptr_t<file_t>* fil
 {
     string_dyn_t path;
     if (!path.format("%s%s.font", font.base, font.output))
+    {
+        msg_error("Not enough memory for the name of the font file '%s%s.font'.", font.base,
+                  font.output);
         return false;
-    *file = create_output_file(path.c_str());
-    if (!*file)
+    }
+    output_file_t description(path.c_str());
+    if (!description)
     {
         msg_error("Failed to create the font file '%s'.", path.c_str());
         return false;
@@ -121,10 +125,14 @@ bool write_font_description(const finished_font_t& font, auto_ptr_t<file_t>* fil
         for (const font_glyph_t& glyph : entry.set->glyphs)
             expected += 72 + glyph.name.length();
     (void)text.reserve(uint32_t(std::min<uint64_t>(expected, UINT32_MAX / 2)));
-    if (!append_font_description(&text, font) || !(*file)->write(text.c_str(), text.length()))
+    const bool appended = append_font_description(&text, font);
+    if (!appended || !description->write(text.c_str(), text.length()))
     {
+        if (!appended)
+            msg_error("Not enough memory for the font file '%s'.", path.c_str());
         msg_error("Failed to write the font file '%s'.", path.c_str());
         return false;
     }
+    *file = description.release_kept();
     return true;
 }

@@ -40,8 +40,12 @@ bool write_material_file(const finished_font_t& font, uint32_t picture)
     const finished_set_t& set = font.sets[entry.set];
     string_dyn_t path;
     if (!path.format("%s%s", font.base, entry.material_name.c_str()))
+    {
+        msg_error("Not enough memory for the name of the file '%s%s'.", font.base,
+                  entry.material_name.c_str());
         return false;
-    auto_ptr_t<file_t> file(create_output_file(path.c_str()));
+    }
+    output_file_t file(path.c_str());
     if (!file)
     {
         msg_error("Unable to create the material file '%s'.", path.c_str());
@@ -65,7 +69,7 @@ bool write_material_file(const finished_font_t& font, uint32_t picture)
         msg_error("Unable to write the material file '%s'.", path.c_str());
         return false;
     }
-    return true;
+    return file.keep();
 }
 
 bool write_texture_object_file(const finished_font_t& font, uint32_t picture)
@@ -73,8 +77,12 @@ bool write_texture_object_file(const finished_font_t& font, uint32_t picture)
     const finished_picture_t& entry = font.pictures[picture];
     string_dyn_t path;
     if (!path.format("%s%s", font.base, entry.texture_object_name.c_str()))
+    {
+        msg_error("Not enough memory for the name of the file '%s%s'.", font.base,
+                  entry.texture_object_name.c_str());
         return false;
-    auto_ptr_t<file_t> file(create_output_file(path.c_str()));
+    }
+    output_file_t file(path.c_str());
     if (!file)
     {
         msg_error("Unable to create the file '%s'.", path.c_str());
@@ -87,5 +95,5 @@ bool write_texture_object_file(const finished_font_t& font, uint32_t picture)
         msg_error("Unable to write the file '%s'.", path.c_str());
         return false;
     }
-    return true;
+    return file.keep();
 }

@@ -1,11 +1,34 @@
-// Creating the tool's output files.
+// Creating the tool's output files, and removing the unfinished ones.
 #include "tools/font_generator/output/output_file.h"
 
 #include "ovcore/ufs/fs_cache.h"
 #include "ovcore/ufs/fs_file.h"
 
-auto_ptr_t<file_t> create_output_file(const char* path)
+#include <utility>
+
+output_file_t::output_file_t(const char* path) : m_path(path)
 {
     (void)fs_cache_remove(path, SYSFS);
-    return fs_device_open(path, fs_open_mode_t::create_truncate, SYSFS);
+    m_file = fs_device_open(path, fs_open_mode_t::create_truncate, SYSFS);
+}
+
+output_file_t::~output_file_t()
+{
+    if (!m_file || m_kept)
+        return;
+    m_file.reset();
+    if (fs_device_t* device = fs_get_device(SYSFS))
+        (void)device->delete_file(m_path);
+}
+
+bool output_file_t::keep()
+{
+    m_kept = true;
+    return true;
+}
+
+auto_ptr_t<file_t> output_file_t::release_kept()
+{
+    m_kept = true;
+    return std::move(m_file);
 }

@@ -1,7 +1,6 @@
 // The PNG encoder: libpng row by row into a file, through a buffer of a megabyte.
 #include "tools/font_generator/output/png_encoder.h"
 
-#include "ovcore/collections/auto_ptr.h"
 #include "ovcore/ufs/fs_file.h"
 #include "tools/font_generator/output/output_file.h"
 
@@ -95,8 +94,14 @@ bool encode_rows(png_structp png, png_infop info, const png_format_t& format, pn
     return !sink->failed;
 }
 
-// libpng's warnings say nothing a user of the tool can act on.
+// libpng's warnings say nothing a user of the tool can act on; its errors jump back to the
+// encoder, whose caller says what failed.
 void ignore_png_warning(png_structp, png_const_charp) {}
+
+[[noreturn]] void jump_on_png_error(png_structp png, png_const_charp)
+{
+    png_longjmp(png, 1);
+}
 
 }  // namespace
 
@@ -113,7 +118,8 @@ const char* libpng_version()
 png_written_t write_png_file(const char* path, const png_format_t& format, png_rows_t* rows)
 {
     png_structp png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, ignore_png_warning);
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, jump_on_png_error,
+                                ignore_png_warning);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     uint8_t* row = static_cast<uint8_t*>(
         std::malloc(std::size_t(format.width) * png_bytes_per_pixel(format.colour)));
@@ -121,12 +127,15 @@ png_written_t write_png_file(const char* path, const png_format_t& format, png_r
     png_written_t result = png_written_t::no_memory;
     if (info != nullptr && row != nullptr && sink.buffer != nullptr)
     {
-        auto_ptr_t<file_t> file(create_output_file(path));
+        // A picture that is not finished goes with its file.
+        output_file_t file(path);
         sink.file = file.get();
         result = !file                                          ? png_written_t::not_created
                  : encode_rows(png, info, format, rows, row, &sink) ? png_written_t::written
                  : sink.failed                                  ? png_written_t::write_failed
                                                                 : png_written_t::no_memory;
+        if (result == png_written_t::written)
+            (void)file.keep();
     }
     std::free(sink.buffer);
     std::free(row);

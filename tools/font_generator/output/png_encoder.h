@@ -45,6 +45,6 @@ enum class png_written_t
 };
 
 // Encodes `rows` into a file created anew at `path` (SYSFS). libpng's structures and the row
-// buffer are made before the file is created.
+// buffer are made before the file is created; a file that is not finished is removed.
 [[nodiscard]] png_written_t write_png_file(const char* path, const png_format_t& format,
                                            png_rows_t* rows);

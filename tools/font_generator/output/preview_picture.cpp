@@ -390,7 +390,11 @@ bool write_preview_picture(const finished_font_t& font)
 {
     string_dyn_t path_text;
     if (!path_text.format("%s%s_preview.png", font.base, font.output))
+    {
+        msg_error("Not enough memory for the name of the file '%s%s_preview.png'.", font.base,
+                  font.output);
         return false;
+    }
     const char* path = path_text.c_str();
     preview_plan_t plan;
     if (!plan_preview(font.preview_text, font.layout, font.sets, font.pictures, &plan))
@@ -406,10 +410,11 @@ bool write_preview_picture(const finished_font_t& font)
     format.height = plan.height;
     format.colour = png_colour_t::rgb;
     preview_rows_t rows(plan);
-    if (write_png_file(path, format, &rows) != png_written_t::written)
-    {
-        msg_error("Failed to write the preview picture '%s'.", path);
-        return false;
-    }
-    return true;
+    const png_written_t written = write_png_file(path, format, &rows);
+    if (written == png_written_t::written)
+        return true;
+    if (written == png_written_t::no_memory)
+        msg_error("Not enough memory to encode the preview picture '%s'.", path);
+    msg_error("Failed to write the preview picture '%s'.", path);
+    return false;
 }

@@ -64,12 +64,18 @@ void swap_red_and_blue(uint8_t* bytes, uint32_t size, uint32_t pixel_bytes)
         std::swap(bytes[i], bytes[i + 2]);
 }
 
+bool say_no_memory(const file_t* file)
+{
+    msg_error("Not enough memory to write the picture '%s'.", file->get_path().c_str());
+    return false;
+}
+
 bool write_small_picture(file_t* file, const uint8_t* header, const uint8_t* pixels,
                          uint32_t size, const tga_format_t& entry)
 {
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(tga_header_size + size));
     if (buffer == nullptr)
-        return false;
+        return say_no_memory(file);
     std::memcpy(buffer, header, tga_header_size);
     std::memcpy(buffer + tga_header_size, pixels, size);
     if (entry.swap)
@@ -131,7 +137,7 @@ bool write_tga(file_t* file, const uint8_t* pixels, uint32_t width, uint32_t hei
 
     uint8_t* buffer = static_cast<uint8_t*>(std::malloc(swap_chunk_bytes));
     if (buffer == nullptr)
-        return false;
+        return say_no_memory(file);
     bool written = true;
     for (uint64_t done = 0; done < total && written;)
     {
@@ -147,7 +153,7 @@ bool write_tga(file_t* file, const uint8_t* pixels, uint32_t width, uint32_t hei
 
 bool write_picture(const font_canvas_t& canvas, const char* path)
 {
-    auto_ptr_t<file_t> file(create_output_file(path));
+    output_file_t file(path);
     if (!file)
     {
         msg_error("Failed to create the font picture '%s'.", path);
@@ -159,13 +165,18 @@ bool write_picture(const font_canvas_t& canvas, const char* path)
         msg_error("Failed to write the font picture '%s'.", path);
         return false;
     }
-    return true;
+    return file.keep();
 }
 
 bool write_font_picture(const finished_font_t& font, uint32_t picture)
 {
     const finished_picture_t& entry = font.pictures[picture];
     string_dyn_t path;
-    return path.format("%s%s", font.base, entry.picture_name.c_str()) &&
-           write_picture(*entry.canvas, path.c_str());
+    if (!path.format("%s%s", font.base, entry.picture_name.c_str()))
+    {
+        msg_error("Not enough memory for the name of the file '%s%s'.", font.base,
+                  entry.picture_name.c_str());
+        return false;
+    }
+    return write_picture(*entry.canvas, path.c_str());
 }

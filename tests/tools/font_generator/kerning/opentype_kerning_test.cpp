@@ -283,8 +283,10 @@ TEST(opentype_kerning, a_font_without_layout_tables_has_no_kerning_and_no_compla
 
 TEST(opentype_kerning, a_missing_harfbuzz_library_is_reported_and_fails)
 {
-    const sys_library_api_t missing = { [](const char*) -> void* { return nullptr; },
-                                        [](void*, const char*) -> void* { return nullptr; } };
+    const sys_library_api_t missing = {
+        [](const char*) -> void* { return nullptr; },
+        [](void*, const char*) -> void* { return nullptr; },
+        []() -> const char* { return "libharfbuzz.so.0: cannot open shared object file"; } };
     message_capture_t messages;
     sys_library = &missing;
     const bool loaded = load_harfbuzz();
@@ -298,5 +300,9 @@ TEST(opentype_kerning, a_missing_harfbuzz_library_is_reported_and_fails)
     ASSERT_FALSE(messages.lines.empty());
     EXPECT_EQ(messages.lines[0], "Failed to load the HarfBuzz library 'libharfbuzz.so.0', which "
                                  "OpenType kerning needs.");
+    // The loader's own words follow.
+    ASSERT_GE(messages.lines.size(), 2u);
+    EXPECT_EQ(messages.lines[1],
+              "The system's loader says: libharfbuzz.so.0: cannot open shared object file");
     EXPECT_TRUE(load_harfbuzz());
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace
 {
 
@@ -119,5 +121,7 @@ TEST(material_files, report_files_that_cannot_be_created_or_written)
                   (std::vector<std::string>{
                       "Unable to write the material file '" + base + "font_0.mat'.",
                       "Unable to write the file '" + base + "font_0.tobj'." }));
+        EXPECT_FALSE(std::filesystem::exists(base + "font_0.mat"));  // unfinished files do not stay
+        EXPECT_FALSE(std::filesystem::exists(base + "font_0.tobj"));
     }
 }

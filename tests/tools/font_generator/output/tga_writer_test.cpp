@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 namespace
 {
@@ -192,5 +193,6 @@ TEST_F(tga_writer_test, reports_a_picture_that_cannot_be_created_or_written)
         EXPECT_FALSE(write_picture(*picture, path.c_str()));
         EXPECT_EQ(capture.lines,
                   std::vector<std::string>{ "Failed to write the font picture '" + path + "'." });
+        EXPECT_FALSE(std::filesystem::exists(path));  // an unfinished file does not stay
     }
 }
