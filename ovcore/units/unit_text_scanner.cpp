@@ -444,6 +444,11 @@ uint32_t unit_text_scanner_t::current_line() const
     return m_frame != nullptr ? m_frame->line : 0;
 }
 
+const char* unit_text_scanner_t::current_display_name() const
+{
+    return m_frame != nullptr ? m_frame->display_name.c_str() : m_top_name.c_str();
+}
+
 const char* unit_text_scanner_t::current() const
 {
     return m_frame->text + m_frame->position;
@@ -1156,6 +1161,7 @@ void unit_text_scanner_t::report_expecting_name(const char* name, const char* le
     string_dyn_t text;
     // A lexeme that finds no memory is shown as far as it fit, and says so.
     const bool whole = text.assign(lexeme, length);
+    ++m_form_reports;
     report_location();
     msg_error("Expecting %s, found '%s'%s", name, text.c_str(), whole ? "" : " (cut short)");
 }
