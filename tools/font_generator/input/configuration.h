@@ -92,5 +92,9 @@ public:
 // system and checks what every later stage relies on: one configuration tree whose every
 // char_set_config element is one, usable fallback fonts and picture sizes, a UTF-8 preview text
 // and a drawable font style. Every bad set setting is reported, not only the first. Null after
-// the messages.
-[[nodiscard]] owner_ptr_t<configuration_u> load_configuration(const char* path);
+// the messages. Settings a run accepts but that are likely mistakes (an empty output, a base
+// naming a folder without its '/', a scale that is not above 0) are warned about. `set_names`,
+// when given, receives for every element of char_config its unit's name as the file writes it
+// ("" for a unit without a name).
+[[nodiscard]] owner_ptr_t<configuration_u>
+load_configuration(const char* path, array_dyn_t<string_dyn_t>* set_names = nullptr);
