@@ -574,7 +574,8 @@ auto_ptr_t<file_t> fs_device_open(const char* path, fs_open_mode_t mode, fs_devi
     if (mode != fs_open_mode_t::create_new)
     {
         msg_error("[fs] Failed to open file '%s' in the %s mode.", path, get_mode_name(mode));
-        if (type == SYSFS)
+        // A mode of no name is the caller's mistake, not the path's.
+        if (type == SYSFS && mode <= fs_open_mode_t::atomic)
             say_why_open_failed("[fs] ", path, mode);
     }
     return nullptr;
@@ -615,6 +616,9 @@ void say_why_open_failed(const char* prefix, const char* path, fs_open_mode_t mo
         break;
     case fs_open_failure_t::special_file:
         reason = "it is a special file (a FIFO, a device or a socket), not a regular file";
+        break;
+    case fs_open_failure_t::name_too_long:
+        reason = "the path is longer than the system takes";
         break;
     }
     char folder[4096];

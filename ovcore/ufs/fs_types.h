@@ -20,6 +20,7 @@ enum class fs_open_failure_t : uint32_t
     is_folder,
     not_folder,         // a part of the path before the last one is a file
     special_file,       // a FIFO, a device or a socket
+    name_too_long,      // the path or one of its names is longer than the system takes
 };
 
 enum class fs_open_mode_t : uint32_t

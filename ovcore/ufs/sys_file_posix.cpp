@@ -978,6 +978,8 @@ fs_open_failure_t failure_of_errno(int error)
         return fs_open_failure_t::not_folder;
     case EISDIR:
         return fs_open_failure_t::is_folder;
+    case ENAMETOOLONG:
+        return fs_open_failure_t::name_too_long;
     default:
         return fs_open_failure_t::unknown;
     }

@@ -379,10 +379,8 @@ bool warn_of_preview_characters_no_set_has(const generator_t& run)
         if (sequence.length <= 0 || has_character(run, code) ||
             std::find(missing.begin(), missing.end(), code) != missing.end())
             continue;
-        char character[5] = {};
-        (void)encode_utf8(code, character);
         if (!missing.append(code) || (!listed.empty() && !listed.append(", ")) ||
-            !listed.append_formatted("'%s' (U+%04X)", character, code))
+            !listed.append_formatted("U+%04X%s", code, quote_character(code).text))
         {
             msg_error("Not enough memory to list the characters of the preview_text that no "
                       "character set has.");

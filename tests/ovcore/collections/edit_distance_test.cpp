@@ -24,7 +24,7 @@ const distance_case_t distance_cases[] = {
     { "wdith", "width", 1 },
     { "ca", "abc", 3 },                       // no byte is edited twice
     { "", "abc", 3 },
-    { "width", "height", 3 },
+    { "width", "height", 4 },                 // past the limit
     { "a", "antialias", 4 },                  // past the limit
     { "base", "output", 4 },
 };

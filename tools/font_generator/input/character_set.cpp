@@ -340,8 +340,10 @@ void say_where_text_breaks(const array_t<char>& text, uint64_t size, uint64_t br
     const auto byte = [&](uint64_t at) { return uint8_t(text[uint32_t(at)]); };
     const bool utf16 =
         size >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF));
-    // Latin-1 and Windows-1252 put every character above U+007F in one byte of 80 to FF.
+    // Latin-1 and Windows-1252 put every character above U+007F in one byte of 80 to FF: each
+    // byte that starts no character stands alone between characters.
     bool single_bytes = !utf16;
+    bool after_broken = false;
     for (uint64_t at = 0; at < size && single_bytes;)
     {
         utf8_sequence_t sequence{ 0, 1 };
@@ -350,9 +352,11 @@ void say_where_text_breaks(const array_t<char>& text, uint64_t size, uint64_t br
         if (sequence.length > 0)
         {
             at += uint64_t(sequence.length);
+            after_broken = false;
             continue;
         }
-        single_bytes = byte(at) >= 0x80;
+        single_bytes = byte(at) >= 0x80 && !after_broken;
+        after_broken = true;
         ++at;
     }
     const char* guess = utf16          ? "; it looks like UTF-16 (it starts with a UTF-16 byte "

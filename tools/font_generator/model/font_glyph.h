@@ -43,6 +43,14 @@ struct set_words_t
 };
 set_words_t describe_set(const set_label_t& label);
 
+// The character of a code as a message shows it after the code: " 'X'", or "" for a control
+// character or a code that is no character, which a terminal would not show as itself.
+struct character_words_t
+{
+    char text[8];
+};
+character_words_t quote_character(uint32_t code);
+
 // The glyphs of one character set in file order, and its extents (0 until measured).
 struct character_set_t
 {

@@ -5,7 +5,6 @@
 // n log n instead of n² on large sets; the placements are those of the plain rule.
 #include "tools/font_generator/packing/glyph_packing.h"
 
-#include "ovcore/collections/text_encoding.h"
 #include "ovcore/message.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_workers.h"
@@ -379,21 +378,20 @@ void say_why_glyphs_do_not_fit(const character_set_t& set, const array_t<uint32_
     if (largest == nullptr)
         return;
     const font_glyph_t& glyph = alone != nullptr ? *alone : *largest;
-    char character[5] = {};
-    (void)encode_utf8(glyph.code, character);
+    const character_words_t character = quote_character(glyph.code);
     const set_words_t words = describe_set(set.label);
     if (alone != nullptr)
-        msg_error("The glyph U+%04X '%s' of %s is %d x %d pixels, more than a picture of "
+        msg_error("The glyph U+%04X%s of %s is %d x %d pixels, more than a picture of "
                   "max_picture_size %u holds by itself with glyph_spacing %u at its borders: make "
                   "max_picture_size larger, or the glyphs, glyph_padding or outline_width smaller.",
-                  glyph.code, character, words.text, glyph.width, glyph.height, limits.max_side,
-                  limits.spacing);
+                  glyph.code, character.text, words.text, glyph.width, glyph.height,
+                  limits.max_side, limits.spacing);
     else
         msg_error("The glyphs of %s do not fit one picture of max_picture_size %u; the largest is "
-                  "U+%04X '%s' of %d x %d pixels: set several_pictures: true, or a larger "
+                  "U+%04X%s of %d x %d pixels: set several_pictures: true, or a larger "
                   "max_picture_size (at most %u).",
-                  words.text, limits.max_side, glyph.code, character, glyph.width, glyph.height,
-                  uint32_t(MAX_CANVAS_SIDE));
+                  words.text, limits.max_side, glyph.code, character.text, glyph.width,
+                  glyph.height, uint32_t(MAX_CANVAS_SIDE));
 }
 
 }  // namespace
