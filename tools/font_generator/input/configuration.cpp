@@ -374,12 +374,13 @@ void warn_of_likely_mistakes(const configuration_u& configuration,
                              const array_t<string_dyn_t>& set_names, const char* path)
 {
     const char* base = configuration.base.c_str();
-    if (configuration.output.empty())
+    const size_t length = configuration.base.length();
+    // Only after a folder's '/' (or from nothing) does an empty stem leave names of '.' first.
+    if (configuration.output.empty() && (length == 0 || base[length - 1] == '/'))
         msg_warning("The output of the configuration file '%s' is empty: every output name starts "
                     "with '.' ('%s.font'); give the names a stem, as in output: \"font\".",
                     path, base);
     fs_stat_t status;
-    const size_t length = configuration.base.length();
     fs_device_t* device = fs_get_device(SYSFS);
     if (length > 0 && base[length - 1] != '/' && device != nullptr &&
         device->stat(base, &status) && status.type == 2)
