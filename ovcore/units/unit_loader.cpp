@@ -339,7 +339,7 @@ private:
     unit_text_scanner_t* m_scanner;
     unit_text_value_reader_t m_values;
     string_dyn_t m_scratch;
-    uint32_t m_text_line = 0;  // the line of the last text value, which a blank or sign ends
+    uint32_t m_text_line = 0;  // the line of the last unquoted text value, which a sign ends
 };
 
 bool text_parser_t::parse_units()
@@ -488,7 +488,8 @@ bool text_parser_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attri
     const uint32_t line = m_scanner->current_line();
     if (m_load->load_attribute_value(&m_values, unit, attribute, index))
     {
-        if (unit_attr_type_element_type(attribute->type) == unit_attr_type_t::string)
+        if (unit_attr_type_element_type(attribute->type) == unit_attr_type_t::string &&
+            m_scanner->last_text_was_bare())
             m_text_line = line;
         return true;
     }

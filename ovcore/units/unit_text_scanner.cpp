@@ -818,6 +818,7 @@ bool unit_text_scanner_t::scan_name_or_quoted(unit_scan_context_t context, strin
     uint32_t length = 0;
     if (!take_word(context, &p, &length))
         return false;
+    m_last_text_bare = *p != '"';
     if (*p == '"')
         return scan_quoted(context, text);
     if (length == 0 || !all_of(p, p + length, is_name_char))

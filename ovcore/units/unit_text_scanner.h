@@ -169,6 +169,8 @@ public:
     // How many times a scan has found a lexeme of the wrong form ("Expecting ..."), for callers
     // that add what the value should have been.
     uint32_t form_reports() const { return m_form_reports; }
+    // Whether the last name or text was written without quotes, which a sign ends early.
+    bool last_text_was_bare() const { return m_last_text_bare; }
 
 private:
     struct frame_t;
@@ -225,4 +227,5 @@ private:
     frame_t* m_frame = nullptr;                 // the innermost
     string_dyn_t m_top_name;
     uint32_t m_form_reports = 0;
+    bool m_last_text_bare = false;
 };

@@ -479,6 +479,21 @@ TEST_F(unit_loader_test, hands_unknown_attributes_to_the_unit)
     EXPECT_NE(root_as<char_set_config_u>(), nullptr);
 }
 
+TEST_F(unit_loader_test, says_an_unquoted_text_cut_short_by_a_sign_needs_quotes)
+{
+    const lines_t cut = { "[unit] File 'test.qsd', line 3:",
+                          "Expecting attribute name or closing bracket, found '/'",
+                          "[unit] File 'test.qsd', line 3: a text value with characters other "
+                          "than letters, digits, '_' and '.' must be in double quotes." };
+    EXPECT_EQ(load_tree(unit_file("every_type : .a {\nstring: fonts/a.ttf }")), cut);
+    // Quoted, the text is whole: what follows is another mistake.
+    EXPECT_EQ(load_tree(unit_file("every_type : .a {\nstring: \"fonts\" /a.ttf }")),
+              (lines_t{ cut[0], cut[1] }));
+    // On the next line, the sign starts a line of its own.
+    EXPECT_EQ(load_tree(unit_file("every_type : .a {\nstring: fonts\n/a.ttf }")),
+              (lines_t{ "[unit] File 'test.qsd', line 4:", cut[1] }));
+}
+
 TEST_F(unit_loader_test, reports_dangling_references)
 {
     EXPECT_EQ(load_tree(unit_file("char_set_config : .a { sibling: .nowhere }")),
