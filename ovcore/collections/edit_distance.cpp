@@ -48,3 +48,15 @@ bool is_near_name(const char* written, const char* candidate)
     const uint32_t distance = edit_distance(written, candidate, 2);
     return distance <= 2 && 2 * distance < uint32_t(std::strlen(written));
 }
+
+void near_name_search_t::offer(const char* candidate)
+{
+    if (!is_near_name(m_written, candidate))
+        return;
+    const uint32_t distance = edit_distance(m_written, candidate, 2);
+    if (m_nearest == nullptr || distance < m_distance)
+    {
+        m_nearest = candidate;
+        m_distance = distance;
+    }
+}

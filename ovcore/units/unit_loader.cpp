@@ -532,12 +532,13 @@ bool text_parser_t::parse_unknown_attribute(unit_t* unit, const string_dyn_t& at
         return false;
     // Where the ignored line is, and the attribute it most likely meant.
     const unit_descriptor_t* type = unit->get_descriptor();
-    const char* near = nullptr;
-    for (const unit_descriptor_t* t = type; t != nullptr && near == nullptr; t = t->parent)
+    near_name_search_t search(attribute_name.c_str());
+    for (const unit_descriptor_t* t = type; t != nullptr; t = t->parent)
         for (const unit_attribute_t* a = t->attributes;
-             a != nullptr && a->type != unit_attr_type_t::none && near == nullptr; ++a)
-            if (!a->is_obsolete() && is_near_name(attribute_name.c_str(), a->name))
-                near = a->name;
+             a != nullptr && a->type != unit_attr_type_t::none; ++a)
+            if (!a->is_obsolete())
+                search.offer(a->name);
+    const char* near = search.nearest();
     string_dyn_t unit_name;
     get_written_name(*m_load, unit, &unit_name);
     if (near != nullptr)

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace
 {
 
@@ -71,5 +74,32 @@ TEST(is_near_name, takes_at_most_two_edits_and_fewer_than_half_the_length)
     {
         SCOPED_TRACE(std::string(c.written) + " / " + c.candidate);
         EXPECT_EQ(is_near_name(c.written, c.candidate), c.near);
+    }
+}
+
+TEST(near_name_search, keeps_the_nearest_and_of_equally_near_ones_the_first)
+{
+    const struct
+    {
+        const char* written;
+        std::vector<const char*> names;
+        const char* nearest;  // null: none
+    } cases[] = {
+        { "fixed2x", { "fixed1", "fixed2", "fixed3" }, "fixed2" },  // 2, 1, 2 edits
+        { "float5", { "float1", "float2" }, "float1" },
+        { "ouput", { "base", "output", "outputs" }, "output" },
+        { "colour", { "base", "output", "font_style" }, nullptr },
+        { "wdth", { "width", "height" }, "width" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.written);
+        near_name_search_t search(c.written);
+        for (const char* name : c.names)
+            search.offer(name);
+        if (c.nearest == nullptr)
+            EXPECT_EQ(search.nearest(), nullptr);
+        else
+            EXPECT_STREQ(search.nearest(), c.nearest);
     }
 }
