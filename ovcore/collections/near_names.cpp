@@ -52,3 +52,18 @@ uint32_t near_name_distance(const char* typed, uint32_t typed_length, const char
     const uint32_t distance = edit_distance(typed, typed_length, known, known_length);
     return distance <= farthest_near && 2 * distance < known_length ? distance : no_distance;
 }
+
+near_name_search_t::near_name_search_t(const char* typed)
+    : m_typed(typed), m_typed_length(uint32_t(std::strlen(typed)))
+{
+}
+
+void near_name_search_t::offer(const char* known)
+{
+    const uint32_t distance = near_name_distance(m_typed, m_typed_length, known);
+    if (distance < m_distance)
+    {
+        m_nearest = known;
+        m_distance = distance;
+    }
+}

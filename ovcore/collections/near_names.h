@@ -17,6 +17,24 @@ constexpr uint32_t no_distance = 0xFFFFFFFFu;
 [[nodiscard]] uint32_t near_name_distance(const char* typed, uint32_t typed_length,
                                           const char* known);
 
+// The known name to offer for a typed one: known names offered in their list's order, the
+// nearest of the near ones kept, the first of equally near ones. For names spread over several
+// lists (a unit type and its parents). Allocates nothing; names are not copied.
+class near_name_search_t
+{
+public:
+    explicit near_name_search_t(const char* typed);
+    void offer(const char* known);
+    // Null when no offered name was near.
+    const char* nearest() const { return m_nearest; }
+
+private:
+    const char* m_typed;
+    uint32_t m_typed_length;
+    const char* m_nearest = nullptr;
+    uint32_t m_distance = no_distance;
+};
+
 // The index of the known name nearest to `typed` among `count` entries whose name is the member
 // `name`; ties go to the first. `count` when none is near.
 template <typename Entry>

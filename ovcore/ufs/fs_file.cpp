@@ -589,7 +589,12 @@ auto_ptr_t<file_t> fs_device_open(const char* path, fs_open_mode_t mode, fs_devi
         return auto_ptr_t<file_t>(file);
     }
     if (mode != fs_open_mode_t::create_new)
+    {
         msg_error("[fs] Failed to open file '%s' in the %s mode.", path, get_mode_name(mode));
+        // A mode of no name is the caller's mistake, not the path's.
+        if (type == SYSFS && mode <= fs_open_mode_t::atomic)
+            say_why_open_failed("[fs] ", path, mode);
+    }
     return nullptr;
 }
 
@@ -597,6 +602,49 @@ auto_ptr_t<file_t> fs_device_open(const string_t& path, fs_open_mode_t mode,
                                   fs_device_type_t type)
 {
     return fs_device_open(path.c_str(), mode, type);
+}
+
+void say_why_open_failed(const char* prefix, const char* path, fs_open_mode_t mode)
+{
+    if (path[0] == '\0')
+    {
+        msg_error("%sReason: the path is empty.", prefix);
+        return;
+    }
+    const bool explained = sys_file != nullptr && sys_file->explain_open_failure != nullptr;
+    const fs_open_failure_t failure =
+        explained ? sys_file->explain_open_failure(path, mode) : fs_open_failure_t::unknown;
+    const char* reason = "none that the system tells";
+    switch (failure)
+    {
+    case fs_open_failure_t::unknown:
+        break;
+    case fs_open_failure_t::no_such_file:
+        reason = "no such file or folder";
+        break;
+    case fs_open_failure_t::permission_denied:
+        reason = "permission denied";
+        break;
+    case fs_open_failure_t::is_folder:
+        reason = "it is a folder, not a file";
+        break;
+    case fs_open_failure_t::not_folder:
+        reason = "a part of the path is not a folder";
+        break;
+    case fs_open_failure_t::special_file:
+        reason = "it is a special file (a FIFO, a device or a socket), not a regular file";
+        break;
+    case fs_open_failure_t::name_too_long:
+        reason = "the path is longer than the system takes";
+        break;
+    }
+    char folder[4096];
+    if (path[0] != '/' && explained && sys_file->current_folder != nullptr &&
+        sys_file->current_folder(folder, sizeof folder))
+        msg_error("%sReason: %s; the relative path '%s' is taken from the current folder '%s'.",
+                  prefix, reason, path, folder);
+    else
+        msg_error("%sReason: %s.", prefix, reason);
 }
 
 string_dyn_t describe_file(const file_t* file)

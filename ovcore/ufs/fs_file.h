@@ -255,6 +255,11 @@ string_dyn_t describe_file(const file_t* file);
 // The description of the file at the path, or "<MISSING><type>path" when it does not open.
 string_dyn_t describe_path(const char* path, fs_device_type_t type);
 
+// After an open of the system path in the mode has failed: one error line, starting with
+// `prefix`, that says why in words and, for a relative path, from which folder it was taken.
+// Allocates nothing.
+void say_why_open_failed(const char* prefix, const char* path, fs_open_mode_t mode);
+
 // Copies the source from its position to its end to the destination at its position, in
 // 4096-byte chunks. The source's position stays; the destination's advances.
 [[nodiscard]] bool fs_copy(file_t* destination, file_t* source);

@@ -11,6 +11,18 @@ enum fs_device_type_t : uint32_t
     SYSFS = 2,
 };
 
+// Why a path could not be opened, as far as looking at it again after the failure tells.
+enum class fs_open_failure_t : uint32_t
+{
+    unknown = 0,
+    no_such_file,       // the file, or a folder on its way, does not exist
+    permission_denied,
+    is_folder,
+    not_folder,         // a part of the path before the last one is a file
+    special_file,       // a FIFO, a device or a socket
+    name_too_long,      // the path or one of its names is longer than the system takes
+};
+
 enum class fs_open_mode_t : uint32_t
 {
     read_only = 0,             // an existing file, reading only

@@ -89,6 +89,10 @@ struct sys_file_api_t
     const void* (*map_read_only)(sys_file_handle_t* handle, uint64_t size);
     // Gives back a mapping from map_read_only with the same size.
     void (*unmap)(const void* bytes, uint64_t size);
+    // Why opening the path in the mode failed, found by looking at the path again.
+    fs_open_failure_t (*explain_open_failure)(const char* path, fs_open_mode_t mode);
+    // The process's current folder, zero-terminated; false when it does not fit `size` bytes.
+    bool (*current_folder)(char* buffer, uint32_t size);
 };
 
 // The table in use: installed by fs_startup, null before and after. Tests may swap it.

@@ -975,6 +975,83 @@ bool posix_stat_path(const char* path, fs_stat_t* out)
     return true;
 }
 
+fs_open_failure_t failure_of_errno(int error)
+{
+    switch (error)
+    {
+    case ENOENT:
+        return fs_open_failure_t::no_such_file;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return fs_open_failure_t::permission_denied;
+    case ENOTDIR:
+        return fs_open_failure_t::not_folder;
+    case EISDIR:
+        return fs_open_failure_t::is_folder;
+    case ENAMETOOLONG:
+        return fs_open_failure_t::name_too_long;
+    default:
+        return fs_open_failure_t::unknown;
+    }
+}
+
+// A file that is created needs a folder to write into: the nearest one that exists on its way.
+fs_open_failure_t explain_create_failure(const char* path)
+{
+    char folder[4096];
+    const size_t length = std::strlen(path);
+    if (length >= sizeof folder)
+        return fs_open_failure_t::unknown;
+    std::memcpy(folder, path, length + 1);
+    for (;;)
+    {
+        char* slash = std::strrchr(folder, '/');
+        if (slash == nullptr)
+            std::strcpy(folder, ".");
+        else if (slash == folder)
+            folder[1] = '\0';
+        else
+            *slash = '\0';
+        struct stat status;
+        if (::stat(folder, &status) == 0)
+        {
+            if (!S_ISDIR(status.st_mode))
+                return fs_open_failure_t::not_folder;
+            if (access(folder, W_OK | X_OK) != 0)
+                return failure_of_errno(errno);
+            return fs_open_failure_t::unknown;
+        }
+        if (errno != ENOENT || slash == nullptr || slash == folder)
+            return failure_of_errno(errno);
+    }
+}
+
+fs_open_failure_t posix_explain_open_failure(const char* path, fs_open_mode_t mode)
+{
+    struct stat status;
+    if (::stat(path, &status) != 0)
+    {
+        const int error = errno;
+        if (error == ENOENT && mode != fs_open_mode_t::read_only)
+            return explain_create_failure(path);
+        return failure_of_errno(error);
+    }
+    if (S_ISDIR(status.st_mode))
+        return fs_open_failure_t::is_folder;
+    if (!S_ISREG(status.st_mode))
+        return fs_open_failure_t::special_file;
+    if (access(path, mode == fs_open_mode_t::read_only ? R_OK : R_OK | W_OK) != 0)
+        return failure_of_errno(errno);
+    return mode == fs_open_mode_t::read_only ? fs_open_failure_t::unknown
+                                             : explain_create_failure(path);
+}
+
+bool posix_current_folder(char* buffer, uint32_t size)
+{
+    return getcwd(buffer, size) != nullptr;
+}
+
 bool posix_make_directory(const char* path)
 {
     return mkdir(path, 0777) == 0 || errno == EEXIST;
@@ -1133,6 +1210,7 @@ extern const sys_file_api_t sys_file_posix = {
     posix_wait,           posix_release,        posix_stat_handle,  posix_stat_path,
     posix_make_directory, posix_remove_directory, posix_copy_file,  posix_move_file,
     posix_list_directory, posix_set_size,       posix_map_read_only, posix_unmap,
+    posix_explain_open_failure, posix_current_folder,
 };
 
 extern const sys_file_api_t sys_file_posix_pread = {
@@ -1141,4 +1219,5 @@ extern const sys_file_api_t sys_file_posix_pread = {
     posix_wait,           posix_release,        posix_stat_handle,  posix_stat_path,
     posix_make_directory, posix_remove_directory, posix_copy_file,  posix_move_file,
     posix_list_directory, posix_set_size,       posix_map_read_only, posix_unmap,
+    posix_explain_open_failure, posix_current_folder,
 };

@@ -5,6 +5,7 @@
 // includes; post-load passes; handing over the tree.
 #include "ovcore/units/unit_loader.h"
 
+#include "ovcore/collections/near_names.h"
 #include "ovcore/message.h"
 #include "ovcore/out_of_memory.h"
 #include "ovcore/ufs/fs_file.h"
@@ -52,6 +53,81 @@ bool report_no_memory_for_file(const char* file)
 {
     msg_error("[unit] Not enough memory to load the file '%s'.", file);
     return false;
+}
+
+// The unit's name as its file writes it: a file-local name without the prefix the load gives
+// it. A unit without any name keeps the name the unit system shows.
+void get_written_name(const unit_reader_load_t& load, const unit_t* unit, string_dyn_t* name)
+{
+    load.get_unit_display_name(unit, name);
+    string_dyn_t nameless;
+    unit_nameless_name(unit, &nameless);
+    const uint32_t prefix = uint32_t(sizeof nameless_prefix) - 1;
+    if (starts_with(name->c_str(), nameless_prefix) && name->c_str()[prefix] == '.' &&
+        !name->equals(nameless.c_str()))
+    {
+        string_dyn_t written;
+        if (written.assign(name->c_str() + prefix))
+            name->move_from(written);
+    }
+}
+
+// How a value of the attribute's element type is written, for a line after "Expecting ...".
+void say_value_form(const char* file, uint32_t line, const char* unit_name,
+                    const unit_descriptor_t* type, const unit_attribute_t* attribute)
+{
+    const unit_attr_type_t element = unit_attr_type_element_type(attribute->type);
+    const char* form = nullptr;
+    const char* example = nullptr;
+    switch (element)
+    {
+    case unit_attr_type_t::u32:
+    case unit_attr_type_t::u16:
+    case unit_attr_type_t::u64:
+    case unit_attr_type_t::u32_second:
+        form = "a whole number from 0 up, without quotes or a sign";
+        example = "16";
+        break;
+    case unit_attr_type_t::s32:
+    case unit_attr_type_t::s16:
+    case unit_attr_type_t::s64:
+    case unit_attr_type_t::s32_second:
+        form = "a whole number, without quotes";
+        example = "-2";
+        break;
+    case unit_attr_type_t::float1:
+    case unit_attr_type_t::fixed1:
+        form = "a number, without quotes";
+        example = "1.0";
+        break;
+    case unit_attr_type_t::boolean:
+        form = "true or false, without quotes";
+        example = "true";
+        break;
+    case unit_attr_type_t::string:
+    case unit_attr_type_t::token:
+    case unit_attr_type_t::resource_tie:
+        form = "text in double quotes";
+        example = "\"text\"";
+        break;
+    case unit_attr_type_t::owner_ptr:
+    case unit_attr_type_t::link_ptr:
+    case unit_attr_type_t::tolerant_link_ptr:
+        form = "the name of a unit, or null";
+        example = ".name";
+        break;
+    default:
+        break;
+    }
+    if (form != nullptr)
+        msg_error("[unit] File '%s', line %u: the attribute '%s' of the unit '%s' (of type '%s') "
+                  "takes %s, as in %s: %s.",
+                  file, line, attribute->name, unit_name, type->type_name, form,
+                  attribute->name, example);
+    else
+        msg_error("[unit] File '%s', line %u: the attribute '%s' of the unit '%s' (of type '%s') "
+                  "takes numbers without quotes, blanks between them.",
+                  file, line, attribute->name, unit_name, type->type_name);
 }
 
 template <typename T> T* attribute_storage(unit_t* unit, const unit_attribute_t* attribute)
@@ -232,6 +308,8 @@ bool unit_load_t::load_buffer(array_dyn_t<char>* buffer)
     {
         msg_error("[unit] The file '%s' does not contain serialised units - missing magic mark.",
                   m_name.c_str());
+        msg_error("[unit] A unit file in text form must start with the word QsdNunit, then one "
+                  "{ ... } body holding its unit blocks.");
         return false;
     }
     return load_text(text, size);
@@ -264,6 +342,7 @@ private:
     unit_text_scanner_t* m_scanner;
     unit_text_value_reader_t m_values;
     string_dyn_t m_scratch;
+    uint32_t m_text_line = 0;  // the line of the last unquoted text value, which a sign ends
 };
 
 bool text_parser_t::parse_units()
@@ -292,13 +371,25 @@ bool text_parser_t::parse_unit_block(bool* body_closed)
     unit_t* unit = m_load->begin_unit(type_name.c_str(), written.c_str());
     if (unit == nullptr || !m_scanner->scan_open_bracket())
         return false;
+    m_text_line = 0;
     string_dyn_t attribute_name;
     for (;;)
     {
         const unit_scan_result_t line = m_scanner->scan_attribute_name(&attribute_name);
         if (line == unit_scan_result_t::closing_bracket)
             return true;
-        if (line == unit_scan_result_t::error || !parse_attribute_line(unit, attribute_name))
+        if (line == unit_scan_result_t::error)
+        {
+            // An unquoted text stops at the first sign that cannot be in a name, and what
+            // follows is taken for the next attribute.
+            if (m_text_line != 0 && m_text_line == m_scanner->current_line())
+                msg_error("[unit] File '%s', line %u: a text value with characters other than "
+                          "letters, digits, '_' and '.' must be in double quotes.",
+                          m_scanner->current_display_name(), m_text_line);
+            return false;
+        }
+        m_text_line = 0;
+        if (!parse_attribute_line(unit, attribute_name))
             return false;
     }
 }
@@ -397,7 +488,23 @@ bool text_parser_t::parse_attribute_line(unit_t* unit, const string_dyn_t& attri
     }
     if (!m_scanner->scan_colon())
         return false;
-    return m_load->load_attribute_value(&m_values, unit, attribute, index);
+    const uint32_t form_reports = m_scanner->form_reports();
+    const uint32_t line = m_scanner->current_line();
+    if (m_load->load_attribute_value(&m_values, unit, attribute, index))
+    {
+        if (unit_attr_type_element_type(attribute->type) == unit_attr_type_t::string &&
+            m_scanner->last_text_was_bare())
+            m_text_line = line;
+        return true;
+    }
+    if (m_scanner->form_reports() != form_reports)
+    {
+        string_dyn_t unit_name;
+        get_written_name(*m_load, unit, &unit_name);
+        say_value_form(m_scanner->current_display_name(), line, unit_name.c_str(),
+                       unit->get_descriptor(), attribute);
+    }
+    return false;
 }
 
 bool text_parser_t::parse_unknown_attribute(unit_t* unit, const string_dyn_t& attribute_name)
@@ -422,9 +529,33 @@ bool text_parser_t::parse_unknown_attribute(unit_t* unit, const string_dyn_t& at
         if (!m_scanner->scan_colon())
             return false;
     }
+    const uint32_t line = m_scanner->current_line();
     if (!m_scanner->scan_unknown_value(&m_scratch))
         return false;
-    return unit->handle_unknown_attribute(attribute_name.c_str(), index, m_scratch.c_str());
+    if (!unit->handle_unknown_attribute(attribute_name.c_str(), index, m_scratch.c_str()))
+        return false;
+    // Where the ignored line is, and the attribute it most likely meant.
+    const unit_descriptor_t* type = unit->get_descriptor();
+    near_name_search_t search(attribute_name.c_str());
+    for (const unit_descriptor_t* t = type; t != nullptr; t = t->parent)
+        for (const unit_attribute_t* a = t->attributes;
+             a != nullptr && a->type != unit_attr_type_t::none; ++a)
+            if (!a->is_obsolete())
+                search.offer(a->name);
+    const char* near = search.nearest();
+    string_dyn_t unit_name;
+    get_written_name(*m_load, unit, &unit_name);
+    if (near != nullptr)
+        msg_warning("[unit] File '%s', line %u: the unit '%s' (of type '%s') has no attribute "
+                    "'%s'; did you mean '%s'?",
+                    m_scanner->current_display_name(), line, unit_name.c_str(), type->type_name,
+                    attribute_name.c_str(), near);
+    else
+        msg_warning("[unit] File '%s', line %u: the unit '%s' (of type '%s') has no attribute "
+                    "'%s'.",
+                    m_scanner->current_display_name(), line, unit_name.c_str(), type->type_name,
+                    attribute_name.c_str());
+    return true;
 }
 
 }  // namespace
@@ -491,6 +622,7 @@ unit_t* unit_load_t::begin_unit(const char* type_name, const char* name)
         out_of_memory_exit("[unit] Not enough memory for the units of the file '%s'.",
                            m_name.c_str());
     record->unit = std::move(unit);
+    record->line = m_scanner ? m_scanner->current_line() : 0;
     if (!name_unit(created, m_created.size() - 1, name))
         return nullptr;
     m_current_unit = created;
@@ -753,7 +885,34 @@ bool unit_load_t::run_post_load_passes()
 {
     array_dyn_t<uint32_t> parents;
     return resolve_names_and_links() && resolve_owners(&parents) && collect_roots(parents) &&
-           run_post_load_hooks();
+           run_post_load_hooks() && keep_written_names();
+}
+
+bool unit_load_t::keep_written_names()
+{
+    m_written.clear();
+    for (const created_t& created : m_created)
+    {
+        if (created.proxy == nullptr && created.unit->name_id() == 0)
+            continue;  // a unit without a name
+        written_unit_t* written = m_written.append_new();
+        if (written == nullptr)
+            return report_no_memory_for_file(m_name.c_str());
+        written->unit = created.unit.get();
+        written->line = created.line;
+        get_written_name(*this, created.unit.get(), &written->name);
+        if (written->name.empty())
+            return report_no_memory_for_file(m_name.c_str());
+    }
+    return true;
+}
+
+const char* unit_load_t::written_name_of(const unit_t* unit) const
+{
+    for (const written_unit_t& written : m_written)
+        if (written.unit == unit)
+            return written.name.c_str();
+    return nullptr;
 }
 
 void unit_load_t::report_dangling(const unit_t* unit, const unit_proxy_u* proxy,
@@ -765,6 +924,35 @@ void unit_load_t::report_dangling(const unit_t* unit, const unit_proxy_u* proxy,
               "named '%s'.",
               unit_name.c_str(), unit->get_descriptor()->type_name, proxy->name().c_str(),
               attribute->name);
+    const uint32_t prefix = uint32_t(sizeof nameless_prefix) - 1;
+    const char* target = proxy->name().c_str();
+    if (starts_with(target, nameless_prefix) && target[prefix] == '.')
+        target += prefix;
+    if (proxy->target() != nullptr)
+    {
+        msg_error("[unit] The unit '%s' has an owner already: a unit has one owner.", target);
+        return;
+    }
+    // The names the file does define, as written, for the one it meant.
+    string_dyn_t names;
+    string_dyn_t name;
+    bool formed = true;
+    for (const created_t& created : m_created)
+    {
+        if (created.proxy == nullptr && created.unit->name_id() == 0)
+            continue;
+        get_written_name(*this, created.unit.get(), &name);
+        formed = formed && (names.empty() || names.append(", ")) &&
+                 names.append_formatted("'%s'", name.c_str());
+    }
+    if (!formed)
+        (void)report_no_memory_for_file(m_name.c_str());
+    else if (names.empty())
+        msg_error("[unit] The file '%s' defines no unit '%s', and no named unit at all.",
+                  m_name.c_str(), target);
+    else
+        msg_error("[unit] The file '%s' defines no unit '%s'; the units it names are %s.",
+                  m_name.c_str(), target, names.c_str());
 }
 
 // A reference resolved after the load still has to suit the attribute's domain.
@@ -988,6 +1176,7 @@ void unit_load_t::finish(bool success)
     if (!success)
     {
         m_roots.clear();
+        m_written.clear();
         for (created_t& created : m_created)
             m_system->destroy_attributes(created.unit.get());
     }
@@ -1006,6 +1195,39 @@ void unit_load_t::finish(bool success)
 
 // ---- handing over the tree ---------------------------------------------------------------
 
+void unit_load_t::say_second_tree() const
+{
+    const unit_t* first = m_roots[0].get();
+    const unit_t* second = m_roots[1].get();
+    const char* first_name = written_name_of(first);
+    const char* second_name = written_name_of(second);
+    uint32_t line = 0;
+    for (const written_unit_t& written : m_written)
+        if (written.unit == second)
+            line = written.line;
+    // The first root's owner attribute is where the second tree most likely belongs.
+    const char* owner = nullptr;
+    for (const unit_descriptor_t* t = first->get_descriptor(); t != nullptr && owner == nullptr;
+         t = t->parent)
+        for (const unit_attribute_t* a = t->attributes;
+             a != nullptr && a->type != unit_attr_type_t::none && owner == nullptr; ++a)
+            if (!a->is_obsolete() && is_of_kind(a, unit_attr_kind_t::owner))
+                owner = a->name;
+    const char* second_type = second->get_descriptor()->type_name;
+    if (second_name == nullptr || first_name == nullptr)
+        msg_error("[unit] A unit of type '%s' is owned by no unit of the tree of the first unit "
+                  "of type '%s': every unit but one must be owned by another.",
+                  second_type, first->get_descriptor()->type_name);
+    else if (owner == nullptr)
+        msg_error("[unit] The unit '%s' (of type '%s') at line %u is owned by no unit of the tree "
+                  "of '%s': remove it, or give it an owner.",
+                  second_name, second_type, line, first_name);
+    else
+        msg_error("[unit] The unit '%s' (of type '%s') at line %u is owned by no unit of the tree "
+                  "of '%s': list it in '%s' of '%s', or remove it.",
+                  second_name, second_type, line, first_name, owner, first_name);
+}
+
 owner_ptr_t<unit_t> unit_load_t::take_single_tree()
 {
     if (m_roots.empty())
@@ -1016,6 +1238,7 @@ owner_ptr_t<unit_t> unit_load_t::take_single_tree()
     if (m_roots.size() > 1)
     {
         msg_error("[unit] There are multiple unit trees in the file '%s'.", m_name.c_str());
+        say_second_tree();
         m_roots.clear();
         return owner_ptr_t<unit_t>();
     }

@@ -115,6 +115,15 @@ public:
     [[nodiscard]] owner_ptr_t<unit_t> load_typed_tree(const unit_descriptor_t* expected);
 
     const array_t<owner_ptr_t<unit_t>>& roots() const { return m_roots; }
+    // A unit the last successful load named: the name as its file writes it (a file-local one
+    // without the prefix the load gives it) and the line its block starts on (0 in binary).
+    struct written_unit_t
+    {
+        const unit_t* unit;
+        string_dyn_t name;
+        uint32_t line;
+    };
+    const array_t<written_unit_t>& written_units() const { return m_written; }
     unit_load_mode_t mode() const { return m_mode; }
     const char* location() const { return m_location.c_str(); }
     fs_device_type_t realm() const { return m_realm; }
@@ -124,6 +133,7 @@ private:
     {
         owner_ptr_t<unit_t> unit;
         unit_proxy_u* proxy = nullptr;  // the proxy that names it
+        uint32_t line = 0;              // where its block starts, in text
     };
     struct proxy_of_t
     {
@@ -156,6 +166,10 @@ private:
     [[nodiscard]] bool resolve_owners(array_dyn_t<uint32_t>* parents);
     [[nodiscard]] bool collect_roots(const array_t<uint32_t>& parents);
     [[nodiscard]] bool run_post_load_hooks();
+    [[nodiscard]] bool keep_written_names();
+    // The name of a unit of the last load as written, or null.
+    const char* written_name_of(const unit_t* unit) const;
+    void say_second_tree() const;
     [[nodiscard]] bool redirect_link(unit_t* unit, const unit_attribute_t* attribute,
                                      link_ptr_t<unit_t>* link);
     [[nodiscard]] bool redirect_owner(uint32_t referring, const unit_attribute_t* attribute,
@@ -183,6 +197,7 @@ private:
     array_dyn_t<created_t> m_created;
     array_dyn_t<owner_ptr_t<unit_proxy_u>> m_proxies;
     array_dyn_t<owner_ptr_t<unit_t>> m_roots;
+    array_dyn_t<written_unit_t> m_written;
     unit_t* m_current_unit = nullptr;
     unit_proxy_u* m_current_proxy = nullptr;
     mutable array_dyn_t<proxy_of_t> m_proxy_index;  // created units by address, built on demand

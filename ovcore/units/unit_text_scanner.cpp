@@ -457,6 +457,11 @@ uint32_t unit_text_scanner_t::current_line() const
     return m_frame != nullptr ? m_frame->line : 0;
 }
 
+const char* unit_text_scanner_t::current_display_name() const
+{
+    return m_frame != nullptr ? m_frame->display_name.c_str() : m_top_name.c_str();
+}
+
 const char* unit_text_scanner_t::current() const
 {
     return m_frame->text + m_frame->position;
@@ -834,6 +839,7 @@ bool unit_text_scanner_t::scan_name_or_quoted(unit_scan_context_t context, strin
     uint32_t length = 0;
     if (!take_word(context, &p, &length))
         return false;
+    m_last_text_bare = *p != '"';
     if (*p == '"')
         return scan_quoted(context, text);
     if (length == 0 || !all_of(p, p + length, is_name_char))
@@ -1184,6 +1190,7 @@ void unit_text_scanner_t::report_expecting_name(const char* name, const char* le
     string_dyn_t text;
     // A lexeme that finds no memory is shown as far as it fit, and says so.
     const bool whole = text.assign(lexeme, length);
+    ++m_form_reports;
     report_location();
     msg_error("Expecting %s, found '%s'%s", name, text.c_str(), whole ? "" : " (cut short)");
 }

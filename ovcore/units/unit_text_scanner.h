@@ -163,7 +163,14 @@ public:
     // The path of the file being scanned (the innermost include).
     const char* current_path() const;
     uint32_t current_line() const;
+    // The name messages give the file being scanned.
+    const char* current_display_name() const;
     uint32_t include_depth() const { return m_frames.size(); }
+    // How many times a scan has found a lexeme of the wrong form ("Expecting ..."), for callers
+    // that add what the value should have been.
+    uint32_t form_reports() const { return m_form_reports; }
+    // Whether the last name or text was written without quotes, which a sign ends early.
+    bool last_text_was_bare() const { return m_last_text_bare; }
 
 private:
     struct frame_t;
@@ -219,4 +226,6 @@ private:
     array_dyn_t<auto_ptr_t<frame_t>> m_frames;  // outermost first
     frame_t* m_frame = nullptr;                 // the innermost
     string_dyn_t m_top_name;
+    uint32_t m_form_reports = 0;
+    bool m_last_text_bare = false;
 };

@@ -1,6 +1,7 @@
 // The run: its phases in order over the stages.
 #include "tools/font_generator/generator.h"
 
+#include "ovcore/collections/text_encoding.h"
 #include "ovcore/message.h"
 #include "ovcore/ufs/fs_file.h"
 #include "tools/font_generator/export/bmfont_export.h"
@@ -29,6 +30,14 @@ bool run_generator(const char* path, file_t* opened)
 
 namespace
 {
+
+// A set's words at the start of a line.
+set_words_t capitalised(set_words_t words)
+{
+    if (words.text[0] >= 'a' && words.text[0] <= 'z')
+        words.text[0] = char(words.text[0] - 'a' + 'A');
+    return words;
+}
 
 // The set's characters: its character-set file's lines, then its ranges' codes and its text
 // files' characters, each of those once. With ranges or texts the file may be left out. The
@@ -68,7 +77,7 @@ bool read_characters(const char_set_config_u& config, character_set_t* set,
 
 bool load_inputs(generator_t* run, const char* path, file_t* opened)
 {
-    run->configuration = load_configuration(path, opened);
+    run->configuration = load_configuration(path, opened, &run->set_names);
     if (!run->configuration)
         return false;
     const configuration_u& configuration = *run->configuration;
@@ -92,14 +101,20 @@ bool load_inputs(generator_t* run, const char* path, file_t* opened)
             result = false;
             continue;
         }
+        set.character_set->label = set_label_t{ k, set_path.c_str(), run->set_names[k].c_str() };
         // A set that fails is dropped; the others are still read so that all their problems
         // are reported in one run.
         if (!read_characters(*set.config, set.character_set.get(), &set.range_position))
         {
+            const char_set_config_u& config = *set.config;
+            if (config.character_set_file.empty() && config.character_ranges.empty() &&
+                config.text_files.empty())
+                msg_error("%s names no character source: give it a character_set_file, "
+                          "character_ranges or text_files.",
+                          capitalised(describe_set(set.character_set->label)).text);
             result = false;
             continue;
         }
-        set.character_set->label = set_label_t{ k, set_path.c_str() };
         (void)run->sets.append(std::move(set));  // room was reserved above
     }
     return result;
@@ -224,6 +239,11 @@ bool open_and_measure(generator_t* run)
         if (!open_faces(&set) || !add_range_characters(&set) ||
             (config.opentype_kerning && !load_harfbuzz()))
             return false;
+        if (set.character_set->glyphs.empty())
+            msg_warning("%s ends with no characters: its character_set_file, character_ranges "
+                        "and text_files give it none (codes of ranges that no font of the set has "
+                        "are left out), and its picture is empty.",
+                        capitalised(describe_set(set.character_set->label)).text);
         // Without memory for it the set is simply measured again later: same output.
         if (store.keeps_glyphs)
             set.kept_glyphs.reset(new (std::nothrow) set_glyphs_t);
@@ -342,6 +362,45 @@ bool finish_run(const generator_t& run, finished_font_t* font)
     return finish_font(font, configuration.line_spacing);
 }
 
+bool has_character(const generator_t& run, uint32_t code)
+{
+    for (const generator_set_t& set : run.sets)
+        for (const font_glyph_t& glyph : set.character_set->glyphs)
+            if (glyph.code == code)
+                return true;
+    return false;
+}
+
+// The preview sets each set's glyphs and passes over the rest: characters that no set has are
+// listed once, in the order of the text. False when memory runs short for the list.
+bool warn_of_preview_characters_no_set_has(const generator_t& run)
+{
+    const char* text = run.configuration->preview_text.c_str();
+    array_dyn_t<uint32_t> missing;
+    string_dyn_t listed;
+    for (const char* at = text; *at != '\0';)
+    {
+        const utf8_sequence_t sequence = decode_utf8(at);
+        at += sequence.length > 0 ? sequence.length : 1;  // checked to be UTF-8 at load
+        const uint32_t code = sequence.code_point;
+        if (sequence.length <= 0 || has_character(run, code) ||
+            std::find(missing.begin(), missing.end(), code) != missing.end())
+            continue;
+        if (!missing.append(code) || (!listed.empty() && !listed.append(", ")) ||
+            !listed.append_formatted("U+%04X%s", code, quote_character(code).text))
+        {
+            msg_error("Not enough memory to list the characters of the preview_text that no "
+                      "character set has.");
+            return false;
+        }
+    }
+    if (!missing.empty())
+        msg_warning("The preview_text has characters that no character set has, and the preview "
+                    "leaves them out: %s; add them to a set to see them.",
+                    listed.c_str());
+    return true;
+}
+
 }  // namespace
 
 bool write_finished_font(const finished_font_t& font)
@@ -362,6 +421,8 @@ bool write_finished_font(const finished_font_t& font)
 
 bool write_outputs(generator_t* run)
 {
+    if (!run->configuration->preview_text.empty() && !warn_of_preview_characters_no_set_has(*run))
+        return false;
     finished_font_t font;
     if (!finish_run(*run, &font))
     {

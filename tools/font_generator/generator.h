@@ -33,6 +33,7 @@ struct generator_set_t
 struct generator_t
 {
     owner_ptr_t<configuration_u> configuration;  // null until loaded
+    array_dyn_t<string_dyn_t> set_names;         // element k's name as written, "" for none
     array_dyn_t<generator_set_t> sets;
     glyph_store_t glyph_store;                   // whether measuring keeps glyphs, and how much
 };

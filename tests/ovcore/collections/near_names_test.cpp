@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -76,5 +77,33 @@ TEST(find_near_name, takes_the_nearest_within_two_and_half_the_name)
         const uint32_t index = nearest(c.typed);
         const char* found = index < std::size(names) ? names[index].name : nullptr;
         EXPECT_STREQ(found, c.expected);
+    }
+}
+
+TEST(near_name_search, keeps_the_nearest_over_several_lists_and_of_equally_near_ones_the_first)
+{
+    const struct
+    {
+        const char* typed;
+        std::vector<const char*> names;
+        const char* nearest;  // null: none
+    } cases[] = {
+        { "fixed2x", { "fixed1", "fixed2", "fixed3" }, "fixed2" },  // 2, 1, 2 edits
+        { "float5", { "float1", "float2" }, "float1" },
+        { "ouput", { "base", "output", "outputs" }, "output" },
+        { "font_fle", { "font_file", "fallback_font_files" }, "font_file" },
+        { "charcter_ranges", { "character_set_file", "character_ranges" }, "character_ranges" },
+        { "colour", { "base", "output", "font_style" }, nullptr },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.typed);
+        near_name_search_t search(c.typed);
+        for (const char* name : c.names)
+            search.offer(name);
+        if (c.nearest == nullptr)
+            EXPECT_EQ(search.nearest(), nullptr);
+        else
+            EXPECT_STREQ(search.nearest(), c.nearest);
     }
 }

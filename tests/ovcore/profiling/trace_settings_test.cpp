@@ -297,6 +297,8 @@ TEST_F(trace_directory_t, a_file_that_cannot_be_opened_loses_the_data_with_an_er
     EXPECT_EQ(capture.lines,
               (std::vector<std::string>{
                   "[fs] Failed to open file 'trace_dir.json' in the create_or_read_write mode.",
+                  "[fs] Reason: it is a folder, not a file; the relative path 'trace_dir.json' "
+                  "is taken from the current folder '" + fs::current_path().string() + "'.",
                   "[profiler] Unable to open trace file 'trace_dir.json', forgetting traced "
                   "data." }));
 }

@@ -177,6 +177,8 @@ TEST_F(atomic_file_test, an_open_that_fails_prints_the_unknown_mode)
     const std::string overlong = scratch.path(std::string(250, 'n'));  // ".atomic" does not fit
     message_capture_t capture;
     EXPECT_EQ(fs_device_open(overlong.c_str(), fs_open_mode_t::atomic, SYSFS), nullptr);
-    EXPECT_EQ(capture.lines, std::vector<std::string>{ "[fs] Failed to open file '" + overlong +
-                                                       "' in the unknown mode." });
+    EXPECT_EQ(capture.lines,
+              (std::vector<std::string>{
+                  "[fs] Failed to open file '" + overlong + "' in the unknown mode.",
+                  "[fs] Reason: none that the system tells." }));
 }

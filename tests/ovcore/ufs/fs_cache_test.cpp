@@ -68,7 +68,8 @@ TEST_F(fs_cache_test, preloading_a_missing_file_fails)
 {
     message_capture_t capture;
     EXPECT_FALSE(fs_cache_preload(scratch.path("missing").c_str(), SYSFS));
-    EXPECT_EQ(capture.lines.size(), 1u);
+    EXPECT_EQ(capture.lines.size(), 2u);
+    EXPECT_EQ(capture.lines.back(), "[fs] Reason: no such file or folder.");
 }
 
 TEST_F(fs_cache_test, writing_to_a_cache_file_is_fatal)

@@ -48,20 +48,25 @@ struct open_mode_case_t
     bool opens;
     const char* contents_after;  // null: file absent
     bool reports;
+    const char* reason;          // the words of the line after the report; null: none
 };
 
 const open_mode_case_t open_mode_cases[] = {
-    { "read_only_missing", fs_open_mode_t::read_only, false, false, nullptr, true },
-    { "read_only_existing", fs_open_mode_t::read_only, true, true, "old", false },
-    { "create_new_missing", fs_open_mode_t::create_new, false, true, "", false },
-    { "create_new_existing_is_silent", fs_open_mode_t::create_new, true, false, "old", false },
-    { "create_truncate_existing", fs_open_mode_t::create_truncate, true, true, "", false },
-    { "create_truncate_missing", fs_open_mode_t::create_truncate, false, true, "", false },
+    { "read_only_missing", fs_open_mode_t::read_only, false, false, nullptr, true,
+      "no such file or folder" },
+    { "read_only_existing", fs_open_mode_t::read_only, true, true, "old", false, nullptr },
+    { "create_new_missing", fs_open_mode_t::create_new, false, true, "", false, nullptr },
+    { "create_new_existing_is_silent", fs_open_mode_t::create_new, true, false, "old", false,
+      nullptr },
+    { "create_truncate_existing", fs_open_mode_t::create_truncate, true, true, "", false,
+      nullptr },
+    { "create_truncate_missing", fs_open_mode_t::create_truncate, false, true, "", false,
+      nullptr },
     { "create_or_read_write_keeps", fs_open_mode_t::create_or_read_write, true, true, "old",
-      false },
+      false, nullptr },
     { "create_or_read_write_creates", fs_open_mode_t::create_or_read_write, false, true, "",
-      false },
-    { "unknown_mode", fs_open_mode_t(7), true, false, "old", true },
+      false, nullptr },
+    { "unknown_mode", fs_open_mode_t(7), true, false, "old", true, nullptr },
 };
 
 TEST_F(fs_file_test, open_modes_create_truncate_and_keep_as_named)
@@ -89,6 +94,8 @@ TEST_F(fs_file_test, open_modes_create_truncate_and_keep_as_named)
         if (c.reports)
             expected.push_back("[fs] Failed to open file '" + file_path + "' in the " +
                                get_mode_name(c.mode) + " mode.");
+        if (c.reason != nullptr)
+            expected.push_back(std::string("[fs] Reason: ") + c.reason + ".");
         EXPECT_EQ(capture.lines, expected);
     }
 }
@@ -106,17 +113,50 @@ TEST_F(fs_file_test, writing_two_directories_deep_creates_each_directory_then_th
     EXPECT_TRUE(std::filesystem::is_directory(path("one/two")));
 }
 
-TEST_F(fs_file_test, only_regular_files_open)
+TEST_F(fs_file_test, only_regular_files_open_and_a_failed_open_says_why)
 {
     std::filesystem::create_directory(path("directory"));
-    const std::string not_regular[] = { path("directory"), "/dev/null" };
-    for (const std::string& name : not_regular)
+    write_file_bytes(path("file"), "x");
+    const struct
     {
-        SCOPED_TRACE(name);
+        std::string name;
+        fs_open_mode_t mode;
+        const char* reason;
+    } cases[] = {
+        { path("directory"), fs_open_mode_t::read_only, "it is a folder, not a file" },
+        { "/dev/null", fs_open_mode_t::read_only,
+          "it is a special file (a FIFO, a device or a socket), not a regular file" },
+        { path("file/inside"), fs_open_mode_t::read_only, "a part of the path is not a folder" },
+        { path("file/inside"), fs_open_mode_t::create_truncate,
+          "a part of the path is not a folder" },
+        { path("directory"), fs_open_mode_t::create_truncate, "it is a folder, not a file" },
+        { path(std::string(300, 'n')), fs_open_mode_t::read_only,
+          "the path is longer than the system takes" },
+        { "", fs_open_mode_t::read_only, "the path is empty" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
         message_capture_t capture;
-        EXPECT_EQ(open(name, fs_open_mode_t::read_only), nullptr);
-        EXPECT_EQ(capture.lines.size(), 1u);
+        EXPECT_EQ(open(c.name, c.mode), nullptr);
+        EXPECT_EQ(capture.lines,
+                  (std::vector<std::string>{ "[fs] Failed to open file '" + c.name + "' in the " +
+                                                 get_mode_name(c.mode) + " mode.",
+                                             std::string("[fs] Reason: ") + c.reason + "." }));
     }
+}
+
+TEST_F(fs_file_test, a_relative_path_that_fails_names_the_current_folder)
+{
+    message_capture_t capture;
+    EXPECT_EQ(open("no_such_file_here.txt", fs_open_mode_t::read_only), nullptr);
+    const std::string folder = std::filesystem::current_path().string();
+    EXPECT_EQ(capture.lines,
+              (std::vector<std::string>{
+                  "[fs] Failed to open file 'no_such_file_here.txt' in the read_only mode.",
+                  "[fs] Reason: no such file or folder; the relative path "
+                  "'no_such_file_here.txt' is taken from the current folder '" + folder +
+                      "'." }));
 }
 
 TEST_F(fs_file_test, a_writer_shares_with_nobody_and_readers_share_with_readers)
@@ -225,7 +265,8 @@ TEST_F(fs_file_test, overlong_and_malformed_paths_fail_like_missing_files)
     EXPECT_EQ(capture.lines, (std::vector<std::string>{
                                  "Encountered invalid code point.",
                                  "[fs] Failed to open file '" + malformed +
-                                     "' in the read_only mode." }));
+                                     "' in the read_only mode.",
+                                 "[fs] Reason: no such file or folder." }));
 }
 
 // ---- device operations -------------------------------------------------------------------------

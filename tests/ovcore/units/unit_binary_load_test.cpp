@@ -342,6 +342,7 @@ TEST_F(binary_load_fixture, rejects_bad_files)
         { "dangling link", dangling.encode(),
           { "[unit] The unit 'a' of type 'bin_node' has dangling pointer (to 'nowhere') in the "
             "attribute named 'link'.",
+            "[unit] The file 'test.bqsd' defines no unit 'nowhere'; the units it names are 'a'.",
             "[unit] The pointer to 'nowhere' looks like dangling pointer." } },
     };
     for (const row_t& row : rows)

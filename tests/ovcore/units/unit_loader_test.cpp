@@ -235,7 +235,11 @@ TEST_F(unit_loader_test, checks_every_value_against_its_domain)
                out + " is out of the attribute domain.";
     };
     const domain_case_t cases[] = {
-        { "count: -1", { "Expecting unsigned value, found '-'" } },
+        { "count: -1",
+          { "Expecting unsigned value, found '-'",
+            "[unit] File 'test.qsd', line 2: the attribute 'count' of the unit '.r' (of type "
+            "'ranged') takes a whole number from 0 up, without quotes or a sign, as in "
+            "count: 16." } },
         { "count: 4294967296", { domain("4294967296", "count") } },
         { "count: 101", { domain("101", "count") } },
         { "offset: 40000", { domain("40000", "offset") } },
@@ -340,7 +344,10 @@ TEST_F(unit_loader_test, only_warns_about_obsolete_attributes)
 TEST_F(unit_loader_test, reads_compound_values_in_text_order)
 {
     EXPECT_EQ(load_tree(unit_file("every_type : .a {\nplacement_scale: (1, 2, 3) (1; 0, 0, 0) 2 }")),
-              (lines_t{ "[unit] File 'test.qsd', line 3:", "Expecting real number, found '('" }));
+              (lines_t{ "[unit] File 'test.qsd', line 3:", "Expecting real number, found '('",
+                        "[unit] File 'test.qsd', line 3: the attribute 'placement_scale' of the "
+                        "unit '.a' (of type 'every_type') takes numbers without quotes, blanks "
+                        "between them." }));
 }
 
 struct file_case_t
@@ -351,6 +358,8 @@ struct file_case_t
 
 TEST_F(unit_loader_test, recognises_the_file_form)
 {
+    const char* magic = "[unit] A unit file in text form must start with the word QsdNunit, then "
+                        "one { ... } body holding its unit blocks.";
     const file_case_t cases[] = {
         { "QsdNuni", { "[unit] The file 'test.qsd' does not contain serialised units. (reported "
                        "size 7 < 8)" } },
@@ -358,11 +367,11 @@ TEST_F(unit_loader_test, recognises_the_file_form)
           { "[unit] File 'test.qsd', line 1:", "Unexpected end of file.",
             "[unit] The file 'test.qsd' does not contain serialised units. (scan_open)" } },
         { "qsdnunit{}", { "[unit] The file 'test.qsd' does not contain serialised units - "
-                          "missing magic mark." } },
+                          "missing magic mark.", magic } },
         { " QsdNunit{}", { "[unit] The file 'test.qsd' does not contain serialised units - "
-                           "missing magic mark." } },
+                           "missing magic mark.", magic } },
         { "// x\nQsdNunit{}", { "[unit] The file 'test.qsd' does not contain serialised units - "
-                                "missing magic mark." } },
+                                "missing magic mark.", magic } },
         { std::string("BQSD\x01\0\0\0\0\0\0\0\0", 13),
           { "[unit] There were no units in the file 'test.qsd'." } },
         { "\xEF\xBB\xBFQsdNunit{}", { "[unit] There were no units in the file 'test.qsd'." } },
@@ -371,7 +380,13 @@ TEST_F(unit_loader_test, recognises_the_file_form)
           { "[unit] File 'test.qsd', line 1:", "Expecting end of file, found 'x'",
             "[unit] There were no units in the file 'test.qsd'." } },
         { unit_file("hooked : .a { }\nhooked : .b { }"),
-          { "[unit] There are multiple unit trees in the file 'test.qsd'." } },
+          { "[unit] There are multiple unit trees in the file 'test.qsd'.",
+            "[unit] The unit '.b' (of type 'hooked') at line 3 is owned by no unit of the tree "
+            "of '.a': remove it, or give it an owner." } },
+        { unit_file("configuration : .a { }\nchar_set_config : .b { }"),
+          { "[unit] There are multiple unit trees in the file 'test.qsd'.",
+            "[unit] The unit '.b' (of type 'char_set_config') at line 3 is owned by no unit of "
+            "the tree of '.a': list it in 'char_config' of '.a', or remove it." } },
     };
     for (const file_case_t& c : cases)
     {
@@ -441,10 +456,42 @@ TEST_F(unit_loader_test, hands_unknown_attributes_to_the_unit)
     EXPECT_EQ(load_tree(unit_file("char_set_config : .a { extra: (1; 2, 3, 4) (5, 6, 7) "
                                   "list[]: word list[3]: \"q\" n: -1.5 }")),
               (lines_t{ "[unit] Ignored unknown attribute extra = (1; 2, 3, 4) (5, 6, 7)",
+                        "[unit] File 'test.qsd', line 2: the unit '.a' (of type "
+                        "'char_set_config') has no attribute 'extra'.",
                         "[unit] Ignored unknown attribute list[] = word",
+                        "[unit] File 'test.qsd', line 2: the unit '.a' (of type "
+                        "'char_set_config') has no attribute 'list'.",
                         "[unit] Ignored unknown attribute list[3] = \"q\"",
-                        "[unit] Ignored unknown attribute n = -1.5" }));
+                        "[unit] File 'test.qsd', line 2: the unit '.a' (of type "
+                        "'char_set_config') has no attribute 'list'.",
+                        "[unit] Ignored unknown attribute n = -1.5",
+                        "[unit] File 'test.qsd', line 2: the unit '.a' (of type "
+                        "'char_set_config') has no attribute 'n'." }));
+    // A name near one of the type's attributes is offered in its place.
+    EXPECT_EQ(load_tree(unit_file("char_set_config : .a {\nantialas: true\nwdith: 3 }")),
+              (lines_t{ "[unit] Ignored unknown attribute antialas = true",
+                        "[unit] File 'test.qsd', line 3: the unit '.a' (of type "
+                        "'char_set_config') has no attribute 'antialas'; did you mean "
+                        "'antialias'?",
+                        "[unit] Ignored unknown attribute wdith = 3",
+                        "[unit] File 'test.qsd', line 4: the unit '.a' (of type "
+                        "'char_set_config') has no attribute 'wdith'; did you mean 'width'?" }));
     EXPECT_NE(root_as<char_set_config_u>(), nullptr);
+}
+
+TEST_F(unit_loader_test, says_an_unquoted_text_cut_short_by_a_sign_needs_quotes)
+{
+    const lines_t cut = { "[unit] File 'test.qsd', line 3:",
+                          "Expecting attribute name or closing bracket, found '/'",
+                          "[unit] File 'test.qsd', line 3: a text value with characters other "
+                          "than letters, digits, '_' and '.' must be in double quotes." };
+    EXPECT_EQ(load_tree(unit_file("every_type : .a {\nstring: fonts/a.ttf }")), cut);
+    // Quoted, the text is whole: what follows is another mistake.
+    EXPECT_EQ(load_tree(unit_file("every_type : .a {\nstring: \"fonts\" /a.ttf }")),
+              (lines_t{ cut[0], cut[1] }));
+    // On the next line, the sign starts a line of its own.
+    EXPECT_EQ(load_tree(unit_file("every_type : .a {\nstring: fonts\n/a.ttf }")),
+              (lines_t{ "[unit] File 'test.qsd', line 4:", cut[1] }));
 }
 
 TEST_F(unit_loader_test, reports_dangling_references)
@@ -452,6 +499,8 @@ TEST_F(unit_loader_test, reports_dangling_references)
     EXPECT_EQ(load_tree(unit_file("char_set_config : .a { sibling: .nowhere }")),
               (lines_t{ "[unit] The unit '_nameless.a' of type 'char_set_config' has dangling "
                         "pointer (to '_nameless.nowhere') in the attribute named 'sibling'.",
+                        "[unit] The file 'test.qsd' defines no unit '.nowhere'; the units it "
+                        "names are '.a'.",
                         "[unit] The pointer to '_nameless.nowhere' looks like dangling "
                         "pointer." }));
     EXPECT_EQ(root.get(), nullptr);
@@ -460,6 +509,8 @@ TEST_F(unit_loader_test, reports_dangling_references)
               (lines_t{ "[unit] The unit '_nameless.a' of type 'every_type' has dangling "
                         "pointer (to '_nameless.nowhere') in the attribute named "
                         "'tolerant_link_ptr'.",
+                        "[unit] The file 'test.qsd' defines no unit '.nowhere'; the units it "
+                        "names are '.a'.",
                         "[unit] The pointer to '_nameless.nowhere' looks like dangling "
                         "pointer." }));
     ASSERT_NE(root_as<every_type_u>(), nullptr);
@@ -468,7 +519,9 @@ TEST_F(unit_loader_test, reports_dangling_references)
               (lines_t{ "[unit] The pointer to '_nameless.nowhere' looks like dangling pointer.",
                         "[unit] The unit '_nameless.a' of type 'configuration' has dangling "
                         "pointer (to '_nameless.nowhere') in the attribute named "
-                        "'char_config'." }));
+                        "'char_config'.",
+                        "[unit] The file 'test.qsd' defines no unit '.nowhere'; the units it "
+                        "names are '.a'." }));
 }
 
 TEST_F(unit_loader_test, refuses_units_that_own_themselves)
@@ -571,7 +624,10 @@ TEST_F(unit_loader_test, reports_errors_in_included_files_with_the_include_chain
               (lines_t{ "[unit] File '<SYSFS>unit_loader_test_files/sub/width.qsd', line 2:",
                         "Included at '<SYSFS>unit_loader_test_files/sub/chars.qsd', line 2:",
                         "Included at 'top.qsd', line 3:",
-                        "Expecting unsigned value, found 'w'" }));
+                        "Expecting unsigned value, found 'w'",
+                        "[unit] File '<SYSFS>unit_loader_test_files/sub/width.qsd', line 2: the "
+                        "attribute 'width' of the unit '.c' (of type 'char_set_config') takes a "
+                        "whole number from 0 up, without quotes or a sign, as in width: 16." }));
 }
 
 TEST_F(unit_loader_test, applies_the_include_rules_of_each_realm)
@@ -589,6 +645,9 @@ TEST_F(unit_loader_test, applies_the_include_rules_of_each_realm)
         { "@include \"missing.qsd\"",
           { "[fs] Failed to open file 'unit_loader_test_nowhere/missing.qsd' in the read_only "
             "mode.",
+            "[fs] Reason: no such file or folder; the relative path "
+            "'unit_loader_test_nowhere/missing.qsd' is taken from the current folder '" +
+                std::filesystem::current_path().string() + "'.",
             "[unit] File 'test.qsd', line 2:",
             "Failed to open the file '<MISSING><SYSFS>unit_loader_test_nowhere/missing.qsd'." } },
     };

@@ -191,11 +191,21 @@ TEST(characters_from_text, bad_ranges_texts_and_sizes_are_refused_before_any_out
             "as characters.",
             "Failed to read the configuration file 'font.qsd'." } },
         { "not UTF-8", "    text_files[0]: \"text.txt\"\n", "ok\xC3(",
-          { "The text file 'text.txt' is not UTF-8: byte 2 starts no character." } },
-        { "cut short", "    text_files[0]: \"text.txt\"\n", "ok\xE2\x82",
-          { "The text file 'text.txt' is not UTF-8: byte 2 starts no character." } },
+          { "The text file 'text.txt' is not UTF-8: byte 2 starts no character.",
+            "The first byte that starts no character is at line 1, column 3; it looks like "
+            "Latin-1 or Windows-1252: save the file as UTF-8." } },
+        { "cut short", "    text_files[0]: \"text.txt\"\n", "ok\nr\xC3\xA9\xE2\x82",
+          { "The text file 'text.txt' is not UTF-8: byte 6 starts no character.",
+            "The first byte that starts no character is at line 2, column 3: save the file as "
+            "UTF-8." } },
+        { "UTF-16", "    text_files[0]: \"text.txt\"\n", std::string("\xFF\xFEo\0k\0", 6),
+          { "The text file 'text.txt' is not UTF-8: byte 0 starts no character.",
+            "The first byte that starts no character is at line 1, column 1; it looks like UTF-16 "
+            "(it starts with a UTF-16 byte order mark): save the file as UTF-8." } },
         { "missing", "    text_files[0]: \"missing.txt\"\n", "",
           { "[fs] Failed to open file 'missing.txt' in the read_only mode.",
+            "[fs] Reason: no such file or folder; the relative path 'missing.txt' is taken from "
+            "the current folder '{folder}'.",
             "Unable to open the text file 'missing.txt'." } },
         { "zero sizes", "    width: 0\n    height: 0\n", "",
           { "The width and height of the element 0 of 'char_config' in the configuration file "
@@ -210,8 +220,13 @@ TEST(characters_from_text, bad_ranges_texts_and_sizes_are_refused_before_any_out
         const run_t outcome = run(scratch, c.set_extra, "U+0041\n");
         EXPECT_EQ(outcome.result.status, 1);
         std::string expected;
-        for (const std::string& error : c.errors)
+        for (std::string error : c.errors)
+        {
+            const size_t folder = error.find("{folder}");
+            if (folder != std::string::npos)
+                error.replace(folder, 8, scratch.root());
             expected += "*** ERROR *** : " + error + "\r\n";
+        }
         EXPECT_EQ(outcome.result.err, expected);
         EXPECT_TRUE(outcome.files.empty());
     }

@@ -39,6 +39,7 @@ struct run_t
     process_result_t result;
     std::string description;
     std::string picture;
+    std::string folder;  // where it ran; gone afterwards
 };
 
 run_t run(const std::string& text, const std::string& characters,
@@ -51,6 +52,7 @@ run_t run(const std::string& text, const std::string& characters,
     write_file_bytes(scratch.path("font.qsd"), text);
     run_t outcome;
     outcome.result = run_process(OV_FONT_GENERATOR_EXE, { "font.qsd" }, scratch.root());
+    outcome.folder = scratch.root();
     if (std::filesystem::exists(scratch.path("out/font.font")))
         outcome.description = read_file_bytes(scratch.path("out/font.font"));
     if (std::filesystem::exists(scratch.path("out/font_0.tga")))
@@ -185,7 +187,9 @@ TEST(fallback_fonts, bad_fallback_lists_and_fonts_fail_with_a_message)
     };
     const case_t cases[] = {
         { "missing file", fallbacks({ "missing.ttf" }),
-          "*** ERROR *** : Failed to open the font file 'missing.ttf'.\r\n" },
+          "*** ERROR *** : Failed to open the font file 'missing.ttf'.\r\n"
+          "*** ERROR *** : Reason: no such file or folder; the relative path 'missing.ttf' is "
+          "taken from the current folder '{folder}'.\r\n" },
         { "not a font", fallbacks({ fixtures + "not_a_font.txt" }),
           "*** ERROR *** : The file '" + fixtures +
               "not_a_font.txt' has unknown format, can not open it as font.\r\n" },
@@ -203,10 +207,15 @@ TEST(fallback_fonts, bad_fallback_lists_and_fonts_fail_with_a_message)
           "*** ERROR *** : Failed to read the configuration file 'font.qsd'.\r\n" },
         // A bare word is read as the string it spells.
         { "not a string", "    fallback_font_files: 1\n    fallback_font_files[0]: 5\n",
-          "*** ERROR *** : Failed to open the font file '5'.\r\n" },
+          "*** ERROR *** : Failed to open the font file '5'.\r\n"
+          "*** ERROR *** : Reason: no such file or folder; the relative path '5' is taken from "
+          "the current folder '{folder}'.\r\n" },
         { "a unit body", "    fallback_font_files: 1\n    fallback_font_files[0]: { a: 1 }\n",
           "*** ERROR *** : [unit] File 'font.qsd', line 15:\r\n"
           "*** ERROR *** : Expecting string value, found '{'\r\n"
+          "*** ERROR *** : [unit] File 'font.qsd', line 15: the attribute 'fallback_font_files' "
+          "of the unit '.chars.set' (of type 'char_set_config') takes text in double quotes, as "
+          "in fallback_font_files: \"text\".\r\n"
           "*** ERROR *** : Failed to read the configuration file 'font.qsd'.\r\n" },
     };
     for (const case_t& c : cases)
@@ -215,7 +224,11 @@ TEST(fallback_fonts, bad_fallback_lists_and_fonts_fail_with_a_message)
         const run_t outcome = run(configuration("shapes.bdf", "set.chars", 14, c.extra),
                                   "U+0041 A\n", { "shapes.bdf", "gray2.bdf" });
         EXPECT_EQ(outcome.result.status, 1);
-        EXPECT_EQ(outcome.result.err, c.error);
+        std::string error = c.error;
+        const size_t folder = error.find("{folder}");
+        if (folder != std::string::npos)
+            error.replace(folder, 8, outcome.folder);
+        EXPECT_EQ(outcome.result.err, error);
         EXPECT_TRUE(outcome.description.empty());
     }
 }

@@ -80,12 +80,22 @@ TEST_F(run_directory_fixture, the_bundled_default_does_the_whole_job_without_a_w
 
 TEST_F(run_directory_fixture, joins_base_and_output_without_a_separator)
 {
-    struct join_case_t { const char* base; const char* output; std::vector<const char*> files; };
+    struct join_case_t
+    {
+        const char* base;
+        const char* output;
+        std::vector<const char*> files;
+        const char* err;
+    };
     const join_case_t cases[] = {
         { "out/", "font", { "out/font.font", "out/font_0.mat", "out/font_0.tobj",
-                            "out/font_0.tga" } },
+                            "out/font_0.tga" }, "" },
+        // The folder "out" exists now: the join is taken, with a warning.
         { "out", "font", { "outfont.font", "outfont_0.mat", "outfont_0.tobj",
-                           "outfont_0.tga" } },
+                           "outfont_0.tga" },
+          "*** WARNING *** : The base 'out' of the configuration file 'font.qsd' names a folder "
+          "but does not end in '/': the outputs go beside it ('outfont.font'); write base: "
+          "\"out/\" to put them in it.\r\n" },
     };
     for (const join_case_t& c : cases)
     {
@@ -93,7 +103,7 @@ TEST_F(run_directory_fixture, joins_base_and_output_without_a_separator)
         write_configuration(c.base, c.output, true);
         const process_result_t result = run();
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.err, c.err);
         for (const char* name : c.files)
             EXPECT_TRUE(exists(name)) << name;
     }
@@ -120,7 +130,10 @@ TEST_F(run_directory_fixture, a_failed_phase_stops_the_run_before_any_output)
     const process_result_t result = run();
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "*** ERROR *** : Failed to open the font file 'missing.ttf'.\r\n");
+    EXPECT_EQ(result.err, "*** ERROR *** : Failed to open the font file 'missing.ttf'.\r\n"
+                          "*** ERROR *** : Reason: no such file or folder; the relative path "
+                          "'missing.ttf' is taken from the current folder '" +
+                              directory.string() + "'.\r\n");
     EXPECT_FALSE(exists("out"));
 }
 
@@ -150,7 +163,7 @@ protected:
         write_file_bytes(scratch.path("abc.chars"), "U+0041 A\nU+0042 B\nU+0043 C\n");
         write_file_bytes(scratch.path("a.chars"), "U+0041 A\n");
         const std::string path = scratch.path("font.qsd");
-        write_file_bytes(path, "QsdNunit\n{\nconfiguration : .config {\n"
+        write_file_bytes(path, "QsdNunit\n{\nconfiguration : .config {\n  output: \"two\"\n"
                                "  char_config[]: .abc\n  char_config[]: .a\n}\n"
                                "char_set_config : .abc {\n  font_file: \"" +
                                    std::string(dejavu_sans) + "\"\n  character_set_file: \"" +

@@ -159,7 +159,10 @@ TEST(font_generator_main, takes_a_single_argument_as_the_configuration_path)
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, std::string("*** ERROR *** : [fs] Failed to open file '") +
                                   argument + "' in the read_only mode.\r\n"
-                                  "*** ERROR *** : Failed to open the configuration file '" +
+                                  "*** ERROR *** : [fs] Reason: no such file or folder; the "
+                                  "relative path '" + argument + "' is taken from the current "
+                                  "folder '" + std::filesystem::current_path().string() +
+                                  "'.\r\n*** ERROR *** : Failed to open the configuration file '" +
                                   argument + "'.\r\n");
     }
 }
@@ -174,8 +177,10 @@ TEST(font_generator_main, reads_etc_font_font_qsd_without_an_argument)
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err,
               "*** ERROR *** : [fs] Failed to open file 'etc/font/font.qsd' in the read_only "
-              "mode.\r\n*** ERROR *** : Failed to open the configuration file "
-              "'etc/font/font.qsd'.\r\n");
+              "mode.\r\n*** ERROR *** : [fs] Reason: no such file or folder; the relative path "
+              "'etc/font/font.qsd' is taken from the current folder '" + empty.string() +
+                  "'.\r\n*** ERROR *** : Failed to open the configuration file "
+                  "'etc/font/font.qsd'.\r\n");
 }
 
 TEST(font_generator_main, steals_the_default_unit_system)

@@ -12,7 +12,8 @@ namespace
 
 std::string configuration(const std::string& font, const std::string& characters)
 {
-    return "QsdNunit\n{\nconfiguration : .config {\n    base: \"out/\"\n    char_config: 1\n"
+    return "QsdNunit\n{\nconfiguration : .config {\n    base: \"out/\"\n    output: \"font\"\n"
+           "    char_config: 1\n"
            "    char_config[0]: .chars.set\n}\nchar_set_config : .chars.set {\n"
            "    font_file: \"" + font + "\"\n    character_set_file: \"" + characters +
            "\"\n}\n}\n";
@@ -39,19 +40,32 @@ TEST(font_generator_special_files, are_refused_as_files_that_do_not_open)
     const special_path_case_t cases[] = {
         { "configuration FIFO", "pipe", font, "set.chars",
           "*** ERROR *** : [fs] Failed to open file 'pipe' in the read_only mode.\r\n"
+          "*** ERROR *** : [fs] Reason: it is a special file (a FIFO, a device or a socket), not a "
+          "regular file; the relative path 'pipe' is taken from the current folder '{folder}'.\r\n"
           "*** ERROR *** : Failed to open the configuration file 'pipe'.\r\n" },
         { "configuration directory", "folder", font, "set.chars",
           "*** ERROR *** : [fs] Failed to open file 'folder' in the read_only mode.\r\n"
+          "*** ERROR *** : [fs] Reason: it is a folder, not a file; the relative path 'folder' is "
+          "taken from the current folder '{folder}'.\r\n"
           "*** ERROR *** : Failed to open the configuration file 'folder'.\r\n" },
         { "character-set FIFO", "font.qsd", font, "pipe",
           "*** ERROR *** : [fs] Failed to open file 'pipe' in the read_only mode.\r\n"
+          "*** ERROR *** : [fs] Reason: it is a special file (a FIFO, a device or a socket), not a "
+          "regular file; the relative path 'pipe' is taken from the current folder '{folder}'.\r\n"
           "*** ERROR *** : Unable to open the character set file 'pipe'.\r\n" },
         { "font FIFO", "font.qsd", "pipe", "set.chars",
-          "*** ERROR *** : Failed to open the font file 'pipe'.\r\n" },
+          "*** ERROR *** : Failed to open the font file 'pipe'.\r\n"
+          "*** ERROR *** : Reason: it is a special file (a FIFO, a device or a socket), not a "
+          "regular file; the relative path 'pipe' is taken from the current folder "
+          "'{folder}'.\r\n" },
         { "font device", "font.qsd", "/dev/zero", "set.chars",
-          "*** ERROR *** : Failed to open the font file '/dev/zero'.\r\n" },
+          "*** ERROR *** : Failed to open the font file '/dev/zero'.\r\n"
+          "*** ERROR *** : Reason: it is a special file (a FIFO, a device or a socket), not a "
+          "regular file.\r\n" },
         { "font directory", "font.qsd", "folder", "set.chars",
-          "*** ERROR *** : Failed to open the font file 'folder'.\r\n" },
+          "*** ERROR *** : Failed to open the font file 'folder'.\r\n"
+          "*** ERROR *** : Reason: it is a folder, not a file; the relative path 'folder' is "
+          "taken from the current folder '{folder}'.\r\n" },
     };
     for (const special_path_case_t& c : cases)
     {
@@ -60,6 +74,9 @@ TEST(font_generator_special_files, are_refused_as_files_that_do_not_open)
         const process_result_t result =
             run_process(OV_FONT_GENERATOR_EXE, { c.configuration_path }, scratch.root());
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, c.err);
+        std::string err = c.err;
+        for (size_t at = err.find("{folder}"); at != std::string::npos; at = err.find("{folder}"))
+            err.replace(at, 8, scratch.root());
+        EXPECT_EQ(result.err, err);
     }
 }

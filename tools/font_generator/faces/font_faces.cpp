@@ -6,6 +6,7 @@
 #include "ovcore/collections/string.h"
 #include "ovcore/message.h"
 #include "ovcore/sys_pages.h"
+#include "ovcore/ufs/fs_file.h"
 #include "ovcore/ufs/sys_file.h"
 #include "tools/font_generator/input/character_set.h"
 
@@ -287,6 +288,7 @@ bool open_unsized_face(FT_LibraryRec_* library, const font_face_settings_t& sett
         return false;
     case read_result_t::unreadable:
         msg_error("Failed to open the font file '%s'.", path);
+        say_why_open_failed("", path, fs_open_mode_t::read_only);
         return false;
     }
     const FT_Error opened =

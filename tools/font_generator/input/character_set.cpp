@@ -324,6 +324,55 @@ bool insert_range_characters(character_set_t* set, uint32_t position,
     return true;
 }
 
+namespace
+{
+
+// Where the first byte that starts no character is, as an editor counts (lines from 1, columns
+// in characters from 1), and the encoding the file most likely has instead.
+void say_where_text_breaks(const array_t<char>& text, uint64_t size, uint64_t broken)
+{
+    uint64_t line = 1;
+    uint64_t column = 1;
+    for (uint64_t at = 0; at < broken;)
+    {
+        const utf8_sequence_t sequence = decode_utf8(text.data() + at);
+        at += sequence.length > 0 ? uint64_t(sequence.length) : 1;
+        column = text[uint32_t(at - 1)] == '\n' ? 1 : column + 1;
+        line += text[uint32_t(at - 1)] == '\n' ? 1 : 0;
+    }
+    const auto byte = [&](uint64_t at) { return uint8_t(text[uint32_t(at)]); };
+    const bool utf16 =
+        size >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF));
+    // Latin-1 and Windows-1252 put every character above U+007F in one byte of 80 to FF: each
+    // byte that starts no character stands alone between characters.
+    bool single_bytes = !utf16;
+    bool after_broken = false;
+    for (uint64_t at = 0; at < size && single_bytes;)
+    {
+        utf8_sequence_t sequence{ 0, 1 };
+        if (text[uint32_t(at)] != '\0')
+            sequence = decode_utf8(text.data() + at);
+        if (sequence.length > 0)
+        {
+            at += uint64_t(sequence.length);
+            after_broken = false;
+            continue;
+        }
+        single_bytes = byte(at) >= 0x80 && !after_broken;
+        after_broken = true;
+        ++at;
+    }
+    const char* guess = utf16          ? "; it looks like UTF-16 (it starts with a UTF-16 byte "
+                                         "order mark)"
+                        : single_bytes ? "; it looks like Latin-1 or Windows-1252"
+                                       : "";
+    msg_error("The first byte that starts no character is at line %I64u, column %I64u%s: save the "
+              "file as UTF-8.",
+              line, column, guess);
+}
+
+}  // namespace
+
 bool read_text_characters(character_set_t* set, const string_t& path, code_set_t* seen)
 {
     auto_ptr_t<file_t> file = fs_device_open(path, fs_open_mode_t::read_only, SYSFS);
@@ -355,6 +404,7 @@ bool read_text_characters(character_set_t* set, const string_t& path, code_set_t
         {
             msg_error("The text file '%s' is not UTF-8: byte %I64u starts no character.",
                       path.c_str(), at);
+            say_where_text_breaks(text, size, at);
             return false;
         }
         at += uint64_t(sequence.length);

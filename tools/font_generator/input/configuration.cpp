@@ -12,9 +12,11 @@
 #include "tools/font_generator/input/character_set.h"
 #include "tools/font_generator/model/axis_setting.h"
 #include "tools/font_generator/model/export_formats.h"
+#include "tools/font_generator/model/font_glyph.h"
 #include "tools/font_generator/model/font_canvas.h"
 #include "tools/font_generator/model/picture_kind.h"
 
+#include <cmath>
 #include <new>
 #include <utility>
 
@@ -378,19 +380,82 @@ bool is_utf8_text(const string_t& text, const char* path)
     return true;
 }
 
-// The single configuration tree of the open file; null when the file holds anything else.
-owner_ptr_t<configuration_u> load_configuration_tree(file_t* file, const char* path)
+// The single configuration tree of the open file, and the names its file gives the elements of
+// char_config; null when the file holds anything else or memory runs short.
+owner_ptr_t<configuration_u> load_configuration_tree(file_t* file, const char* path,
+                                                     array_dyn_t<string_dyn_t>* set_names)
 {
     unit_load_t loader(unit_system_t::get_default(), file, path);
     if (!loader.load_units())
         return owner_ptr_t<configuration_u>();
-    return owner_ptr_cast<configuration_u>(loader.load_typed_tree(&configuration_u::descriptor));
+    owner_ptr_t<configuration_u> configuration =
+        owner_ptr_cast<configuration_u>(loader.load_typed_tree(&configuration_u::descriptor));
+    if (!configuration)
+        return configuration;
+    const uint32_t count = configuration->char_config.size();
+    if (!set_names->resize(count))
+    {
+        msg_error("Not enough memory for the character sets of the configuration file '%s'.",
+                  path);
+        return owner_ptr_t<configuration_u>();
+    }
+    for (const unit_load_t::written_unit_t& written : loader.written_units())
+        for (uint32_t k = 0; k < count; ++k)
+            if (configuration->char_config[k].get() == written.unit &&
+                !(*set_names)[k].assign(written.name))
+            {
+                msg_error("Not enough memory for the character sets of the configuration file "
+                          "'%s'.",
+                          path);
+                return owner_ptr_t<configuration_u>();
+            }
+    return configuration;
+}
+
+// Settings the run takes as they are, though they are most likely mistakes.
+void warn_of_likely_mistakes(const configuration_u& configuration,
+                             const array_t<string_dyn_t>& set_names, const char* path)
+{
+    const char* base = configuration.base.c_str();
+    const size_t length = configuration.base.length();
+    // Only after a folder's '/' (or from nothing) does an empty stem leave names of '.' first.
+    if (configuration.output.empty() && (length == 0 || base[length - 1] == '/'))
+        msg_warning("The output of the configuration file '%s' is empty: every output name starts "
+                    "with '.' ('%s.font'); give the names a stem, as in output: \"font\".",
+                    path, base);
+    fs_stat_t status;
+    fs_device_t* device = fs_get_device(SYSFS);
+    if (length > 0 && base[length - 1] != '/' && device != nullptr &&
+        device->stat(base, &status) && status.type == 2)
+        msg_warning("The base '%s' of the configuration file '%s' names a folder but does not end "
+                    "in '/': the outputs go beside it ('%s%s.font'); write base: \"%s/\" to put "
+                    "them in it.",
+                    base, path, base, configuration.output.c_str(), base);
+    for (uint32_t k = 0; k < configuration.char_config.size(); ++k)
+    {
+        const char_set_config_u& set = *configuration.char_set(k);
+        const set_label_t label{ k, set.character_set_file.c_str(), set_names[k].c_str() };
+        const struct
+        {
+            const char* name;
+            float value;
+        } scales[] = { { "scale_width", set.scale_width },
+                       { "scale_height", set.scale_height } };
+        for (const auto& scale : scales)
+            if (!(scale.value > 0.0f && std::isfinite(scale.value)))
+                msg_warning("The %s %g of %s in the configuration file '%s' is not a finite "
+                            "number above 0: its glyphs are drawn flipped or vanish; 1.0 keeps "
+                            "their size.",
+                            scale.name, double(scale.value), describe_set(label).text, path);
+    }
 }
 
 }  // namespace
 
-owner_ptr_t<configuration_u> load_configuration(const char* path, file_t* opened)
+owner_ptr_t<configuration_u> load_configuration(const char* path, file_t* opened,
+                                                array_dyn_t<string_dyn_t>* set_names)
 {
+    array_dyn_t<string_dyn_t> names;
     auto_ptr_t<file_t> file;
     if (opened == nullptr)
     {
@@ -404,7 +469,7 @@ owner_ptr_t<configuration_u> load_configuration(const char* path, file_t* opened
         }
         opened = file.get();
     }
-    owner_ptr_t<configuration_u> configuration = load_configuration_tree(opened, path);
+    owner_ptr_t<configuration_u> configuration = load_configuration_tree(opened, path, &names);
     file.reset();
     bool usable = configuration && has_only_char_set_configs(*configuration, path);
     if (usable)
@@ -434,5 +499,8 @@ owner_ptr_t<configuration_u> load_configuration(const char* path, file_t* opened
                   configuration->font_style, path);
         return owner_ptr_t<configuration_u>();
     }
+    warn_of_likely_mistakes(*configuration, names, path);
+    if (set_names != nullptr)
+        *set_names = std::move(names);
     return configuration;
 }

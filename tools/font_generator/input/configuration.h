@@ -101,6 +101,10 @@ public:
 // char_set_config element is one, usable fallback fonts and picture sizes, a UTF-8 preview text
 // and a drawable font style. Every bad set setting is reported, not only the first. Null after
 // the messages. With `opened` (the caller's, such as the text made from the command line) that
-// file is loaded instead, and `path` only names it in messages.
-[[nodiscard]] owner_ptr_t<configuration_u> load_configuration(const char* path,
-                                                              file_t* opened = nullptr);
+// file is loaded instead, and `path` only names it in messages. Settings a run accepts but that
+// are likely mistakes (an empty output, a base naming a folder without its '/', a scale that is
+// not above 0) are warned about. `set_names`, when given, receives for every element of
+// char_config its unit's name as the file writes it ("" for a unit without a name).
+[[nodiscard]] owner_ptr_t<configuration_u>
+load_configuration(const char* path, file_t* opened = nullptr,
+                   array_dyn_t<string_dyn_t>* set_names = nullptr);

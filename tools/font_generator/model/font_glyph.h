@@ -31,7 +31,25 @@ struct set_label_t
 {
     uint32_t element = 0;
     const char* file = "";  // not owned: the configuration's text, which outlives the set
+    const char* name = "";  // as the configuration writes it ('.chars.ui'); "" without a name
 };
+
+// How an added line names a set: "the set '.chars.ui' (the element 0 of char_config)", or "the
+// element 0 of char_config" for a set without a name. Allocates nothing; a name too long for
+// the text is cut short.
+struct set_words_t
+{
+    char text[192];
+};
+set_words_t describe_set(const set_label_t& label);
+
+// The character of a code as a message shows it after the code: " 'X'", or "" for a control
+// character or a code that is no character, which a terminal would not show as itself.
+struct character_words_t
+{
+    char text[8];
+};
+character_words_t quote_character(uint32_t code);
 
 // The glyphs of one character set in file order, and its extents (0 until measured).
 struct character_set_t

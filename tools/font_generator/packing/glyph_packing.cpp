@@ -347,6 +347,53 @@ void say_packing_memory_short(const character_set_t& set)
               set.label.element, set.label.file);
 }
 
+// The glyph to name after "could not be rasterized": the largest that no picture can hold by
+// itself, else the largest of all (longest side first, then area), with the way out.
+void say_why_glyphs_do_not_fit(const character_set_t& set, const array_t<uint32_t>& order,
+                               const picture_limits_t& limits)
+{
+    const font_glyph_t* largest = nullptr;
+    const font_glyph_t* alone = nullptr;
+    const uint64_t room = inner_side(limits.max_side, limits.spacing);
+    for (uint32_t position : order)
+    {
+        const font_glyph_t& glyph = set.glyphs[position];
+        if (!glyph.rasterized)
+            continue;
+        const uint64_t width = uint32_t(glyph.width);
+        const uint64_t height = uint32_t(glyph.height);
+        const auto larger = [](const font_glyph_t& g, const font_glyph_t* than) {
+            const int32_t side = std::max(g.width, g.height);
+            const int32_t other = than == nullptr ? -1 : std::max(than->width, than->height);
+            return than == nullptr || side > other ||
+                   (side == other && int64_t(g.width) * g.height >
+                                         int64_t(than->width) * than->height);
+        };
+        if ((limits.spacing + width > room || limits.spacing + height > room) &&
+            larger(glyph, alone))
+            alone = &glyph;
+        if (larger(glyph, largest))
+            largest = &glyph;
+    }
+    if (largest == nullptr)
+        return;
+    const font_glyph_t& glyph = alone != nullptr ? *alone : *largest;
+    const character_words_t character = quote_character(glyph.code);
+    const set_words_t words = describe_set(set.label);
+    if (alone != nullptr)
+        msg_error("The glyph U+%04X%s of %s is %d x %d pixels, more than a picture of "
+                  "max_picture_size %u holds by itself with glyph_spacing %u at its borders: make "
+                  "max_picture_size larger, or the glyphs, glyph_padding or outline_width smaller.",
+                  glyph.code, character.text, words.text, glyph.width, glyph.height,
+                  limits.max_side, limits.spacing);
+    else
+        msg_error("The glyphs of %s do not fit one picture of max_picture_size %u; the largest is "
+                  "U+%04X%s of %d x %d pixels: set several_pictures: true, or a larger "
+                  "max_picture_size (at most %u).",
+                  words.text, limits.max_side, glyph.code, character.text, glyph.width,
+                  glyph.height, uint32_t(MAX_CANVAS_SIDE));
+}
+
 }  // namespace
 
 bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
@@ -411,6 +458,7 @@ bool lay_out_pictures(character_set_t* set, const array_t<uint32_t>& order,
             msg_error("The requested glyphs could not be rasterized onto canvas up to size %u x %u "
                       "pixels.",
                       side, side);
+            say_why_glyphs_do_not_fit(*set, order, limits);
             return false;
         }
         if (!sizes->append(picture_size_t{ side, side }))

@@ -23,6 +23,7 @@ TEST_F(font_faces_test, reports_fonts_that_cannot_be_opened)
     {
         std::string path;
         std::string error;
+        std::string reason;  // the line after it, if any
     };
     // Faces open from the bytes read once; each way that fails says what opening by path said.
     scratch_directory_t scratch;
@@ -32,10 +33,14 @@ TEST_F(font_faces_test, reports_fonts_that_cannot_be_opened)
     write_file_bytes(cut, read_file_bytes(dejavu_sans).substr(0, 1));
     const case_t cases[] = {
         { fixtures + "not_a_font.txt",
-          "The file '" + fixtures + "not_a_font.txt' has unknown format, can not open it as font." },
-        { fixtures + "missing.ttf", "Failed to open the font file '" + fixtures + "missing.ttf'." },
-        { empty, "The file '" + empty + "' has unknown format, can not open it as font." },
-        { cut, "The file '" + cut + "' has unknown format, can not open it as font." },
+          "The file '" + fixtures + "not_a_font.txt' has unknown format, can not open it as font.",
+          "" },
+        { fixtures + "missing.ttf", "Failed to open the font file '" + fixtures + "missing.ttf'.",
+          "Reason: no such file or folder." },
+        { fixtures, "Failed to open the font file '" + fixtures + "'.",
+          "Reason: it is a folder, not a file." },
+        { empty, "The file '" + empty + "' has unknown format, can not open it as font.", "" },
+        { cut, "The file '" + cut + "' has unknown format, can not open it as font.", "" },
     };
     for (const case_t& c : cases)
     {
@@ -45,7 +50,10 @@ TEST_F(font_faces_test, reports_fonts_that_cannot_be_opened)
         message_capture_t capture;
         EXPECT_FALSE(open_font_face(library, settings, &face));
         EXPECT_EQ(face, nullptr);
-        EXPECT_EQ(capture.lines, std::vector<std::string>{ c.error });
+        std::vector<std::string> expected{ c.error };
+        if (!c.reason.empty())
+            expected.push_back(c.reason);
+        EXPECT_EQ(capture.lines, expected);
     }
 }
 

@@ -234,8 +234,10 @@ TEST(glyph_workers, a_font_the_file_system_cannot_read_is_said_once_and_no_helpe
     }
     EXPECT_EQ(glyph_chunks_on_helpers(), chunks_before);
     EXPECT_EQ(spread.status, 1);
-    EXPECT_EQ(spread.messages, std::vector<std::string>{ "Failed to open the font file '" +
-                                                         std::string(dejavu_sans) + "'." });
+    EXPECT_EQ(spread.messages,
+              (std::vector<std::string>{
+                  "Failed to open the font file '" + std::string(dejavu_sans) + "'.",
+                  "Reason: none that the system tells." }));
     EXPECT_TRUE(spread.files.empty());
 }
 

@@ -168,6 +168,7 @@ TEST_F(character_set_fixture, a_missing_file_is_reported_by_the_file_system_then
     EXPECT_EQ(capture.lines,
               (std::vector<std::string>{
                   "[fs] Failed to open file '" + path + "' in the read_only mode.",
+                  "[fs] Reason: no such file or folder.",
                   "Unable to open the character set file '" + path + "'." }));
 }
 

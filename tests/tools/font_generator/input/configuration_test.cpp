@@ -231,7 +231,8 @@ TEST_F(configuration_fixture, tries_every_set_when_the_first_file_is_missing)
     const std::string missing = (directory / "missing.chars").string();
     const std::string present = write("present.chars", "U+0041 A\n");
     const std::string path = write_configuration(
-        "configuration : .config {\n  char_config[]: .first\n  char_config[]: .second\n}\n"
+        "configuration : .config {\n  output: \"font\"\n  char_config[]: .first\n"
+        "  char_config[]: .second\n}\n"
         "char_set_config : .first {\n  character_set_file: \"" + missing + "\"\n}\n"
         "char_set_config : .second {\n  character_set_file: \"" + present + "\"\n}\n");
     message_capture_t capture;
@@ -239,6 +240,7 @@ TEST_F(configuration_fixture, tries_every_set_when_the_first_file_is_missing)
     EXPECT_EQ(capture.lines,
               (std::vector<std::string>{
                   "[fs] Failed to open file '" + missing + "' in the read_only mode.",
+                  "[fs] Reason: no such file or folder.",
                   "Unable to open the character set file '" + missing + "'." }));
     // The second set was read; nothing stands for the first.
     ASSERT_EQ(generator.sets.size(), 1u);
@@ -257,7 +259,9 @@ TEST_F(configuration_fixture, refuses_what_is_not_one_configuration_tree)
           { "[unit] The unit 'latin' in file '%s' has type 'char_set_config', but the "
             "code expected 'configuration' type." } },
         { "configuration : .a {\n}\nconfiguration : .b {\n}\n",
-          { "[unit] There are multiple unit trees in the file '%s'." } },
+          { "[unit] There are multiple unit trees in the file '%s'.",
+            "[unit] The unit '.b' (of type 'configuration') at line 5 is owned by no unit of the "
+            "tree of '.a': list it in 'char_config' of '.a', or remove it." } },
         { "configuration : .config {\n  char_config: 1\n  char_config[0]: null\n}\n",
           { "The element 0 of 'char_config' in the configuration file '%s' is not a "
             "char_set_config unit." } },
@@ -294,5 +298,6 @@ TEST_F(configuration_fixture, a_missing_file_is_reported_by_the_file_system_then
     EXPECT_EQ(capture.lines,
               (std::vector<std::string>{
                   "[fs] Failed to open file '" + path + "' in the read_only mode.",
+                  "[fs] Reason: no such file or folder.",
                   "Failed to open the configuration file '" + path + "'." }));
 }

@@ -447,6 +447,7 @@ TEST(write_finished_font, stops_at_the_first_file_that_fails)
     const case_t cases[] = {
         { blocked, "font", 1000,
           { "[fs] Failed to open file '" + blocked + "font.font' in the create_truncate mode.",
+            "[fs] Reason: a part of the path is not a folder.",
             "Failed to create the font file '" + blocked + "font.font'." },
           {} },
         { good, "desc", 0, { "Failed to write the font file '" + good + "desc.font'." }, {} },

@@ -105,9 +105,9 @@ TEST(material_files, report_files_that_cannot_be_created_or_written)
         EXPECT_FALSE(write_texture_object_file(font.font, 0));
         EXPECT_EQ(capture.lines,
                   (std::vector<std::string>{
-                      with(open_error, "mat"),
+                      with(open_error, "mat"), "[fs] Reason: a part of the path is not a folder.",
                       "Unable to create the material file '" + blocked + "font_0.mat'.",
-                      with(open_error, "tobj"),
+                      with(open_error, "tobj"), "[fs] Reason: a part of the path is not a folder.",
                       "Unable to create the file '" + blocked + "font_0.tobj'." }));
     }
     {

@@ -178,6 +178,7 @@ TEST_F(tga_writer_test, reports_a_picture_that_cannot_be_created_or_written)
         EXPECT_EQ(capture.lines,
                   (std::vector<std::string>{
                       "[fs] Failed to open file '" + blocked + "' in the create_truncate mode.",
+                      "[fs] Reason: a part of the path is not a folder.",
                       "Failed to create the font picture '" + blocked + "'." }));
     }
     // A small picture goes out in one write; a large one as header, then pixels.

@@ -362,17 +362,47 @@ TEST(fit_set_canvases, tries_sizes_with_the_height_growing_first)
 
 TEST(fit_set_canvases, reports_a_set_that_does_not_fit_the_largest_canvas)
 {
-    character_set_t set;
-    fill_set(&set, { { 1, 8191, 4 } });
-    auto_ptr_t<font_canvas_t> canvas = create_font_canvas(canvas_style_t{ 0, 0, 0, 0 });
-    std::vector<uint8_t> pixel = { 255 };
-    fixed_source_t source(grey_bitmap(pixel, 1, 1));
-    message_capture_t capture;
-    EXPECT_FALSE(fit_canvas(&canvas, &set, &source));
-    EXPECT_EQ(capture.lines, std::vector<std::string>{ "The requested glyphs could not be "
-                                                       "rasterized onto canvas up to size 8192 x "
-                                                       "8192 pixels." });
-    EXPECT_EQ(source.requests, 0);
+    struct case_t
+    {
+        const char* what;
+        std::vector<cell_t> cells;
+        const char* name;  // of the set, as the configuration writes it
+        std::string why;
+    };
+    const case_t cases[] = {
+        { "one glyph alone", { { 0x41, 20, 20 }, { 1, 8191, 4 } }, "",
+          "The glyph U+0001 of the element 0 of char_config is 8191 x 4 pixels, more than a "
+          "picture of max_picture_size 8192 holds by itself with glyph_spacing 1 at its "
+          "borders: make max_picture_size larger, or the glyphs, glyph_padding or outline_width "
+          "smaller." },
+        { "the larger of two too large", { { 0x41, 8191, 4 }, { 0x42, 8191, 5 } }, ".chars.ui",
+          "The glyph U+0042 'B' of the set '.chars.ui' (the element 0 of char_config) is 8191 x "
+          "5 pixels, more than a picture of max_picture_size 8192 holds by itself with "
+          "glyph_spacing 1 at its borders: make max_picture_size larger, or the glyphs, "
+          "glyph_padding or outline_width smaller." },
+        { "all together", { { 0x41, 5000, 5000 }, { 0xE9, 5000, 5001 }, { 0x43, 10, 10 } },
+          ".chars.ui",
+          "The glyphs of the set '.chars.ui' (the element 0 of char_config) do not fit one "
+          "picture of max_picture_size 8192; the largest is U+00E9 '\xC3\xA9' of 5000 x 5001 "
+          "pixels: set several_pictures: true, or a larger max_picture_size (at most 8192)." },
+    };
+    for (const case_t& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        character_set_t set;
+        fill_set(&set, c.cells);
+        set.label.name = c.name;
+        auto_ptr_t<font_canvas_t> canvas = create_font_canvas(canvas_style_t{ 0, 0, 0, 0 });
+        std::vector<uint8_t> pixel = { 255 };
+        fixed_source_t source(grey_bitmap(pixel, 1, 1));
+        message_capture_t capture;
+        EXPECT_FALSE(fit_canvas(&canvas, &set, &source));
+        EXPECT_EQ(capture.lines, (std::vector<std::string>{ "The requested glyphs could not be "
+                                                            "rasterized onto canvas up to size "
+                                                            "8192 x 8192 pixels.",
+                                                            c.why }));
+        EXPECT_EQ(source.requests, 0);
+    }
 }
 
 TEST(fit_set_canvases, clears_what_an_earlier_run_left_and_draws_only_measured_glyphs)
