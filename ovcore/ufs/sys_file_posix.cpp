@@ -9,7 +9,6 @@
 #include "ovcore/thread/thread.h"
 
 #include <atomic>
-#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -20,7 +19,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <liburing.h>
-#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -33,6 +31,7 @@
 struct sys_file_handle_t
 {
     int fd;
+    std::atomic<bool> went_on_ring;  // the ring may hold the file a little past its close
 };
 
 // Manual-reset completion event.
@@ -212,6 +211,7 @@ bool prepare_uring(io_pump_t* pump, fs_io_request_t* request)
     char* buffer = static_cast<char*>(request->buffer) + request->transferred;
     const uint32_t rest = request->size - request->transferred;
     const uint64_t offset = request->offset + request->transferred;
+    request->handle->went_on_ring.store(true, std::memory_order_relaxed);
     if (request->operation == fs_io_read)
         io_uring_prep_read(sqe, request->handle->fd, buffer, rest, offset);
     else
@@ -394,37 +394,6 @@ bool wait_fails_by_request(io_pump_t* pump)
     return pump->fail_next_wait.exchange(false, std::memory_order_acq_rel);
 }
 
-inline void cpu_relax()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
-
-// Handing a request to a sleeping thread costs a wake-up, which is dear next to a request served
-// from the page cache; so both sides look for a while before they sleep. The pump looks for the
-// next post; a caller waits about as long as a 1 MiB read from the page cache takes.
-constexpr auto pump_spin_time = std::chrono::microseconds(50);
-constexpr auto caller_spin_time = std::chrono::microseconds(250);
-
-template <typename ready_t> bool spin_until(std::chrono::microseconds spin_time, ready_t ready)
-{
-    const auto until = std::chrono::steady_clock::now() + spin_time;
-    for (;;)
-    {
-        for (int i = 0; i < 64; ++i)
-        {
-            if (ready())
-                return true;
-            cpu_relax();
-        }
-        if (std::chrono::steady_clock::now() >= until)
-            return ready();
-        // Kernel workers that serve the request may need this processor.
-        sched_yield();
-    }
-}
-
 // Announces the pump's sleep unless something was posted; a poster that finds the pump asleep
 // wakes it through the eventfd.
 bool prepare_sleep(io_pump_t* pump)
@@ -484,11 +453,9 @@ void run_uring_pump(io_pump_t* pump)
             give_up(pump, -submitted);
             return;
         }
-        if (worked)
-            continue;
-        if (spin_until(pump_spin_time, [pump] { return has_posts(pump) || io_uring_cq_ready(&pump->ring) > 0; }))
-            continue;
-        if (!prepare_sleep(pump))
+        // Nothing to do: sleep in the kernel at once. Spinning for the next post took the
+        // processor from the kernel workers and from other processes on a busy machine.
+        if (worked || !prepare_sleep(pump))
             continue;
         io_uring_cqe* cqe = nullptr;
         int waited = io_uring_wait_cqe(&pump->ring, &cqe);
@@ -512,7 +479,7 @@ void run_pread_pump(io_pump_t* pump)
             drain_port(pump);
             continue;
         }
-        if (spin_until(pump_spin_time, [pump] { return has_posts(pump); }) || !prepare_sleep(pump))
+        if (!prepare_sleep(pump))
             continue;
         uint64_t value = 0;
         ssize_t got = read(pump->wake_fd, &value, sizeof value);
@@ -733,8 +700,8 @@ void posix_shutdown()
     empty_pools();
 }
 
-// Until the io_pump is needed, a request no larger than a caller already spins for in wait is
-// served on the caller's thread, one at a time: started, it is already finished, and a run of
+// Until the io_pump is needed, a request of at most 1 MiB (about what the page cache serves in
+// the time of a wake-up or two) is served on the caller's thread, one at a time: started, it is already finished, and a run of
 // such requests never starts the thread and its ring. Once the pump runs, it serves everything,
 // so requests of one caller keep their order.
 constexpr uint32_t served_here_limit = 1 << 20;
@@ -809,7 +776,6 @@ bool posix_poll(fs_io_request_t* request)
 bool posix_wait(fs_io_request_t* request)
 {
     sys_io_event_t* event = request->event;
-    (void)spin_until(caller_spin_time, [event] { return event->signalled.load(std::memory_order_acquire) != 0; });
     while (event->signalled.load(std::memory_order_acquire) == 0)
         event->signalled.wait(0, std::memory_order_acquire);
     const bool success = request->success;
@@ -885,6 +851,7 @@ bool may_replace(const char* path)
 sys_file_handle_t* posix_open(const char* path, fs_open_mode_t mode)
 {
     int flags = 0;
+    int fd = -1;
     switch (mode)
     {
     case fs_open_mode_t::read_only:
@@ -894,6 +861,12 @@ sys_file_handle_t* posix_open(const char* path, fs_open_mode_t mode)
         flags = O_RDWR | O_CREAT | O_EXCL;
         break;
     case fs_open_mode_t::create_truncate:
+        // Most outputs are new: creating first spares the probe and the removal.
+        fd = open_regular(path, O_RDWR | O_CREAT | O_EXCL, true);
+        if (fd >= 0)
+            break;
+        if (errno != EEXIST)
+            return nullptr;
         if (!may_replace(path))
             return nullptr;
         unlink(path);
@@ -905,12 +878,13 @@ sys_file_handle_t* posix_open(const char* path, fs_open_mode_t mode)
     default:
         return nullptr;
     }
-    const int fd = open_regular(path, flags, mode != fs_open_mode_t::read_only);
+    if (fd < 0)
+        fd = open_regular(path, flags, mode != fs_open_mode_t::read_only);
     if (fd < 0)
         return nullptr;
     if (mode == fs_open_mode_t::read_only)
         posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    sys_file_handle_t* handle = new (std::nothrow) sys_file_handle_t{ fd };
+    sys_file_handle_t* handle = new (std::nothrow) sys_file_handle_t{ fd, { false } };
     if (handle == nullptr)
         close(fd);
     return handle;
@@ -922,7 +896,8 @@ void posix_close(sys_file_handle_t* handle)
         return;
     // A finished io_uring request may hold the file a little longer than the descriptor; the
     // share lock must not outlive the close, or reopening the file at once fails.
-    flock(handle->fd, LOCK_UN);
+    if (handle->went_on_ring.load(std::memory_order_relaxed))
+        flock(handle->fd, LOCK_UN);
     close(handle->fd);
     delete handle;
 }

@@ -149,6 +149,22 @@ TEST_P(io_pump_test, a_failed_wait_fails_what_the_pump_holds_and_every_later_req
                                         "on." });
 }
 
+TEST_P(io_pump_test, a_file_written_by_the_pump_opens_again_at_once_after_its_close)
+{
+    const std::string name = scratch.path("again");
+    for (int round = 0; round < 20; ++round)
+    {
+        SCOPED_TRACE(round);
+        sys_file_handle_t* out = sys_file->open(name.c_str(), fs_open_mode_t::create_truncate);
+        ASSERT_NE(out, nullptr);
+        fs_io_request_t* request = sys_file->start_write(out, "bytes", 5, 0);
+        ASSERT_NE(request, nullptr);
+        EXPECT_TRUE(sys_file->wait(request));
+        sys_file->close(out);
+    }
+    EXPECT_EQ(read_file_bytes(name), "bytes");
+}
+
 TEST_P(io_pump_test, many_threads_reading_and_writing_at_once_all_get_their_bytes)
 {
     constexpr uint32_t thread_count = 4;
