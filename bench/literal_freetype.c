@@ -3,10 +3,7 @@
  * (measuring, then drawing flags) and asks FreeType for the kerning of every ordered pair with
  * both glyph indices looked up per pair (not for a set whose first code lies above U+3000).
  *   literal_freetype <font file> <pixels> <character-set file> */
-#include <ft2build.h>
-#include FT_FREETYPE_H
-#include <stdio.h>
-#include <stdlib.h>
+#include "yardstick.h"
 
 enum { max_codes = 70000 };
 
@@ -14,27 +11,12 @@ int main(int argc, char** argv)
 {
     static unsigned codes[max_codes];
     static unsigned char loaded[max_codes];
-    if (argc != 4)
-        return 2;
-    const unsigned pixels = (unsigned)atoi(argv[2]);
-    FILE* in = fopen(argv[3], "r");
-    if (!in)
-        return 1;
     size_t count = 0;
-    char line[256];
-    while (count < max_codes && fgets(line, sizeof line, in))
-    {
-        unsigned code;
-        if (sscanf(line, "U+%x", &code) == 1)
-            codes[count++] = code;
-    }
-    fclose(in);
     FT_Library library;
     FT_Face face;
-    if (FT_Init_FreeType(&library) || FT_New_Face(library, argv[1], 0, &face))
-        return 1;
-    FT_Select_Charmap(face, FT_ENCODING_UNICODE);
-    FT_Set_Pixel_Sizes(face, pixels, pixels);
+    const int failure = open_yardstick(argc, argv, codes, max_codes, &count, &library, &face);
+    if (failure != 0)
+        return failure;
     FT_Matrix identity = { 0x10000, 0, 0, 0x10000 };
     FT_Set_Transform(face, &identity, NULL);
     for (size_t i = 0; i < count; ++i)

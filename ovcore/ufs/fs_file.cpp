@@ -96,16 +96,42 @@ bool sysfs_device_t::get_system_path(const char* path, fs_path_t* out) const
     return utf8_to_utf16(out->c_str(), &units);
 }
 
+namespace
+{
+
+// Whether the folder a system path lies in is there.
+bool has_parent_folder(const char* system_path)
+{
+    const char* slash = std::strrchr(system_path, '/');
+    if (slash == nullptr || slash == system_path)
+        return true;
+    fs_path_t parent;
+    fs_stat_t status;
+    return !parent.assign(system_path, uint32_t(slash - system_path)) ||
+           (sys_file->stat_path(parent.c_str(), &status) && status.type == 2);
+}
+
+}  // namespace
+
 file_t* sysfs_device_t::open(const char* path, fs_open_mode_t mode)
 {
     if (mode == fs_open_mode_t::atomic)
         return g_atomic_opener != nullptr ? g_atomic_opener(this, path) : nullptr;
-    if (mode != fs_open_mode_t::read_only && !make_parent_directories(path))
+    const bool known_parent = mode != fs_open_mode_t::read_only && has_made_parent(path);
+    if (mode != fs_open_mode_t::read_only && !known_parent && !make_parent_directories(path))
         return nullptr;
     fs_path_t system_path;
     if (!get_system_path(path, &system_path))
         return nullptr;
     sys_file_handle_t* handle = sys_file->open(system_path.c_str(), mode);
+    // The folder may have gone since (and only that: a failure for want of memory has been
+    // said): make it again and try once more.
+    if (handle == nullptr && known_parent && !has_parent_folder(system_path.c_str()))
+    {
+        forget_made_parent(nullptr);
+        if (make_parent_directories(path))
+            handle = sys_file->open(system_path.c_str(), mode);
+    }
     if (handle == nullptr)
         return nullptr;
     sysfs_file_t* file = new (std::nothrow) sysfs_file_t(path, this, handle);
@@ -160,6 +186,7 @@ bool sysfs_device_t::make_directories(const char* path)
 
 bool sysfs_device_t::remove_directory(const char* path)
 {
+    forget_made_parent(path);
     fs_path_t system_path;
     return get_system_path(path, &system_path) &&
            sys_file->remove_directory(system_path.c_str());
@@ -178,6 +205,7 @@ bool sysfs_device_t::copy_file(const char* source, const char* destination, bool
 
 bool sysfs_device_t::move_file(const char* source, const char* destination, bool replace)
 {
+    forget_made_parent(source);  // the source may be a folder
     fs_path_t system_source;
     fs_path_t system_destination;
     return get_system_path(source, &system_source) &&
@@ -227,7 +255,32 @@ bool sysfs_device_t::make_parent_directories(const char* path)
     if (last_slash == nullptr || last_slash == path)
         return true;
     fs_path_t parent;
-    return parent.assign(path, uint32_t(last_slash - path)) && make_directories(parent.c_str());
+    if (!parent.assign(path, uint32_t(last_slash - path)) || !make_directories(parent.c_str()))
+        return false;
+    std::lock_guard<std::mutex> guard(m_made_lock);
+    (void)m_made_parent.assign(parent);  // a parent too long to keep is only made again
+    return true;
+}
+
+bool sysfs_device_t::has_made_parent(const char* path)
+{
+    const char* last_slash = std::strrchr(path, '/');
+    if (last_slash == nullptr || last_slash == path)
+        return false;
+    const std::size_t length = std::size_t(last_slash - path);
+    std::lock_guard<std::mutex> guard(m_made_lock);
+    return !m_made_parent.empty() && m_made_parent.length() == length &&
+           std::memcmp(m_made_parent.c_str(), path, length) == 0;
+}
+
+void sysfs_device_t::forget_made_parent(const char* gone)
+{
+    std::lock_guard<std::mutex> guard(m_made_lock);
+    const std::size_t length = gone != nullptr ? std::strlen(gone) : 0;
+    const char* made = m_made_parent.c_str();
+    if (gone == nullptr || (std::strncmp(made, gone, length) == 0 &&
+                            (made[length] == 0 || made[length] == '/')))
+        m_made_parent.clear();
 }
 
 // ---- file_t ------------------------------------------------------------------------------------

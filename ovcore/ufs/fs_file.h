@@ -13,6 +13,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <mutex>
 #include <type_traits>
 
 class file_t;
@@ -91,10 +92,19 @@ public:
     bool is_valid() const { return m_valid; }
 
 private:
+    // True when the folder above the path was made before by this device.
+    bool has_made_parent(const char* path);
+    // Forgets the parent made when it lies in the folder `gone` (null: whatever it is).
+    void forget_made_parent(const char* gone);
+
     string_dyn_t m_root;
     string_dyn_t m_second_name;
     uint16_t m_device_id = fs_no_device_id;
     bool m_valid = false;
+    // The parent folder last made: a run writes its outputs into a few folders, and asking the
+    // system again for each file costs a mkdir per level.
+    std::mutex m_made_lock;
+    fs_path_t m_made_parent;
 };
 
 // The mount-based device. Nothing is ever mounted into it, so every operation fails.

@@ -9,7 +9,6 @@
 #include "ovcore/thread/thread.h"
 
 #include <atomic>
-#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -19,12 +18,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <liburing.h>
-#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <valgrind/valgrind.h>
 
@@ -33,9 +33,11 @@
 struct sys_file_handle_t
 {
     int fd;
+    std::atomic<bool> went_on_ring;  // the ring may hold the file a little past its close
+    std::atomic<uint32_t> on_pump;   // requests handed to the io_pump and not finished yet
 };
 
-// Manual-reset completion event.
+// Manual-reset completion event: not_signalled, signalled, or a waiter sleeps on the futex.
 struct sys_io_event_t
 {
     std::atomic<uint32_t> signalled;
@@ -48,6 +50,40 @@ namespace
 {
 
 constexpr uint32_t max_in_flight = 8;
+
+// States of an event's word. The waiter sleeps on the futex itself: the C++ library's wait yields
+// the processor a dozen times first, which on a busy machine takes cores from other work.
+constexpr uint32_t event_not_signalled = 0;
+constexpr uint32_t event_signalled = 1;
+constexpr uint32_t event_awaited = 2;
+
+uint32_t* futex_word(std::atomic<uint32_t>* word)
+{
+    static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+    return reinterpret_cast<uint32_t*>(word);
+}
+
+void signal_event(sys_io_event_t* event)
+{
+    if (event->signalled.exchange(event_signalled, std::memory_order_acq_rel) == event_awaited)
+        syscall(SYS_futex, futex_word(&event->signalled), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr,
+                nullptr, 0);
+}
+
+void wait_for_event(sys_io_event_t* event)
+{
+    uint32_t seen = event->signalled.load(std::memory_order_acquire);
+    while (seen != event_signalled)
+    {
+        if (seen == event_not_signalled &&
+            !event->signalled.compare_exchange_weak(seen, event_awaited,
+                                                    std::memory_order_acquire))
+            continue;
+        syscall(SYS_futex, futex_word(&event->signalled), FUTEX_WAIT_PRIVATE, event_awaited,
+                nullptr, nullptr, 0);
+        seen = event->signalled.load(std::memory_order_acquire);
+    }
+}
 constexpr uint32_t ring_entries = 16;  // 8 operations and the wake-up read fit with room to spare
 
 // ---- request pool and event cache --------------------------------------------------------------
@@ -98,7 +134,7 @@ sys_io_event_t* take_event()
     }
     if (event == nullptr)
         return new (std::nothrow) sys_io_event_t{ { 0 }, nullptr };
-    event->signalled.store(0, std::memory_order_relaxed);
+    event->signalled.store(event_not_signalled, std::memory_order_relaxed);
     return event;
 }
 
@@ -144,7 +180,7 @@ struct io_pump_t
 
     // The port: requests posted by callers, guarded by its lock.
     std::mutex port_lock;
-    std::condition_variable hold_changed;
+    std::condition_variable hold_changed;  // also told when the thread runs
     fs_io_request_t* posted_head = nullptr;
     fs_io_request_t* posted_tail = nullptr;
     bool accepting = true;
@@ -172,14 +208,20 @@ struct io_pump_t
 std::atomic<io_pump_t*> g_pump{ nullptr };
 bool g_io_uring_allowed = true;  // chosen by the table's start-up
 
-void finish(fs_io_request_t* request, bool success)
+void finish_request(fs_io_request_t* request, bool success)
 {
     sys_io_event_t* event = request->event;
     request->success = success;
     request->state = fs_io_finished;
     // The caller may take the request back as soon as it sees the event.
-    event->signalled.store(1, std::memory_order_release);
-    event->signalled.notify_all();
+    signal_event(event);
+}
+
+// Finishes a request the io_pump was handed.
+void finish(fs_io_request_t* request, bool success)
+{
+    request->handle->on_pump.fetch_sub(1, std::memory_order_release);
+    finish_request(request, success);
 }
 
 void note_issued(io_pump_t* pump, fs_io_request_t* request)
@@ -212,6 +254,7 @@ bool prepare_uring(io_pump_t* pump, fs_io_request_t* request)
     char* buffer = static_cast<char*>(request->buffer) + request->transferred;
     const uint32_t rest = request->size - request->transferred;
     const uint64_t offset = request->offset + request->transferred;
+    request->handle->went_on_ring.store(true, std::memory_order_relaxed);
     if (request->operation == fs_io_read)
         io_uring_prep_read(sqe, request->handle->fd, buffer, rest, offset);
     else
@@ -394,37 +437,6 @@ bool wait_fails_by_request(io_pump_t* pump)
     return pump->fail_next_wait.exchange(false, std::memory_order_acq_rel);
 }
 
-inline void cpu_relax()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
-
-// Handing a request to a sleeping thread costs a wake-up, which is dear next to a request served
-// from the page cache; so both sides look for a while before they sleep. The pump looks for the
-// next post; a caller waits about as long as a 1 MiB read from the page cache takes.
-constexpr auto pump_spin_time = std::chrono::microseconds(50);
-constexpr auto caller_spin_time = std::chrono::microseconds(250);
-
-template <typename ready_t> bool spin_until(std::chrono::microseconds spin_time, ready_t ready)
-{
-    const auto until = std::chrono::steady_clock::now() + spin_time;
-    for (;;)
-    {
-        for (int i = 0; i < 64; ++i)
-        {
-            if (ready())
-                return true;
-            cpu_relax();
-        }
-        if (std::chrono::steady_clock::now() >= until)
-            return ready();
-        // Kernel workers that serve the request may need this processor.
-        sched_yield();
-    }
-}
-
 // Announces the pump's sleep unless something was posted; a poster that finds the pump asleep
 // wakes it through the eventfd.
 bool prepare_sleep(io_pump_t* pump)
@@ -484,11 +496,9 @@ void run_uring_pump(io_pump_t* pump)
             give_up(pump, -submitted);
             return;
         }
-        if (worked)
-            continue;
-        if (spin_until(pump_spin_time, [pump] { return has_posts(pump) || io_uring_cq_ready(&pump->ring) > 0; }))
-            continue;
-        if (!prepare_sleep(pump))
+        // Nothing to do: sleep in the kernel at once. Spinning for the next post took the
+        // processor from the kernel workers and from other processes on a busy machine.
+        if (worked || !prepare_sleep(pump))
             continue;
         io_uring_cqe* cqe = nullptr;
         int waited = io_uring_wait_cqe(&pump->ring, &cqe);
@@ -512,7 +522,7 @@ void run_pread_pump(io_pump_t* pump)
             drain_port(pump);
             continue;
         }
-        if (spin_until(pump_spin_time, [pump] { return has_posts(pump); }) || !prepare_sleep(pump))
+        if (!prepare_sleep(pump))
             continue;
         uint64_t value = 0;
         ssize_t got = read(pump->wake_fd, &value, sizeof value);
@@ -534,8 +544,11 @@ void run_pread_pump(io_pump_t* pump)
 void run_pump(thread_t*, void* argument)
 {
     io_pump_t* pump = static_cast<io_pump_t*>(argument);
-    pump->running.store(true, std::memory_order_release);
-    pump->running.notify_all();
+    {
+        std::lock_guard<std::mutex> guard(pump->port_lock);
+        pump->running.store(true, std::memory_order_release);
+    }
+    pump->hold_changed.notify_all();
     if (pump->uses_io_uring)
         run_uring_pump(pump);
     else
@@ -652,8 +665,10 @@ bool pump_startup()
     pump->thread.stack_size = 0x100000;
     pump->thread.start(run_pump, pump);
     // Start-up returns once the thread runs, so what it set up for itself is behind us.
-    while (!pump->running.load(std::memory_order_acquire))
-        pump->running.wait(false, std::memory_order_acquire);
+    {
+        std::unique_lock<std::mutex> guard(pump->port_lock);
+        pump->hold_changed.wait(guard, [pump] { return pump->running.load(); });
+    }
     g_pump.store(pump, std::memory_order_release);
     return true;
 }
@@ -733,24 +748,43 @@ void posix_shutdown()
     empty_pools();
 }
 
-// Until the io_pump is needed, a request no larger than a caller already spins for in wait is
-// served on the caller's thread, one at a time: started, it is already finished, and a run of
+// Until the io_pump is needed, a request of at most 1 MiB (about what the page cache serves in
+// the time of a wake-up or two) is served on the caller's thread, one at a time: started, it is already finished, and a run of
 // such requests never starts the thread and its ring. Once the pump runs, it serves everything,
 // so requests of one caller keep their order.
 constexpr uint32_t served_here_limit = 1 << 20;
 std::atomic<bool> g_serving_here{ false };
 
+bool is_accepting(io_pump_t* pump)
+{
+    std::lock_guard<std::mutex> guard(pump->port_lock);
+    return pump->accepting;
+}
+
 bool serve_here(fs_io_request_t* request)
 {
-    if (request->size > served_here_limit || g_pump.load(std::memory_order_acquire) != nullptr ||
-        !g_pump_pending.load(std::memory_order_acquire))
+    if (request->size > served_here_limit)
+        return false;
+    if (io_pump_t* pump = g_pump.load(std::memory_order_acquire))
+    {
+        // A write is waited for at once: when its file has nothing on the pump, handing it over
+        // only adds a wake-up on each side, and a run of many small files pays them per file.
+        if (request->operation != fs_io_write ||
+            request->handle->on_pump.load(std::memory_order_acquire) != 0 || !is_accepting(pump))
+            return false;
+        request->state = fs_io_issued;
+        g_served_here.fetch_add(1, std::memory_order_relaxed);
+        finish_request(request, transfer_here(request));
+        return true;
+    }
+    if (!g_pump_pending.load(std::memory_order_acquire))
         return false;
     bool idle = false;
     if (!g_serving_here.compare_exchange_strong(idle, true, std::memory_order_acq_rel))
         return false;
     request->state = fs_io_issued;
     g_served_here.fetch_add(1, std::memory_order_relaxed);
-    finish(request, transfer_here(request));
+    finish_request(request, transfer_here(request));
     g_serving_here.store(false, std::memory_order_release);
     return true;
 }
@@ -783,8 +817,10 @@ fs_io_request_t* start(sys_file_handle_t* handle, void* buffer, uint32_t size, u
     request->success = false;
     if (serve_here(request))
         return request;
+    handle->on_pump.fetch_add(1, std::memory_order_relaxed);
     if (!post(request))
     {
+        handle->on_pump.fetch_sub(1, std::memory_order_relaxed);
         give_back_event(request->event);
         give_back_request(request);
         return nullptr;
@@ -807,15 +843,13 @@ fs_io_request_t* posix_start_write(sys_file_handle_t* handle, const void* buffer
 
 bool posix_poll(fs_io_request_t* request)
 {
-    return request->event->signalled.load(std::memory_order_acquire) != 0;
+    return request->event->signalled.load(std::memory_order_acquire) == event_signalled;
 }
 
 bool posix_wait(fs_io_request_t* request)
 {
     sys_io_event_t* event = request->event;
-    (void)spin_until(caller_spin_time, [event] { return event->signalled.load(std::memory_order_acquire) != 0; });
-    while (event->signalled.load(std::memory_order_acquire) == 0)
-        event->signalled.wait(0, std::memory_order_acquire);
+    wait_for_event(event);
     const bool success = request->success;
     request->event = nullptr;
     give_back_event(event);
@@ -888,7 +922,16 @@ bool may_replace(const char* path)
 
 sys_file_handle_t* posix_open(const char* path, fs_open_mode_t mode)
 {
+    // The handle comes first: a file created and then left for want of memory would stay empty.
+    sys_file_handle_t* handle = new (std::nothrow) sys_file_handle_t{ -1, { false }, { 0 } };
+    if (handle == nullptr)
+    {
+        msg_error("[fs] Not enough memory to open the file '%s'.", path);
+        return nullptr;
+    }
     int flags = 0;
+    int fd = -1;
+    bool known = true;
     switch (mode)
     {
     case fs_open_mode_t::read_only:
@@ -898,32 +941,32 @@ sys_file_handle_t* posix_open(const char* path, fs_open_mode_t mode)
         flags = O_RDWR | O_CREAT | O_EXCL;
         break;
     case fs_open_mode_t::create_truncate:
-        if (!may_replace(path))
-            return nullptr;
-        unlink(path);
+        // Most outputs are new: creating first spares the probe and the removal.
+        fd = open_regular(path, O_RDWR | O_CREAT | O_EXCL, true);
+        if (fd >= 0)
+            break;
+        known = errno == EEXIST && may_replace(path);
+        if (known)
+            unlink(path);
         flags = O_RDWR | O_CREAT | O_EXCL;
         break;
     case fs_open_mode_t::create_or_read_write:
         flags = O_RDWR | O_CREAT;
         break;
     default:
-        return nullptr;
+        known = false;
+        break;
     }
-    // The handle comes first: a file created and then left for want of memory would stay empty.
-    sys_file_handle_t* handle = new (std::nothrow) sys_file_handle_t{ -1 };
-    if (handle == nullptr)
-    {
-        msg_error("[fs] Not enough memory to open the file '%s'.", path);
-        return nullptr;
-    }
-    handle->fd = open_regular(path, flags, mode != fs_open_mode_t::read_only);
-    if (handle->fd < 0)
+    if (known && fd < 0)
+        fd = open_regular(path, flags, mode != fs_open_mode_t::read_only);
+    if (fd < 0)
     {
         delete handle;
         return nullptr;
     }
     if (mode == fs_open_mode_t::read_only)
-        posix_fadvise(handle->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    handle->fd = fd;
     return handle;
 }
 
@@ -933,7 +976,8 @@ void posix_close(sys_file_handle_t* handle)
         return;
     // A finished io_uring request may hold the file a little longer than the descriptor; the
     // share lock must not outlive the close, or reopening the file at once fails.
-    flock(handle->fd, LOCK_UN);
+    if (handle->went_on_ring.load(std::memory_order_relaxed))
+        flock(handle->fd, LOCK_UN);
     close(handle->fd);
     delete handle;
 }

@@ -113,6 +113,52 @@ TEST_F(fs_file_test, writing_two_directories_deep_creates_each_directory_then_th
     EXPECT_TRUE(std::filesystem::is_directory(path("one/two")));
 }
 
+TEST_F(fs_file_test, a_folder_made_once_is_not_asked_for_again_until_it_is_gone)
+{
+    sys_file_recorder_t recorder;
+    EXPECT_TRUE(open(path("out/a"), fs_open_mode_t::create_truncate));
+    const std::size_t first_mkdirs = std::count_if(
+        recorder.calls.begin(), recorder.calls.end(),
+        [](const std::string& call) { return call.rfind("mkdir ", 0) == 0; });
+    EXPECT_GE(first_mkdirs, 1u);
+    recorder.calls.clear();
+    EXPECT_TRUE(open(path("out/b"), fs_open_mode_t::create_truncate));
+    EXPECT_EQ(recorder.calls, std::vector<std::string>{ "open " + path("out/b") });
+
+    // Gone behind the device's back: the failed open makes it again and opens.
+    std::filesystem::remove_all(path("out"));
+    recorder.calls.clear();
+    EXPECT_TRUE(open(path("out/c"), fs_open_mode_t::create_truncate));
+    EXPECT_EQ(recorder.calls.front(), "open " + path("out/c"));
+    EXPECT_EQ(recorder.calls.back(), "open " + path("out/c"));
+    EXPECT_TRUE(std::filesystem::exists(path("out/c")));
+
+    // Removed through the device: made again before the open.
+    std::filesystem::remove(path("out/c"));
+    ASSERT_TRUE(fs_get_device(SYSFS)->remove_directory(path("out").c_str()));
+    recorder.calls.clear();
+    EXPECT_TRUE(open(path("out/d"), fs_open_mode_t::create_truncate));
+    EXPECT_EQ(recorder.calls.back(), "open " + path("out/d"));
+    EXPECT_EQ(recorder.calls.size(), first_mkdirs + 1);
+}
+
+TEST_F(fs_file_test, a_new_file_another_open_holds_is_not_replaced)
+{
+    auto_ptr_t<file_t> first(open(path("held"), fs_open_mode_t::create_truncate));
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(first->write("kept", 4));
+    message_capture_t capture;
+    EXPECT_FALSE(open(path("held"), fs_open_mode_t::create_truncate));
+    EXPECT_EQ(read_file_bytes(path("held")), "kept");
+    EXPECT_EQ(capture.lines,
+              (std::vector<std::string>{
+                  "[fs] Failed to open file '" + path("held") + "' in the create_truncate mode.",
+                  "[fs] Reason: none that the system tells." }));
+    first.reset();
+    EXPECT_TRUE(open(path("held"), fs_open_mode_t::create_truncate));
+    EXPECT_EQ(read_file_bytes(path("held")), "");
+}
+
 TEST_F(fs_file_test, only_regular_files_open_and_a_failed_open_says_why)
 {
     std::filesystem::create_directory(path("directory"));

@@ -54,6 +54,30 @@ bool split_line(const string_t& line, uint32_t from, line_pieces_t* pieces)
            pieces->name.assign(name, uint32_t(end - name));
 }
 
+// The common token: "U+" and one to seven hexadecimal digits, nothing else, which the general
+// scan would read alike. False for anything else, which goes to that scan.
+bool parse_plain_code(const string_t& token, unsigned int* code)
+{
+    const char* const text = token.c_str();
+    const uint32_t length = token.length();
+    if (length < 3 || length > 9 || text[0] != 'U' || text[1] != '+')
+        return false;
+    unsigned int value = 0;
+    for (uint32_t i = 2; i < length; ++i)
+    {
+        const char c = text[i];
+        const unsigned int digit = c >= '0' && c <= '9'   ? unsigned(c - '0')
+                                   : c >= 'a' && c <= 'f' ? unsigned(c - 'a' + 10)
+                                   : c >= 'A' && c <= 'F' ? unsigned(c - 'A' + 10)
+                                                          : 16u;
+        if (digit == 16u)
+            return false;
+        value = value * 16 + digit;
+    }
+    *code = value;
+    return true;
+}
+
 }  // namespace
 
 bool read_character_set(character_set_t* set, const string_t& path)
@@ -73,6 +97,9 @@ bool read_character_set(character_set_t* set, const string_t& path)
         msg_error("Unable to read the character set file '%s'.", path.c_str());
         return false;
     }
+    // One glyph a line at most: the array is sized once. Without the memory each append asks
+    // again and says so itself.
+    (void)set->glyphs.reserve_more(lines->size());
     line_pieces_t pieces;
     for (uint32_t i = 0; i < lines->size(); ++i)
     {
@@ -94,7 +121,8 @@ bool read_character_set(character_set_t* set, const string_t& path)
         if (pieces.token.empty())
             continue;  // blank or comment
         unsigned int code = 0;
-        if (std::sscanf(pieces.token.c_str(), "U+%x", &code) != 1)
+        if (!parse_plain_code(pieces.token, &code) &&
+            std::sscanf(pieces.token.c_str(), "U+%x", &code) != 1)
         {
             msg_error("Ignoring malformed line %Iu in file '%s' - could not parse Unicode "
                       "codepoint value.",
