@@ -29,6 +29,20 @@ inline uint8_t distance_value(float distance, float range)
     return uint8_t(level * 255.0f + 0.5f);
 }
 
+// Floor and ceiling of values well inside the int32_t range, without a library call: the
+// pixel loops round twice a row.
+template <typename real_t> inline int32_t floor_to_int(real_t x)
+{
+    const int32_t i = int32_t(x);
+    return real_t(i) > x ? i - 1 : i;
+}
+
+template <typename real_t> inline int32_t ceil_to_int(real_t x)
+{
+    const int32_t i = int32_t(x);
+    return real_t(i) < x ? i + 1 : i;
+}
+
 // A field's cell in whole pixels, placed as a rendered bitmap is: `left` columns from the pen
 // to its left edge, `top` rows from the base line up to its top edge.
 struct distance_cell_t
@@ -38,6 +52,10 @@ struct distance_cell_t
     int32_t width = 0;
     int32_t rows = 0;
 };
+
+// Where the outline's direction turns by more than this, between two of its segments, it has a
+// corner; smooth joins of a font's curves turn by a few degrees at most.
+constexpr double corner_turn_degrees = 10.0;
 
 // Cells wider or taller than this fit no picture; their values are not made.
 constexpr int32_t max_distance_cell_side = 8192;
@@ -83,6 +101,7 @@ private:
         double length;
         uint32_t first_edge;  // of its contour
         uint32_t last_edge;
+        bool corner;  // the outline turns at `a` by more than corner_turn_degrees
     };
     // The box of an edge, or of a contour and its first edge.
     struct bounds_t
@@ -103,6 +122,7 @@ private:
         point_t a;
         point_t b;
         uint32_t chain;
+        uint32_t edge;
     };
     struct longest_t
     {
@@ -111,6 +131,7 @@ private:
     };
 
     friend struct outline_walk_t;
+    friend class multi_channel_field_t;
 
     // FreeType's error of the walk: FT_Err_Out_Of_Memory when memory is short.
     int flatten(const FT_Outline_& outline);
@@ -120,8 +141,9 @@ private:
     bool add_cut(uint32_t edge, double t, double tolerance);
     bool make_pieces();
     bool classify_chains();
-    // True when the filled region holds exactly one of the two points.
-    bool is_boundary_between(point_t p, point_t q) const;
+    // filled_on_p when the filled region holds p but not q, filled_on_q for the reverse, else
+    // not_boundary.
+    uint8_t boundary_between(point_t p, point_t q) const;
     void measure_distances();
     bool decide_inside();
     void sign_distances();
@@ -135,13 +157,17 @@ private:
     uint32_t m_stride = 0;        // elements of one row of m_distance and m_inside
 
     array_dyn_t<point_t> m_contour;  // the contour being flattened, in cell coordinates
+    array_dyn_t<uint8_t> m_contour_corners;  // per point of m_contour: the outline turns there
     array_dyn_t<edge_t> m_edges;     // every edge of every contour kept
     array_dyn_t<bounds_t> m_contours;  // every contour kept
     array_dyn_t<bounds_t> m_bounds;    // per edge; each contour's sorted by their tops
     array_dyn_t<bounds_t> m_near;      // edges of two contours inside the other's box
     array_dyn_t<cut_t> m_cuts;
     array_dyn_t<piece_t> m_pieces;
-    array_dyn_t<uint8_t> m_boundary;  // per chain: its pieces are boundary
+    // Per chain: not_boundary, or the side of its pieces the filled region lies on: filled_left
+    // on the side of (-dy, dx) for a piece from a to b (cell coordinates), filled_right opposite.
+    enum : uint8_t { not_boundary = 0, filled_left = 1, filled_right = 2 };
+    array_dyn_t<uint8_t> m_boundary;
     array_dyn_t<longest_t> m_longest;  // per chain: its longest piece
     uint32_t m_chains = 0;
     array_dyn_t<int32_t> m_winding;  // per pixel: the winding added by crossings left of it
