@@ -231,6 +231,8 @@ void measure_glyph(const multi_channel_field_t& field, bool single, const flatte
                     if (distance <= 1.0 / 32)
                         continue;
                     const double area = 1.0 / (samples * samples);
+                    if (getenv("MSDF_CODE") && strtoul(getenv("MSDF_CODE"), nullptr, 16) == code && !single)
+                        fprintf(stderr, "    wrong (%.3f, %.3f) d %.3f median %.1f inside %d\n", x, y, distance, median, right != 0);
                     shape->wrong_area += area;
                     artifact = artifact || distance > 1;
                     for (const point_t& corner : corners)
@@ -292,9 +294,16 @@ void shape(benchmark::State& state, const char* font)
             const flattener_t f = flatten_outline(face->glyph->outline);
             const outline_index_t outline(f.segments);
             const std::vector<point_t> corners = region_corners(f, outline);
+            if (getenv("MSDF_CODE") && strtoul(getenv("MSDF_CODE"), nullptr, 16) == code) {
+                for (auto& c : corners) fprintf(stderr, "  corner (%.3f, %.3f)\n", c.x, c.y);
+                for (auto& c : field.corners()) fprintf(stderr, "  kept (%.3f, %.3f)\n", c.x + field.cell().left, field.cell().top - c.y);
+            }
             multi.corners += uint32_t(corners.size());
             single.corners += uint32_t(corners.size());
+            const double before = multi.wrong_area, cbefore = multi.corner_area;
             measure_glyph(field, false, f, outline, corners, code, &multi);
+            if (getenv("MSDF_DEBUG") && multi.wrong_area - before > 0.3)
+                fprintf(stderr, "  U+%04X wrong %.3f corner %.3f corners %zu\n", code, multi.wrong_area - before, multi.corner_area - cbefore, corners.size());
             measure_glyph(field, true, f, outline, corners, code, &single);
         }
     }

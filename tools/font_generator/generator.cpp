@@ -123,6 +123,7 @@ glyph_render_settings_t render_settings_of(const char_set_config_u& config)
     settings.outline_width = config.outline_width;
     settings.distance_field = config.distance_field;
     settings.distance_range = config.distance_range;
+    settings.field_type = field_type_of(config);
     return settings;
 }
 
@@ -255,8 +256,12 @@ bool lay_out_and_draw(generator_t* run)
         face_glyph_source_t source(set.faces->faces(), *set.character_set,
                                    render_settings_of(config), known, set.faces.get());
         const picture_limits_t limits{ config.max_picture_size, config.several_pictures };
+        // Three channels take four bytes a pixel whatever font_style says.
+        canvas_style_t set_style = style;
+        if (field_type_of(config) != distance_field_type_t::sdf)
+            set_style.font_style = 1;
         if (!fit_set_canvases(&set.canvases, set.character_set.get(), config.outline_width,
-                              limits, style, &source, config.distance_field))
+                              limits, set_style, &source, config.distance_field))
             return false;
         if (known != nullptr)
             known->release_bitmaps();  // drawn: only the glyph indices are needed from here on
@@ -283,6 +288,7 @@ bool number_pictures(generator_t* run, array_dyn_t<font_output_set_t>* entries)
         entry->kerning = &set.kerning;
         entry->outline_width = set.config->outline_width;
         entry->distance_range = set.config->distance_field ? set.config->distance_range : 0.0f;
+        entry->field_type = field_type_of(*set.config);
         for (uint32_t index = 0; index < set.canvases.size(); ++index)
             if (!run->pictures.append(output_picture_t{ set.canvases[index].get(), k, index }))
                 return false;

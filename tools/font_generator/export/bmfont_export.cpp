@@ -87,6 +87,7 @@ bool collect_bmfont(const bmfont_settings_t& settings, const bmfont_set_t& set,
         font->colour = canvas.bytes_per_pixel() == 4;
     }
     font->distance_range = is_distance_field(entry.distance_range) ? entry.distance_range : 0;
+    font->field_type = entry.field_type;
     if (!font->pages.copy(page_names))
         return false;
 
@@ -117,8 +118,9 @@ namespace
 
 // ---- names and escapes --------------------------------------------------------------------
 
-// The channel numbers of `common`: alpha pages and distance fields carry the glyph in alpha and
-// one in colour; colour pages carry glyph data in every channel.
+// The channel numbers of `common` (0 glyph data, 4 one): alpha pages and distance fields carry
+// the glyph in alpha and one in colour; colour pages, and three-channel fields with the field in
+// alpha, carry glyph data in every channel; three-channel fields alone carry one in alpha.
 struct channels_t
 {
     int alpha;
@@ -129,7 +131,11 @@ struct channels_t
 
 channels_t channels_of(const bmfont_font_t& font)
 {
-    if (font.colour && font.distance_range <= 0)
+    // Three channels hold glyph data; mtsdf's alpha too, msdf's is 255.
+    if (font.distance_range > 0 && font.field_type == distance_field_type_t::msdf)
+        return { 4, 0, 0, 0 };
+    if ((font.colour && font.distance_range <= 0) ||
+        (font.distance_range > 0 && font.field_type == distance_field_type_t::mtsdf))
         return { 0, 0, 0, 0 };
     return { 0, 4, 4, 4 };
 }
@@ -358,7 +364,7 @@ bool append_page(string_t* text, syntax_t syntax, uint32_t id, const char* name)
 
 bool append_distance_field(string_t* text, syntax_t syntax, const bmfont_font_t& font)
 {
-    field_value_t fields[] = { name_value("fieldType", "sdf"),
+    field_value_t fields[] = { name_value("fieldType", distance_field_type_name(font.field_type)),
                                { "distanceRange", value_kind_t::real } };
     fields[1].real = double(font.distance_range);
     return append_record(text, syntax, "  ", "distanceField", fields);
@@ -775,8 +781,8 @@ bool write_set_export(const bmfont_settings_t& settings, const bmfont_set_t& set
     {
         const font_canvas_t& canvas = *pictures[entry.first_picture + i].canvas;
         if (!write_png_page(page_paths[i].c_str(), canvas,
-                            page_channels_of(canvas, font.distance_range > 0), font.page_width,
-                            font.page_height))
+                            page_channels_of(canvas, font.distance_range > 0, font.field_type),
+                            font.page_width, font.page_height))
             return false;
     }
     string_dyn_t path;

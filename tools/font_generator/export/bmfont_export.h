@@ -62,6 +62,7 @@ struct bmfont_font_t
     uint32_t page_height = 0;
     bool colour = false;        // colour pictures: every channel holds glyph data
     float distance_range = 0;   // a distance field of this range in pixels; 0: none
+    distance_field_type_t field_type = distance_field_type_t::sdf;  // of that field
     array_dyn_t<string_dyn_t> pages;  // page names, relative to the descriptor
     array_dyn_t<bmfont_char_t> chars;
     array_dyn_t<bmfont_kerning_t> kernings;

@@ -54,7 +54,13 @@ void form_row(const page_plan_t& plan, uint32_t y, uint8_t* row)
         const uint32_t in_bytes = canvas.bytes_per_pixel();
         const uint8_t* in =
             canvas.pixels + std::size_t(canvas.height - 1 - y) * canvas.width * in_bytes;
-        if (plan.bytes_per_pixel == 4)
+        if (plan.channels == page_channels_t::as_is)
+        {
+            std::memcpy(row, in, std::size_t(canvas.width) * 4);
+            x = canvas.width;
+            row += std::size_t(canvas.width) * 4;
+        }
+        else if (plan.bytes_per_pixel == 4)
             for (; x < canvas.width; ++x, in += 4, row += 4)
                 make_straight_colour(in, row);
         else if (plan.channels == page_channels_t::white_alpha)
@@ -143,8 +149,11 @@ bool encode_png(const page_plan_t& plan, page_sink_t* sink)
 
 }  // namespace
 
-page_channels_t page_channels_of(const font_canvas_t& canvas, bool distance_field)
+page_channels_t page_channels_of(const font_canvas_t& canvas, bool distance_field,
+                                 distance_field_type_t field_type)
 {
+    if (distance_field && field_type != distance_field_type_t::sdf)
+        return page_channels_t::as_is;
     if (distance_field)
         return page_channels_t::white_alpha;
     return canvas.bytes_per_pixel() == 1 ? page_channels_t::white_alpha
@@ -167,8 +176,9 @@ bool write_png_page(const char* path, const font_canvas_t& canvas, page_channels
 {
     if (page_width < canvas.width || page_height < canvas.height)
         OV_FATAL("A page is smaller than its picture.");
-    const bool rgba = channels == page_channels_t::straight_colour && canvas.pixels != nullptr &&
-                      !has_grey_colour(canvas);
+    const bool rgba = channels == page_channels_t::as_is ||
+                      (channels == page_channels_t::straight_colour && canvas.pixels != nullptr &&
+                       !has_grey_colour(canvas));
     const page_plan_t plan{ &canvas, channels, page_width, page_height, rgba ? 4u : 2u };
     auto_ptr_t<file_t> file(create_output_file(path));
     if (!file)

@@ -2,6 +2,8 @@
 // set's page size.
 #pragma once
 
+#include "tools/font_generator/faces/distance_field_type.h"
+
 #include <cstdint>
 
 struct font_canvas_t;
@@ -12,11 +14,13 @@ enum class page_channels_t
 {
     white_alpha,      // alpha pictures and distance fields: R = G = B = 255, the pixel's alpha in A
     straight_colour,  // colour pictures: their colour, multiplied by coverage, made straight
+    as_is,            // multi-channel fields: R, G, B and A as the picture holds them
 };
 
 // The channels of a set's pages: white and alpha for a distance field in either style (readers
-// take the field from alpha), else by bytes per pixel.
-page_channels_t page_channels_of(const font_canvas_t& canvas, bool distance_field);
+// take the field from alpha), a multi-channel field's as they are, else by bytes per pixel.
+page_channels_t page_channels_of(const font_canvas_t& canvas, bool distance_field,
+                                 distance_field_type_t field_type = distance_field_type_t::sdf);
 
 // One colour picture's pixel (c, c, c, a), colour multiplied by coverage, as straight colour:
 // alpha a' = max(a, c) over the three colour bytes, each colour byte round(255 × c / a') (0

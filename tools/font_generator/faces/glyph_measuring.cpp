@@ -5,7 +5,7 @@
 
 #include "ovcore/message.h"
 #include "tools/font_generator/faces/blank_characters.h"
-#include "tools/font_generator/faces/distance_field.h"
+#include "tools/font_generator/faces/multi_channel_field.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_workers.h"
 #include "tools/font_generator/input/character_set.h"
@@ -66,23 +66,25 @@ struct measure_settings_t
     int64_t outline;
     bool distance_field;
     float distance_range;
+    distance_field_type_t field_type;
 };
 
 measure_settings_t measure_settings_of(const glyph_render_settings_t& settings)
 {
     if (settings.distance_field)
-        return { outline_flags, 0, true, settings.distance_range };
+        return { outline_flags, 0, true, settings.distance_range, settings.field_type };
     return { settings.antialias ? measure_flags : measure_flags | FT_LOAD_TARGET_MONO,
-             int64_t(settings.outline_width), false, 0.0f };
+             int64_t(settings.outline_width), false, 0.0f, distance_field_type_t::sdf };
 }
 
 // Measures a loaded outline glyph by its distance field, made with `field`: the field's cell,
 // the unhinted advance, the checks over the cell without its padding; an outline FreeType cannot
 // walk is a glyph that did not load. False when memory is short.
-bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, float range, distance_field_t* field,
-                   glyph_message_log_t* log)
+bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, const measure_settings_t& settings,
+                   multi_channel_field_t* field, glyph_message_log_t* log)
 {
-    if (field == nullptr || !field->build(slot->outline, range))
+    if (field == nullptr ||
+        !field->build(slot->outline, settings.distance_range, settings.field_type))
         return false;
     if (field->is_invalid())
     {
@@ -106,7 +108,7 @@ bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, float range, distance
 // nothing of the set beside it, so helpers may measure different glyphs at once.
 void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
                    const measure_settings_t& settings, set_glyphs_t* known, uint64_t* budget,
-                   uint32_t pool, glyph_message_log_t* log, distance_field_t* field)
+                   uint32_t pool, glyph_message_log_t* log, multi_channel_field_t* field)
 {
     font_glyph_t& glyph = set->glyphs[position];
     // The first face that defines the character draws it; one nobody defines stays with the
@@ -146,7 +148,7 @@ void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
         if (slot->format != FT_GLYPH_FORMAT_OUTLINE)
             log->error("The glyph '%s' has no outline to make a distance field from.",
                        glyph.name.c_str());
-        else if (!measure_field(&glyph, slot, settings.distance_range, field, log))
+        else if (!measure_field(&glyph, slot, settings, field, log))
             log->note_lost_glyph(position);
         else if (known != nullptr && field->has_values())
             (void)known->keep_bitmap(position, field->values(), budget, pool);
@@ -220,9 +222,9 @@ bool measure_glyphs(character_set_t* set, face_list_t faces,
                     int64_t* lost)
 {
     const measure_settings_t settings = measure_settings_of(render);
-    auto_ptr_t<distance_field_t> field;
+    auto_ptr_t<multi_channel_field_t> field;
     if (settings.distance_field)
-        field.reset(new (std::nothrow) distance_field_t);
+        field.reset(new (std::nothrow) multi_channel_field_t);
     glyph_message_log_t said_at_once;
     for (uint32_t position = 0; position < set->glyphs.size(); ++position)
         measure_glyph(set, position, faces, settings, known, budget, 0, &said_at_once,
@@ -279,9 +281,9 @@ public:
         glyph_message_log_t* log = &m_logs[begin / glyph_chunk_size];
         // Each helper makes its fields with a builder of its own; without one its glyphs are
         // noted as lost for want of memory.
-        auto_ptr_t<distance_field_t>& field = m_fields[helper];
+        auto_ptr_t<multi_channel_field_t>& field = m_fields[helper];
         if (m_settings.distance_field && !field)
-            field.reset(new (std::nothrow) distance_field_t);
+            field.reset(new (std::nothrow) multi_channel_field_t);
         for (uint32_t position = begin; position < end; ++position)
             measure_glyph(m_set, position, faces, m_settings, m_known, &m_budgets[helper],
                           helper, log, field.get());
@@ -313,7 +315,7 @@ private:
     uint64_t m_share;
     array_dyn_t<glyph_message_log_t> m_logs;  // per chunk
     array_dyn_t<uint64_t> m_budgets;          // per helper, what it may still keep
-    array_dyn_t<auto_ptr_t<distance_field_t>> m_fields;  // per helper, made on its first chunk
+    array_dyn_t<auto_ptr_t<multi_channel_field_t>> m_fields;  // per helper, made on its first chunk
 };
 
 // measure_glyphs on the main thread and helpers; the first glyph lost for want of memory, or -1.
@@ -546,12 +548,13 @@ bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, uint
     {
         if (face->glyph->format != FT_GLYPH_FORMAT_OUTLINE)
             return false;  // measuring said so
-        auto_ptr_t<distance_field_t>* builder =
+        auto_ptr_t<multi_channel_field_t>* builder =
             helper < m_fields.size() ? &m_fields[helper] : nullptr;
         if (builder != nullptr && !*builder)
-            builder->reset(new (std::nothrow) distance_field_t);
+            builder->reset(new (std::nothrow) multi_channel_field_t);
         if (builder == nullptr || !*builder ||
-            !(*builder)->build(face->glyph->outline, m_settings.distance_range))
+            !(*builder)->build(face->glyph->outline, m_settings.distance_range,
+                               m_settings.field_type))
         {
             note_lost(position);
             return false;
@@ -562,5 +565,6 @@ bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, uint
     }
     else
         *out = view_of(face->glyph->bitmap);
-    return has_pixels(*out) && out->top_row != nullptr && is_readable_pixel_mode(out->mode);
+    return has_pixels(*out) && out->top_row != nullptr &&
+           (is_readable_pixel_mode(out->mode) || out->mode == glyph_pixel_mode_t::rgba);
 }

@@ -3,12 +3,13 @@
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "tools/font_generator/faces/distance_field_type.h"
 #include "tools/font_generator/faces/font_faces.h"
 
 #include <atomic>
 #include <cstdint>
 
-class distance_field_t;
+class multi_channel_field_t;
 struct character_set_t;
 struct font_glyph_t;
 struct glyph_bitmap_t;
@@ -50,6 +51,8 @@ struct glyph_render_settings_t
     // field's, the advance the unhinted one, and the bitmap holds the values.
     bool distance_field = false;
     float distance_range = 4.0f;
+    // Three channels (and the field in a fourth for mtsdf) as glyph_pixel_mode_t::rgba.
+    distance_field_type_t field_type = distance_field_type_t::sdf;
 };
 
 // Measures every glyph of the set with the first of the faces that defines its character: cell
@@ -120,6 +123,6 @@ private:
     set_glyphs_t* m_known;
     face_set_t* m_helpers;
     // Per helper (0: the main thread), made on its first field.
-    array_dyn_t<auto_ptr_t<distance_field_t>> m_fields;
+    array_dyn_t<auto_ptr_t<multi_channel_field_t>> m_fields;
     std::atomic<uint32_t> m_first_lost{ UINT32_MAX };  // helpers draw at once
 };

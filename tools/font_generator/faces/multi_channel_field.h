@@ -3,16 +3,9 @@
 #pragma once
 
 #include "tools/font_generator/faces/distance_field.h"
+#include "tools/font_generator/faces/distance_field_type.h"
 
 #include <cstdint>
-
-// The fields a character set's pictures can hold.
-enum class distance_field_type_t : uint8_t
-{
-    sdf,    // one channel: the signed distance
-    msdf,   // three channels whose median is the shape
-    mtsdf,  // msdf with the signed distance in a fourth channel
-};
 
 // The boundary of the filled region split into edges at its corners, each edge coloured with two
 // of the three channels (all three on a loop without corners) so that the edges meeting at a

@@ -44,6 +44,8 @@ const unit_attribute_t char_set_config_attributes[] = {
     OV_UNIT_ATTRIBUTE(char_set_config_u, text_files, string_array, nullptr, "text_files"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, distance_field, boolean, nullptr, "distance_field"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, distance_range, float1, nullptr, "distance_range"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, distance_field_type, string, nullptr,
+                      "distance_field_type"),
     OV_UNIT_ATTRIBUTES_END,
 };
 
@@ -245,6 +247,21 @@ bool has_usable_distance_fields(const configuration_u& configuration, const char
                       double(max_distance_range));
             usable = false;
         }
+        distance_field_type_t type;
+        if (!find_distance_field_type(set.distance_field_type.c_str(), &type))
+        {
+            msg_error("The distance_field_type '%s' of the element %Iu of 'char_config' in the "
+                      "configuration file '%s' is not \"sdf\", \"msdf\" or \"mtsdf\".",
+                      set.distance_field_type.c_str(), size_t(k), path);
+            usable = false;
+        }
+        else if (type != distance_field_type_t::sdf && !set.distance_field)
+        {
+            msg_error("The element %Iu of 'char_config' in the configuration file '%s' has the "
+                      "distance_field_type \"%s\" without distance_field: true.",
+                      size_t(k), path, set.distance_field_type.c_str());
+            usable = false;
+        }
         if (set.distance_field && set.outline_width != 0)
         {
             msg_error("The element %Iu of 'char_config' in the configuration file '%s' is a "
@@ -357,4 +374,12 @@ owner_ptr_t<configuration_u> load_configuration(const char* path)
         return owner_ptr_t<configuration_u>();
     }
     return configuration;
+}
+
+distance_field_type_t field_type_of(const char_set_config_u& set)
+{
+    distance_field_type_t type = distance_field_type_t::sdf;
+    if (set.distance_field)
+        (void)find_distance_field_type(set.distance_field_type.c_str(), &type);  // checked at load
+    return type;
 }

@@ -5,6 +5,7 @@
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/string.h"
 #include "ovcore/units/unit.h"
+#include "tools/font_generator/faces/distance_field_type.h"
 
 #include <cstdint>
 
@@ -44,7 +45,13 @@ public:
     // outline_width; antialias has no effect.
     bool distance_field = false;
     float distance_range = 4.0f;  // pixels, from 1 to 64
+    // "sdf", "msdf" or "mtsdf" (see distance_field_type_t); other than "sdf" only with
+    // distance_field. Checked at load.
+    string_dyn_t distance_field_type{ "sdf" };
 };
+
+// The field a set's pictures hold, decided here alone: "sdf" for a set without distance_field.
+distance_field_type_t field_type_of(const char_set_config_u& set);
 
 // The whole font: output names, line metrics, picture style and the character sets.
 class configuration_u final : public unit_t

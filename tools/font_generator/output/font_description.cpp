@@ -209,7 +209,7 @@ bool write_font_outputs(const font_output_settings_t& settings,
 
         if (!file_path.format("%s%s", settings.base, material_name.c_str()) ||
             !write_material_file(file_path.c_str(), texture_object_name.c_str(), white_font,
-                                 distance_range))
+                                 distance_range, sets[picture.set].field_type))
             return false;
         if (!file_path.format("%s%s", settings.base, texture_object_name.c_str()) ||
             !write_texture_object_file(file_path.c_str(), picture_name.c_str(), white_font,

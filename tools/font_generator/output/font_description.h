@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ovcore/collections/arrays/arrays_base_impl.h"
+#include "tools/font_generator/faces/distance_field_type.h"
 #include "tools/font_generator/kerning/kerning.h"
 
 #include <cstdint>
@@ -44,6 +45,7 @@ struct font_output_set_t
     const array_t<kerning_pair_t>* kerning = nullptr;  // its kerning lines; null: none
     uint32_t outline_width = 0;
     float distance_range = 0.0f;  // above 0: the set's pictures hold distance fields
+    distance_field_type_t field_type = distance_field_type_t::sdf;  // of those fields
 };
 
 // The five extents of the header, each the largest over all sets and never below 0.

@@ -7,7 +7,7 @@
 #include "tools/font_generator/output/output_file.h"
 
 bool write_material_file(const char* path, const char* texture_object_name, bool white_font,
-                         float distance_range)
+                         float distance_range, distance_field_type_t field_type)
 {
     auto_ptr_t<file_t> file(create_output_file(path));
     if (!file)
@@ -15,12 +15,17 @@ bool write_material_file(const char* path, const char* texture_object_name, bool
         msg_error("Unable to create the material file '%s'.", path);
         return false;
     }
+    // A multi-channel field names its type after the range; today's field says nothing more.
+    const bool typed = field_type != distance_field_type_t::sdf;
     const bool written =
         distance_range > 0.0f
             ? file->write_formatted("material : \"ui.distance_field\" {\r\n\ttexture : \"%s\"\r\n"
                                     "\ttexture_name : \"texture\"\r\n"
-                                    "\tdistance_range : \"%g\"\r\n}\r\n",
-                                    texture_object_name, double(distance_range))
+                                    "\tdistance_range : \"%g\"\r\n%s%s%s}\r\n",
+                                    texture_object_name, double(distance_range),
+                                    typed ? "\tdistance_field_type : \"" : "",
+                                    typed ? distance_field_type_name(field_type) : "",
+                                    typed ? "\"\r\n" : "")
             : file->write_formatted("material : \"%s\" {\r\n\ttexture : \"%s\"\r\n"
                                     "\ttexture_name : \"texture\"\r\n}\r\n",
                                     white_font ? "ui.white_font" : "ui", texture_object_name);

@@ -12,6 +12,7 @@
 #include "tools/font_generator/packing/glyph_pixels.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -542,7 +543,11 @@ void draw_glyph(font_canvas_t* canvas, const glyph_bitmap_t& bitmap, const chara
                 const font_glyph_t& glyph, uint32_t outline_width,
                 const glyph_alpha_table_t& alpha)
 {
-    if (canvas->font_style > 1 || bitmap.top_row == nullptr || !is_readable_pixel_mode(bitmap.mode))
+    // A multi-channel field's texels go in as they are, on its four-byte pictures.
+    const bool channels = bitmap.mode == glyph_pixel_mode_t::rgba;
+    if (bitmap.top_row == nullptr ||
+        (channels ? canvas->bytes_per_pixel() != 4
+                  : canvas->font_style > 1 || !is_readable_pixel_mode(bitmap.mode)))
         return;
     // The bitmap's part inside the cell and inside the canvas.
     const int64_t outline = outline_width;
@@ -562,6 +567,12 @@ void draw_glyph(font_canvas_t* canvas, const glyph_bitmap_t& bitmap, const chara
     {
         // Rows are stored bottom row first.
         const uint64_t line = (uint64_t(canvas->height) - 1 - uint64_t(top + r)) * canvas_width;
+        if (channels)
+        {
+            std::memcpy(canvas->pixels + 4 * (line + uint64_t(left)),
+                        bitmap.top_row + int64_t(r) * bitmap.pitch, std::size_t(columns) * 4);
+            continue;
+        }
         if (canvas->font_style == 0)
         {
             uint8_t* out = canvas->pixels + line + uint64_t(left);
