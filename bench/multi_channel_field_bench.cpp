@@ -345,6 +345,70 @@ void register_shapes()
             ->Unit(benchmark::kMillisecond);
 }
 
+// ---- whole runs ---------------------------------------------------------------------------------
+
+std::string write_run_configuration(const char* type)
+{
+    const std::string directory = bench_work_directory();
+    const std::string output = directory + "/out_" + type;
+    std::filesystem::create_directories(output);
+    const std::string path = directory + "/" + type + ".qsd";
+    std::ofstream out(path);
+    out << "QsdNunit\n{\nconfiguration : .config {\n"
+        << "    base: \"" << output << "/\"\n"
+        << "    output: \"font\"\n    char_config: 1\n    char_config[0]: .chars.set\n}\n"
+        << "char_set_config : .chars.set {\n"
+        << "    font_file: \"" << dejavu_sans << "\"\n"
+        << "    character_ranges: 1\n    character_ranges[0]: \"U+0020-U+10FFFF\"\n"
+        << "    width: 32\n    height: 32\n"
+        << "    distance_field: true\n    distance_range: 4\n"
+        << "    distance_field_type: \"" << type << "\"\n}\n}\n";
+    return path;
+}
+
+void dejavu_all_32px(benchmark::State& state)
+{
+    const char* types[] = { "sdf", "msdf", "mtsdf" };
+    std::string configurations[3];
+    std::vector<double> times[3];
+    long peak_kib = 0;
+    for (int t = 0; t < 3; ++t)
+        configurations[t] = write_run_configuration(types[t]);
+    const int runs = 11;
+    for (auto _ : state)
+    {
+        for (int t = 0; t < 3; ++t)
+            (void)run_tool(configurations[t], &peak_kib);
+        for (int run = 0; run < runs; ++run)
+            for (int t = 0; t < 3; ++t)
+            {
+                times[t].push_back(run_tool(configurations[t], &peak_kib));
+                if (times[t].back() < 0)
+                {
+                    state.SkipWithError("font_generator failed");
+                    return;
+                }
+            }
+        state.SetIterationTime(median(times[1]));
+    }
+    double load[3] = {};
+    if (getloadavg(load, 3) < 0)
+        load[0] = -1;
+    std::fprintf(stderr,
+                 "DejaVu Sans, all code points, 32 px, range 4: sdf %.1f ms, msdf %.1f ms (%.2f "
+                 "times), mtsdf %.1f ms (%.2f times); load %.2f\n",
+                 median(times[0]) * 1e3, median(times[1]) * 1e3, median(times[1]) / median(times[0]),
+                 median(times[2]) * 1e3, median(times[2]) / median(times[0]), load[0]);
+    state.counters["sdf_ms"] = median(times[0]) * 1e3;
+    state.counters["msdf_ms"] = median(times[1]) * 1e3;
+    state.counters["mtsdf_ms"] = median(times[2]) * 1e3;
+    state.counters["msdf_ratio"] = median(times[1]) / median(times[0]);
+    state.counters["mtsdf_ratio"] = median(times[2]) / median(times[0]);
+    state.counters["load"] = load[0];
+}
+BENCHMARK(dejavu_all_32px)->Name("runs/dejavu_all_32px")->Unit(benchmark::kMillisecond)
+    ->UseManualTime()->Iterations(1);
+
 }  // namespace
 
 int main(int argc, char** argv)

@@ -273,14 +273,57 @@ bool multi_channel_field_t::colour_loops()
             const bool closed = at == k;
             if (!closed)
                 m_pieces[m_loop[0]].corner = 1;
-            colour_loop(closed);
+            if (!colour_loop(closed))
+                return false;
         }
     }
     return true;
 }
 
-// Colours the pieces of m_loop, a closed loop or an open path.
-void multi_channel_field_t::colour_loop(bool closed)
+// Edges shorter than this many pixels are too short for the texels to tell their ends apart:
+// the edges on either side of one get different colours too.
+constexpr float short_edge = 1.0f;
+
+// Colours the edges of a loop in order: each differs from the one before it and, after a short
+// edge, from the one before that; a closed loop's last edge differs from its first likewise.
+void multi_channel_field_t::colour_edges(bool closed, bool thirds)
+{
+    const uint32_t count = m_edge_colours.size();
+    if (thirds)
+    {
+        const uint8_t colours[3] = { yellow, magenta, cyan };
+        for (uint32_t e = 0; e < count; ++e)
+            m_edge_colours[e] = colours[std::min(e, 2u)];
+        return;
+    }
+    const float* lengths = m_edge_lengths.data();
+    uint8_t* colours = m_edge_colours.data();
+    for (uint32_t e = 0; e < count; ++e)
+    {
+        uint8_t taken = 0;  // bits of the colours ruled out: 1 yellow, 2 cyan, 4 magenta
+        const auto rule_out = [&](uint32_t other) {
+            taken |= colours[other] == yellow ? 1 : colours[other] == cyan ? 2 : 4;
+        };
+        if (e > 0)
+            rule_out(e - 1);
+        if (e > 1 && lengths[e - 1] < short_edge)
+            rule_out(e - 2);
+        if (closed && e + 1 == count && e > 0)
+        {
+            rule_out(0);
+            if (lengths[0] < short_edge && count > 2)
+                rule_out(1);
+        }
+        if (closed && e + 2 == count && e > 0 && lengths[count - 1] < short_edge)
+            rule_out(0);
+        if (taken == 7 && e > 0)
+            taken = colours[e - 1] == yellow ? 1 : colours[e - 1] == cyan ? 2 : 4;
+        colours[e] = (taken & 1) == 0 ? yellow : (taken & 2) == 0 ? cyan : magenta;
+    }
+}
+
+// Colours the pieces of m_loop, a closed loop or an open path. False when memory is short.
+bool multi_channel_field_t::colour_loop(bool closed)
 {
     const uint32_t count = m_loop.size();
     uint32_t corners = 0;
@@ -299,33 +342,36 @@ void multi_channel_field_t::colour_loop(bool closed)
             m_pieces[m_loop[q]].colour = white;
             m_pieces[m_loop[q]].ends = 0;
         }
-        return;
+        return true;
     }
     // One corner: three edges, so that every channel has an edge on either side of the corner.
     const bool thirds = closed && corners == 1;
-    uint32_t edge = 0;
-    uint32_t edges = thirds ? 3 : corners;
+    m_edge_lengths.clear();
     for (uint32_t q = 0; q < count; ++q)
     {
         const uint32_t at = (start + q) % count;
         piece_t& piece = m_pieces[m_loop[at]];
-        bool splits = piece.corner != 0;
-        if (thirds && (q == count / 3 || q == 2 * count / 3) && q != 0)
-            splits = true;
-        if (splits && q != 0)
+        const bool splits =
+            piece.corner != 0 || (thirds && q != 0 && (q == count / 3 || q == 2 * count / 3));
+        if ((splits || q == 0) && !m_edge_lengths.append(0.0f))
+            return false;
+        if (piece.corner != 0 && (closed || q != 0) &&
+            !m_corners.append(corner_t{ piece.ax, piece.ay }))
+            return false;
+        m_edge_lengths[m_edge_lengths.size() - 1] +=
+            std::hypot(piece.bx - piece.ax, piece.by - piece.ay);
+        piece.ends = splits || q == 0 ? start_of_edge : 0;
+    }
+    if (!m_edge_colours.resize(m_edge_lengths.size()))
+        return false;
+    colour_edges(closed, thirds);
+    uint32_t edge = 0;
+    for (uint32_t q = 0; q < count; ++q)
+    {
+        piece_t& piece = m_pieces[m_loop[(start + q) % count]];
+        if (q != 0 && (piece.ends & start_of_edge) != 0)
             ++edge;
-        if (piece.corner != 0 && (closed || q != 0))
-        {
-            const corner_t corner{ piece.ax, piece.ay };
-            (void)m_corners.append(corner);
-        }
-        uint8_t colour = edge % 2 == 0 ? yellow : cyan;
-        if (thirds)
-            colour = edge == 0 ? yellow : edge == 1 ? magenta : cyan;
-        else if (closed && edges % 2 == 1 && edge == edges - 1)
-            colour = magenta;  // between a cyan and the first, yellow, edge
-        piece.colour = colour;
-        piece.ends = splits || (!closed && q == 0) ? start_of_edge : 0;
+        piece.colour = m_edge_colours[edge];
     }
     // An edge ends where the next one starts, and a loop's last one where its first starts.
     for (uint32_t q = 0; q < count; ++q)
@@ -334,6 +380,7 @@ void multi_channel_field_t::colour_loop(bool closed)
         if (q + 1 == count || (m_pieces[m_loop[(at + 1) % count]].ends & start_of_edge) != 0)
             m_pieces[m_loop[at]].ends |= end_of_edge;
     }
+    return true;
 }
 
 // ---- channels -----------------------------------------------------------------------------------

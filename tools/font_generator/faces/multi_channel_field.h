@@ -61,7 +61,8 @@ private:
     bool orient_pieces();
     bool link_pieces();
     bool colour_loops();
-    void colour_loop(bool closed);
+    bool colour_loop(bool closed);
+    void colour_edges(bool closed, bool thirds);
     void measure_channels();
     void make_values();
     void correct_errors();
@@ -73,6 +74,8 @@ private:
     array_dyn_t<uint32_t> m_oriented;  // per exact piece: its index in m_pieces, or UINT32_MAX
     array_dyn_t<uint32_t> m_loop;      // pieces of the loop being coloured, in order
     array_dyn_t<uint32_t> m_open;      // pieces nobody goes on to
+    array_dyn_t<float> m_edge_lengths;    // of the loop being coloured, from its first corner
+    array_dyn_t<uint8_t> m_edge_colours;
     array_dyn_t<corner_t> m_corners;
     // Per channel and texel, in planes of the exact field's stride: the squared distance to the
     // nearest piece of the channel, its squared perpendicular distance (which breaks ties at
