@@ -1,6 +1,5 @@
 // Multi-channel sets, whole runs: kerning, a fallback font, several pictures and every export
-// flavour for every field type; what the pictures, material and exports hold; today's bytes
-// without the attribute; the refusals.
+// flavour for every field type; what the pictures, material and exports hold; the refusals.
 #include "tests/ovcore/ufs/fs_test_support.h"
 #include "tests/support/process_runner.h"
 #include "tests/tools/font_generator/run_test_support.h"
@@ -153,25 +152,6 @@ TEST(multi_channel_field_run, every_type_with_kerning_a_fallback_font_pictures_a
                 EXPECT_GT(coloured, 0) << "three channels that differ near corners";
             }
         }
-    }
-}
-
-TEST(multi_channel_field_run, without_the_attribute_or_with_sdf_the_bytes_are_todays)
-{
-    for (const char* set : { "", "    distance_field: true\n" })
-    {
-        SCOPED_TRACE(set);
-        scratch_directory_t today;
-        scratch_directory_t named;
-        ASSERT_EQ(run(today, set, exports).status, 0);
-        ASSERT_EQ(run(named, std::string(set) + "    distance_field_type: \"sdf\"\n", exports).status,
-                  0);
-        const std::vector<std::string> files = sorted_file_names(today.path("out"));
-        EXPECT_EQ(sorted_file_names(named.path("out")), files);
-        for (const std::string& name : files)
-            EXPECT_TRUE(read_file_bytes(today.path("out/" + name)) ==
-                        read_file_bytes(named.path("out/" + name)))
-                << name;
     }
 }
 
