@@ -13,6 +13,7 @@
 #include FT_FREETYPE_H
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -34,7 +35,7 @@ constexpr uint8_t white = red | green | blue;
 // within a millionth, and pieces are kept in single precision.
 constexpr float link_tolerance = 1e-3f;
 // Pixels from a kept corner within which a texel keeps its channels through error correction.
-constexpr float corner_keep_radius = 1.5f;
+constexpr float corner_keep_radius = 1.0f;
 // Pixels the exact distances may be off by: the flattening's and single precision's.
 constexpr float exact_margin = 1.0f / 64;
 constexpr int max_correction_passes = 4;
@@ -107,6 +108,7 @@ bool multi_channel_field_t::build(const FT_Outline_& outline, float range,
     if (!m_nearest.resize(planes) || !m_perpendicular.resize(planes) || !m_pseudo.resize(planes) ||
         !m_values.resize(4 * uint32_t(cell.width) * uint32_t(cell.rows)) ||
         !m_replace.resize(uint32_t(cell.width) * uint32_t(cell.rows)) ||
+        !m_sides.resize(uint32_t(cell.width) * uint32_t(cell.rows)) ||
         !m_interior.resize(m_exact.interior().width * uint32_t(m_exact.interior().rows)))
         return false;
     if (!orient_pieces() || !link_pieces() || !colour_loops())
@@ -385,17 +387,18 @@ bool multi_channel_field_t::colour_loop(bool closed)
 
 // ---- channels -----------------------------------------------------------------------------------
 
-// For every texel within range / 2 + channel_reach of a piece, each of the piece's channels keeps the piece when
+// For every texel within range / 2 of a piece (range / 2 + channel_reach of an edge's first or
+// last piece), each of the piece's channels keeps the piece when
 // it is nearer than the channel's nearest so far, or as near and more nearly perpendicular (two
 // pieces meeting at a corner are equally near beyond it).
 void multi_channel_field_t::measure_channels()
 {
-    const float far = m_exact.m_range * 0.5f + channel_reach;
+    const float reach = m_exact.m_range * 0.5f + channel_reach;
     const int32_t width = m_exact.m_cell.width;
     const int32_t rows = m_exact.m_cell.rows;
     const int64_t stride = m_exact.m_stride;
     const int64_t plane = stride * rows;
-    std::fill(m_nearest.begin(), m_nearest.end(), far * far);
+    std::fill(m_nearest.begin(), m_nearest.end(), reach * reach);
     std::fill(m_perpendicular.begin(), m_perpendicular.end(), 0.0f);
     std::fill(m_pseudo.begin(), m_pseudo.end(), 0.0f);
     for (const piece_t& piece : m_pieces)
@@ -410,6 +413,9 @@ void multi_channel_field_t::measure_channels()
         const float inverse = 1.0f / length_squared;
         const int4_t reaches_back = int4_t{} - ((piece.ends & start_of_edge) != 0 ? 1 : 0);
         const int4_t reaches_on = int4_t{} - ((piece.ends & end_of_edge) != 0 ? 1 : 0);
+        // Only an edge's ends reach past range / 2: elsewhere its distance is its
+        // pseudo-distance, and values beyond range / 2 are 0 or 255.
+        const float far = piece.ends != 0 ? reach : m_exact.m_range * 0.5f;
         const float top = std::min(ay, ay + dy) - far;
         const float bottom = std::max(ay, ay + dy) + far;
         const int32_t first_row = std::max(ceil_to_int(top - 0.5f), 0);
@@ -517,25 +523,13 @@ bool multi_channel_field_t::is_beside_corner(int32_t column, int32_t row) const
 namespace
 {
 
-// True when every channel of every texel lies on one side of one half: no interpolation
-// between them crosses it.
-bool one_side(const uint8_t* const* texels, int count)
-{
-    const bool inside = texels[0][0] >= 128;
-    for (int k = 0; k < count; ++k)
-        for (int channel = 0; channel < 3; ++channel)
-            if ((texels[k][channel] >= 128) != inside)
-                return false;
-    return true;
-}
-
-// Whether the median at a point disagrees with the exact side there, where the distances at
-// the texel centres settle that side: -1 unknown, 0 agrees, 1 disagrees.
-int disagrees(float median, const float* exact, const float* reach, int count)
+// The exact side at a point where the distances at the texel centres settle it, `reach` away:
+// 1 inside, 0 outside, -1 unknown.
+int settled_side(const float* exact, const float* reach, int count)
 {
     for (int k = 0; k < count; ++k)
         if (std::fabs(exact[k]) > reach[k] + exact_margin)
-            return (median >= 0) != (exact[k] > 0) ? 1 : 0;
+            return exact[k] > 0 ? 1 : 0;
     return -1;
 }
 
@@ -581,8 +575,6 @@ void multi_channel_field_t::correct_errors()
     const auto pair_clashes = [&](const uint8_t* a, const uint8_t* b, float exact_a,
                                   float exact_b) {
         const uint8_t* texels[2] = { a, b };
-        if (one_side(texels, 2))
-            return false;
         float ts[4] = { 0.5f, -1.0f, -1.0f, -1.0f };
         for (int i = 0; i < 3; ++i)
         {
@@ -599,54 +591,82 @@ void multi_channel_field_t::correct_errors()
                 continue;
             const float weights[2] = { 1.0f - t, t };
             const float reach[2] = { t, 1.0f - t };
-            if (disagrees(median_level(texels, weights, 2), distances, reach, 2) == 1)
+            const int side = settled_side(distances, reach, 2);
+            if (side >= 0 && (median_level(texels, weights, 2) >= 0) != (side == 1))
                 return true;
         }
         return false;
     };
     const auto quad_clashes = [&](const uint8_t* const* texels, const float* distances) {
-        if (one_side(texels, 4))
-            return false;
         static const float points[5][2] = {
             { 0.5f, 0.5f }, { 0.25f, 0.25f }, { 0.75f, 0.25f }, { 0.25f, 0.75f }, { 0.75f, 0.75f }
         };
-        for (const auto& point : points)
+        // From each point to the quad's texel centres.
+        static const auto reaches = [] {
+            std::array<std::array<float, 4>, 5> table{};
+            for (int k = 0; k < 5; ++k)
+                for (int corner = 0; corner < 4; ++corner)
+                    table[k][corner] = std::hypot(points[k][0] - float(corner & 1),
+                                                  points[k][1] - float(corner >> 1));
+            return table;
+        }();
+        for (int k = 0; k < 5; ++k)
         {
-            const float u = point[0];
-            const float v = point[1];
+            const float u = points[k][0];
+            const float v = points[k][1];
             const float weights[4] = { (1 - u) * (1 - v), u * (1 - v), (1 - u) * v, u * v };
-            const float reach[4] = { std::sqrt(u * u + v * v), std::sqrt((1 - u) * (1 - u) + v * v),
-                                     std::sqrt(u * u + (1 - v) * (1 - v)),
-                                     std::sqrt((1 - u) * (1 - u) + (1 - v) * (1 - v)) };
-            if (disagrees(median_level(texels, weights, 4), distances, reach, 4) == 1)
+            const int side = settled_side(distances, reaches[k].data(), 4);
+            if (side >= 0 && (median_level(texels, weights, 4) >= 0) != (side == 1))
                 return true;
         }
         return false;
     };
 
+    // Between two texels whose channels each agree the median crosses one half once at most,
+    // as the exact distance does: only a texel with channels on both sides makes a pair clash.
+    // Across a quad, texels of either side can (a saddle).
+    enum : uint8_t { all_outside = 0, all_inside = 1, both = 2 };
     uint8_t* replace = m_replace.data();
+    uint8_t* sides = m_sides.data();
     for (int pass = 0; pass < max_correction_passes; ++pass)
     {
         std::fill(m_replace.begin(), m_replace.end(), 0);
+        for (int32_t i = 0; i < width * rows; ++i)
+        {
+            const uint8_t* texel = values + 4 * int64_t(i);
+            const int above = (texel[0] >= 128) + (texel[1] >= 128) + (texel[2] >= 128);
+            sides[i] = above == 0 ? all_outside : above == 3 ? all_inside : both;
+        }
         for (int32_t r = 0; r < rows; ++r)
             for (int32_t c = 0; c < width; ++c)
             {
+                const int32_t at = r * width + c;
+                const bool right = c + 1 < width;
+                const bool below = r + 1 < rows;
+                const uint8_t side = sides[at];
+                const bool quad = right && below &&
+                                  (side == both || sides[at + 1] != side ||
+                                   sides[at + width] != side || sides[at + width + 1] != side);
+                const bool pair_right = right && (side == both || sides[at + 1] == both);
+                const bool pair_below = below && (side == both || sides[at + width] == both);
+                if (!quad && !pair_right && !pair_below)
+                    continue;
                 const uint8_t* here = texel_at(c, r);
                 const float exact_here = exact[r * stride + c];
-                if (c + 1 < width &&
+                if (pair_right &&
                     pair_clashes(here, texel_at(c + 1, r), exact_here, exact[r * stride + c + 1]))
-                    replace[r * width + c] = replace[r * width + c + 1] = 1;
-                if (r + 1 < rows && pair_clashes(here, texel_at(c, r + 1), exact_here,
-                                                 exact[(r + 1) * stride + c]))
-                    replace[r * width + c] = replace[(r + 1) * width + c] = 1;
-                if (c + 1 < width && r + 1 < rows)
+                    replace[at] = replace[at + 1] = 1;
+                if (pair_below && pair_clashes(here, texel_at(c, r + 1), exact_here,
+                                               exact[(r + 1) * stride + c]))
+                    replace[at] = replace[at + width] = 1;
+                if (quad)
                 {
-                    const uint8_t* quad[4] = { here, texel_at(c + 1, r), texel_at(c, r + 1),
-                                               texel_at(c + 1, r + 1) };
+                    const uint8_t* texels[4] = { here, texel_at(c + 1, r), texel_at(c, r + 1),
+                                                 texel_at(c + 1, r + 1) };
                     const float distances[4] = { exact_here, exact[r * stride + c + 1],
                                                  exact[(r + 1) * stride + c],
                                                  exact[(r + 1) * stride + c + 1] };
-                    if (quad_clashes(quad, distances))
+                    if (quad_clashes(texels, distances))
                         replace[r * width + c] = replace[r * width + c + 1] =
                             replace[(r + 1) * width + c] = replace[(r + 1) * width + c + 1] = 1;
                 }

@@ -86,4 +86,5 @@ private:
     array_dyn_t<uint8_t> m_values;
     array_dyn_t<uint8_t> m_interior;
     array_dyn_t<uint8_t> m_replace;
+    array_dyn_t<uint8_t> m_sides;  // per texel: its channels' sides of one half
 };
