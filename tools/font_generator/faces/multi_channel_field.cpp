@@ -42,6 +42,9 @@ constexpr int max_correction_passes = 4;
 // Pixels beyond range / 2 within which channels measure their edges: an edge's pseudo-distance
 // past its end can be within range / 2 where the edge itself is not.
 constexpr float channel_reach = 1.0f;
+// The share of a squared distance by which a more nearly perpendicular piece wins a tie: two
+// pieces meeting at a corner measure the same point with different rounding.
+constexpr float tie_margin = 1e-3f;
 
 float median_of(float a, float b, float c)
 {
@@ -105,10 +108,11 @@ bool multi_channel_field_t::build(const FT_Outline_& outline, float range,
         return true;
     }
     const uint32_t planes = 3 * m_exact.m_stride * uint32_t(cell.rows);
-    if (!m_nearest.resize(planes) || !m_perpendicular.resize(planes) || !m_pseudo.resize(planes) ||
+    if (!m_nearest.resize(planes) || !m_pseudo.resize(planes) ||
         !m_values.resize(4 * uint32_t(cell.width) * uint32_t(cell.rows)) ||
         !m_replace.resize(uint32_t(cell.width) * uint32_t(cell.rows)) ||
         !m_sides.resize(uint32_t(cell.width) * uint32_t(cell.rows)) ||
+        !m_changed.resize(uint32_t(cell.width) * uint32_t(cell.rows)) ||
         !m_interior.resize(m_exact.interior().width * uint32_t(m_exact.interior().rows)))
         return false;
     if (!orient_pieces() || !link_pieces() || !colour_loops())
@@ -399,7 +403,6 @@ void multi_channel_field_t::measure_channels()
     const int64_t stride = m_exact.m_stride;
     const int64_t plane = stride * rows;
     std::fill(m_nearest.begin(), m_nearest.end(), reach * reach);
-    std::fill(m_perpendicular.begin(), m_perpendicular.end(), 0.0f);
     std::fill(m_pseudo.begin(), m_pseudo.end(), 0.0f);
     for (const piece_t& piece : m_pieces)
     {
@@ -420,13 +423,27 @@ void multi_channel_field_t::measure_channels()
         const float bottom = std::max(ay, ay + dy) + far;
         const int32_t first_row = std::max(ceil_to_int(top - 0.5f), 0);
         const int32_t last_row = std::min(floor_to_int(bottom - 0.5f), rows - 1);
-        const int32_t first_column =
-            std::max(ceil_to_int(std::min(ax, ax + dx) - far - 0.5f), 0) & ~3;
-        const int32_t last_column =
-            std::min(floor_to_int(std::max(ax, ax + dx) + far - 0.5f), width - 1);
+        const bool sloped = std::fabs(dy) > 1e-6f;
+        const float inverse_dy = sloped ? 1.0f / dy : 0.0f;
+        const uint8_t colour = piece.colour;
         for (int32_t r = first_row; r <= last_row; ++r)
         {
-            const float4_t py = float4_t{} + (float(r) + 0.5f - ay);
+            const float y = float(r) + 0.5f - ay;
+            // The part of the piece within `far` rows of the row, widened by `far`.
+            float t0 = 0.0f;
+            float t1 = 1.0f;
+            if (sloped)
+            {
+                t0 = std::clamp((y - far) * inverse_dy, 0.0f, 1.0f);
+                t1 = std::clamp((y + far) * inverse_dy, 0.0f, 1.0f);
+            }
+            const float x0 = ax + t0 * dx;
+            const float x1 = ax + t1 * dx;
+            const int32_t first_column =
+                std::max(ceil_to_int(std::min(x0, x1) - far - 0.5f), 0) & ~3;
+            const int32_t last_column =
+                std::min(floor_to_int(std::max(x0, x1) + far - 0.5f), width - 1);
+            const float4_t py = float4_t{} + y;
             for (int32_t group = first_column; group <= last_column; group += 4)
             {
                 const float4_t px = float4_t{ 0.5f, 1.5f, 2.5f, 3.5f } + (float(group) - ax);
@@ -440,31 +457,27 @@ void multi_channel_field_t::measure_channels()
                 const float4_t perpendicular = side * side * inverse;
                 const int4_t beyond = ((t < 0.0f) & reaches_back) | ((t > 1.0f) & reaches_on);
                 const int4_t within = (t >= 0.0f) & (t <= 1.0f);
-                const float4_t key = within ? nearest : perpendicular;
+                // Nearer wins; of two as near, the more nearly perpendicular (its
+                // perpendicular distance is the larger), by a margin above rounding.
+                const float4_t score =
+                    nearest * (1.0f + tie_margin) - tie_margin * (within ? nearest : perpendicular);
                 float4_t pseudo = beyond ? perpendicular : nearest;
                 pseudo = side >= 0.0f ? pseudo : -pseudo;
-                const float4_t tolerance = 1e-4f + 1e-4f * nearest;
                 const int64_t at = r * stride + group;
                 for (int channel = 0; channel < 3; ++channel)
                 {
-                    if ((piece.colour & (1 << channel)) == 0)
+                    if ((colour & (1 << channel)) == 0)
                         continue;
                     float* best = m_nearest.data() + channel * plane + at;
-                    float* best_key = m_perpendicular.data() + channel * plane + at;
                     float* best_pseudo = m_pseudo.data() + channel * plane + at;
                     float4_t b;
-                    float4_t k;
                     float4_t p;
                     std::memcpy(&b, best, sizeof b);
-                    std::memcpy(&k, best_key, sizeof k);
                     std::memcpy(&p, best_pseudo, sizeof p);
-                    const int4_t nearer =
-                        (nearest < b - tolerance) | ((nearest <= b + tolerance) & (key > k));
-                    b = nearer ? nearest : b;
-                    k = nearer ? key : k;
-                    p = nearer ? pseudo : p;
+                    const int4_t better = score < b;
+                    b = better ? score : b;
+                    p = better ? pseudo : p;
                     std::memcpy(best, &b, sizeof b);
-                    std::memcpy(best_key, &k, sizeof k);
                     std::memcpy(best_pseudo, &p, sizeof p);
                 }
             }
@@ -523,6 +536,18 @@ bool multi_channel_field_t::is_beside_corner(int32_t column, int32_t row) const
 namespace
 {
 
+// True when two channels lie on the side `inside` at every texel: interpolated, they stay there,
+// and so does the median.
+bool keep_side(const uint8_t* const* texels, int count, bool inside)
+{
+    int channels = 7;
+    for (int k = 0; k < count; ++k)
+        for (int channel = 0; channel < 3; ++channel)
+            if ((texels[k][channel] >= 128) != inside)
+                channels &= ~(1 << channel);
+    return channels == 3 || channels == 5 || channels == 6 || channels == 7;
+}
+
 // The exact side at a point where the distances at the texel centres settle it, `reach` away:
 // 1 inside, 0 outside, -1 unknown.
 int settled_side(const float* exact, const float* reach, int count)
@@ -575,6 +600,8 @@ void multi_channel_field_t::correct_errors()
     const auto pair_clashes = [&](const uint8_t* a, const uint8_t* b, float exact_a,
                                   float exact_b) {
         const uint8_t* texels[2] = { a, b };
+        if (keep_side(texels, 2, exact_a > 0) && (exact_a > 0) == (exact_b > 0))
+            return false;
         float ts[4] = { 0.5f, -1.0f, -1.0f, -1.0f };
         for (int i = 0; i < 3; ++i)
         {
@@ -598,6 +625,10 @@ void multi_channel_field_t::correct_errors()
         return false;
     };
     const auto quad_clashes = [&](const uint8_t* const* texels, const float* distances) {
+        const bool inside = distances[0] > 0;
+        if (keep_side(texels, 4, inside) && (distances[1] > 0) == inside &&
+            (distances[2] > 0) == inside && (distances[3] > 0) == inside)
+            return false;
         static const float points[5][2] = {
             { 0.5f, 0.5f }, { 0.25f, 0.25f }, { 0.75f, 0.25f }, { 0.25f, 0.75f }, { 0.75f, 0.75f }
         };
@@ -627,22 +658,28 @@ void multi_channel_field_t::correct_errors()
     // Across a quad, texels of either side can (a saddle).
     enum : uint8_t { all_outside = 0, all_inside = 1, both = 2 };
     uint8_t* replace = m_replace.data();
+    // After the first pass only pairs and quads with a texel changed by the last are asked again.
     uint8_t* sides = m_sides.data();
+    uint8_t* changed_last = m_changed.data();
+    for (int32_t i = 0; i < width * rows; ++i)
+    {
+        const uint8_t* texel = values + 4 * int64_t(i);
+        const int above = (texel[0] >= 128) + (texel[1] >= 128) + (texel[2] >= 128);
+        sides[i] = above == 0 ? all_outside : above == 3 ? all_inside : both;
+    }
     for (int pass = 0; pass < max_correction_passes; ++pass)
     {
         std::fill(m_replace.begin(), m_replace.end(), 0);
-        for (int32_t i = 0; i < width * rows; ++i)
-        {
-            const uint8_t* texel = values + 4 * int64_t(i);
-            const int above = (texel[0] >= 128) + (texel[1] >= 128) + (texel[2] >= 128);
-            sides[i] = above == 0 ? all_outside : above == 3 ? all_inside : both;
-        }
         for (int32_t r = 0; r < rows; ++r)
             for (int32_t c = 0; c < width; ++c)
             {
                 const int32_t at = r * width + c;
                 const bool right = c + 1 < width;
                 const bool below = r + 1 < rows;
+                if (pass > 0 && changed_last[at] == 0 && !(right && changed_last[at + 1]) &&
+                    !(below && changed_last[at + width]) &&
+                    !(right && below && changed_last[at + width + 1]))
+                    continue;
                 const uint8_t side = sides[at];
                 const bool quad = right && below &&
                                   (side == both || sides[at + 1] != side ||
@@ -673,16 +710,20 @@ void multi_channel_field_t::correct_errors()
             }
         bool changed = false;
         const uint8_t* exact_values = m_exact.m_values.data();
+        std::fill(m_changed.begin(), m_changed.end(), 0);
         for (int32_t r = 0; r < rows; ++r)
             for (int32_t c = 0; c < width; ++c)
             {
-                if (replace[r * width + c] == 0 || is_beside_corner(c, r))
+                const int32_t at = r * width + c;
+                if (replace[at] == 0 || is_beside_corner(c, r))
                     continue;
-                uint8_t* texel = values + 4 * (int64_t(r) * width + c);
-                const uint8_t value = exact_values[r * width + c];
+                uint8_t* texel = values + 4 * int64_t(at);
+                const uint8_t value = exact_values[at];
                 if (texel[0] == value && texel[1] == value && texel[2] == value)
                     continue;
                 texel[0] = texel[1] = texel[2] = value;
+                sides[at] = value >= 128 ? all_inside : all_outside;
+                changed_last[at] = 1;
                 changed = true;
             }
         if (!changed)

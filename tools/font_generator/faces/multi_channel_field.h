@@ -78,13 +78,13 @@ private:
     array_dyn_t<uint8_t> m_edge_colours;
     array_dyn_t<corner_t> m_corners;
     // Per channel and texel, in planes of the exact field's stride: the squared distance to the
-    // nearest piece of the channel, its squared perpendicular distance (which breaks ties at
-    // shared ends), and the squared pseudo-distance signed by the side.
+    // nearest piece of the channel, less a little for a more nearly perpendicular one (which
+    // breaks ties at shared ends), and the squared pseudo-distance signed by the side.
     array_dyn_t<float> m_nearest;
-    array_dyn_t<float> m_perpendicular;
     array_dyn_t<float> m_pseudo;
     array_dyn_t<uint8_t> m_values;
     array_dyn_t<uint8_t> m_interior;
     array_dyn_t<uint8_t> m_replace;
-    array_dyn_t<uint8_t> m_sides;  // per texel: its channels' sides of one half
+    array_dyn_t<uint8_t> m_sides;    // per texel: its channels' sides of one half
+    array_dyn_t<uint8_t> m_changed;  // per texel: error correction's last pass changed it
 };
