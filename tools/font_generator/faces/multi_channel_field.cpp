@@ -495,24 +495,35 @@ void multi_channel_field_t::make_values()
     const int64_t stride = m_exact.m_stride;
     const int64_t plane = stride * rows;
     const float reach = far + channel_reach;
+    // Each channel's signed distance, in place of its squared pseudo-distance.
+    const float* exact_distance = m_exact.m_distance.data();
+    for (int channel = 0; channel < 3; ++channel)
+    {
+        float* pseudo = m_pseudo.data() + channel * plane;
+        const float* nearest = m_nearest.data() + channel * plane;
+        for (int64_t i = 0; i < plane; ++i)
+        {
+            const float magnitude = std::min(std::sqrt(std::fabs(pseudo[i])), far);
+            const float distance = pseudo[i] >= 0 ? magnitude : -magnitude;
+            pseudo[i] = nearest[i] < reach * reach ? distance : exact_distance[i];
+        }
+    }
+    // A texel whose median lies on the other side of the fill than its centre is mirrored
+    // around one half; on the boundary either side is right.
     const bool true_alpha = m_type == distance_field_type_t::mtsdf;
     const uint8_t* exact = m_exact.m_values.data();
+    const uint8_t* inside = m_exact.m_inside.data();
     for (int32_t r = 0; r < rows; ++r)
         for (int32_t c = 0; c < width; ++c)
         {
             const int64_t at = r * stride + c;
             uint8_t* texel = m_values.data() + 4 * (int64_t(r) * width + c);
             for (int channel = 0; channel < 3; ++channel)
-            {
-                float distance = m_exact.m_distance[uint32_t(at)];
-                if (m_nearest[uint32_t(channel * plane + at)] < reach * reach)
-                {
-                    const float pseudo = m_pseudo[uint32_t(channel * plane + at)];
-                    distance = std::min(std::sqrt(std::fabs(pseudo)), far);
-                    distance = pseudo >= 0 ? distance : -distance;
-                }
-                texel[channel] = distance_value(distance, range);
-            }
+                texel[channel] = distance_value(m_pseudo[uint32_t(channel * plane + at)], range);
+            if ((median_of(texel[0], texel[1], texel[2]) >= 128) != (inside[at] != 0) &&
+                std::fabs(exact_distance[at]) > exact_margin)
+                for (int channel = 0; channel < 3; ++channel)
+                    texel[channel] = uint8_t(255 - texel[channel]);
             texel[3] = true_alpha ? exact[int64_t(r) * width + c] : 255;
         }
 }
@@ -560,26 +571,15 @@ int settled_side(const float* exact, const float* reach, int count)
 
 }  // namespace
 
-// Mirrors texels whose median lies on the wrong side of the fill, then gives the exact value to
-// texels between which interpolation crosses one half on the wrong side, until none is left.
+// Gives the exact value to texels between which interpolation crosses one half on the wrong
+// side, until none is left.
 void multi_channel_field_t::correct_errors()
 {
     const int32_t width = m_exact.m_cell.width;
     const int32_t rows = m_exact.m_cell.rows;
     const int64_t stride = m_exact.m_stride;
     uint8_t* values = m_values.data();
-    const uint8_t* inside = m_exact.m_inside.data();
     const float* exact = m_exact.m_distance.data();
-    for (int32_t r = 0; r < rows; ++r)
-        for (int32_t c = 0; c < width; ++c)
-        {
-            // On the boundary either side is right.
-            uint8_t* texel = values + 4 * (int64_t(r) * width + c);
-            if ((median_of(texel[0], texel[1], texel[2]) >= 128) != (inside[r * stride + c] != 0) &&
-                std::fabs(exact[r * stride + c]) > exact_margin)
-                for (int channel = 0; channel < 3; ++channel)
-                    texel[channel] = uint8_t(255 - texel[channel]);
-        }
 
     const auto texel_at = [&](int32_t c, int32_t r) { return values + 4 * (int64_t(r) * width + c); };
     const auto level = [](const uint8_t* texel, int channel) {
@@ -655,7 +655,6 @@ void multi_channel_field_t::correct_errors()
 
     // Between two texels whose channels each agree the median crosses one half once at most,
     // as the exact distance does: only a texel with channels on both sides makes a pair clash.
-    // Across a quad, texels of either side can (a saddle).
     enum : uint8_t { all_outside = 0, all_inside = 1, both = 2 };
     uint8_t* replace = m_replace.data();
     // After the first pass only pairs and quads with a texel changed by the last are asked again.
@@ -681,9 +680,12 @@ void multi_channel_field_t::correct_errors()
                     !(right && below && changed_last[at + width + 1]))
                     continue;
                 const uint8_t side = sides[at];
+                // Of quads whose texels' channels each agree, only a saddle can clash.
                 const bool quad = right && below &&
-                                  (side == both || sides[at + 1] != side ||
-                                   sides[at + width] != side || sides[at + width + 1] != side);
+                                  (side == both || sides[at + 1] == both ||
+                                   sides[at + width] == both || sides[at + width + 1] == both ||
+                                   (sides[at + width + 1] == side && sides[at + 1] != side &&
+                                    sides[at + width] != side));
                 const bool pair_right = right && (side == both || sides[at + 1] == both);
                 const bool pair_below = below && (side == both || sides[at + width] == both);
                 if (!quad && !pair_right && !pair_below)
