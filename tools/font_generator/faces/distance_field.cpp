@@ -663,31 +663,13 @@ void distance_field_t::measure_distances()
         const float dy = float(piece.b.y - piece.a.y);
         const float length_squared = dx * dx + dy * dy;
         const float inverse = length_squared > 0 ? 1.0f / length_squared : 0.0f;
-        const bool sloped = std::fabs(dy) > 1e-6f;
-        const float inverse_dy = sloped ? 1.0f / dy : 0.0f;
-        const float top = std::min(ay, ay + dy) - far;
-        const float bottom = std::max(ay, ay + dy) + far;
-        const int32_t first_row = std::max(ceil_to_int(top - 0.5f), 0);
-        const int32_t last_row = std::min(floor_to_int(bottom - 0.5f), rows - 1);
-        for (int32_t r = first_row; r <= last_row; ++r)
+        const segment_reach_t reach(ax, ay, dx, dy, far, width, rows);
+        for (int32_t r = reach.first_row; r <= reach.last_row; ++r)
         {
-            const float y = float(r) + 0.5f;
-            const float py = y - ay;
-            // The part of the piece within `far` rows of the row, widened by `far`.
-            float t0 = 0.0f;
-            float t1 = 1.0f;
-            if (sloped)
-            {
-                t0 = std::clamp((py - far) * inverse_dy, 0.0f, 1.0f);
-                t1 = std::clamp((py + far) * inverse_dy, 0.0f, 1.0f);
-            }
-            const float x0 = ax + t0 * dx;
-            const float x1 = ax + t1 * dx;
-            // Whole groups of four columns: a few more distances cost less than a remainder.
-            const int32_t first_column =
-                std::max(ceil_to_int(std::min(x0, x1) - far - 0.5f), 0) & ~3;
-            const int32_t last_column =
-                std::min(floor_to_int(std::max(x0, x1) + far - 0.5f), width - 1);
+            const float py = float(r) + 0.5f - ay;
+            int32_t first_column;
+            int32_t last_column;
+            reach.columns(r, &first_column, &last_column);
             float* out = squared + r * stride;
             const float4_t pys = float4_t{} + py;
             for (int32_t group = first_column; group <= last_column; group += 4)

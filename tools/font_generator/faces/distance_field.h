@@ -6,6 +6,7 @@
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 
+#include <algorithm>
 #include <cstdint>
 
 struct FT_Outline_;
@@ -42,6 +43,50 @@ template <typename real_t> inline int32_t ceil_to_int(real_t x)
     const int32_t i = int32_t(x);
     return real_t(i) < x ? i + 1 : i;
 }
+
+// The texels whose centres may lie within `far` of the segment from (ax, ay) by (dx, dy), in
+// cell coordinates (the centre of texel (c, r) at (c + 0.5, r + 0.5)): rows first_row to
+// last_row, and in each the columns from a whole group of four on.
+struct segment_reach_t
+{
+    float ax;
+    float ay;
+    float dx;
+    float dy;
+    float far;
+    bool sloped;
+    float inverse_dy;
+    int32_t width;
+    int32_t first_row;
+    int32_t last_row;
+
+    segment_reach_t(float ax_, float ay_, float dx_, float dy_, float far_, int32_t width_,
+                    int32_t rows)
+        : ax(ax_), ay(ay_), dx(dx_), dy(dy_), far(far_), sloped(dy_ > 1e-6f || dy_ < -1e-6f),
+          inverse_dy(sloped ? 1.0f / dy_ : 0.0f), width(width_),
+          first_row(std::max(ceil_to_int(std::min(ay_, ay_ + dy_) - far_ - 0.5f), 0)),
+          last_row(std::min(floor_to_int(std::max(ay_, ay_ + dy_) + far_ - 0.5f), rows - 1))
+    {
+    }
+
+    // Row r's columns: the part of the segment within `far` rows of the row, widened by `far`,
+    // in whole groups of four (a few more distances cost less than a remainder).
+    void columns(int32_t r, int32_t* first, int32_t* last) const
+    {
+        const float py = float(r) + 0.5f - ay;
+        float t0 = 0.0f;
+        float t1 = 1.0f;
+        if (sloped)
+        {
+            t0 = std::clamp((py - far) * inverse_dy, 0.0f, 1.0f);
+            t1 = std::clamp((py + far) * inverse_dy, 0.0f, 1.0f);
+        }
+        const float x0 = ax + t0 * dx;
+        const float x1 = ax + t1 * dx;
+        *first = std::max(ceil_to_int(std::min(x0, x1) - far - 0.5f), 0) & ~3;
+        *last = std::min(floor_to_int(std::max(x0, x1) + far - 0.5f), width - 1);
+    }
+};
 
 // A field's cell in whole pixels, placed as a rendered bitmap is: `left` columns from the pen
 // to its left edge, `top` rows from the base line up to its top edge.

@@ -419,30 +419,14 @@ void multi_channel_field_t::measure_channels()
         // Only an edge's ends reach past range / 2: elsewhere its distance is its
         // pseudo-distance, and values beyond range / 2 are 0 or 255.
         const float far = piece.ends != 0 ? reach : m_exact.m_range * 0.5f;
-        const float top = std::min(ay, ay + dy) - far;
-        const float bottom = std::max(ay, ay + dy) + far;
-        const int32_t first_row = std::max(ceil_to_int(top - 0.5f), 0);
-        const int32_t last_row = std::min(floor_to_int(bottom - 0.5f), rows - 1);
-        const bool sloped = std::fabs(dy) > 1e-6f;
-        const float inverse_dy = sloped ? 1.0f / dy : 0.0f;
+        const segment_reach_t span(ax, ay, dx, dy, far, width, rows);
         const uint8_t colour = piece.colour;
-        for (int32_t r = first_row; r <= last_row; ++r)
+        for (int32_t r = span.first_row; r <= span.last_row; ++r)
         {
             const float y = float(r) + 0.5f - ay;
-            // The part of the piece within `far` rows of the row, widened by `far`.
-            float t0 = 0.0f;
-            float t1 = 1.0f;
-            if (sloped)
-            {
-                t0 = std::clamp((y - far) * inverse_dy, 0.0f, 1.0f);
-                t1 = std::clamp((y + far) * inverse_dy, 0.0f, 1.0f);
-            }
-            const float x0 = ax + t0 * dx;
-            const float x1 = ax + t1 * dx;
-            const int32_t first_column =
-                std::max(ceil_to_int(std::min(x0, x1) - far - 0.5f), 0) & ~3;
-            const int32_t last_column =
-                std::min(floor_to_int(std::max(x0, x1) + far - 0.5f), width - 1);
+            int32_t first_column;
+            int32_t last_column;
+            span.columns(r, &first_column, &last_column);
             const float4_t py = float4_t{} + y;
             for (int32_t group = first_column; group <= last_column; group += 4)
             {
