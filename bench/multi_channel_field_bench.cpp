@@ -148,7 +148,8 @@ std::vector<point_t> region_corners(const flattener_t& f, const outline_index_t&
             const double v = (ex * dy1 - ey * dx1) / denominator;
             if (u < 0 || u >= 1 || v < 0 || v >= 1)
                 continue;
-            const double sine = std::fabs(denominator) / (std::hypot(dx1, dy1) * std::hypot(dx2, dy2));
+            const double sine =
+                std::fabs(denominator) / (std::hypot(dx1, dy1) * std::hypot(dx2, dy2));
             const point_t p{ s[i].a.x + u * dx1, s[i].a.y + u * dy1 };
             if (sine > 0.5 && on_boundary(p))
                 corners.push_back(p);
@@ -170,15 +171,16 @@ struct shape_t
 
 // Measures one glyph's field, read as three channels (`pixel` bytes apart) or as one.
 void measure_glyph(const multi_channel_field_t& field, bool single, const flattener_t& f,
-                   const outline_index_t& index, const std::vector<point_t>& corners,
-                   uint32_t code, shape_t* shape)
+                   const outline_index_t& index, const std::vector<point_t>& corners, uint32_t code,
+                   shape_t* shape)
 {
     const distance_cell_t& cell = field.cell();
     const glyph_bitmap_t values = single ? field.exact().values() : field.values();
     const int32_t pixel = single ? 1 : 4;
     const int samples = 8;
     const auto channel_at = [&](int32_t c, int32_t r, int channel) {
-        return double(values.top_row[int64_t(r) * values.pitch + pixel * c + (single ? 0 : channel)]);
+        return double(
+            values.top_row[int64_t(r) * values.pitch + pixel * c + (single ? 0 : channel)]);
     };
     bool artifact = false;
     std::vector<std::pair<double, int>> crossings;
@@ -217,13 +219,13 @@ void measure_glyph(const multi_channel_field_t& field, bool single, const flatte
                     const double fu = u - c0;
                     double channel[3];
                     for (int k = 0; k < 3; ++k)
-                        channel[k] = (channel_at(c0, r0, k) * (1 - fu) + channel_at(c1, r0, k) * fu) *
-                                         (1 - fv) +
-                                     (channel_at(c0, r1, k) * (1 - fu) + channel_at(c1, r1, k) * fu) *
-                                         fv;
-                    const double median = std::max(std::min(channel[0], channel[1]),
-                                                   std::min(std::max(channel[0], channel[1]),
-                                                            channel[2]));
+                        channel[k] =
+                            (channel_at(c0, r0, k) * (1 - fu) + channel_at(c1, r0, k) * fu) *
+                                (1 - fv) +
+                            (channel_at(c0, r1, k) * (1 - fu) + channel_at(c1, r1, k) * fu) * fv;
+                    const double median =
+                        std::max(std::min(channel[0], channel[1]),
+                                 std::min(std::max(channel[0], channel[1]), channel[2]));
                     if ((median / 255 >= 0.5) == (right != 0))
                         continue;
                     const point_t p{ x, y };
@@ -231,8 +233,6 @@ void measure_glyph(const multi_channel_field_t& field, bool single, const flatte
                     if (distance <= 1.0 / 32)
                         continue;
                     const double area = 1.0 / (samples * samples);
-                    if (getenv("MSDF_CODE") && strtoul(getenv("MSDF_CODE"), nullptr, 16) == code && !single)
-                        fprintf(stderr, "    wrong (%.3f, %.3f) d %.3f median %.1f inside %d\n", x, y, distance, median, right != 0);
                     shape->wrong_area += area;
                     artifact = artifact || distance > 1;
                     for (const point_t& corner : corners)
@@ -294,16 +294,9 @@ void shape(benchmark::State& state, const char* font)
             const flattener_t f = flatten_outline(face->glyph->outline);
             const outline_index_t outline(f.segments);
             const std::vector<point_t> corners = region_corners(f, outline);
-            if (getenv("MSDF_CODE") && strtoul(getenv("MSDF_CODE"), nullptr, 16) == code) {
-                for (auto& c : corners) fprintf(stderr, "  corner (%.3f, %.3f)\n", c.x, c.y);
-                for (auto& c : field.corners()) fprintf(stderr, "  kept (%.3f, %.3f)\n", c.x + field.cell().left, field.cell().top - c.y);
-            }
             multi.corners += uint32_t(corners.size());
             single.corners += uint32_t(corners.size());
-            const double before = multi.wrong_area, cbefore = multi.corner_area;
             measure_glyph(field, false, f, outline, corners, code, &multi);
-            if (getenv("MSDF_DEBUG") && multi.wrong_area - before > 0.3)
-                fprintf(stderr, "  U+%04X wrong %.3f corner %.3f corners %zu\n", code, multi.wrong_area - before, multi.corner_area - cbefore, corners.size());
             measure_glyph(field, true, f, outline, corners, code, &single);
         }
     }
@@ -397,8 +390,9 @@ void dejavu_all_32px(benchmark::State& state)
     std::fprintf(stderr,
                  "DejaVu Sans, all code points, 32 px, range 4: sdf %.1f ms, msdf %.1f ms (%.2f "
                  "times), mtsdf %.1f ms (%.2f times); load %.2f\n",
-                 median(times[0]) * 1e3, median(times[1]) * 1e3, median(times[1]) / median(times[0]),
-                 median(times[2]) * 1e3, median(times[2]) / median(times[0]), load[0]);
+                 median(times[0]) * 1e3, median(times[1]) * 1e3,
+                 median(times[1]) / median(times[0]), median(times[2]) * 1e3,
+                 median(times[2]) / median(times[0]), load[0]);
     state.counters["sdf_ms"] = median(times[0]) * 1e3;
     state.counters["msdf_ms"] = median(times[1]) * 1e3;
     state.counters["mtsdf_ms"] = median(times[2]) * 1e3;
@@ -406,8 +400,11 @@ void dejavu_all_32px(benchmark::State& state)
     state.counters["mtsdf_ratio"] = median(times[2]) / median(times[0]);
     state.counters["load"] = load[0];
 }
-BENCHMARK(dejavu_all_32px)->Name("runs/dejavu_all_32px")->Unit(benchmark::kMillisecond)
-    ->UseManualTime()->Iterations(1);
+BENCHMARK(dejavu_all_32px)
+    ->Name("runs/dejavu_all_32px")
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(1);
 
 }  // namespace
 

@@ -155,9 +155,9 @@ int cubic_to(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void
     {
         const double t = double(k) / n;
         const double u = 1 - t;
-        f->line({ u * u * u * p0.x + 3 * u * u * t * p1.x + 3 * u * t * t * p2.x + t * t * t * p3.x,
-                  u * u * u * p0.y + 3 * u * u * t * p1.y + 3 * u * t * t * p2.y +
-                      t * t * t * p3.y });
+        f->line(
+            { u * u * u * p0.x + 3 * u * u * t * p1.x + 3 * u * t * t * p2.x + t * t * t * p3.x,
+              u * u * u * p0.y + 3 * u * u * t * p1.y + 3 * u * t * t * p2.y + t * t * t * p3.y });
     }
     return 0;
 }

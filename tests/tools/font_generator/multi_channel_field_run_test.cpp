@@ -87,8 +87,11 @@ TEST(multi_channel_field_run, every_type_with_kerning_a_fallback_font_pictures_a
             SCOPED_TRACE(types[t].name);
             const process_result_t result =
                 run(scratches[t],
-                    std::string(kerning) + "    distance_field: true\n    distance_range: 8\n"
-                        "    distance_field_type: \"" + types[t].name + "\"\n"
+                    std::string(kerning) +
+                        "    distance_field: true\n    distance_range: 8\n"
+                        "    distance_field_type: \"" +
+                        types[t].name +
+                        "\"\n"
                         "    max_picture_size: 64\n    several_pictures: true\n",
                     exports);
             ASSERT_EQ(result.status, 0) << result.err;
@@ -120,12 +123,14 @@ TEST(multi_channel_field_run, every_type_with_kerning_a_fallback_font_pictures_a
                 const std::string number = std::to_string(picture);
                 const std::string material =
                     read_file_bytes(scratch.path("out/font_" + number + ".mat"));
-                const std::string typed = t == 0 ? std::string()
-                                                 : std::string("\tdistance_field_type : \"") +
-                                                       types[t].name + "\"\r\n";
+                const std::string typed =
+                    t == 0 ? std::string()
+                           : std::string("\tdistance_field_type : \"") + types[t].name + "\"\r\n";
                 EXPECT_EQ(material, "material : \"ui.distance_field\" {\r\n\ttexture : \"font_" +
-                                        number + ".tobj\"\r\n\ttexture_name : \"texture\"\r\n"
-                                        "\tdistance_range : \"8\"\r\n" + typed + "}\r\n");
+                                        number +
+                                        ".tobj\"\r\n\ttexture_name : \"texture\"\r\n"
+                                        "\tdistance_range : \"8\"\r\n" +
+                                        typed + "}\r\n");
                 const std::string page =
                     read_file_bytes(scratch.path("out/font-0_" + number + ".png"));
                 EXPECT_EQ(int(uint8_t(page.at(25))), types[t].png_colour_type);

@@ -175,8 +175,8 @@ bool multi_channel_field_t::orient_pieces()
         const distance_field_t::point_t& a = turned ? pieces[i].b : pieces[i].a;
         const distance_field_t::point_t& b = turned ? pieces[i].a : pieces[i].b;
         m_oriented[i] = m_pieces.size();
-        (void)m_pieces.append(piece_t{ float(a.x), float(a.y), float(b.x), float(b.y), UINT32_MAX,
-                                       i, 0, 0, 0, 0 });
+        (void)m_pieces.append(
+            piece_t{ float(a.x), float(a.y), float(b.x), float(b.y), UINT32_MAX, i, 0, 0, 0, 0 });
     }
     return true;
 }
@@ -198,8 +198,10 @@ bool multi_channel_field_t::link_pieces()
             const uint32_t k = m_oriented[i];
             if (k == UINT32_MAX)
                 continue;
-            const bool forward = m_exact.m_boundary[pieces[i].chain] == distance_field_t::filled_left;
-            const uint32_t j = forward ? (i + 1 < end ? i + 1 : begin) : (i > begin ? i - 1 : end - 1);
+            const bool forward =
+                m_exact.m_boundary[pieces[i].chain] == distance_field_t::filled_left;
+            const uint32_t j =
+                forward ? (i + 1 < end ? i + 1 : begin) : (i > begin ? i - 1 : end - 1);
             const uint32_t next = m_oriented[j];
             if (next == UINT32_MAX || next == k ||
                 m_exact.m_boundary[pieces[j].chain] != m_exact.m_boundary[pieces[i].chain])
@@ -208,8 +210,8 @@ bool multi_channel_field_t::link_pieces()
             // The pieces meet at an outline point where they come from different edges.
             const uint32_t later = forward ? j : i;
             const uint32_t earlier = forward ? i : j;
-            m_pieces[next].corner = pieces[later].edge != pieces[earlier].edge &&
-                                    edges[pieces[later].edge].corner;
+            m_pieces[next].corner =
+                pieces[later].edge != pieces[earlier].edge && edges[pieces[later].edge].corner;
         }
         begin = end;
     }
@@ -247,8 +249,8 @@ bool multi_channel_field_t::link_pieces()
         piece_t& next = m_pieces[m_open[best]];
         piece.next = m_open[best];
         m_open[best] = UINT32_MAX;
-        next.corner = turns(piece.bx - piece.ax, piece.by - piece.ay, next.bx - next.ax,
-                            next.by - next.ay);
+        next.corner =
+            turns(piece.bx - piece.ax, piece.by - piece.ay, next.bx - next.ax, next.by - next.ay);
     }
     return true;
 }
@@ -565,7 +567,9 @@ void multi_channel_field_t::correct_errors()
     uint8_t* values = m_values.data();
     const float* exact = m_exact.m_distance.data();
 
-    const auto texel_at = [&](int32_t c, int32_t r) { return values + 4 * (int64_t(r) * width + c); };
+    const auto texel_at = [&](int32_t c, int32_t r) {
+        return values + 4 * (int64_t(r) * width + c);
+    };
     const auto level = [](const uint8_t* texel, int channel) {
         return float(texel[channel]) / 255.0f - 0.5f;
     };
@@ -639,7 +643,12 @@ void multi_channel_field_t::correct_errors()
 
     // Between two texels whose channels each agree the median crosses one half once at most,
     // as the exact distance does: only a texel with channels on both sides makes a pair clash.
-    enum : uint8_t { all_outside = 0, all_inside = 1, both = 2 };
+    enum : uint8_t
+    {
+        all_outside = 0,
+        all_inside = 1,
+        both = 2
+    };
     uint8_t* replace = m_replace.data();
     // After the first pass only pairs and quads with a texel changed by the last are asked again.
     uint8_t* sides = m_sides.data();
@@ -679,8 +688,8 @@ void multi_channel_field_t::correct_errors()
                 if (pair_right &&
                     pair_clashes(here, texel_at(c + 1, r), exact_here, exact[r * stride + c + 1]))
                     replace[at] = replace[at + 1] = 1;
-                if (pair_below && pair_clashes(here, texel_at(c, r + 1), exact_here,
-                                               exact[(r + 1) * stride + c]))
+                if (pair_below &&
+                    pair_clashes(here, texel_at(c, r + 1), exact_here, exact[(r + 1) * stride + c]))
                     replace[at] = replace[at + width] = 1;
                 if (quad)
                 {

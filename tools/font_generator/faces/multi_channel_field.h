@@ -49,14 +49,18 @@ private:
         float ay;
         float bx;
         float by;
-        uint32_t next;     // the piece the boundary goes on with; UINT32_MAX at an open end
-        uint32_t source;   // in the exact field's pieces
-        uint8_t corner;    // the boundary turns at its start
-        uint8_t colour;    // channel bits: 1 red, 2 green, 4 blue
-        uint8_t ends;      // start_of_edge | end_of_edge
+        uint32_t next;    // the piece the boundary goes on with; UINT32_MAX at an open end
+        uint32_t source;  // in the exact field's pieces
+        uint8_t corner;   // the boundary turns at its start
+        uint8_t colour;   // channel bits: 1 red, 2 green, 4 blue
+        uint8_t ends;     // start_of_edge | end_of_edge
         uint8_t seen;
     };
-    enum : uint8_t { start_of_edge = 1, end_of_edge = 2 };
+    enum : uint8_t
+    {
+        start_of_edge = 1,
+        end_of_edge = 2
+    };
 
     bool orient_pieces();
     bool link_pieces();
@@ -71,10 +75,10 @@ private:
     distance_field_t m_exact;
     distance_field_type_t m_type = distance_field_type_t::sdf;
     array_dyn_t<piece_t> m_pieces;
-    array_dyn_t<uint32_t> m_oriented;  // per exact piece: its index in m_pieces, or UINT32_MAX
-    array_dyn_t<uint32_t> m_loop;      // pieces of the loop being coloured, in order
-    array_dyn_t<uint32_t> m_open;      // pieces nobody goes on to
-    array_dyn_t<float> m_edge_lengths;    // of the loop being coloured, from its first corner
+    array_dyn_t<uint32_t> m_oriented;   // per exact piece: its index in m_pieces, or UINT32_MAX
+    array_dyn_t<uint32_t> m_loop;       // pieces of the loop being coloured, in order
+    array_dyn_t<uint32_t> m_open;       // pieces nobody goes on to
+    array_dyn_t<float> m_edge_lengths;  // of the loop being coloured, from its first corner
     array_dyn_t<uint8_t> m_edge_colours;
     array_dyn_t<corner_t> m_corners;
     // Per channel and texel, in planes of the exact field's stride: the squared distance to the

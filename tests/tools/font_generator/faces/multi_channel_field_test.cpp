@@ -50,7 +50,8 @@ polygon_t star(double cx, double cy, double outer, double inner, int points)
 }
 
 // Calls `visit(a, b)` for every edge of every contour.
-template <typename visit_t> void for_each_edge(const std::vector<polygon_t>& contours, visit_t visit)
+template <typename visit_t>
+void for_each_edge(const std::vector<polygon_t>& contours, visit_t visit)
 {
     for (const polygon_t& polygon : contours)
         for (std::size_t k = 0; k < polygon.size(); ++k)
@@ -111,8 +112,11 @@ bool reads_inside(const multi_channel_field_t& field, point_t p)
 const std::vector<field_case_t>& cases()
 {
     static const std::vector<field_case_t> all = {
-        { "square", { rectangle(1.3, 0.6, 11.3, 10.6) }, { { 0, 0 }, { 0, 1 }, { 0, 2 }, { 0, 3 } } },
-        { "sharp star", { star(12.2, 12.1, 11.0, 4.2, 5) },
+        { "square",
+          { rectangle(1.3, 0.6, 11.3, 10.6) },
+          { { 0, 0 }, { 0, 1 }, { 0, 2 }, { 0, 3 } } },
+        { "sharp star",
+          { star(12.2, 12.1, 11.0, 4.2, 5) },
           { { 0, 0 }, { 0, 1 }, { 0, 2 }, { 0, 4 }, { 0, 6 }, { 0, 8 } } },
         { "two overlapping squares",
           { rectangle(0.4, 0.3, 10.4, 10.3), rectangle(5.7, 4.8, 15.7, 14.8) },
@@ -123,7 +127,8 @@ const std::vector<field_case_t>& cases()
         { "clockwise outline, counter-clockwise counter",
           { rectangle(0.2, 0.2, 16.2, 16.2, true), rectangle(5.2, 5.2, 11.2, 11.2) },
           { { 0, 1 }, { 0, 3 }, { 1, 1 }, { 1, 3 } } },
-        { "shared edge", { rectangle(0.5, 0.5, 6.5, 8.5), rectangle(6.5, 0.5, 12.5, 8.5) },
+        { "shared edge",
+          { rectangle(0.5, 0.5, 6.5, 8.5), rectangle(6.5, 0.5, 12.5, 8.5) },
           { { 0, 0 }, { 0, 3 }, { 1, 1 }, { 1, 2 } } },
     };
     return all;
@@ -143,14 +148,14 @@ test_outline_t outline_of(const field_case_t& c)
 
 TEST(multi_channel_field, median_right_beyond_one_pixel_and_corners_kept)
 {
-    for (const distance_field_type_t type : { distance_field_type_t::msdf,
-                                              distance_field_type_t::mtsdf })
+    for (const distance_field_type_t type :
+         { distance_field_type_t::msdf, distance_field_type_t::mtsdf })
         for (const float range : { 2.0f, 4.0f, 8.0f })
             for (const field_case_t& c : cases())
             {
-                SCOPED_TRACE(testing::Message() << c.name << ", range " << range << ", "
-                                                << (type == distance_field_type_t::msdf ? "msdf"
-                                                                                        : "mtsdf"));
+                SCOPED_TRACE(testing::Message()
+                             << c.name << ", range " << range << ", "
+                             << (type == distance_field_type_t::msdf ? "msdf" : "mtsdf"));
                 test_outline_t outline = outline_of(c);
                 multi_channel_field_t field;
                 ASSERT_TRUE(field.build(outline.outline(), range, type));
@@ -172,10 +177,12 @@ TEST(multi_channel_field, median_right_beyond_one_pixel_and_corners_kept)
                     const point_t& v = polygon[vertex];
                     const point_t& before = polygon[(vertex + polygon.size() - 1) % polygon.size()];
                     const point_t& after = polygon[(vertex + 1) % polygon.size()];
-                    const double bx = (before.x - v.x) / std::hypot(before.x - v.x, before.y - v.y) +
-                                      (after.x - v.x) / std::hypot(after.x - v.x, after.y - v.y);
-                    const double by = (before.y - v.y) / std::hypot(before.x - v.x, before.y - v.y) +
-                                      (after.y - v.y) / std::hypot(after.x - v.x, after.y - v.y);
+                    const double bx =
+                        (before.x - v.x) / std::hypot(before.x - v.x, before.y - v.y) +
+                        (after.x - v.x) / std::hypot(after.x - v.x, after.y - v.y);
+                    const double by =
+                        (before.y - v.y) / std::hypot(before.x - v.x, before.y - v.y) +
+                        (after.y - v.y) / std::hypot(after.x - v.x, after.y - v.y);
                     const double length = std::hypot(bx, by);
                     for (const double step : { -0.3, 0.3 })
                     {
@@ -199,3 +206,48 @@ TEST(multi_channel_field, median_right_beyond_one_pixel_and_corners_kept)
 }
 
 }  // namespace
+
+TEST(multi_channel_field, glyphs_of_real_fonts_read_right_beyond_one_pixel)
+{
+    // Against the exact field of the same outline four times as large, at its pixel centres.
+    const char* const fonts[] = { "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                                  "/usr/share/fonts/truetype/noto/NotoSans-Regular.ttf",
+                                  "/usr/share/fonts/truetype/inter-vf/Inter-roman.var.ttf" };
+    FT_Library library;
+    ASSERT_EQ(FT_Init_FreeType(&library), 0);
+    multi_channel_field_t field;
+    distance_field_t larger;
+    for (const char* font : fonts)
+        for (const uint32_t pixels : { 16u, 32u })
+        {
+            SCOPED_TRACE(testing::Message() << font << " at " << pixels << " px");
+            FT_Face face;
+            ASSERT_EQ(FT_New_Face(library, font, 0, &face), 0);
+            ASSERT_EQ(FT_Set_Pixel_Sizes(face, pixels, pixels), 0);
+            int wrong = 0;
+            for (uint32_t code = 0x21; code <= 0x7E; ++code)
+            {
+                ASSERT_EQ(FT_Load_Char(face, code, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP), 0);
+                const FT_Outline& outline = face->glyph->outline;
+                ASSERT_TRUE(field.build(outline, float(pixels) / 8, distance_field_type_t::msdf));
+                std::vector<FT_Vector> points(outline.points, outline.points + outline.n_points);
+                for (FT_Vector& point : points)
+                    point = FT_Vector{ point.x * 4, point.y * 4 };
+                FT_Outline scaled = outline;
+                scaled.points = points.data();
+                ASSERT_TRUE(larger.build(scaled, 12.0f));
+                const distance_cell_t& cell = larger.cell();
+                for (int32_t r = 0; r < cell.rows; ++r)
+                    for (int32_t c = 0; c < cell.width; ++c)
+                    {
+                        const float distance = larger.distance_at(c, r);
+                        const point_t p{ (cell.left + c + 0.5) / 4, (cell.top - r - 0.5) / 4 };
+                        if (std::fabs(distance) > 4.0f && reads_inside(field, p) != (distance > 0))
+                            ++wrong;
+                    }
+            }
+            EXPECT_EQ(wrong, 0);
+            FT_Done_Face(face);
+        }
+    FT_Done_FreeType(library);
+}
