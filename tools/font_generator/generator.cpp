@@ -136,6 +136,22 @@ font_face_settings_t face_settings_of(const char_set_config_u& config, uint32_t 
     return settings;
 }
 
+// What a set's pictures hold: decided here, once, for every stage and writer.
+set_pictures_t pictures_of(const char_set_config_u& config, uint32_t font_style)
+{
+    set_pictures_t pictures;
+    const distance_field_type_t field_type = field_type_of(config);
+    pictures.kind = !config.distance_field ? font_style == 0 ? picture_kind_t::coverage_alpha
+                                                             : picture_kind_t::coverage_colour
+                    : field_type == distance_field_type_t::msdf
+                        ? picture_kind_t::multi_channel_field
+                    : field_type == distance_field_type_t::mtsdf
+                        ? picture_kind_t::multi_channel_and_true_field
+                        : picture_kind_t::distance_field;
+    pictures.distance_range = config.distance_range;
+    return pictures;
+}
+
 glyph_render_settings_t render_settings_of(const char_set_config_u& config)
 {
     glyph_render_settings_t settings;
@@ -143,6 +159,7 @@ glyph_render_settings_t render_settings_of(const char_set_config_u& config)
     settings.outline_width = config.outline_width;
     settings.distance_field = config.distance_field;
     settings.distance_range = config.distance_range;
+    settings.field_type = field_type_of(config);
     settings.padding = config.glyph_padding;
     return settings;
 }
@@ -288,8 +305,12 @@ bool lay_out_and_draw(generator_t* run)
                                    set.faces.get());
         const picture_limits_t limits{ config.max_picture_size, config.several_pictures,
                                        config.glyph_spacing };
+        // Three channels take four bytes a pixel whatever font_style says.
+        canvas_style_t set_style = style;
+        if (pictures_of(config, configuration.font_style).has_channels())
+            set_style.font_style = 1;
         if (!fit_set_canvases(&set.canvases, set.character_set.get(), config.outline_width,
-                              limits, style, &source, config.distance_field,
+                              limits, set_style, &source, config.distance_field,
                               config.glyph_padding))
             return false;
     }
@@ -298,17 +319,6 @@ bool lay_out_and_draw(generator_t* run)
 
 namespace
 {
-
-// What a set's pictures hold: decided here, once, for every stage and writer.
-set_pictures_t pictures_of(const char_set_config_u& config, uint32_t font_style)
-{
-    set_pictures_t pictures;
-    pictures.kind = config.distance_field ? picture_kind_t::distance_field
-                    : font_style == 0     ? picture_kind_t::coverage_alpha
-                                          : picture_kind_t::coverage_colour;
-    pictures.distance_range = config.distance_range;
-    return pictures;
-}
 
 // The finished font: the configuration's output settings, every set and every picture of the
 // run in number order, the figures and the file names. False when memory is short.

@@ -9,6 +9,7 @@
 
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -99,16 +100,31 @@ TEST(distance_field_run, kerning_is_as_for_coverage_glyphs)
 
 TEST(distance_field_run, without_the_attribute_the_bytes_are_todays)
 {
-    scratch_directory_t today;
-    scratch_directory_t unused;
-    ASSERT_EQ(run(today, "").result.status, 0);
-    ASSERT_EQ(run(unused, "    distance_field: false\n    distance_range: 9\n").result.status, 0);
-    const std::vector<std::string> files = sorted_file_names(today.path("out"));
-    EXPECT_EQ(sorted_file_names(unused.path("out")), files);
-    for (const std::string& name : files)
-        EXPECT_TRUE(read_file_bytes(today.path("out/" + name)) ==
-                    read_file_bytes(unused.path("out/" + name)))
-            << name;
+    // Today's configuration, and the same with attributes that change nothing.
+    const std::pair<const char*, const char*> pairs[] = {
+        { "", "    distance_field: false\n    distance_range: 9\n" },
+        { "", "    distance_field_type: \"sdf\"\n" },
+        { "    distance_field: true\n",
+          "    distance_field: true\n    distance_field_type: \"sdf\"\n" },
+    };
+    const std::string exports = "    export_formats: 4\n    export_formats[0]: \"bmfont_text\"\n"
+                                "    export_formats[1]: \"bmfont_xml\"\n"
+                                "    export_formats[2]: \"bmfont_binary\"\n"
+                                "    export_formats[3]: \"bmfont_json\"\n";
+    for (const auto& [today_set, same_set] : pairs)
+    {
+        SCOPED_TRACE(same_set);
+        scratch_directory_t today;
+        scratch_directory_t same;
+        ASSERT_EQ(run(today, today_set, dejavu_sans, exports).result.status, 0);
+        ASSERT_EQ(run(same, same_set, dejavu_sans, exports).result.status, 0);
+        const std::vector<std::string> files = sorted_file_names(today.path("out"));
+        EXPECT_EQ(sorted_file_names(same.path("out")), files);
+        for (const std::string& name : files)
+            EXPECT_TRUE(read_file_bytes(today.path("out/" + name)) ==
+                        read_file_bytes(same.path("out/" + name)))
+                << name;
+    }
 }
 
 TEST(distance_field_run, fills_several_pictures_within_the_limit)

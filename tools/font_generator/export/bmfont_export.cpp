@@ -118,8 +118,9 @@ namespace
 
 // ---- names and escapes --------------------------------------------------------------------
 
-// The channel numbers of `common`: alpha pages and distance fields carry the glyph in alpha and
-// one in colour; colour pages carry glyph data in every channel.
+// The channel numbers of `common` (0 glyph data, 4 one): alpha pages and distance fields carry
+// the glyph in alpha and one in colour; colour pages, and three-channel fields with the field in
+// alpha, carry glyph data in every channel; three-channel fields alone carry one in alpha.
 struct channels_t
 {
     int alpha;
@@ -133,7 +134,10 @@ channels_t channels_of(const bmfont_font_t& font)
     switch (font.pictures.kind)
     {
     case picture_kind_t::coverage_colour:
+    case picture_kind_t::multi_channel_and_true_field:  // its alpha is the true field
         return { 0, 0, 0, 0 };
+    case picture_kind_t::multi_channel_field:  // alpha 255
+        return { 4, 0, 0, 0 };
     case picture_kind_t::coverage_alpha:
     case picture_kind_t::distance_field:
         break;
@@ -364,7 +368,7 @@ bool append_page(string_t* text, syntax_t syntax, uint32_t id, const char* name)
 
 bool append_distance_field(string_t* text, syntax_t syntax, const bmfont_font_t& font)
 {
-    field_value_t fields[] = { name_value("fieldType", "sdf"),
+    field_value_t fields[] = { name_value("fieldType", distance_field_type_name(font.pictures.field_type())),
                                { "distanceRange", value_kind_t::real } };
     fields[1].real = double(font.pictures.distance_range);
     return append_record(text, syntax, "  ", "distanceField", fields);

@@ -44,7 +44,13 @@ public:
         {
             const uint32_t in_bytes = canvas.bytes_per_pixel();
             const uint8_t* in = canvas.row(y);
-            if (m_bytes == 4)
+            if (m_channels == page_channels_t::as_is)
+            {
+                std::memcpy(row, in, std::size_t(canvas.width) * 4);
+                x = canvas.width;
+                row += std::size_t(canvas.width) * 4;
+            }
+            else if (m_bytes == 4)
                 for (; x < canvas.width; ++x, in += 4, row += 4)
                     make_straight_colour(in, row);
             else if (m_channels == page_channels_t::white_alpha)
@@ -81,8 +87,18 @@ private:
 
 page_channels_t page_channels_of(picture_kind_t kind)
 {
-    return kind == picture_kind_t::coverage_colour ? page_channels_t::straight_colour
-                                                   : page_channels_t::white_alpha;
+    switch (kind)
+    {
+    case picture_kind_t::coverage_colour:
+        return page_channels_t::straight_colour;
+    case picture_kind_t::multi_channel_field:
+    case picture_kind_t::multi_channel_and_true_field:
+        return page_channels_t::as_is;
+    case picture_kind_t::coverage_alpha:
+    case picture_kind_t::distance_field:
+        break;
+    }
+    return page_channels_t::white_alpha;
 }
 
 void make_straight_colour(const uint8_t premultiplied[4], uint8_t straight[4])
@@ -101,8 +117,9 @@ bool write_png_page(const char* path, const font_canvas_t& canvas, page_channels
 {
     if (page_width < canvas.width || page_height < canvas.height)
         OV_FATAL("A page is smaller than its picture.");
-    const bool rgba = channels == page_channels_t::straight_colour && canvas.pixels != nullptr &&
-                      !has_grey_colour(canvas);
+    const bool rgba = channels == page_channels_t::as_is ||
+                      (channels == page_channels_t::straight_colour && canvas.pixels != nullptr &&
+                       !has_grey_colour(canvas));
     png_format_t format;
     format.width = page_width;
     format.height = page_height;

@@ -14,10 +14,12 @@ enum class page_channels_t
 {
     white_alpha,      // alpha pictures and distance fields: R = G = B = 255, the pixel's alpha in A
     straight_colour,  // colour pictures: their colour, multiplied by coverage, made straight
+    as_is,            // multi-channel fields: R, G, B and A as the picture holds them
 };
 
 // The channels of a set's pages: straight colour for colour pictures; white and alpha for alpha
-// pictures and for a distance field in either style (readers take the field from alpha).
+// pictures and for a distance field in either style (readers take the field from alpha); a
+// multi-channel field's as they are.
 page_channels_t page_channels_of(picture_kind_t kind);
 
 // One colour picture's pixel (c, c, c, a), colour multiplied by coverage, as straight colour:

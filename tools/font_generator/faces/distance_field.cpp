@@ -46,20 +46,6 @@ double length_of(double x, double y)
     return std::sqrt(x * x + y * y);
 }
 
-// Floor and ceiling of values well inside the int32_t range, without a library call: the
-// pixel loops round twice a row.
-template <typename real_t> int32_t floor_to_int(real_t x)
-{
-    const int32_t i = int32_t(x);
-    return real_t(i) > x ? i - 1 : i;
-}
-
-template <typename real_t> int32_t ceil_to_int(real_t x)
-{
-    const int32_t i = int32_t(x);
-    return real_t(i) < x ? i + 1 : i;
-}
-
 }  // namespace
 
 // ---- values -------------------------------------------------------------------------------------
@@ -202,11 +188,15 @@ bool distance_field_t::build(const FT_Outline_& outline, float range, uint32_t e
 
 // ---- flattening ---------------------------------------------------------------------------------
 
-// FreeType's outline walk, adding the chords of every segment to the contour being flattened.
+// FreeType's outline walk, adding the chords of every segment to the contour being flattened
+// and marking the points where one segment turns into the next by more than
+// corner_turn_degrees.
 struct outline_walk_t
 {
     distance_field_t* field;
     distance_field_t::point_t last;
+    distance_field_t::point_t last_direction;   // the last segment's at its end; 0 before one
+    distance_field_t::point_t first_direction;  // the contour's first segment's at its start
 
     distance_field_t::point_t to_cell(const FT_Vector* v) const
     {
@@ -217,13 +207,60 @@ struct outline_walk_t
     int add(distance_field_t::point_t p)
     {
         last = p;
-        return field->m_contour.append(p) ? 0 : FT_Err_Out_Of_Memory;
+        return field->m_contour.append(p) && field->m_contour_corners.append(0)
+                   ? 0
+                   : FT_Err_Out_Of_Memory;
+    }
+
+    static bool is_zero(distance_field_t::point_t d) { return d.x == 0 && d.y == 0; }
+
+    static bool turns(distance_field_t::point_t from, distance_field_t::point_t to)
+    {
+        static const double cosine = std::cos(corner_turn_degrees * 3.14159265358979323846 / 180);
+        if (is_zero(from) || is_zero(to))
+            return false;
+        return from.x * to.x + from.y * to.y <
+               cosine * length_of(from.x, from.y) * length_of(to.x, to.y);
+    }
+
+    // A segment leaves the last point in `start` and arrives in `end` (zero for no length).
+    void segment(distance_field_t::point_t start, distance_field_t::point_t end)
+    {
+        if (is_zero(start))
+            return;
+        if (is_zero(first_direction))
+            first_direction = start;
+        else if (turns(last_direction, start) && !field->m_contour_corners.empty())
+            field->m_contour_corners[field->m_contour_corners.size() - 1] = 1;
+        last_direction = end;
+    }
+
+    bool close()
+    {
+        if (!field->m_contour_corners.empty() && turns(last_direction, first_direction))
+            field->m_contour_corners[0] = 1;
+        last_direction = first_direction = { 0, 0 };
+        return field->close_contour();
+    }
+
+    static distance_field_t::point_t direction(distance_field_t::point_t from,
+                                               distance_field_t::point_t to)
+    {
+        return { to.x - from.x, to.y - from.y };
+    }
+
+    // The first of the directions that is not zero.
+    static distance_field_t::point_t first_of(distance_field_t::point_t a,
+                                              distance_field_t::point_t b,
+                                              distance_field_t::point_t c = { 0, 0 })
+    {
+        return !is_zero(a) ? a : !is_zero(b) ? b : c;
     }
 
     static int move_to(const FT_Vector* to, void* user)
     {
         outline_walk_t* walk = static_cast<outline_walk_t*>(user);
-        if (!walk->field->close_contour())
+        if (!walk->close())
             return FT_Err_Out_Of_Memory;
         return walk->add(walk->to_cell(to));
     }
@@ -231,7 +268,10 @@ struct outline_walk_t
     static int line_to(const FT_Vector* to, void* user)
     {
         outline_walk_t* walk = static_cast<outline_walk_t*>(user);
-        return walk->add(walk->to_cell(to));
+        const distance_field_t::point_t p = walk->to_cell(to);
+        const distance_field_t::point_t d = direction(walk->last, p);
+        walk->segment(d, d);
+        return walk->add(p);
     }
 
     static uint32_t chords_for(double bend)
@@ -248,6 +288,8 @@ struct outline_walk_t
         const distance_field_t::point_t p0 = walk->last;
         const distance_field_t::point_t p1 = walk->to_cell(control);
         const distance_field_t::point_t p2 = walk->to_cell(to);
+        walk->segment(first_of(direction(p0, p1), direction(p0, p2)),
+                      first_of(direction(p1, p2), direction(p0, p2)));
         const uint32_t n =
             chords_for(length_of(p0.x - 2 * p1.x + p2.x, p0.y - 2 * p1.y + p2.y));
         for (uint32_t i = 1; i < n; ++i)
@@ -270,6 +312,8 @@ struct outline_walk_t
         const distance_field_t::point_t p1 = walk->to_cell(control1);
         const distance_field_t::point_t p2 = walk->to_cell(control2);
         const distance_field_t::point_t p3 = walk->to_cell(to);
+        walk->segment(first_of(direction(p0, p1), direction(p0, p2), direction(p0, p3)),
+                      first_of(direction(p2, p3), direction(p1, p3), direction(p0, p3)));
         const double bend = std::max(length_of(p0.x - 2 * p1.x + p2.x, p0.y - 2 * p1.y + p2.y),
                                      length_of(p1.x - 2 * p2.x + p3.x, p1.y - 2 * p2.y + p3.y));
         const uint32_t n = chords_for(3 * bend);
@@ -292,6 +336,7 @@ struct outline_walk_t
 int distance_field_t::flatten(const FT_Outline_& outline)
 {
     m_contour.clear();
+    m_contour_corners.clear();
     m_edges.clear();
     m_contours.clear();
     FT_Outline_Funcs funcs;
@@ -301,11 +346,11 @@ int distance_field_t::flatten(const FT_Outline_& outline)
     funcs.cubic_to = &outline_walk_t::cubic_to;
     funcs.shift = 0;
     funcs.delta = 0;
-    outline_walk_t walk{ this, { 0, 0 } };
+    outline_walk_t walk{ this, { 0, 0 }, { 0, 0 }, { 0, 0 } };
     const FT_Error walked = FT_Outline_Decompose(const_cast<FT_Outline*>(&outline), &funcs, &walk);
     if (walked != 0)
         return walked;
-    return close_contour() ? 0 : FT_Err_Out_Of_Memory;
+    return walk.close() ? 0 : FT_Err_Out_Of_Memory;
 }
 
 // Turns the flattened contour into edges, unless it has fewer than three distinct points or no
@@ -313,12 +358,20 @@ int distance_field_t::flatten(const FT_Outline_& outline)
 bool distance_field_t::close_contour()
 {
     array_dyn_t<point_t>& points = m_contour;
+    uint8_t* corners = m_contour_corners.data();
     uint32_t count = 0;
     for (uint32_t i = 0; i < points.size(); ++i)
+    {
         if (count == 0 || points[i].x != points[count - 1].x || points[i].y != points[count - 1].y)
+        {
+            corners[count] = corners[i];
             points[count++] = points[i];
+        }
+        else
+            corners[count - 1] |= corners[i];
+    }
     while (count > 1 && points[count - 1].x == points[0].x && points[count - 1].y == points[0].y)
-        --count;
+        corners[0] |= corners[--count];
     bool has_area = false;
     for (uint32_t i = 1; i + 1 < count && !has_area; ++i)
         has_area = cross(points[i].x - points[0].x, points[i].y - points[0].y,
@@ -334,7 +387,7 @@ bool distance_field_t::close_contour()
             const point_t& a = points[i];
             const point_t& b = points[(i + 1) % count];
             (void)m_edges.append(edge_t{ a, b, length_of(b.x - a.x, b.y - a.y), first,
-                                         first + count - 1 });
+                                         first + count - 1, corners[i] != 0 });
             box.top = std::min(box.top, a.y);
             box.bottom = std::max(box.bottom, a.y);
             box.left = std::min(box.left, a.x);
@@ -343,6 +396,7 @@ bool distance_field_t::close_contour()
         (void)m_contours.append(box);
     }
     points.clear();
+    m_contour_corners.clear();
     return true;
 }
 
@@ -509,7 +563,7 @@ bool distance_field_t::make_pieces()
                 const double dy = edge.b.y - edge.a.y;
                 (void)m_pieces.append(piece_t{
                     { edge.a.x + from * dx, edge.a.y + from * dy },
-                    { edge.a.x + cut->t * dx, edge.a.y + cut->t * dy }, m_chains - 1 });
+                    { edge.a.x + cut->t * dx, edge.a.y + cut->t * dy }, m_chains - 1, e });
                 from = cut->t;
             }
         }
@@ -522,14 +576,14 @@ bool distance_field_t::make_pieces()
         const double dx = edge.b.x - edge.a.x;
         const double dy = edge.b.y - edge.a.y;
         if (!m_pieces.append(piece_t{ { edge.a.x + from * dx, edge.a.y + from * dy }, edge.b,
-                                      m_chains - 1 }))
+                                      m_chains - 1, e }))
             return false;
         break_before = break_after;
     }
     return true;
 }
 
-bool distance_field_t::is_boundary_between(point_t p, point_t q) const
+uint8_t distance_field_t::boundary_between(point_t p, point_t q) const
 {
     // The winding numbers at p and at q, from one pass over the edges.
     int32_t at_p = 0;
@@ -547,7 +601,9 @@ bool distance_field_t::is_boundary_between(point_t p, point_t q) const
         else
             at_q -= edge.b.y <= q.y && cross(dx, dy, q.x - edge.a.x, q.y - edge.a.y) < 0;
     }
-    return (at_p != 0) != (at_q != 0);
+    if ((at_p != 0) == (at_q != 0))
+        return not_boundary;
+    return at_p != 0 ? filled_left : filled_right;
 }
 
 // A chain is boundary when the filled region lies on exactly one of its sides, asked beside the
@@ -573,7 +629,7 @@ bool distance_field_t::classify_chains()
     }
     for (uint32_t chain = 0; chain < m_chains; ++chain)
     {
-        m_boundary[chain] = 0;
+        m_boundary[chain] = not_boundary;
         if (longest[chain].piece == UINT32_MAX || longest[chain].squared_length == 0)
             continue;
         const piece_t& piece = pieces[longest[chain].piece];
@@ -581,7 +637,7 @@ bool distance_field_t::classify_chains()
         const double nx = -(piece.b.y - piece.a.y) / length * side_offset;
         const double ny = (piece.b.x - piece.a.x) / length * side_offset;
         const point_t middle{ (piece.a.x + piece.b.x) * 0.5, (piece.a.y + piece.b.y) * 0.5 };
-        m_boundary[chain] = is_boundary_between({ middle.x + nx, middle.y + ny },
+        m_boundary[chain] = boundary_between({ middle.x + nx, middle.y + ny },
                                                  { middle.x - nx, middle.y - ny });
     }
     return true;
@@ -609,31 +665,13 @@ void distance_field_t::measure_distances()
         const float dy = float(piece.b.y - piece.a.y);
         const float length_squared = dx * dx + dy * dy;
         const float inverse = length_squared > 0 ? 1.0f / length_squared : 0.0f;
-        const bool sloped = std::fabs(dy) > 1e-6f;
-        const float inverse_dy = sloped ? 1.0f / dy : 0.0f;
-        const float top = std::min(ay, ay + dy) - far;
-        const float bottom = std::max(ay, ay + dy) + far;
-        const int32_t first_row = std::max(ceil_to_int(top - 0.5f), 0);
-        const int32_t last_row = std::min(floor_to_int(bottom - 0.5f), rows - 1);
-        for (int32_t r = first_row; r <= last_row; ++r)
+        const segment_reach_t reach(ax, ay, dx, dy, far, width, rows);
+        for (int32_t r = reach.first_row; r <= reach.last_row; ++r)
         {
-            const float y = float(r) + 0.5f;
-            const float py = y - ay;
-            // The part of the piece within `far` rows of the row, widened by `far`.
-            float t0 = 0.0f;
-            float t1 = 1.0f;
-            if (sloped)
-            {
-                t0 = std::clamp((py - far) * inverse_dy, 0.0f, 1.0f);
-                t1 = std::clamp((py + far) * inverse_dy, 0.0f, 1.0f);
-            }
-            const float x0 = ax + t0 * dx;
-            const float x1 = ax + t1 * dx;
-            // Whole groups of four columns: a few more distances cost less than a remainder.
-            const int32_t first_column =
-                std::max(ceil_to_int(std::min(x0, x1) - far - 0.5f), 0) & ~3;
-            const int32_t last_column =
-                std::min(floor_to_int(std::max(x0, x1) + far - 0.5f), width - 1);
+            const float py = float(r) + 0.5f - ay;
+            int32_t first_column;
+            int32_t last_column;
+            reach.columns(r, &first_column, &last_column);
             float* out = squared + r * stride;
             const float4_t pys = float4_t{} + py;
             for (int32_t group = first_column; group <= last_column; group += 4)

@@ -50,6 +50,8 @@ uint32_t glyph_row_bytes(glyph_pixel_mode_t mode, int32_t width)
         return (w + 3) / 4;
     case glyph_pixel_mode_t::gray4:
         return (w + 1) / 2;
+    case glyph_pixel_mode_t::rgba:
+        return 4 * w;
     default:
         return (w + 7) / 8;
     }

@@ -14,6 +14,7 @@ enum class glyph_pixel_mode_t : uint8_t
     gray = 2,   // 8 bits per pixel
     gray2 = 3,  // 2 bits per pixel, levels 0 to 3
     gray4 = 4,  // 4 bits per pixel, levels 0 to 15
+    rgba = 16,  // 4 bytes per pixel, R, G, B, A: a multi-channel field's, not the rasterizer's
 };
 
 // True for the modes that coverage_at can read.

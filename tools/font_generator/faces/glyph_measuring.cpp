@@ -6,7 +6,7 @@
 
 #include "ovcore/message.h"
 #include "tools/font_generator/faces/blank_characters.h"
-#include "tools/font_generator/faces/distance_field.h"
+#include "tools/font_generator/faces/multi_channel_field.h"
 #include "tools/font_generator/faces/glyph_bitmap.h"
 #include "tools/font_generator/faces/glyph_workers.h"
 #include "tools/font_generator/model/font_glyph.h"
@@ -64,6 +64,7 @@ glyph_route_t route_of(const glyph_render_settings_t& settings)
     if (settings.distance_field)
     {
         route.field = true;
+        route.field_type = settings.field_type;
         route.measure_flags = outline_flags;
         route.draw_flags = outline_flags;
         route.distance_range = settings.distance_range;
@@ -86,9 +87,9 @@ bool field_builders_t::make(const glyph_route_t& route, uint32_t threads)
         return true;
     if (!m_builders.resize(threads))
         return false;
-    for (auto_ptr_t<distance_field_t>& builder : m_builders)
+    for (auto_ptr_t<multi_channel_field_t>& builder : m_builders)
     {
-        builder.reset(new (std::nothrow) distance_field_t);
+        builder.reset(new (std::nothrow) multi_channel_field_t);
         if (!builder)
         {
             m_builders.clear();
@@ -98,7 +99,7 @@ bool field_builders_t::make(const glyph_route_t& route, uint32_t threads)
     return true;
 }
 
-distance_field_t* field_builders_t::of(uint32_t thread) const
+multi_channel_field_t* field_builders_t::of(uint32_t thread) const
 {
     return thread < m_builders.size() ? m_builders[thread].get() : nullptr;
 }
@@ -160,10 +161,11 @@ bool has_ink(const glyph_bitmap_t& bitmap)
 // Measures a loaded outline glyph by its distance field, made with `field`: the field's cell,
 // the unhinted advance, the checks over the cell without its padding; an outline FreeType cannot
 // walk is a glyph that did not load. False when memory is short.
-bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, float range, uint32_t padding,
-                   distance_field_t* field, glyph_message_log_t* log)
+bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, const glyph_route_t& route,
+                   multi_channel_field_t* field, glyph_message_log_t* log)
 {
-    if (field == nullptr || !field->build(slot->outline, range, padding))
+    if (field == nullptr ||
+        !field->build(slot->outline, route.distance_range, route.field_type, route.padding))
         return false;
     if (field->is_invalid())
     {
@@ -187,7 +189,7 @@ bool measure_field(font_glyph_t* glyph, FT_GlyphSlot slot, float range, uint32_t
 // nothing of the set beside it, so helpers may measure different glyphs at once.
 void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
                    const glyph_route_t& route, const glyph_lookup_t& lookup, uint64_t* budget,
-                   uint32_t pool, glyph_message_log_t* log, distance_field_t* field)
+                   uint32_t pool, glyph_message_log_t* log, multi_channel_field_t* field)
 {
     font_glyph_t& glyph = set->glyphs[position];
     // The first face that defines the character draws it; one nobody defines stays with the
@@ -224,7 +226,7 @@ void measure_glyph(character_set_t* set, uint32_t position, face_list_t faces,
         if (slot->format != FT_GLYPH_FORMAT_OUTLINE)
             log->error("The glyph '%s' has no outline to make a distance field from.",
                        glyph.name.c_str());
-        else if (!measure_field(&glyph, slot, route.distance_range, route.padding, field, log))
+        else if (!measure_field(&glyph, slot, route, field, log))
             log->note_lost_glyph(position);
         else if (field->has_values())
             lookup.keep_bitmap(position, field->values(), budget, pool);
@@ -585,9 +587,10 @@ bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, uint
     {
         if (face->glyph->format != FT_GLYPH_FORMAT_OUTLINE)
             return false;  // measuring said so
-        distance_field_t* builder = m_builders.of(helper);
+        multi_channel_field_t* builder = m_builders.of(helper);
         if (builder == nullptr ||
-            !builder->build(face->glyph->outline, m_route.distance_range, m_route.padding))
+            !builder->build(face->glyph->outline, m_route.distance_range, m_route.field_type,
+                            m_route.padding))
         {
             note_lost(position);
             return false;
@@ -598,5 +601,6 @@ bool face_glyph_source_t::load_bitmap(face_list_t faces, uint32_t position, uint
     }
     else
         *out = view_of(face->glyph->bitmap);
-    return has_pixels(*out) && out->top_row != nullptr && is_readable_pixel_mode(out->mode);
+    return has_pixels(*out) && out->top_row != nullptr &&
+           (is_readable_pixel_mode(out->mode) || out->mode == glyph_pixel_mode_t::rgba);
 }

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
-class distance_field_t;
+class multi_channel_field_t;
 struct character_set_t;
 struct font_glyph_t;
 struct glyph_bitmap_t;
@@ -52,6 +52,8 @@ struct glyph_render_settings_t
     // field's, the advance the unhinted one, and the bitmap holds the values.
     bool distance_field = false;
     float distance_range = default_distance_range;
+    // Three channels (and the field in a fourth for mtsdf) as glyph_pixel_mode_t::rgba.
+    distance_field_type_t field_type = distance_field_type_t::sdf;
     // Empty pixels on every side of every cell with ink, outside the outline margin, or added
     // to a field's margin (its values go on into them).
     uint32_t padding = 0;
@@ -62,6 +64,7 @@ struct glyph_render_settings_t
 struct glyph_route_t
 {
     bool field = false;
+    distance_field_type_t field_type = distance_field_type_t::sdf;  // of a field
     int32_t measure_flags = 0;  // a load FreeType has to bend fails here, so it is reported
     int32_t draw_flags = 0;     // the same bitmap as measuring's, without the check
     int64_t outline = 0;        // coverage: pixels of margin on every side of a cell
@@ -81,10 +84,10 @@ public:
     // False when memory is short; every builder is then missing.
     [[nodiscard]] bool make(const glyph_route_t& route, uint32_t threads);
     // Thread t's builder; null for coverage, or when memory was short.
-    distance_field_t* of(uint32_t thread) const;
+    multi_channel_field_t* of(uint32_t thread) const;
 
 private:
-    array_dyn_t<auto_ptr_t<distance_field_t>> m_builders;
+    array_dyn_t<auto_ptr_t<multi_channel_field_t>> m_builders;
 };
 
 // A set's kept glyphs, or none: the glyph index measuring found and the bitmap it kept. The one

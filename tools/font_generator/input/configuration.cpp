@@ -52,6 +52,8 @@ const unit_attribute_t char_set_config_attributes[] = {
     OV_UNIT_ATTRIBUTE(char_set_config_u, font_instance, string, nullptr, "font_instance"),
     OV_UNIT_ATTRIBUTE(char_set_config_u, font_variations, string_array, nullptr,
                       "font_variations"),
+    OV_UNIT_ATTRIBUTE(char_set_config_u, distance_field_type, string, nullptr,
+                      "distance_field_type"),
     OV_UNIT_ATTRIBUTES_END,
 };
 
@@ -279,6 +281,30 @@ bool has_usable_distance_fields(const configuration_u& configuration, const char
                       double(max_distance_range));
             usable = false;
         }
+        distance_field_type_t type;
+        // The default "sdf" is a copy made with the unit: without memory for it the text is
+        // empty, which is no mistake of the file's.
+        if (set.distance_field_type.copy_failed())
+        {
+            msg_error("Not enough memory for the distance_field_type of the element %Iu of "
+                      "'char_config' in the configuration file '%s'.",
+                      size_t(k), path);
+            usable = false;
+        }
+        else if (!find_distance_field_type(set.distance_field_type.c_str(), &type))
+        {
+            msg_error("The distance_field_type '%s' of the element %Iu of 'char_config' in the "
+                      "configuration file '%s' is not \"sdf\", \"msdf\" or \"mtsdf\".",
+                      set.distance_field_type.c_str(), size_t(k), path);
+            usable = false;
+        }
+        else if (type != distance_field_type_t::sdf && !set.distance_field)
+        {
+            msg_error("The element %Iu of 'char_config' in the configuration file '%s' has the "
+                      "distance_field_type \"%s\" without distance_field: true.",
+                      size_t(k), path, set.distance_field_type.c_str());
+            usable = false;
+        }
         if (set.distance_field && set.outline_width != 0)
         {
             msg_error("The element %Iu of 'char_config' in the configuration file '%s' is a "
@@ -503,4 +529,12 @@ owner_ptr_t<configuration_u> load_configuration(const char* path, file_t* opened
     if (set_names != nullptr)
         *set_names = std::move(names);
     return configuration;
+}
+
+distance_field_type_t field_type_of(const char_set_config_u& set)
+{
+    distance_field_type_t type = distance_field_type_t::sdf;
+    if (set.distance_field)
+        (void)find_distance_field_type(set.distance_field_type.c_str(), &type);  // checked at load
+    return type;
 }

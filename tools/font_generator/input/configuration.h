@@ -5,6 +5,7 @@
 #include "ovcore/collections/arrays/arrays_base_impl.h"
 #include "ovcore/collections/string.h"
 #include "ovcore/units/unit.h"
+#include "tools/font_generator/model/distance_field_type.h"
 #include "tools/font_generator/model/picture_kind.h"
 
 #include <cstdint>
@@ -57,7 +58,13 @@ public:
     // empty: every face as it opens.
     string_dyn_t font_instance;
     array_dyn_t<string_dyn_t> font_variations;
+    // "sdf", "msdf" or "mtsdf" (see distance_field_type_t); other than "sdf" only with
+    // distance_field. Checked at load.
+    string_dyn_t distance_field_type{ "sdf" };
 };
+
+// The field a set's pictures hold, decided here alone: "sdf" for a set without distance_field.
+distance_field_type_t field_type_of(const char_set_config_u& set);
 
 constexpr uint32_t max_glyph_room = 64;
 

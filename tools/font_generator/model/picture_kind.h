@@ -2,6 +2,8 @@
 // and read by every stage and writer that treats kinds apart.
 #pragma once
 
+#include "tools/font_generator/model/distance_field_type.h"
+
 #include <cstdint>
 
 enum class picture_kind_t : uint8_t
@@ -9,6 +11,10 @@ enum class picture_kind_t : uint8_t
     coverage_alpha,   // font_style 0: one byte a pixel, the glyph's alpha
     coverage_colour,  // other styles: colour by coverage and alpha, four bytes a pixel
     distance_field,   // signed distances of the outlines, the value in alpha (either style)
+    // Three channels whose median is the outline, four bytes a pixel whatever the style: alpha
+    // 255 ("msdf"), or the single-channel field in alpha ("mtsdf").
+    multi_channel_field,
+    multi_channel_and_true_field,
 };
 
 // The distance range in pixels: the span of distances from value 0 to value 255.
@@ -40,5 +46,21 @@ struct set_pictures_t
     picture_kind_t kind = picture_kind_t::coverage_alpha;
     float distance_range = default_distance_range;  // a field's; unused by coverage
 
-    bool is_distance_field() const { return kind == picture_kind_t::distance_field; }
+    // Any of the three fields.
+    bool is_distance_field() const
+    {
+        return kind == picture_kind_t::distance_field || has_channels();
+    }
+    // Three channels whose median is the shape.
+    bool has_channels() const
+    {
+        return kind == picture_kind_t::multi_channel_field ||
+               kind == picture_kind_t::multi_channel_and_true_field;
+    }
+    distance_field_type_t field_type() const
+    {
+        return kind == picture_kind_t::multi_channel_field            ? distance_field_type_t::msdf
+               : kind == picture_kind_t::multi_channel_and_true_field ? distance_field_type_t::mtsdf
+                                                                      : distance_field_type_t::sdf;
+    }
 };

@@ -27,6 +27,8 @@ material_effect_t effect_of(const finished_set_t& set)
     case picture_kind_t::coverage_colour:
         return material_effect_t::plain;
     case picture_kind_t::distance_field:
+    case picture_kind_t::multi_channel_field:
+    case picture_kind_t::multi_channel_and_true_field:
         break;
     }
     return material_effect_t::distance_field;
@@ -53,12 +55,18 @@ bool write_material_file(const finished_font_t& font, uint32_t picture)
     }
     const char* texture_object_name = entry.texture_object_name.c_str();
     const material_effect_t effect = effect_of(set);
+    const bool typed = set.pictures.has_channels();
     const bool written =
         effect == material_effect_t::distance_field
+            // A multi-channel field names its type after the range; today's field says no more.
             ? file->write_formatted("material : \"ui.distance_field\" {\r\n\ttexture : \"%s\"\r\n"
                                     "\ttexture_name : \"texture\"\r\n"
-                                    "\tdistance_range : \"%g\"\r\n}\r\n",
-                                    texture_object_name, double(set.pictures.distance_range))
+                                    "\tdistance_range : \"%g\"\r\n%s%s%s}\r\n",
+                                    texture_object_name, double(set.pictures.distance_range),
+                                    typed ? "\tdistance_field_type : \"" : "",
+                                    typed ? distance_field_type_name(set.pictures.field_type())
+                                          : "",
+                                    typed ? "\"\r\n" : "")
             : file->write_formatted("material : \"%s\" {\r\n\ttexture : \"%s\"\r\n"
                                     "\ttexture_name : \"texture\"\r\n}\r\n",
                                     effect == material_effect_t::white_font ? "ui.white_font"

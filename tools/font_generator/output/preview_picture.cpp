@@ -19,6 +19,7 @@ namespace
 struct alpha_map_t
 {
     uint8_t alpha[256];
+    bool median = false;  // of three channels, white: a multi-channel field's shape
 };
 
 // A glyph line's cell as the preview draws it: from picture `canvas` at (x, y) of the preview,
@@ -238,6 +239,7 @@ bool plan_preview(const char* text, const font_layout_t& layout,
         {
             map = plan->maps.append_new();  // room was reserved above
             make_text_map(sets[k].pictures.distance_range, map);
+            map->median = sets[k].pictures.has_channels();
         }
         if (!set_line(codes, layout, sets[k], pictures, line_top, map, &plan->cells, &left,
                       &right))
@@ -325,6 +327,13 @@ void blend_row(const font_canvas_t& canvas, const uint8_t* pixels, uint32_t coun
         uint8_t mapped[4];
         std::memcpy(mapped, pixels, bytes);
         mapped[bytes - 1] = map->alpha[pixels[bytes - 1]];
+        if (map->median)
+        {
+            const uint8_t median = std::max(std::min(pixels[0], pixels[1]),
+                                            std::min(std::max(pixels[0], pixels[1]), pixels[2]));
+            std::memset(mapped, 255, 3);
+            mapped[3] = map->alpha[median];
+        }
         blend_preview_pixel(mapped, bytes, out, out);
     }
 }

@@ -12,6 +12,7 @@
 #include "tools/font_generator/packing/glyph_pixels.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -609,7 +610,11 @@ bool fit_set_canvases(array_dyn_t<auto_ptr_t<font_canvas_t>>* canvases, characte
 void draw_glyph(font_canvas_t* canvas, const glyph_bitmap_t& bitmap, const character_set_t& set,
                 const font_glyph_t& glyph, uint32_t inset, const glyph_alpha_table_t& alpha)
 {
-    if (canvas->font_style > 1 || bitmap.top_row == nullptr || !is_readable_pixel_mode(bitmap.mode))
+    // A multi-channel field's texels go in as they are, on its four-byte pictures.
+    const bool channels = bitmap.mode == glyph_pixel_mode_t::rgba;
+    if (bitmap.top_row == nullptr ||
+        (channels ? canvas->bytes_per_pixel() != 4
+                  : canvas->font_style > 1 || !is_readable_pixel_mode(bitmap.mode)))
         return;
     // The bitmap's part inside the cell and inside the canvas.
     const int64_t outline = inset;
@@ -627,6 +632,12 @@ void draw_glyph(font_canvas_t* canvas, const glyph_bitmap_t& bitmap, const chara
     for (int32_t r = 0; r < rows; ++r)
     {
         uint8_t* const line = canvas->row(uint32_t(top + r));
+        if (channels)
+        {
+            std::memcpy(line + 4 * uint64_t(left), bitmap.top_row + int64_t(r) * bitmap.pitch,
+                        std::size_t(columns) * 4);
+            continue;
+        }
         if (canvas->font_style == 0)
         {
             uint8_t* out = line + uint64_t(left);

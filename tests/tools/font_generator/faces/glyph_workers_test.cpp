@@ -179,14 +179,18 @@ TEST(glyph_workers, whole_runs_are_the_same_with_helpers_as_on_the_main_thread_a
                                  "    max_picture_size: 256\n    several_pictures: true\n"),
                         set_unit("set2", fixtures + "shapes.bdf", shapes,
                                  "    width: 14\n    height: 14\n") }),
-        // Distance fields in colour, from two fonts, on several pictures, with a preview.
+        // Distance fields in colour, from two fonts, on several pictures, with a preview; and
+        // three channels.
         configuration("    font_style: 1\n    gradient_color_start: 255\n"
                       "    gradient_color_step: 3\n    preview_text: \"Field\"\n",
                       { set_unit("set0", dejavu_sans, wide,
                                  "    width: 20\n    height: 20\n    distance_field: true\n"
                                  "    distance_range: 6\n    max_picture_size: 512\n"
                                  "    several_pictures: true\n"
-                                 "    fallback_font_files[0]: \"" + dejavu_mono + "\"\n") }),
+                                 "    fallback_font_files[0]: \"" + dejavu_mono + "\"\n"),
+                        set_unit("set1", dejavu_sans, wide,
+                                 "    width: 20\n    height: 20\n    distance_field: true\n"
+                                 "    distance_field_type: \"mtsdf\"\n") }),
         // A variable font at a named instance, on the helpers' faces too.
         configuration("", { set_unit("set0", inter_var, wide,
                                      "    width: 16\n    height: 16\n"
