@@ -77,6 +77,10 @@ TEST(options, run_as_the_configuration_they_print)
             "--no-antialias", "--outline-width", "1", "--width", "12", "--height", "14",
             "--output", "plain" },
           0 },
+        // Three channels and the true field, with kerning, on several pictures, exported.
+        { { "--font", dejavu_sans, "--distance-field-type", "mtsdf", "--opentype-kerning",
+            "--max-picture-size", "128", "--several-pictures", "--export", "bmfont_xml" },
+          0 },
         // A variable font at an instance and axis settings, with room around its glyphs.
         { { "--font", inter, "--instance", "Light Italic", "--variation", "wght=350",
             "--variation=slnt=-5", "--padding", "2", "--spacing=3", "--export", "bmfont_text" },
@@ -163,6 +167,8 @@ TEST(options, refuse_each_mistake_naming_the_option_as_typed)
     const case_t cases[] = {
         { { "--font", "a.ttf", "--distance-range", "100" },
           "--distance-range 100: the distance range is from 1 to 64 pixels." },
+        { { "--font", "a.ttf", "--distance-field-type=msdf2" },
+          "--distance-field-type=msdf2: the distance field type is sdf, msdf or mtsdf." },
         { { "--font", "a.ttf", "--padding", "65" },
           "--padding 65: the room around glyphs is from 0 to 64 pixels." },
         { { "--font", "a.ttf", "--variation", "wght" },

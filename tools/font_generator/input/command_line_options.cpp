@@ -12,6 +12,7 @@
 #include "tools/font_generator/input/character_set.h"
 #include "tools/font_generator/input/configuration.h"
 #include "tools/font_generator/model/axis_setting.h"
+#include "tools/font_generator/model/distance_field_type.h"
 #include "tools/font_generator/model/export_formats.h"
 #include "tools/font_generator/model/font_canvas.h"
 #include "tools/font_generator/model/picture_kind.h"
@@ -37,6 +38,7 @@ enum class option_id_t : uint8_t
     output,
     export_formats,
     distance_field,
+    distance_field_type,
     distance_range,
     opentype_kerning,
     max_picture_size,
@@ -92,6 +94,8 @@ const option_t options[] = {
       "bmfont_text, bmfont_xml, bmfont_binary, bmfont_json; repeatable" },
     { "distance-field", option_id_t::distance_field, value_kind_t::none, false, "",
       "signed distance fields instead of coverage" },
+    { "distance-field-type", option_id_t::distance_field_type, value_kind_t::required, false,
+      "TYPE", "a distance field of that type: sdf, msdf (sharp corners) or mtsdf" },
     { "distance-range", option_id_t::distance_range, value_kind_t::required, false, "R",
       "pixels of distance from value 0 to 255, 1 to 64 (default 4)" },
     { "opentype-kerning", option_id_t::opentype_kerning, value_kind_t::none, false, "",
@@ -340,6 +344,7 @@ struct options_t
     bool distance_field = false;
     float distance_range = default_distance_range;
     bool distance_range_given = false;
+    const char* field_type = nullptr;  // as typed; null: not given
     bool opentype_kerning = false;
     uint32_t max_picture_size = 0;  // 0: not given
     bool several_pictures = false;
@@ -500,6 +505,16 @@ bool read_value(const typed_option_t& typed, options_t* read)
                           double(min_distance_range), double(max_distance_range));
         read->distance_range = range;
         read->distance_range_given = true;
+        return true;
+    }
+    case option_id_t::distance_field_type:
+    {
+        distance_field_type_t type;
+        if (!find_distance_field_type(typed.value, &type))
+            return refuse(typed, "the distance field type is sdf, msdf or mtsdf.");
+        // A field type asks for a field: it sets distance_field too.
+        read->field_type = typed.value;
+        read->distance_field = true;
         return true;
     }
     case option_id_t::max_picture_size:
@@ -759,6 +774,8 @@ bool write_configuration(const options_t& read, string_t* text)
         written = text->append("    several_pictures: true\n");
     if (written && read.distance_field)
         written = text->append("    distance_field: true\n");
+    if (written && read.field_type != nullptr)
+        written = append_string_line(text, "distance_field_type", read.field_type);
     if (written && read.distance_range_given)
         written = text->append("    distance_range: ") &&
                   append_real(text, read.distance_range) && text->append_char('\n');
