@@ -41,12 +41,8 @@ bool write_material_file(const finished_font_t& font, uint32_t picture)
     const finished_picture_t& entry = font.pictures[picture];
     const finished_set_t& set = font.sets[entry.set];
     string_dyn_t path;
-    if (!path.format("%s%s", font.base, entry.material_name.c_str()))
-    {
-        msg_error("Not enough memory for the name of the file '%s%s'.", font.base,
-                  entry.material_name.c_str());
+    if (!join_output_path(font.base, entry.material_name.c_str(), &path))
         return false;
-    }
     output_file_t file(path.c_str());
     if (!file)
     {
@@ -84,12 +80,8 @@ bool write_texture_object_file(const finished_font_t& font, uint32_t picture)
 {
     const finished_picture_t& entry = font.pictures[picture];
     string_dyn_t path;
-    if (!path.format("%s%s", font.base, entry.texture_object_name.c_str()))
-    {
-        msg_error("Not enough memory for the name of the file '%s%s'.", font.base,
-                  entry.texture_object_name.c_str());
+    if (!join_output_path(font.base, entry.texture_object_name.c_str(), &path))
         return false;
-    }
     output_file_t file(path.c_str());
     if (!file)
     {

@@ -1,6 +1,8 @@
 // Creating the tool's output files, and removing the unfinished ones.
 #include "tools/font_generator/output/output_file.h"
 
+#include "ovcore/collections/string.h"
+#include "ovcore/message.h"
 #include "ovcore/ufs/fs_cache.h"
 #include "ovcore/ufs/fs_file.h"
 
@@ -31,4 +33,12 @@ auto_ptr_t<file_t> output_file_t::release_kept()
 {
     m_kept = true;
     return std::move(m_file);
+}
+
+bool join_output_path(const char* base, const char* name, string_t* path)
+{
+    if (path->format("%s%s", base, name))
+        return true;
+    msg_error("Not enough memory for the name of the file '%s%s'.", base, name);
+    return false;
 }

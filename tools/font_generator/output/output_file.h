@@ -5,6 +5,11 @@
 #include "ovcore/collections/auto_ptr.h"
 
 class file_t;
+class string_t;
+
+// `base` joined to the `name` of one of a picture's files (material, texture object, TGA): the
+// path its writer creates. Says so and returns false when memory is short for it.
+[[nodiscard]] bool join_output_path(const char* base, const char* name, string_t* path);
 
 // An output file being written. Created by dropping the file cache's entry for the path and
 // opening it in mode create_truncate on SYSFS; the file system reports a failure itself and the

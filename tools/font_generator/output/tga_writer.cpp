@@ -172,11 +172,7 @@ bool write_font_picture(const finished_font_t& font, uint32_t picture)
 {
     const finished_picture_t& entry = font.pictures[picture];
     string_dyn_t path;
-    if (!path.format("%s%s", font.base, entry.picture_name.c_str()))
-    {
-        msg_error("Not enough memory for the name of the file '%s%s'.", font.base,
-                  entry.picture_name.c_str());
+    if (!join_output_path(font.base, entry.picture_name.c_str(), &path))
         return false;
-    }
     return write_picture(*entry.canvas, path.c_str());
 }
