@@ -38,17 +38,6 @@ run_t run(const scratch_directory_t& scratch, const std::string& set_extra,
     return outcome;
 }
 
-std::vector<std::string> lines_starting(const std::string& text, const std::string& start)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(start, 0) == 0)
-            lines.push_back(line);
-    return lines;
-}
-
 }  // namespace
 
 TEST(distance_field_run, writes_the_distance_field_material_and_linear_texture_object)

@@ -31,17 +31,6 @@ process_result_t run(const scratch_directory_t& scratch, const std::string& set_
     return run_process(OV_FONT_GENERATOR_EXE, { "font.qsd" }, scratch.root());
 }
 
-std::vector<std::string> lines_starting(const std::string& text, const std::string& start)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(start, 0) == 0)
-            lines.push_back(line);
-    return lines;
-}
-
 // A TGA's depth and pixel bytes.
 struct tga_t
 {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,4 +43,16 @@ inline std::vector<int> glyph_line(const std::string& description, uint32_t code
                 "%d, %d, %d, %d, %d, %d, %d, %d", &numbers[0], &numbers[1], &numbers[2],
                 &numbers[3], &numbers[4], &numbers[5], &numbers[6], &numbers[7]);
     return numbers;
+}
+
+// The lines of a text (LF or CR LF, the CR kept) that start with `start`, in order.
+inline std::vector<std::string> lines_starting(const std::string& text, const std::string& start)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(start, 0) == 0)
+            lines.push_back(line);
+    return lines;
 }
