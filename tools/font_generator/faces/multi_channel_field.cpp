@@ -17,11 +17,16 @@
 #include <cmath>
 #include <cstring>
 
+#ifdef __SSE__
+#include <immintrin.h>
+#endif
+
 namespace
 {
 
 typedef float float4_t __attribute__((vector_size(16)));
 typedef int32_t int4_t __attribute__((vector_size(16)));
+typedef uint32_t uint4_t __attribute__((vector_size(16)));
 
 constexpr uint8_t red = 1;
 constexpr uint8_t green = 2;
@@ -54,6 +59,39 @@ float median_of(float a, float b, float c)
 uint8_t median_of(uint8_t a, uint8_t b, uint8_t c)
 {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
+int4_t median_of(int4_t a, int4_t b, int4_t c)
+{
+    const int4_t low = a < b ? a : b;
+    const int4_t high = a < b ? b : a;
+    const int4_t middle = high < c ? high : c;
+    return low < middle ? middle : low;
+}
+
+float4_t load4(const float* from)
+{
+    float4_t v;
+    std::memcpy(&v, from, sizeof v);
+    return v;
+}
+
+float4_t square_root(float4_t v)
+{
+#ifdef __SSE__
+    return float4_t(_mm_sqrt_ps(__m128(v)));
+#else
+    return float4_t{ std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3]) };
+#endif
+}
+
+// distance_value of four distances.
+int4_t distance_values(float4_t distance, float range)
+{
+    float4_t level = 0.5f + distance / range;
+    level = level > 0.0f ? level : 0.0f;
+    level = level < 1.0f ? level : 1.0f;
+    return __builtin_convertvector(level * 255.0f + 0.5f, int4_t);
 }
 
 bool turns(float ax, float ay, float bx, float by)
@@ -96,17 +134,23 @@ bool multi_channel_field_t::build(const FT_Outline_& outline, float range,
     make_values();
     correct_errors();
     // What the checks look at: the median, as the exact field's interior is made.
+    uint8_t coverage_of[256];
+    for (int median = 0; median < 256; ++median)
+    {
+        const float distance = (float(median) / 255.0f - 0.5f) * range;
+        const float coverage = std::clamp(0.5f + distance, 0.0f, 1.0f);
+        coverage_of[median] = uint8_t(coverage * 255.0f + 0.5f);
+    }
     const int32_t pad = m_exact.padding();
     const glyph_bitmap_t inner = m_exact.interior();
+    uint8_t* interior = m_interior.data();
     for (int32_t r = 0; r < inner.rows; ++r)
-        for (int32_t c = 0; c < inner.width; ++c)
-        {
-            const uint8_t* texel = m_values.data() + 4 * (int64_t(r + pad) * cell.width + c + pad);
-            const float median = median_of(texel[0], texel[1], texel[2]);
-            const float distance = (median / 255.0f - 0.5f) * range;
-            const float coverage = std::clamp(0.5f + distance, 0.0f, 1.0f);
-            m_interior[uint32_t(r * inner.width + c)] = uint8_t(coverage * 255.0f + 0.5f);
-        }
+    {
+        const uint8_t* texel = m_values.data() + 4 * (int64_t(r + pad) * cell.width + pad);
+        for (int32_t c = 0; c < inner.width; ++c, texel += 4)
+            interior[int64_t(r) * inner.width + c] =
+                coverage_of[median_of(texel[0], texel[1], texel[2])];
+    }
     return true;
 }
 
@@ -446,7 +490,10 @@ void multi_channel_field_t::measure_channels()
     }
 }
 
-// A channel nothing of its colour reaches is the exact field there.
+// A channel nothing of its colour reaches is the exact field there. Four texels at a time: a
+// channel's signed distance from its squared pseudo-distance, its value, and the mirroring of a
+// texel whose median lies on the other side of the fill than its centre (on the boundary either
+// side is right).
 void multi_channel_field_t::make_values()
 {
     const float range = m_exact.m_range;
@@ -456,36 +503,44 @@ void multi_channel_field_t::make_values()
     const int64_t stride = m_exact.m_stride;
     const int64_t plane = stride * rows;
     const float reach = far + channel_reach;
-    // Each channel's signed distance, in place of its squared pseudo-distance.
-    const float* exact_distance = m_exact.m_distance.data();
-    for (int channel = 0; channel < 3; ++channel)
-    {
-        float* pseudo = m_pseudo.data() + channel * plane;
-        const float* nearest = m_nearest.data() + channel * plane;
-        for (int64_t i = 0; i < plane; ++i)
-        {
-            const float magnitude = std::min(std::sqrt(std::fabs(pseudo[i])), far);
-            const float distance = pseudo[i] >= 0 ? magnitude : -magnitude;
-            pseudo[i] = nearest[i] < reach * reach ? distance : exact_distance[i];
-        }
-    }
-    // A texel whose median lies on the other side of the fill than its centre is mirrored
-    // around one half; on the boundary either side is right.
     const bool true_alpha = m_type == distance_field_type_t::mtsdf;
+    const float* exact_distance = m_exact.m_distance.data();
     const uint8_t* exact = m_exact.m_values.data();
     const uint8_t* inside = m_exact.m_inside.data();
+    const float* pseudo = m_pseudo.data();
+    const float* nearest = m_nearest.data();
     for (int32_t r = 0; r < rows; ++r)
-        for (int32_t c = 0; c < width; ++c)
+        for (int32_t group = 0; group < width; group += 4)
         {
-            const int64_t at = r * stride + c;
-            uint8_t* texel = m_values.data() + 4 * (int64_t(r) * width + c);
+            const int64_t at = r * stride + group;
+            const float4_t exact_here = load4(exact_distance + at);
+            int4_t value[3];
             for (int channel = 0; channel < 3; ++channel)
-                texel[channel] = distance_value(m_pseudo[uint32_t(channel * plane + at)], range);
-            if ((median_of(texel[0], texel[1], texel[2]) >= 128) != (inside[at] != 0) &&
-                std::fabs(exact_distance[at]) > exact_margin)
-                for (int channel = 0; channel < 3; ++channel)
-                    texel[channel] = uint8_t(255 - texel[channel]);
-            texel[3] = true_alpha ? exact[int64_t(r) * width + c] : 255;
+            {
+                const float4_t squared = load4(pseudo + channel * plane + at);
+                const float4_t reached = load4(nearest + channel * plane + at);
+                float4_t magnitude = square_root(squared >= 0.0f ? squared : -squared);
+                magnitude = magnitude < far ? magnitude : far;
+                float4_t distance = squared >= 0.0f ? magnitude : -magnitude;
+                distance = reached < reach * reach ? distance : exact_here;
+                value[channel] = distance_values(distance, range);
+            }
+            const int4_t median = median_of(value[0], value[1], value[2]);
+            const int4_t filled = int4_t{ inside[at], inside[at + 1], inside[at + 2],
+                                          inside[at + 3] } != 0;
+            const float4_t beside = exact_here >= 0.0f ? exact_here : -exact_here;
+            const int4_t mirror = ((median >= 128) != filled) & (beside > exact_margin);
+            for (int channel = 0; channel < 3; ++channel)
+                value[channel] = mirror ? 255 - value[channel] : value[channel];
+            const int32_t count = std::min(width - group, 4);
+            uint4_t alpha = uint4_t{} + 255;
+            if (true_alpha)
+                for (int32_t k = 0; k < count; ++k)
+                    alpha[k] = exact[int64_t(r) * width + group + k];
+            const uint4_t texels = uint4_t(value[0]) | uint4_t(value[1]) << 8 |
+                                   uint4_t(value[2]) << 16 | alpha << 24;
+            std::memcpy(m_values.data() + 4 * (int64_t(r) * width + group), &texels,
+                        4 * std::size_t(count));
         }
 }
 
