@@ -129,8 +129,17 @@ public:
             return false;
         while (m_count > n)
             m_data[--m_count].~T();
-        while (m_count < n)
-            new (m_data + m_count++) T();
+        if constexpr (std::is_nothrow_default_constructible_v<T>)
+        {
+            // A local count: stores of bytes could change the member, which keeps the loop from
+            // being one fill.
+            for (uint32_t i = m_count; i < n; ++i)
+                new (m_data + i) T();
+            m_count = n;
+        }
+        else
+            while (m_count < n)
+                new (m_data + m_count++) T();
         return true;
     }
 

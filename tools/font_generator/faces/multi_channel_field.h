@@ -69,6 +69,9 @@ private:
     bool colour_loop(bool closed);
     void colour_edges(bool closed, bool thirds);
     void measure_channels();
+    static void measure_pieces(const piece_t* pieces, uint32_t count, float range, int32_t width,
+                               int32_t rows, int64_t stride, float* nearest_planes,
+                               float* pseudo_planes);
     void make_values();
     void correct_errors();
     bool is_beside_corner(int32_t column, int32_t row) const;
@@ -82,9 +85,10 @@ private:
     array_dyn_t<float> m_edge_lengths;  // of the loop being coloured, from its first corner
     array_dyn_t<uint8_t> m_edge_colours;
     array_dyn_t<corner_t> m_corners;
-    // Per channel and texel, in planes of the exact field's stride: the squared distance to the
+    // Per channel and texel, in planes of m_plane_stride: the squared distance to the
     // nearest piece of the channel, less a little for a more nearly perpendicular one (which
     // breaks ties at shared ends), and the squared pseudo-distance signed by the side.
+    uint32_t m_plane_stride = 0;  // texels a row of a plane, in whole groups of eight
     array_dyn_t<float> m_nearest;
     array_dyn_t<float> m_pseudo;
     array_dyn_t<uint8_t> m_values;
