@@ -70,9 +70,8 @@ void posix_run_on_processor(uint32_t processor_number, void (*work)(void* contex
         cpu_set_t single;
         CPU_ZERO(&single);
         CPU_SET(processor_number, &single);
+        // The kernel moves the calling thread onto the processor before the call returns.
         pinned = pthread_setaffinity_np(pthread_self(), sizeof(single), &single) == 0;
-        if (pinned)
-            sched_yield();  // move there before measuring
     }
     work(context);
     if (pinned)

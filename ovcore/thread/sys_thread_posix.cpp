@@ -73,13 +73,16 @@ bool posix_set_current_name(const char* name)
 
 bool posix_set_current_ideal_processor(uint32_t processor_number)
 {
-    // Linux has no soft preference: the thread is bound to the processor.
+    // An ideal processor is a preference, and Linux has none softer than binding. A bound
+    // worker waits for its processor while another idles, and the workers of runs started
+    // together all crowd onto the same one: the scheduler keeps placing the thread. The number
+    // is checked as the preference would be: a processor this thread may run on.
     if (processor_number >= CPU_SETSIZE)
         return false;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(processor_number, &set);
-    return pthread_setaffinity_np(pthread_self(), sizeof(set), &set) == 0;
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    return pthread_getaffinity_np(pthread_self(), sizeof(allowed), &allowed) == 0 &&
+           CPU_ISSET(processor_number, &allowed);
 }
 
 void posix_sleep_ms(uint32_t milliseconds)

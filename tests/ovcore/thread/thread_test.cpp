@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <pthread.h>
+#include <sched.h>
+
 namespace
 {
 // What the new thread asked the seam for; written by that thread, read after join.
@@ -169,4 +172,21 @@ TEST(thread_death, refused_creation_is_fatal)
             thread.start(record_entry, nullptr);
         },
         "\\[thread\\] Failed to create thread\\.");
+}
+
+// An ideal processor is a preference: the thread keeps every processor it may run on, so the
+// scheduler can move it where one is free. A processor it may not run on is refused.
+TEST(thread_posix, ideal_processor_prefers_without_binding)
+{
+    cpu_set_t before;
+    ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof(before), &before), 0);
+    uint32_t allowed = 0;
+    while (allowed < CPU_SETSIZE && !CPU_ISSET(allowed, &before))
+        ++allowed;
+    ASSERT_LT(allowed, uint32_t(CPU_SETSIZE));
+    EXPECT_TRUE(sys_thread_posix.set_current_ideal_processor(allowed));
+    cpu_set_t after;
+    ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof(after), &after), 0);
+    EXPECT_TRUE(CPU_EQUAL(&before, &after));
+    EXPECT_FALSE(sys_thread_posix.set_current_ideal_processor(CPU_SETSIZE));
 }
