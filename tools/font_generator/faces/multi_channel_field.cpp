@@ -415,29 +415,22 @@ bool multi_channel_field_t::colour_loop(bool closed)
 
 // ---- channels -----------------------------------------------------------------------------------
 
-// For every texel within range / 2 of a piece (range / 2 + channel_reach of an edge's first or
-// last piece), each of the piece's channels keeps the piece when it is nearer than the channel's
-// nearest so far, or as near and more nearly perpendicular (two pieces meeting at a corner are
-// equally near beyond it).
-void multi_channel_field_t::measure_channels()
+namespace
 {
-    const float reach = m_exact.m_range * 0.5f + channel_reach;
-    std::fill(m_nearest.begin(), m_nearest.end(), reach * reach);
-    std::fill(m_pseudo.begin(), m_pseudo.end(), 0.0f);
-    measure_pieces(m_pieces.data(), m_pieces.size(), m_exact.m_range, m_exact.m_cell.width,
-                   m_exact.m_cell.rows, m_plane_stride, m_nearest.data(), m_pseudo.data());
-}
 
-// Eight texels a lane each; a processor with wider registers takes them at once.
-__attribute__((target_clones("avx2", "default"))) void multi_channel_field_t::measure_pieces(
-    const piece_t* pieces, uint32_t count, float range, int32_t width, int32_t rows,
-    int64_t stride, float* nearest_planes, float* pseudo_planes)
+// Eight texels a lane each: one instruction apiece on a processor with AVX2, two without.
+template <typename piece_type>
+[[gnu::always_inline]] inline void measure_pieces_in(const piece_type* pieces, uint32_t count,
+                                                     float range, int32_t width, int32_t rows,
+                                                     int64_t stride, float* nearest_planes,
+                                                     float* pseudo_planes, uint8_t start_bit,
+                                                     uint8_t end_bit)
 {
     const float reach = range * 0.5f + channel_reach;
     const int64_t plane = stride * rows;
     for (uint32_t index = 0; index < count; ++index)
     {
-        const piece_t& piece = pieces[index];
+        const piece_type& piece = pieces[index];
         const float ax = piece.ax;
         const float ay = piece.ay;
         const float dx = piece.bx - piece.ax;
@@ -446,8 +439,8 @@ __attribute__((target_clones("avx2", "default"))) void multi_channel_field_t::me
         if (length_squared <= 0)
             continue;
         const float inverse = 1.0f / length_squared;
-        const int8x_t reaches_back = int8x_t{} - ((piece.ends & start_of_edge) != 0 ? 1 : 0);
-        const int8x_t reaches_on = int8x_t{} - ((piece.ends & end_of_edge) != 0 ? 1 : 0);
+        const int8x_t reaches_back = int8x_t{} - ((piece.ends & start_bit) != 0 ? 1 : 0);
+        const int8x_t reaches_on = int8x_t{} - ((piece.ends & end_bit) != 0 ? 1 : 0);
         // Only an edge's ends reach past range / 2: elsewhere its distance is its
         // pseudo-distance, and values beyond range / 2 are 0 or 255.
         const float far = piece.ends != 0 ? reach : range * 0.5f;
@@ -500,6 +493,52 @@ __attribute__((target_clones("avx2", "default"))) void multi_channel_field_t::me
             }
         }
     }
+}
+
+bool has_wide_lanes()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+void multi_channel_field_t::measure_pieces(const piece_t* pieces, uint32_t count, float range,
+                                           int32_t width, int32_t rows, int64_t stride,
+                                           float* nearest_planes, float* pseudo_planes)
+{
+    measure_pieces_in(pieces, count, range, width, rows, stride, nearest_planes, pseudo_planes,
+                      start_of_edge, end_of_edge);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2")))
+#endif
+void multi_channel_field_t::measure_pieces_wide(const piece_t* pieces, uint32_t count, float range,
+                                                int32_t width, int32_t rows, int64_t stride,
+                                                float* nearest_planes, float* pseudo_planes)
+{
+    measure_pieces_in(pieces, count, range, width, rows, stride, nearest_planes, pseudo_planes,
+                      start_of_edge, end_of_edge);
+}
+
+// For every texel within range / 2 of a piece (range / 2 + channel_reach of an edge's first or
+// last piece), each of the piece's channels keeps the piece when it is nearer than the channel's
+// nearest so far, or as near and more nearly perpendicular (two pieces meeting at a corner are
+// equally near beyond it).
+void multi_channel_field_t::measure_channels()
+{
+    const float reach = m_exact.m_range * 0.5f + channel_reach;
+    std::fill(m_nearest.begin(), m_nearest.end(), reach * reach);
+    std::fill(m_pseudo.begin(), m_pseudo.end(), 0.0f);
+    static const bool wide = has_wide_lanes();
+    (wide ? measure_pieces_wide : measure_pieces)(m_pieces.data(), m_pieces.size(),
+                                                  m_exact.m_range, m_exact.m_cell.width,
+                                                  m_exact.m_cell.rows, m_plane_stride,
+                                                  m_nearest.data(), m_pseudo.data());
 }
 
 // A channel nothing of its colour reaches is the exact field there. Four texels at a time: a

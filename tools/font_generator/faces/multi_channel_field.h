@@ -69,9 +69,13 @@ private:
     bool colour_loop(bool closed);
     void colour_edges(bool closed, bool thirds);
     void measure_channels();
+    // measure_channels' work, on any processor and on one with wider lanes.
     static void measure_pieces(const piece_t* pieces, uint32_t count, float range, int32_t width,
                                int32_t rows, int64_t stride, float* nearest_planes,
                                float* pseudo_planes);
+    static void measure_pieces_wide(const piece_t* pieces, uint32_t count, float range,
+                                    int32_t width, int32_t rows, int64_t stride,
+                                    float* nearest_planes, float* pseudo_planes);
     void make_values();
     void correct_errors();
     bool is_beside_corner(int32_t column, int32_t row) const;
