@@ -4,8 +4,8 @@
 // Reads and writes are asynchronous: start_read / start_write hand a request to the io_pump
 // thread, which keeps at most 8 operations in flight and finishes the others in arrival order.
 // Until the io_pump is first needed, a request of at most 1 MiB is instead served at once on the
-// caller's thread, so a run of small reads and writes never starts the thread; afterwards a write
-// of at most 1 MiB to a file with nothing on the io_pump still is. Callers block
+// caller's thread, so a run of small reads and writes never starts the thread; afterwards a read
+// or write of at most 1 MiB to a file with nothing on the io_pump still is. Callers block
 // only in wait / release (and for such a request in its start). Operating-system failures are
 // not reported here: they come back as null or false and the caller reports in its own words.
 #pragma once
@@ -121,3 +121,6 @@ void sys_file_pump_fail_next_wait();
 // Test hook: while held, the io_pump thread takes nothing from its port, so requests pile up.
 // Shut-down lets go of the hold itself.
 void sys_file_pump_hold(bool held);
+
+// Test hook: while set, no request is served on its caller's thread: each goes to the io_pump.
+void sys_file_pump_post_all(bool post_all);

@@ -749,11 +749,14 @@ void posix_shutdown()
 }
 
 // Until the io_pump is needed, a request of at most 1 MiB (about what the page cache serves in
-// the time of a wake-up or two) is served on the caller's thread, one at a time: started, it is already finished, and a run of
-// such requests never starts the thread and its ring. Once the pump runs, it serves everything,
-// so requests of one caller keep their order.
+// the time of a wake-up or two) is served on the caller's thread, one at a time: started, it is
+// already finished, and a run of such requests never starts the thread and its ring. Once the
+// pump runs, such a request is still served by its caller when its file has nothing on the pump
+// (handing it over would only add a wake-up on each side, per request); else it goes behind
+// what the file has there, so requests of one file keep their order.
 constexpr uint32_t served_here_limit = 1 << 20;
 std::atomic<bool> g_serving_here{ false };
+std::atomic<bool> g_post_all{ false };  // test hook: every request goes to the port
 
 bool is_accepting(io_pump_t* pump)
 {
@@ -763,14 +766,11 @@ bool is_accepting(io_pump_t* pump)
 
 bool serve_here(fs_io_request_t* request)
 {
-    if (request->size > served_here_limit)
+    if (request->size > served_here_limit || g_post_all.load(std::memory_order_relaxed))
         return false;
     if (io_pump_t* pump = g_pump.load(std::memory_order_acquire))
     {
-        // A write is waited for at once: when its file has nothing on the pump, handing it over
-        // only adds a wake-up on each side, and a run of many small files pays them per file.
-        if (request->operation != fs_io_write ||
-            request->handle->on_pump.load(std::memory_order_acquire) != 0 || !is_accepting(pump))
+        if (request->handle->on_pump.load(std::memory_order_acquire) != 0 || !is_accepting(pump))
             return false;
         request->state = fs_io_issued;
         g_served_here.fetch_add(1, std::memory_order_relaxed);
@@ -1220,6 +1220,11 @@ void sys_file_pump_fail_next_wait()
 {
     if (io_pump_t* pump = started_pump())
         pump->fail_next_wait.store(true, std::memory_order_release);
+}
+
+void sys_file_pump_post_all(bool post_all)
+{
+    g_post_all.store(post_all, std::memory_order_relaxed);
 }
 
 void sys_file_pump_hold(bool held)

@@ -29,14 +29,17 @@ protected:
     {
         fs_shutdown();
         fs_startup(GetParam());
-        // The pump starts with the first request; these tests time what it does from then on.
+        // The pump starts with the first request; these tests time what it does from then on,
+        // with every request handed to it.
         ASSERT_TRUE(sys_file_pump_stats().running);
+        sys_file_pump_post_all(true);
         write_file_bytes(scratch.path("data"), pattern_bytes(file_size));
         handle = sys_file->open(scratch.path("data").c_str(), fs_open_mode_t::read_only);
         ASSERT_NE(handle, nullptr);
     }
     void TearDown() override
     {
+        sys_file_pump_post_all(false);
         GetParam()->close(handle);
         fs_shutdown();
         fs_startup();
@@ -167,11 +170,12 @@ TEST_P(io_pump_test, a_file_written_by_the_pump_opens_again_at_once_after_its_cl
     EXPECT_EQ(read_file_bytes(name), bytes);
 }
 
-TEST_P(io_pump_test, a_small_write_is_served_at_once_unless_its_file_waits_on_the_pump)
+TEST_P(io_pump_test, a_small_request_is_served_at_once_unless_its_file_waits_on_the_pump)
 {
     sys_file_handle_t* out =
         sys_file->open(scratch.path("written").c_str(), fs_open_mode_t::create_truncate);
     ASSERT_NE(out, nullptr);
+    sys_file_pump_post_all(false);
     sys_file_pump_hold(true);
     const std::string first = pattern_bytes(4096, 1);
     fs_io_request_t* at_once = sys_file->start_write(out, first.data(), 4096, 0);
@@ -181,7 +185,9 @@ TEST_P(io_pump_test, a_small_write_is_served_at_once_unless_its_file_waits_on_th
 
     // A read waits in the port: a write to the same file after it must not overtake it.
     std::string read_back(4096, '\0');
+    sys_file_pump_post_all(true);
     fs_io_request_t* read = sys_file->start_read(out, read_back.data(), 4096, 0);
+    sys_file_pump_post_all(false);
     const std::string second = pattern_bytes(4096, 2);
     fs_io_request_t* write = sys_file->start_write(out, second.data(), 4096, 0);
     ASSERT_TRUE(read && write);
@@ -327,23 +333,38 @@ TEST_P(served_here_test, small_requests_before_the_pump_is_needed_finish_in_thei
     EXPECT_EQ(io_pump_threads(), 1u);
 }
 
-TEST_P(served_here_test, a_request_over_1_mib_starts_the_pump_which_then_serves_everything)
+TEST_P(served_here_test, a_request_over_1_mib_starts_the_pump_and_small_ones_of_idle_files_stay_here)
 {
+    const std::string expected = pattern_bytes(file_size);
     std::string big(file_size, '\0');
+    sys_file_pump_hold(true);  // held, the big read waits in the port
     fs_io_request_t* request = sys_file->start_read(handle, big.data(), file_size, 0);
     ASSERT_NE(request, nullptr);
     EXPECT_EQ(io_pump_threads(), 1u);
-    EXPECT_TRUE(sys_file->wait(request));
-    EXPECT_EQ(big, pattern_bytes(file_size));
 
-    sys_file_pump_hold(true);  // held, a small request now waits in the port
+    // Another file has nothing on the pump: its small read finishes in its start.
+    write_file_bytes(scratch.path("other"), expected);
+    sys_file_handle_t* other =
+        sys_file->open(scratch.path("other").c_str(), fs_open_mode_t::read_only);
+    ASSERT_NE(other, nullptr);
     char small[16];
-    fs_io_request_t* waiting = sys_file->start_read(handle, small, sizeof small, 0);
+    fs_io_request_t* at_once = sys_file->start_read(other, small, sizeof small, 32);
+    ASSERT_NE(at_once, nullptr);
+    EXPECT_TRUE(sys_file->poll(at_once));
+    EXPECT_TRUE(sys_file->wait(at_once));
+    EXPECT_EQ(std::string(small, sizeof small), expected.substr(32, sizeof small));
+    GetParam()->close(other);
+
+    // The big read's file does: a small read of it waits behind the big one.
+    char behind[16];
+    fs_io_request_t* waiting = sys_file->start_read(handle, behind, sizeof behind, 0);
     ASSERT_NE(waiting, nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_FALSE(sys_file->poll(waiting));
     sys_file_pump_hold(false);
+    EXPECT_TRUE(sys_file->wait(request));
     EXPECT_TRUE(sys_file->wait(waiting));
-    EXPECT_EQ(std::string(small, sizeof small), pattern_bytes(file_size).substr(0, sizeof small));
-    EXPECT_EQ(sys_file_pump_stats().issued, 2u);
+    EXPECT_EQ(big, expected);
+    EXPECT_EQ(std::string(behind, sizeof behind), expected.substr(0, sizeof behind));
+    EXPECT_EQ(sys_file_pump_stats().issued, 3u);
 }
