@@ -127,7 +127,7 @@ bool multi_channel_field_t::build(const FT_Outline_& outline, float range,
     if (!m_nearest.resize(planes) || !m_pseudo.resize(planes) ||
         !m_values.resize(4 * uint32_t(cell.width) * uint32_t(cell.rows)) ||
         !m_replace.resize(uint32_t(cell.width) * uint32_t(cell.rows)) ||
-        !m_sides.resize(uint32_t(cell.width) * uint32_t(cell.rows)) ||
+        !m_above.resize(uint32_t(cell.width) * uint32_t(cell.rows)) ||
         !m_changed.resize(uint32_t(cell.width) * uint32_t(cell.rows)) ||
         !m_interior.resize(m_exact.interior().width * uint32_t(m_exact.interior().rows)))
         return false;
@@ -615,16 +615,21 @@ bool multi_channel_field_t::is_beside_corner(int32_t column, int32_t row) const
 namespace
 {
 
-// True when two channels lie on the side `inside` at every texel: interpolated, they stay there,
-// and so does the median.
-bool keep_side(const uint8_t* const* texels, int count, bool inside)
+// True when two channels lie on the side `inside` at every texel, given which of each texel's
+// channels lie at or above one half: interpolated, they stay there, and so does the median.
+bool keep_side(const uint8_t* above, int count, bool inside)
 {
-    int channels = 7;
+    uint8_t channels = 7;
     for (int k = 0; k < count; ++k)
-        for (int channel = 0; channel < 3; ++channel)
-            if ((texels[k][channel] >= 128) != inside)
-                channels &= ~(1 << channel);
+        channels &= inside ? above[k] : uint8_t(~above[k]);
+    channels &= 7;
     return channels == 3 || channels == 5 || channels == 6 || channels == 7;
+}
+
+// Channels of a texel on both sides of one half.
+bool is_mixed(uint8_t above)
+{
+    return above != 0 && above != 7;
 }
 
 // The exact side at a point where the distances at the texel centres settle it, `reach` away:
@@ -652,9 +657,13 @@ void multi_channel_field_t::correct_errors()
     const auto texel_at = [&](int32_t c, int32_t r) {
         return values + 4 * (int64_t(r) * width + c);
     };
-    const auto level = [](const uint8_t* texel, int channel) {
-        return float(texel[channel]) / 255.0f - 0.5f;
-    };
+    static const auto levels = [] {
+        std::array<float, 256> table{};
+        for (int value = 0; value < 256; ++value)
+            table[value] = float(value) / 255.0f - 0.5f;
+        return table;
+    }();
+    const auto level = [](const uint8_t* texel, int channel) { return levels[texel[channel]]; };
     const auto median_level = [&](const uint8_t* const* texels, const float* weights, int count) {
         float mixed[3];
         for (int channel = 0; channel < 3; ++channel)
@@ -667,10 +676,11 @@ void multi_channel_field_t::correct_errors()
     };
     // Between two texels the median is piecewise linear: its extremes lie where two channels
     // cross or at the ends; the middle is asked too.
-    const auto pair_clashes = [&](const uint8_t* a, const uint8_t* b, float exact_a,
-                                  float exact_b) {
+    const auto pair_clashes = [&](const uint8_t* a, const uint8_t* b, uint8_t above_a,
+                                  uint8_t above_b, float exact_a, float exact_b) {
         const uint8_t* texels[2] = { a, b };
-        if (keep_side(texels, 2, exact_a > 0) && (exact_a > 0) == (exact_b > 0))
+        const uint8_t above[2] = { above_a, above_b };
+        if (keep_side(above, 2, exact_a > 0) && (exact_a > 0) == (exact_b > 0))
             return false;
         float ts[4] = { 0.5f, -1.0f, -1.0f, -1.0f };
         for (int i = 0; i < 3; ++i)
@@ -694,9 +704,10 @@ void multi_channel_field_t::correct_errors()
         }
         return false;
     };
-    const auto quad_clashes = [&](const uint8_t* const* texels, const float* distances) {
+    const auto quad_clashes = [&](const uint8_t* const* texels, const uint8_t* above,
+                                  const float* distances) {
         const bool inside = distances[0] > 0;
-        if (keep_side(texels, 4, inside) && (distances[1] > 0) == inside &&
+        if (keep_side(above, 4, inside) && (distances[1] > 0) == inside &&
             (distances[2] > 0) == inside && (distances[3] > 0) == inside)
             return false;
         static const float points[5][2] = {
@@ -711,13 +722,21 @@ void multi_channel_field_t::correct_errors()
                                                   points[k][1] - float(corner >> 1));
             return table;
         }();
+        // Each point's bilinear weights of the quad's texels.
+        static const auto weights = [] {
+            std::array<std::array<float, 4>, 5> table{};
+            for (int k = 0; k < 5; ++k)
+            {
+                const float u = points[k][0];
+                const float v = points[k][1];
+                table[k] = { (1 - u) * (1 - v), u * (1 - v), (1 - u) * v, u * v };
+            }
+            return table;
+        }();
         for (int k = 0; k < 5; ++k)
         {
-            const float u = points[k][0];
-            const float v = points[k][1];
-            const float weights[4] = { (1 - u) * (1 - v), u * (1 - v), (1 - u) * v, u * v };
             const int side = settled_side(distances, reaches[k].data(), 4);
-            if (side >= 0 && (median_level(texels, weights, 4) >= 0) != (side == 1))
+            if (side >= 0 && (median_level(texels, weights[k].data(), 4) >= 0) != (side == 1))
                 return true;
         }
         return false;
@@ -725,21 +744,15 @@ void multi_channel_field_t::correct_errors()
 
     // Between two texels whose channels each agree the median crosses one half once at most,
     // as the exact distance does: only a texel with channels on both sides makes a pair clash.
-    enum : uint8_t
-    {
-        all_outside = 0,
-        all_inside = 1,
-        both = 2
-    };
+    // Per texel, which channels lie at or above one half (1 red, 2 green, 4 blue).
+    uint8_t* above = m_above.data();
     uint8_t* replace = m_replace.data();
     // After the first pass only pairs and quads with a texel changed by the last are asked again.
-    uint8_t* sides = m_sides.data();
     uint8_t* changed_last = m_changed.data();
     for (int32_t i = 0; i < width * rows; ++i)
     {
         const uint8_t* texel = values + 4 * int64_t(i);
-        const int above = (texel[0] >= 128) + (texel[1] >= 128) + (texel[2] >= 128);
-        sides[i] = above == 0 ? all_outside : above == 3 ? all_inside : both;
+        above[i] = uint8_t((texel[0] >= 128) | (texel[1] >= 128) << 1 | (texel[2] >= 128) << 2);
     }
     for (int pass = 0; pass < max_correction_passes; ++pass)
     {
@@ -754,33 +767,38 @@ void multi_channel_field_t::correct_errors()
                     !(below && changed_last[at + width]) &&
                     !(right && below && changed_last[at + width + 1]))
                     continue;
-                const uint8_t side = sides[at];
+                const uint8_t here_above = above[at];
+                const uint8_t right_above = right ? above[at + 1] : 0;
+                const uint8_t below_above = below ? above[at + width] : 0;
+                const uint8_t across_above = right && below ? above[at + width + 1] : 0;
                 // Of quads whose texels' channels each agree, only a saddle can clash.
                 const bool quad = right && below &&
-                                  (side == both || sides[at + 1] == both ||
-                                   sides[at + width] == both || sides[at + width + 1] == both ||
-                                   (sides[at + width + 1] == side && sides[at + 1] != side &&
-                                    sides[at + width] != side));
-                const bool pair_right = right && (side == both || sides[at + 1] == both);
-                const bool pair_below = below && (side == both || sides[at + width] == both);
+                                  (is_mixed(here_above) || is_mixed(right_above) ||
+                                   is_mixed(below_above) || is_mixed(across_above) ||
+                                   (across_above == here_above && right_above != here_above &&
+                                    below_above != here_above));
+                const bool pair_right = right && (is_mixed(here_above) || is_mixed(right_above));
+                const bool pair_below = below && (is_mixed(here_above) || is_mixed(below_above));
                 if (!quad && !pair_right && !pair_below)
                     continue;
                 const uint8_t* here = texel_at(c, r);
                 const float exact_here = exact[r * stride + c];
-                if (pair_right &&
-                    pair_clashes(here, texel_at(c + 1, r), exact_here, exact[r * stride + c + 1]))
+                if (pair_right && pair_clashes(here, texel_at(c + 1, r), here_above, right_above,
+                                               exact_here, exact[r * stride + c + 1]))
                     replace[at] = replace[at + 1] = 1;
-                if (pair_below &&
-                    pair_clashes(here, texel_at(c, r + 1), exact_here, exact[(r + 1) * stride + c]))
+                if (pair_below && pair_clashes(here, texel_at(c, r + 1), here_above, below_above,
+                                               exact_here, exact[(r + 1) * stride + c]))
                     replace[at] = replace[at + width] = 1;
                 if (quad)
                 {
                     const uint8_t* texels[4] = { here, texel_at(c + 1, r), texel_at(c, r + 1),
                                                  texel_at(c + 1, r + 1) };
+                    const uint8_t aboves[4] = { here_above, right_above, below_above,
+                                                across_above };
                     const float distances[4] = { exact_here, exact[r * stride + c + 1],
                                                  exact[(r + 1) * stride + c],
                                                  exact[(r + 1) * stride + c + 1] };
-                    if (quad_clashes(texels, distances))
+                    if (quad_clashes(texels, aboves, distances))
                         replace[r * width + c] = replace[r * width + c + 1] =
                             replace[(r + 1) * width + c] = replace[(r + 1) * width + c + 1] = 1;
                 }
@@ -799,7 +817,7 @@ void multi_channel_field_t::correct_errors()
                 if (texel[0] == value && texel[1] == value && texel[2] == value)
                     continue;
                 texel[0] = texel[1] = texel[2] = value;
-                sides[at] = value >= 128 ? all_inside : all_outside;
+                above[at] = value >= 128 ? 7 : 0;
                 changed_last[at] = 1;
                 changed = true;
             }

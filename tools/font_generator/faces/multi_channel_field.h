@@ -98,6 +98,6 @@ private:
     array_dyn_t<uint8_t> m_values;
     array_dyn_t<uint8_t> m_interior;
     array_dyn_t<uint8_t> m_replace;
-    array_dyn_t<uint8_t> m_sides;    // per texel: its channels' sides of one half
+    array_dyn_t<uint8_t> m_above;    // per texel: its channels at or above one half
     array_dyn_t<uint8_t> m_changed;  // per texel: error correction's last pass changed it
 };
