@@ -333,7 +333,7 @@ TEST_P(served_here_test, small_requests_before_the_pump_is_needed_finish_in_thei
     EXPECT_EQ(io_pump_threads(), 1u);
 }
 
-TEST_P(served_here_test, a_request_over_1_mib_starts_the_pump_and_small_ones_of_idle_files_stay_here)
+TEST_P(served_here_test, after_a_request_over_1_mib_small_ones_of_idle_files_stay_here)
 {
     const std::string expected = pattern_bytes(file_size);
     std::string big(file_size, '\0');

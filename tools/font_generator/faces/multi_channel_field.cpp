@@ -455,8 +455,8 @@ template <typename piece_type>
             const float8x_t py = float8x_t{} + y;
             for (int32_t group = first_column & ~7; group <= last_column; group += 8)
             {
-                const float8x_t px =
-                    float8x_t{ 0.5f, 1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f } + (float(group) - ax);
+                const float8x_t px = float8x_t{ 0.5f, 1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f } +
+                                     (float(group) - ax);
                 const float8x_t t = (px * dx + py * dy) * inverse;
                 float8x_t clamped = t > 0.0f ? t : 0.0f;
                 clamped = clamped < 1.0f ? clamped : 1.0f;
