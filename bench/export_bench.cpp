@@ -115,13 +115,5 @@ BENCHMARK(page_2048)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    start_launcher();
-    core_startup();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::filesystem::remove_all(bench_work_directory());
-    core_shutdown();
-    stop_launcher();
-    return 0;
+    return run_tool_benchmarks(argc, argv);
 }

@@ -314,14 +314,5 @@ void register_cases()
 
 int main(int argc, char** argv)
 {
-    start_launcher();
-    core_startup();
-    register_cases();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::filesystem::remove_all(bench_work_directory());
-    core_shutdown();
-    stop_launcher();
-    return 0;
+    return run_tool_benchmarks(argc, argv, register_cases);
 }

@@ -410,14 +410,5 @@ BENCHMARK(dejavu_all_32px)
 
 int main(int argc, char** argv)
 {
-    start_launcher();
-    core_startup();
-    register_shapes();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::filesystem::remove_all(bench_work_directory());
-    core_shutdown();
-    stop_launcher();
-    return 0;
+    return run_tool_benchmarks(argc, argv, register_shapes);
 }

@@ -1,6 +1,11 @@
-// The benchmarks' whole-process runs of the tool: a scratch folder, the median of a series, and
-// the tool started by a small launcher process with its wall time and peak resident memory.
+// The benchmarks' whole-process runs of the tool: a scratch folder, the median of a series, the
+// tool started by a small launcher process with its wall time and peak resident memory, and the
+// main of such a benchmark.
 #pragma once
+
+#include "ovcore/core.h"
+
+#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
@@ -140,4 +145,22 @@ inline double run_tool(const std::string& configuration, long* peak_kib)
         return -1;
     *peak_kib = std::max(*peak_kib, peak);
     return seconds;
+}
+
+// The whole main of a benchmark that runs the tool: the launcher forked before anything grows,
+// the core, the cases `register_cases` adds to those registered statically, and the scratch
+// folder removed at the end.
+inline int run_tool_benchmarks(int argc, char** argv, void (*register_cases)() = nullptr)
+{
+    start_launcher();
+    core_startup();
+    if (register_cases != nullptr)
+        register_cases();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::filesystem::remove_all(bench_work_directory());
+    core_shutdown();
+    stop_launcher();
+    return 0;
 }
