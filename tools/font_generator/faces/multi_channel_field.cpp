@@ -122,8 +122,7 @@ bool multi_channel_field_t::build(const FT_Outline_& outline, float range,
         m_interior.clear();
         return true;
     }
-    m_plane_stride = (uint32_t(cell.width) + 7) & ~7u;
-    const uint32_t planes = 3 * m_plane_stride * uint32_t(cell.rows);
+    const uint32_t planes = 3 * plane_stride() * uint32_t(cell.rows);
     if (!m_nearest.resize(planes) || !m_pseudo.resize(planes) ||
         !m_values.resize(4 * uint32_t(cell.width) * uint32_t(cell.rows)) ||
         !m_replace.resize(uint32_t(cell.width) * uint32_t(cell.rows)) ||
@@ -537,7 +536,7 @@ void multi_channel_field_t::measure_channels()
     static const bool wide = has_wide_lanes();
     (wide ? measure_pieces_wide : measure_pieces)(m_pieces.data(), m_pieces.size(),
                                                   m_exact.m_range, m_exact.m_cell.width,
-                                                  m_exact.m_cell.rows, m_plane_stride,
+                                                  m_exact.m_cell.rows, plane_stride(),
                                                   m_nearest.data(), m_pseudo.data());
 }
 
@@ -552,7 +551,8 @@ void multi_channel_field_t::make_values()
     const int32_t width = m_exact.m_cell.width;
     const int32_t rows = m_exact.m_cell.rows;
     const int64_t stride = m_exact.m_stride;
-    const int64_t plane = int64_t(m_plane_stride) * rows;
+    const int64_t plane_row = plane_stride();
+    const int64_t plane = plane_row * rows;
     const float reach = far + channel_reach;
     const bool true_alpha = m_type == distance_field_type_t::mtsdf;
     const float* exact_distance = m_exact.m_distance.data();
@@ -564,7 +564,7 @@ void multi_channel_field_t::make_values()
         for (int32_t group = 0; group < width; group += 4)
         {
             const int64_t at = r * stride + group;
-            const int64_t in_plane = r * m_plane_stride + group;
+            const int64_t in_plane = r * plane_row + group;
             const float4_t exact_here = load4(exact_distance + at);
             int4_t value[3];
             for (int channel = 0; channel < 3; ++channel)

@@ -79,6 +79,8 @@ private:
     void make_values();
     void correct_errors();
     bool is_beside_corner(int32_t column, int32_t row) const;
+    // Texels a row of a channel plane: the cell's width in whole groups of eight.
+    uint32_t plane_stride() const { return (uint32_t(m_exact.cell().width) + 7) & ~7u; }
 
     distance_field_t m_exact;
     distance_field_type_t m_type = distance_field_type_t::sdf;
@@ -89,10 +91,9 @@ private:
     array_dyn_t<float> m_edge_lengths;  // of the loop being coloured, from its first corner
     array_dyn_t<uint8_t> m_edge_colours;
     array_dyn_t<corner_t> m_corners;
-    // Per channel and texel, in planes of m_plane_stride: the squared distance to the
+    // Per channel and texel, in planes of plane_stride(): the squared distance to the
     // nearest piece of the channel, less a little for a more nearly perpendicular one (which
     // breaks ties at shared ends), and the squared pseudo-distance signed by the side.
-    uint32_t m_plane_stride = 0;  // texels a row of a plane, in whole groups of eight
     array_dyn_t<float> m_nearest;
     array_dyn_t<float> m_pseudo;
     array_dyn_t<uint8_t> m_values;
